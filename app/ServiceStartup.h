@@ -1,0 +1,24 @@
+#pragma once
+
+class MainWindow;
+
+// Brings the services up and down in three phases at fixed points of main: A opens the
+// data, B creates the main window and the web server, C releases them after the event loop.
+class ServiceStartup final
+{
+public:
+    ServiceStartup();
+    ~ServiceStartup();
+    ServiceStartup(const ServiceStartup&) = delete;
+    ServiceStartup& operator=(const ServiceStartup&) = delete;
+
+    // Databases and configuration; false: main returns -1.
+    bool phaseA();
+    // Main window, then the HTTP server on 6888; false: main returns 1.
+    bool phaseB();
+    // Main window gone first, then the HTTP server stopped, then the database registry released.
+    void phaseC();
+
+private:
+    MainWindow* m_mainWindow = nullptr;
+};

@@ -1,0 +1,126 @@
+#include "app/ConsoleHandler.h"
+#include "app/DemoApp.h"
+#include "app/ServiceStartup.h"
+#include "platform/ConsoleEvents.h"
+#include "platform/DpiAwareness.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QFont>
+#include <QIcon>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QTranslator>
+
+namespace {
+
+void logScreens()
+{
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    qDebug() << "检测到" << screens.size() << "个显示器:";
+    for (int i = 0; i < screens.size(); ++i) {
+        const QScreen* screen = screens.at(i);
+        qDebug().noquote() << QStringLiteral("显示器 %1: %2x%3, DPI=%4, 缩放比例=%5")
+                                  .arg(i + 1)
+                                  .arg(screen->size().width())
+                                  .arg(screen->size().height())
+                                  .arg(screen->logicalDotsPerInch(), 0, 'g')
+                                  .arg(screen->devicePixelRatio(), 0, 'g');
+    }
+}
+
+QFont applicationFont()
+{
+    QFont font(QStringLiteral("Microsoft YaHei"), 9);
+    font.setHintingPreference(QFont::PreferFullHinting);
+    font.setStyleStrategy(QFont::PreferAntialias);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const qreal ratio = screen->devicePixelRatio();
+        const qreal logicalDpi = screen->logicalDotsPerInch();
+        const qreal physicalDpi = screen->physicalDotsPerInch();
+        qDebug().noquote() << QStringLiteral("屏幕DPI信息: 设备像素比=%1, 逻辑DPI=%2, 物理DPI=%3")
+                                  .arg(ratio, 0, 'g')
+                                  .arg(logicalDpi, 0, 'g')
+                                  .arg(physicalDpi, 0, 'g');
+        qreal factor = ratio;
+        if (physicalDpi > 0 && logicalDpi > 0 && logicalDpi / 96.0 > factor)
+            factor = logicalDpi / 96.0;
+        // Qt already scales by the device pixel ratio, so the point size stays 9 on every screen.
+        font.setPointSize(9);
+        qDebug().noquote() << QStringLiteral("字体大小调整: 有效缩放因子=%1, 基础大小=%2, 调整后大小=%3")
+                                  .arg(factor, 0, 'g')
+                                  .arg(9)
+                                  .arg(9);
+    }
+    return font;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    setupDpiAwareness();
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
+    QCoreApplication::setAttribute(Qt::AA_DisableWindowContextHelpButton, true);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+
+    QApplication app(argc, argv);
+
+    const std::unique_ptr<ConsoleEvents> consoleEvents = createConsoleEvents();
+    QObject::connect(consoleEvents.get(), &ConsoleEvents::eventReceived, [](int ctrlType) {
+        consoleCtrlHandler(ctrlType);
+    });
+    if (consoleEvents->install())
+        qDebug() << "Windows控制台事件处理器注册成功";
+    else
+        qWarning() << "无法注册Windows控制台事件处理器";
+
+    QFont::insertSubstitution(QStringLiteral("Microsoft YaHei"), QStringLiteral("SimSun"));
+    QFont::insertSubstitution(QStringLiteral("Microsoft YaHei"), QStringLiteral("SimHei"));
+    QFont::insertSubstitution(QStringLiteral("Microsoft YaHei"), QStringLiteral("PMingLiU"));
+
+    // Child processes (players, launched applications) inherit this; our own scaling is already fixed.
+    qputenv("QT_AUTO_SCREEN_SCALE_FACTOR", "1");
+
+    logScreens();
+    QApplication::setFont(applicationFont());
+
+    QTranslator translator;
+    QTranslator qtTranslator;
+    translator.load(QCoreApplication::applicationDirPath() + QStringLiteral("/translations/zh-CN.qm"));
+    QCoreApplication::installTranslator(&translator);
+    qtTranslator.load(QCoreApplication::applicationDirPath() + QStringLiteral("/translations/qt_zh_CN.qm"));
+    QCoreApplication::installTranslator(&qtTranslator);
+
+    ApplicationBase::setInstance(new DemoApp());
+
+    ServiceStartup services;
+    if (!services.phaseA())
+        return -1;
+
+    // After phase A: the data folder is derived from the executable's name, not this one.
+    QCoreApplication::setApplicationName(QStringLiteral("维莫拉"));
+
+    const QIcon icon(QStringLiteral(":/resources/ui/images/default/common/app.ico"));
+    if (!icon.isNull())
+        QApplication::setWindowIcon(icon);
+
+    const bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    qDebug() << "系统托盘可用性:" << trayAvailable;
+    if (!trayAvailable)
+        return 1;
+
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, &onAboutToQuit, Qt::DirectConnection);
+
+    if (!services.phaseB())
+        return 1;
+
+    const int result = QApplication::exec();
+
+    services.phaseC();
+    ApplicationBase::destroyInstance();
+    consoleEvents->uninstall();
+    qDebug() << "Windows控制台事件处理器已取消注册";
+    return result;
+}

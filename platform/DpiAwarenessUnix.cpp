@@ -1,0 +1,5 @@
+#include "platform/DpiAwareness.h"
+
+void setupDpiAwareness()
+{
+}

@@ -1,0 +1,56 @@
+#include "support/VelmoraProcess.h"
+
+#include <QtTest>
+
+class TestProcessStartup : public QObject
+{
+    Q_OBJECT
+private slots:
+    void withoutTrayExitsWithOne();
+    void signalEndsTheEventLoopInOrder_data();
+    void signalEndsTheEventLoopInOrder();
+};
+
+void TestProcessStartup::withoutTrayExitsWithOne()
+{
+    VelmoraProcess velmora;
+    velmora.environment().insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    velmora.start();
+    QCOMPARE(velmora.waitForExit(), 1);
+    QVERIFY2(velmora.log().contains(QStringLiteral("系统托盘可用性: false")), qPrintable(velmora.log()));
+    QVERIFY(!velmora.log().contains(QStringLiteral("应用程序已启动成功。")));
+}
+
+void TestProcessStartup::signalEndsTheEventLoopInOrder_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<QString>("logLine");
+    QTest::newRow("SIGTERM") << int(SIGTERM) << QStringLiteral("收到系统关机事件，准备退出程序");
+    QTest::newRow("SIGINT") << int(SIGINT) << QStringLiteral("收到Ctrl+C信号，准备退出程序");
+    QTest::newRow("SIGHUP") << int(SIGHUP) << QStringLiteral("收到控制台关闭事件，准备退出程序");
+}
+
+void TestProcessStartup::signalEndsTheEventLoopInOrder()
+{
+    if (!haveDisplay())
+        QSKIP("needs the X display with a tray host that scripts/test starts");
+    QFETCH(int, signalNumber);
+    QFETCH(QString, logLine);
+
+    VelmoraProcess velmora;
+    velmora.start();
+    QVERIFY2(velmora.waitForLog(QStringLiteral("应用程序已启动成功。")), qPrintable(velmora.log()));
+    QVERIFY(velmora.log().contains(QStringLiteral("系统托盘可用性: true")));
+    QVERIFY(velmora.log().contains(QStringLiteral("Windows控制台事件处理器注册成功")));
+
+    velmora.signal(signalNumber);
+    QCOMPARE(velmora.waitForExit(), 0);
+    const QString log = velmora.log();
+    const int received = log.indexOf(logLine);
+    const int aboutToQuit = log.indexOf(QStringLiteral("应用程序即将退出，执行清理操作"));
+    const int unregistered = log.indexOf(QStringLiteral("Windows控制台事件处理器已取消注册"));
+    QVERIFY2(received >= 0 && received < aboutToQuit && aboutToQuit < unregistered, qPrintable(log));
+}
+
+QTEST_GUILESS_MAIN(TestProcessStartup)
+#include "tst_processstartup.moc"
