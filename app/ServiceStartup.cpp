@@ -1,5 +1,8 @@
 #include "app/ServiceStartup.h"
 
+#include "data/ConfigService.h"
+#include "data/SqlDatabase.h"
+
 #include <QDebug>
 
 ServiceStartup::ServiceStartup() = default;
@@ -7,6 +10,10 @@ ServiceStartup::~ServiceStartup() = default;
 
 bool ServiceStartup::phaseA()
 {
+    SqlDatabase::createRegistry();
+    if (!openDatabases())
+        return false;
+    ConfigService::instance()->load();
     return true;
 }
 
@@ -18,4 +25,5 @@ bool ServiceStartup::phaseB()
 
 void ServiceStartup::phaseC()
 {
+    SqlDatabase::destroyRegistry();
 }
