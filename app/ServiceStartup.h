@@ -1,5 +1,8 @@
 #pragma once
 
+#include <memory>
+
+class HttpServer;
 class MainWindow;
 
 // Brings the services up and down in three phases at fixed points of main: A opens the
@@ -21,4 +24,5 @@ public:
 
 private:
     MainWindow* m_mainWindow = nullptr;
+    std::unique_ptr<HttpServer> m_httpServer;
 };

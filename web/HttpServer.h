@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <unordered_map>
+
+class QTcpServer;
+class QTcpSocket;
+
+// The small HTTP/1.1 server that hands the phone's browser the web client: files from the
+// "mobile" folder for GET, a reserved JSON route for POST, JSON error documents otherwise.
+// Connections stay open between requests; everything runs on the owning thread's event loop.
+class HttpServer : public QObject
+{
+    Q_OBJECT
+public:
+    // Takes a socket whose request asks for the WebSocket protocol on "/ws", with the raw
+    // bytes read from it so far; the socket no longer has a parent and the callee owns it.
+    using UpgradeHandler = std::function<void(QTcpSocket* socket, const QByteArray& request)>;
+
+    // A half-received request, or a response the peer stops reading, is closed after this.
+    static constexpr int DefaultStallTimeoutMs = 30000;
+
+    explicit HttpServer(QObject* parent = nullptr);
+    ~HttpServer() override;
+
+    // Listens on all addresses; false when already listening or the port cannot be bound.
+    bool start(quint16 port);
+    void stop();
+    bool isListening() const { return m_server != nullptr; }
+    // The bound port (useful after start(0)); 0 while stopped.
+    quint16 port() const;
+
+    void setUpgradeHandler(UpgradeHandler handler) { m_upgradeHandler = std::move(handler); }
+    void setStallTimeout(int milliseconds) { m_stallTimeoutMs = milliseconds; }
+    // Folders searched after the two working-directory candidates; by default the "mobile"
+    // folder beside the program and the one of an installed program.
+    void setFallbackFolders(const QStringList& folders) { m_fallbackFolders = folders; }
+    QStringList fallbackFolders() const { return m_fallbackFolders; }
+    static QStringList defaultFallbackFolders();
+
+private slots:
+    void newConnection();
+    void readyRead();
+    void disconnected();
+
+private:
+    struct Connection;
+
+    void handleRequest(QTcpSocket* socket, QByteArray& buffer);
+    void serveStaticFile(QTcpSocket* socket, const QString& path);
+    void sendErrorResponse(QTcpSocket* socket, int statusCode, const QString& message);
+
+    void receive(QTcpSocket* socket);
+    void onBytesWritten(QTcpSocket* socket);
+    void sendFile(QTcpSocket* socket, const QString& fileName);
+    void pumpFile(QTcpSocket* socket, Connection& connection);
+    bool isBusy(QTcpSocket* socket, const Connection& connection) const;
+    void dropConnection(QTcpSocket* socket, const char* reason);
+    void forget(QTcpSocket* socket);
+    QString findFile(const QString& path) const;
+
+    QTcpServer* m_server = nullptr;
+    QMap<QTcpSocket*, QByteArray> m_buffers;
+    std::unordered_map<QTcpSocket*, std::unique_ptr<Connection>> m_connections;
+    UpgradeHandler m_upgradeHandler;
+    QStringList m_fallbackFolders;
+    int m_stallTimeoutMs = DefaultStallTimeoutMs;
+};
