@@ -1,0 +1,634 @@
+#include "platform/InputBackendX11.h"
+#include "platform/InputBackendFake.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QGuiApplication>
+#include <QHash>
+#include <QScreen>
+#include <QSet>
+#include <QStyleHints>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+// X headers last: they define macros (None, Bool, KeyPress...) that clash with Qt names.
+#include <X11/XF86keysym.h>
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#undef Absolute // our record flag shares the name
+
+namespace {
+
+// A hostile wheel amount must not turn into millions of button clicks.
+constexpr int kMaxWheelClicksPerRecord = 500;
+// Spare keycodes go back to unmapped once typing has been idle this long; clients that
+// read the keymap lazily must still find the character when they handle the key event.
+constexpr int kSpareRestoreDelayMs = 1000;
+// Before a spare keycode is given a new character, clients get a moment to handle the
+// events typed with its previous one.
+constexpr int kSpareRemapSettleMs = 20;
+constexpr unsigned int kButtonLeft = 1;
+constexpr unsigned int kButtonMiddle = 2;
+constexpr unsigned int kButtonRight = 3;
+constexpr unsigned int kButtonWheelUp = 4;
+constexpr unsigned int kButtonWheelDown = 5;
+
+int onXError(Display* display, XErrorEvent* event)
+{
+    char text[256] = {};
+    XGetErrorText(display, event->error_code, text, sizeof text);
+    qWarning("X11 input: X error %d (%s), request %d.%d", int(event->error_code), text,
+             int(event->request_code), int(event->minor_code));
+    return 0;
+}
+
+// Xlib's default error handler ends the process; our requests report errors instead. The
+// trap syncs before it goes, so every error of our requests arrives while it is in place.
+class ErrorTrap
+{
+public:
+    explicit ErrorTrap(Display* display)
+        : m_display(display)
+        , m_previous(XSetErrorHandler(onXError))
+    {
+    }
+    ~ErrorTrap()
+    {
+        XSync(m_display, False);
+        XSetErrorHandler(m_previous);
+    }
+    ErrorTrap(const ErrorTrap&) = delete;
+    ErrorTrap& operator=(const ErrorTrap&) = delete;
+
+private:
+    Display* m_display;
+    XErrorHandler m_previous;
+};
+
+int clampToX(double value)
+{
+    // X coordinates and motion deltas travel as 16-bit signed values.
+    if (std::isnan(value))
+        return 0;
+    return static_cast<int>(std::clamp(value, -32768.0, 32767.0));
+}
+
+} // namespace
+
+struct InputBackendX11::Private
+{
+    Display* display = nullptr;
+    QVector<KeyCode> spares;
+    struct SpareUse
+    {
+        KeySym sym = NoSymbol;
+        quint64 lastUse = 0;
+    };
+    QHash<KeyCode, SpareUse> mapped;
+    QSet<KeyCode> heldKeys;
+    unsigned int heldButtons = 0; // bit per X button
+    quint64 useCounter = 0;
+    QTimer restoreTimer;
+    char16_t pendingHighSurrogate = 0;
+    bool lastUnitWasCarriageReturn = false;
+    int wheelRemainder = 0;
+
+    void drainEvents()
+    {
+        // Keeps Xlib's keymap cache current when the user switches layouts.
+        while (XPending(display) > 0) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type == MappingNotify)
+                XRefreshKeyboardMapping(&event.xmapping);
+        }
+    }
+
+    KeyCode spareFor(KeySym sym)
+    {
+        for (auto it = mapped.begin(); it != mapped.end(); ++it) {
+            if (it.value().sym == sym) {
+                it.value().lastUse = ++useCounter;
+                restoreTimer.start();
+                return it.key();
+            }
+        }
+        KeyCode chosen = 0;
+        for (KeyCode code : spares) {
+            if (!mapped.contains(code)) {
+                chosen = code;
+                break;
+            }
+        }
+        bool reused = false;
+        if (chosen == 0) {
+            quint64 oldest = ~quint64(0);
+            for (auto it = mapped.cbegin(); it != mapped.cend(); ++it) {
+                if (!heldKeys.contains(it.key()) && it.value().lastUse < oldest) {
+                    oldest = it.value().lastUse;
+                    chosen = it.key();
+                }
+            }
+            reused = chosen != 0;
+        }
+        if (chosen == 0)
+            return 0;
+        if (reused) {
+            XSync(display, False);
+            QThread::msleep(kSpareRemapSettleMs);
+        }
+        // Both shift levels carry the symbol, so a held Shift or Caps Lock cannot change it.
+        KeySym syms[2] = {sym, sym};
+        XChangeKeyboardMapping(display, chosen, 2, syms, 1);
+        XSync(display, False);
+        mapped.insert(chosen, SpareUse{sym, ++useCounter});
+        restoreTimer.start();
+        return chosen;
+    }
+
+    // The keycode for a keysym; with `exactLevel` only one that yields the keysym without or
+    // with Shift (told by `shift`), as typing needs. Falls back to a spare keycode.
+    KeyCode keycodeFor(KeySym sym, bool exactLevel, bool* shift)
+    {
+        for (auto it = mapped.cbegin(); it != mapped.cend(); ++it) {
+            if (it.value().sym == sym)
+                return spareFor(sym);
+        }
+        const KeyCode code = XKeysymToKeycode(display, sym);
+        if (code != 0 && !spares.contains(code)) {
+            if (!exactLevel)
+                return code;
+            if (XkbKeycodeToKeysym(display, code, 0, 0) == sym)
+                return code;
+            if (XkbKeycodeToKeysym(display, code, 0, 1) == sym) {
+                *shift = true;
+                return code;
+            }
+        }
+        return spareFor(sym);
+    }
+
+    void pressButton(unsigned int button, bool down)
+    {
+        XTestFakeButtonEvent(display, button, down ? True : False, CurrentTime);
+        if (down)
+            heldButtons |= 1u << button;
+        else
+            heldButtons &= ~(1u << button);
+    }
+
+    void typeCodePoint(char32_t codePoint)
+    {
+        const KeySym sym = InputBackendX11::keysymForCodePoint(codePoint);
+        if (sym == 0)
+            return;
+        bool shift = false;
+        const KeyCode code = keycodeFor(sym, true, &shift);
+        if (code == 0) {
+            qWarning("X11 input: no free keycode to type U+%04X", unsigned(codePoint));
+            return;
+        }
+        const KeyCode shiftCode = shift ? XKeysymToKeycode(display, XK_Shift_L) : 0;
+        if (shiftCode != 0)
+            XTestFakeKeyEvent(display, shiftCode, True, CurrentTime);
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+        XTestFakeKeyEvent(display, code, False, CurrentTime);
+        if (shiftCode != 0)
+            XTestFakeKeyEvent(display, shiftCode, False, CurrentTime);
+    }
+
+    // One UTF-16 unit arrives per record; surrogate halves are joined here, and a line
+    // break written as CR LF becomes one Return.
+    void typeUnit(char16_t unit)
+    {
+        char32_t codePoint = unit;
+        if (QChar::isHighSurrogate(unit)) {
+            pendingHighSurrogate = unit;
+            return;
+        }
+        if (QChar::isLowSurrogate(unit)) {
+            if (pendingHighSurrogate == 0)
+                return; // a lone low half types nothing
+            codePoint = QChar::surrogateToUcs4(pendingHighSurrogate, unit);
+        }
+        pendingHighSurrogate = 0;
+        const bool skip = unit == u'\n' && lastUnitWasCarriageReturn;
+        lastUnitWasCarriageReturn = unit == u'\r';
+        if (!skip)
+            typeCodePoint(codePoint);
+    }
+
+    void key(const InputRecord& record)
+    {
+        const bool up = (record.flags & InputRecord::KeyUp) != 0;
+        if (record.flags & InputRecord::Unicode) {
+            // The character is typed whole on the press; the release has nothing left to do.
+            if (!up)
+                typeUnit(record.scan);
+            return;
+        }
+        const KeySym sym = InputBackendX11::keysymForVirtualKey(record.vk);
+        if (sym == 0) {
+            qDebug("X11 input: virtual key 0x%02x has no X key", unsigned(record.vk));
+            return;
+        }
+        bool shift = false;
+        const KeyCode code = keycodeFor(sym, false, &shift);
+        if (code == 0) {
+            qWarning("X11 input: no free keycode for virtual key 0x%02x", unsigned(record.vk));
+            return;
+        }
+        XTestFakeKeyEvent(display, code, up ? False : True, CurrentTime);
+        if (up)
+            heldKeys.remove(code);
+        else
+            heldKeys.insert(code);
+    }
+
+    void mouse(const InputRecord& record, const QRect& screen)
+    {
+        const std::uint32_t f = record.flags;
+        if (f & InputRecord::MouseMove) {
+            if (f & InputRecord::Absolute) {
+                const double scaleX = std::max(screen.width() - 1, 0) / double(InputRecord::AbsoluteMax);
+                const double scaleY = std::max(screen.height() - 1, 0) / double(InputRecord::AbsoluteMax);
+                XTestFakeMotionEvent(display, -1, clampToX(std::round(record.dx * scaleX) + screen.x()),
+                                     clampToX(std::round(record.dy * scaleY) + screen.y()), CurrentTime);
+            } else if (record.dx != 0 || record.dy != 0) {
+                XTestFakeRelativeMotionEvent(display, clampToX(record.dx), clampToX(record.dy), CurrentTime);
+            }
+        }
+        if (f & InputRecord::LeftDown)
+            pressButton(kButtonLeft, true);
+        if (f & InputRecord::LeftUp)
+            pressButton(kButtonLeft, false);
+        if (f & InputRecord::RightDown)
+            pressButton(kButtonRight, true);
+        if (f & InputRecord::RightUp)
+            pressButton(kButtonRight, false);
+        if (f & InputRecord::MiddleDown)
+            pressButton(kButtonMiddle, true);
+        if (f & InputRecord::MiddleUp)
+            pressButton(kButtonMiddle, false);
+        if (f & InputRecord::Wheel) {
+            // X has no wheel distance, only clicks of buttons 4 (away) and 5 (towards);
+            // parts of a notch add up until they make a whole one.
+            const qint64 total = qint64(wheelRemainder) + record.mouseData;
+            qint64 clicks = total / InputRecord::WheelDelta;
+            wheelRemainder = int(total % InputRecord::WheelDelta);
+            if (std::llabs(clicks) > kMaxWheelClicksPerRecord) {
+                qWarning("X11 input: wheel of %lld notches cut to %d", clicks, kMaxWheelClicksPerRecord);
+                clicks = clicks > 0 ? kMaxWheelClicksPerRecord : -kMaxWheelClicksPerRecord;
+            }
+            const unsigned int button = clicks > 0 ? kButtonWheelUp : kButtonWheelDown;
+            for (qint64 i = 0; i < std::llabs(clicks); ++i) {
+                XTestFakeButtonEvent(display, button, True, CurrentTime);
+                XTestFakeButtonEvent(display, button, False, CurrentTime);
+            }
+        }
+    }
+};
+
+InputBackendX11::InputBackendX11(std::unique_ptr<Private> p)
+    : d(std::move(p))
+{
+    d->restoreTimer.setSingleShot(true);
+    d->restoreTimer.setInterval(kSpareRestoreDelayMs);
+    QObject::connect(&d->restoreTimer, &QTimer::timeout, [this] { restoreSpareKeys(); });
+}
+
+std::unique_ptr<InputBackendX11> InputBackendX11::open()
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return nullptr;
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
+        qWarning("X11 input: the X server %s lacks the XTEST extension", DisplayString(display));
+        XCloseDisplay(display);
+        return nullptr;
+    }
+    auto d = std::make_unique<Private>();
+    d->display = display;
+    // Our events must get through even while another client grabs the server.
+    XTestGrabControl(display, True);
+
+    // Keycodes without any symbol are free for characters the keymap lacks.
+    int minKeycode = 0, maxKeycode = 0, perKeycode = 0;
+    XDisplayKeycodes(display, &minKeycode, &maxKeycode);
+    KeySym* map = XGetKeyboardMapping(display, KeyCode(minKeycode), maxKeycode - minKeycode + 1, &perKeycode);
+    if (map != nullptr) {
+        for (int code = maxKeycode; code >= minKeycode; --code) {
+            const KeySym* syms = map + (code - minKeycode) * perKeycode;
+            if (std::all_of(syms, syms + perKeycode, [](KeySym s) { return s == NoSymbol; }))
+                d->spares.append(KeyCode(code));
+        }
+        XFree(map);
+    }
+    qInfo("X11 input: XTEST %d.%d on %s, %d spare keycodes", major, minor, DisplayString(display),
+          int(d->spares.size()));
+    return std::unique_ptr<InputBackendX11>(new InputBackendX11(std::move(d)));
+}
+
+InputBackendX11::~InputBackendX11()
+{
+    {
+        ErrorTrap trap(d->display);
+        // Nothing stays pressed after we are gone.
+        for (KeyCode code : qAsConst(d->heldKeys))
+            XTestFakeKeyEvent(d->display, code, False, CurrentTime);
+        d->heldKeys.clear();
+        for (unsigned int button = kButtonLeft; button <= kButtonRight; ++button) {
+            if (d->heldButtons & (1u << button))
+                XTestFakeButtonEvent(d->display, button, False, CurrentTime);
+        }
+    }
+    restoreSpareKeys();
+    XCloseDisplay(d->display);
+}
+
+void InputBackendX11::send(const QVector<InputRecord>& records)
+{
+    ErrorTrap trap(d->display);
+    d->drainEvents();
+    QRect screen;
+    for (const InputRecord& record : records) {
+        if (record.type == InputRecord::Keyboard) {
+            d->key(record);
+        } else {
+            if (screen.isNull() && (record.flags & InputRecord::Absolute)) {
+                const QSize size = primaryScreenSize();
+                screen = QRect(QPoint(0, 0), size);
+                if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+                    if (app->platformName() == QLatin1String("xcb") && app->primaryScreen() != nullptr)
+                        screen.moveTopLeft(app->primaryScreen()->geometry().topLeft());
+                }
+            }
+            d->mouse(record, screen);
+        }
+    }
+}
+
+QSize InputBackendX11::primaryScreenSize()
+{
+    // Qt knows which monitor is primary; without a Qt display connection, the X screen.
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        QScreen* screen = app->primaryScreen();
+        if (app->platformName() == QLatin1String("xcb") && screen != nullptr)
+            return screen->size() * screen->devicePixelRatio();
+    }
+    const int number = DefaultScreen(d->display);
+    return QSize(DisplayWidth(d->display, number), DisplayHeight(d->display, number));
+}
+
+int InputBackendX11::doubleClickTime()
+{
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return app->styleHints()->mouseDoubleClickInterval();
+    return 400;
+}
+
+void InputBackendX11::sleep(int milliseconds)
+{
+    if (milliseconds > 0)
+        QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+qint64 InputBackendX11::monotonicMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+qint64 InputBackendX11::wallClockMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+void InputBackendX11::restoreSpareKeys()
+{
+    if (d->mapped.isEmpty())
+        return;
+    ErrorTrap trap(d->display);
+    for (auto it = d->mapped.begin(); it != d->mapped.end();) {
+        if (d->heldKeys.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        KeySym none = NoSymbol;
+        XChangeKeyboardMapping(d->display, it.key(), 1, &none, 1);
+        it = d->mapped.erase(it);
+    }
+    if (!d->mapped.isEmpty())
+        d->restoreTimer.start();
+}
+
+unsigned long InputBackendX11::keysymForVirtualKey(int vk)
+{
+    if (vk >= 0x41 && vk <= 0x5A) // letters: the unshifted key
+        return XK_a + (vk - 0x41);
+    if (vk >= 0x30 && vk <= 0x39)
+        return XK_0 + (vk - 0x30);
+    if (vk >= 0x60 && vk <= 0x69)
+        return XK_KP_0 + (vk - 0x60);
+    if (vk >= 0x70 && vk <= 0x87)
+        return XK_F1 + (vk - 0x70);
+    switch (vk) {
+    case 0x08:
+        return XK_BackSpace;
+    case 0x09:
+        return XK_Tab;
+    case 0x0C:
+        return XK_Clear;
+    case 0x0D:
+        return XK_Return;
+    case 0x10:
+        return XK_Shift_L;
+    case 0x11:
+        return XK_Control_L;
+    case 0x12:
+        return XK_Alt_L;
+    case 0x13:
+        return XK_Pause;
+    case 0x14:
+        return XK_Caps_Lock;
+    case 0x1B:
+        return XK_Escape;
+    case 0x20:
+        return XK_space;
+    case 0x21:
+        return XK_Prior;
+    case 0x22:
+        return XK_Next;
+    case 0x23:
+        return XK_End;
+    case 0x24:
+        return XK_Home;
+    case 0x25:
+        return XK_Left;
+    case 0x26:
+        return XK_Up;
+    case 0x27:
+        return XK_Right;
+    case 0x28:
+        return XK_Down;
+    case 0x29:
+        return XK_Select;
+    case 0x2A:
+        return XK_Print;
+    case 0x2B:
+        return XK_Execute;
+    case 0x2C:
+        return XK_Print; // print screen
+    case 0x2D:
+        return XK_Insert;
+    case 0x2E:
+        return XK_Delete;
+    case 0x2F:
+        return XK_Help;
+    case 0x5B:
+        return XK_Super_L;
+    case 0x5C:
+        return XK_Super_R;
+    case 0x5D:
+        return XK_Menu;
+    case 0x5F:
+        return XF86XK_Sleep;
+    case 0x6A:
+        return XK_KP_Multiply;
+    case 0x6B:
+        return XK_KP_Add;
+    case 0x6C:
+        return XK_KP_Separator;
+    case 0x6D:
+        return XK_KP_Subtract;
+    case 0x6E:
+        return XK_KP_Decimal;
+    case 0x6F:
+        return XK_KP_Divide;
+    case 0x90:
+        return XK_Num_Lock;
+    case 0x91:
+        return XK_Scroll_Lock;
+    case 0xA0:
+        return XK_Shift_L;
+    case 0xA1:
+        return XK_Shift_R;
+    case 0xA2:
+        return XK_Control_L;
+    case 0xA3:
+        return XK_Control_R;
+    case 0xA4:
+        return XK_Alt_L;
+    case 0xA5:
+        return XK_Alt_R;
+    case 0xA6:
+        return XF86XK_Back;
+    case 0xA7:
+        return XF86XK_Forward;
+    case 0xA8:
+        return XF86XK_Refresh;
+    case 0xA9:
+        return XF86XK_Stop;
+    case 0xAA:
+        return XF86XK_Search;
+    case 0xAB:
+        return XF86XK_Favorites;
+    case 0xAC:
+        return XF86XK_HomePage;
+    case 0xAD:
+        return XF86XK_AudioMute;
+    case 0xAE:
+        return XF86XK_AudioLowerVolume;
+    case 0xAF:
+        return XF86XK_AudioRaiseVolume;
+    case 0xB0:
+        return XF86XK_AudioNext;
+    case 0xB1:
+        return XF86XK_AudioPrev;
+    case 0xB2:
+        return XF86XK_AudioStop;
+    case 0xB3:
+        return XF86XK_AudioPlay;
+    case 0xB4:
+        return XF86XK_Mail;
+    case 0xB5:
+        return XF86XK_AudioMedia;
+    case 0xB6:
+        return XF86XK_MyComputer;
+    case 0xB7:
+        return XF86XK_Calculator;
+    // Punctuation keys as they sit on a US keyboard.
+    case 0xBA:
+        return XK_semicolon;
+    case 0xBB:
+        return XK_equal;
+    case 0xBC:
+        return XK_comma;
+    case 0xBD:
+        return XK_minus;
+    case 0xBE:
+        return XK_period;
+    case 0xBF:
+        return XK_slash;
+    case 0xC0:
+        return XK_grave;
+    case 0xDB:
+        return XK_bracketleft;
+    case 0xDC:
+        return XK_backslash;
+    case 0xDD:
+        return XK_bracketright;
+    case 0xDE:
+        return XK_apostrophe;
+    case 0xE2:
+        return XK_less;
+    default:
+        return 0;
+    }
+}
+
+unsigned long InputBackendX11::keysymForCodePoint(char32_t codePoint)
+{
+    switch (codePoint) {
+    case 0x08:
+        return XK_BackSpace;
+    case 0x09:
+        return XK_Tab;
+    case 0x0A:
+    case 0x0D:
+        return XK_Return;
+    case 0x1B:
+        return XK_Escape;
+    case 0x7F:
+        return XK_Delete;
+    default:
+        break;
+    }
+    if (codePoint < 0x20 || (codePoint >= 0x80 && codePoint < 0xA0))
+        return 0; // other control characters have no key
+    if ((codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF)
+        return 0;
+    if (codePoint <= 0xFF)
+        return codePoint; // Latin-1 keysyms equal their code points
+    return 0x01000000 + codePoint;
+}
+
+std::unique_ptr<InputBackend> createInputBackend()
+{
+    if (qEnvironmentVariable("VELMORA_INPUT_BACKEND") != QLatin1String("log")) {
+        if (auto x11 = InputBackendX11::open())
+            return x11;
+        qWarning().noquote() << "X11 input: cannot open the X display" << qEnvironmentVariable("DISPLAY")
+                             << "(no X server, or a Wayland session without XWayland); remote pointer and"
+                                " keyboard commands are only logged, not performed";
+    }
+    return std::make_unique<InputBackendFake>(InputBackendFake::Mode::Logging);
+}

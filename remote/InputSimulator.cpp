@@ -1,0 +1,177 @@
+#include "remote/InputSimulator.h"
+
+#include "platform/InputBackend.h"
+
+#include <QDebug>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Saturates instead of the undefined conversion of an out-of-range double.
+std::int32_t toInt32(double value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value >= double(std::numeric_limits<std::int32_t>::max()))
+        return std::numeric_limits<std::int32_t>::max();
+    if (value <= double(std::numeric_limits<std::int32_t>::min()))
+        return std::numeric_limits<std::int32_t>::min();
+    return static_cast<std::int32_t>(value); // truncates towards zero
+}
+
+} // namespace
+
+InputSimulator::InputSimulator(std::unique_ptr<InputBackend> backend, QObject* parent)
+    : QObject(parent)
+    , m_backend(std::move(backend))
+{
+}
+
+InputSimulator::~InputSimulator() = default;
+
+void InputSimulator::inject(const QVector<InputRecord>& records)
+{
+    m_backend->send(records);
+}
+
+void InputSimulator::mouse(quint32 flags)
+{
+    inject({InputRecord::mouse(flags)});
+}
+
+void InputSimulator::pause(int milliseconds)
+{
+    m_backend->sleep(milliseconds);
+}
+
+void InputSimulator::leftClick()
+{
+    const qint64 d = m_backend->doubleClickTime();
+    qint64 now = m_backend->monotonicMs();
+    const qint64 interval = now - m_lastClickMonotonic;
+    const qint64 spacing = d + ClickSpacingMarginMs;
+    if (m_hasClicked && interval < spacing) {
+        const qint64 extra = spacing - interval;
+        qDebug() << "检测到点击间隔过短 (" << interval << "ms), 添加 " << extra << "ms 额外延迟";
+        pause(int(extra));
+        now = m_backend->monotonicMs();
+    }
+    const qint64 wallNow = m_backend->wallClockMs();
+    mouse(InputRecord::LeftDown);
+    pause(ClickHoldMs);
+    mouse(InputRecord::LeftUp);
+    m_lastClickMonotonic = now;
+    m_hasClicked = true;
+    m_lastClickTime = wallNow;
+    qDebug() << "执行左键单击，当前时间:" << m_lastClickTime;
+}
+
+void InputSimulator::leftDoubleClick()
+{
+    const int d = m_backend->doubleClickTime();
+    qDebug() << "执行双击操作, 系统双击时间间隔:" << d << "ms";
+    mouse(InputRecord::LeftDown);
+    pause(ClickHoldMs);
+    mouse(InputRecord::LeftUp);
+    const int gap = int(d * 0.7);
+    pause(gap);
+    mouse(InputRecord::LeftDown);
+    pause(ClickHoldMs);
+    mouse(InputRecord::LeftUp);
+    qDebug() << "双击操作完成, 使用间隔时间:" << gap << "ms";
+}
+
+void InputSimulator::leftDown()
+{
+    mouse(InputRecord::LeftDown);
+    qDebug() << "执行鼠标左键按下，当前时间:" << m_backend->wallClockMs();
+}
+
+void InputSimulator::leftUp()
+{
+    mouse(InputRecord::LeftUp);
+    qDebug() << "执行鼠标左键释放，当前时间:" << m_backend->wallClockMs();
+}
+
+void InputSimulator::rightClick()
+{
+    mouse(InputRecord::RightDown);
+    pause(ClickHoldMs);
+    mouse(InputRecord::RightUp);
+    qDebug() << "执行右键点击，当前时间:" << m_backend->wallClockMs();
+}
+
+void InputSimulator::rightDown()
+{
+    mouse(InputRecord::RightDown);
+    qDebug() << "执行鼠标右键按下，当前时间:" << m_backend->wallClockMs();
+}
+
+void InputSimulator::rightUp()
+{
+    mouse(InputRecord::RightUp);
+    qDebug() << "执行鼠标右键释放，当前时间:" << m_backend->wallClockMs();
+}
+
+void InputSimulator::middleClick()
+{
+    mouse(InputRecord::MiddleDown);
+    pause(ClickHoldMs);
+    mouse(InputRecord::MiddleUp);
+}
+
+void InputSimulator::middleDown()
+{
+    mouse(InputRecord::MiddleDown);
+}
+
+void InputSimulator::middleUp()
+{
+    mouse(InputRecord::MiddleUp);
+}
+
+void InputSimulator::scrollWheel(int notches)
+{
+    // 32-bit arithmetic that wraps like the system's own, without signed overflow.
+    const auto data = static_cast<std::int32_t>(static_cast<std::uint32_t>(notches) *
+                                                static_cast<std::uint32_t>(InputRecord::WheelDelta));
+    inject({InputRecord::mouse(InputRecord::Wheel, 0, 0, data)});
+    qDebug() << "执行鼠标滚轮滚动: " << notches;
+}
+
+void InputSimulator::moveRelative(int dx, int dy)
+{
+    inject({InputRecord::mouse(InputRecord::MouseMove, dx, dy)});
+}
+
+void InputSimulator::moveAbsolute(int x, int y)
+{
+    const QSize screen = m_backend->primaryScreenSize();
+    // A one-pixel (or unknown) screen would divide by zero.
+    const int w = std::max(screen.width() - 1, 1);
+    const int h = std::max(screen.height() - 1, 1);
+    const std::int32_t nx = toInt32((double(InputRecord::AbsoluteMax) / w) * x);
+    const std::int32_t ny = toInt32((double(InputRecord::AbsoluteMax) / h) * y);
+    inject({InputRecord::mouse(InputRecord::MouseMove | InputRecord::Absolute, nx, ny)});
+}
+
+void InputSimulator::sendKeyCombination(const QVector<int>& codes)
+{
+    for (int code : codes)
+        inject({InputRecord::key(static_cast<std::uint16_t>(code), 0, 0)});
+    for (auto it = codes.crbegin(); it != codes.crend(); ++it)
+        inject({InputRecord::key(static_cast<std::uint16_t>(*it), 0, InputRecord::KeyUp)});
+}
+
+void InputSimulator::typeText(const QString& text)
+{
+    for (const QChar unit : text) {
+        const std::uint16_t u = unit.unicode();
+        inject({InputRecord::key(0, u, InputRecord::Unicode),
+                InputRecord::key(0, u, InputRecord::Unicode | InputRecord::KeyUp)});
+        pause(TypePauseMs);
+    }
+    qDebug().noquote() << "输入文本(Unicode模式): " << text;
+}

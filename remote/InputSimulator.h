@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QObject>
+#include <QVector>
+
+#include <memory>
+
+class InputBackend;
+struct InputRecord;
+
+// Turns pointer, wheel and keyboard requests into input records for the platform backend,
+// with the pauses that make the system see real clicks and keystrokes.
+class InputSimulator : public QObject
+{
+    Q_OBJECT
+public:
+    // Press-to-release gap of every click.
+    static constexpr int ClickHoldMs = 15;
+    // Added to the double-click time as the minimum spacing of left single clicks.
+    static constexpr int ClickSpacingMarginMs = 50;
+    // Pause after each typed UTF-16 unit.
+    static constexpr int TypePauseMs = 5;
+
+    InputSimulator(std::unique_ptr<InputBackend> backend, QObject* parent = nullptr);
+    ~InputSimulator() override;
+
+    void leftClick();
+    void leftDoubleClick();
+    void leftDown();
+    void leftUp();
+    void rightClick();
+    void rightDown();
+    void rightUp();
+    void middleClick();
+    void middleDown();
+    void middleUp();
+    void scrollWheel(int notches);
+    void moveRelative(int dx, int dy);
+    void moveAbsolute(int x, int y);
+    void sendKeyCombination(const QVector<int>& codes);
+    void typeText(const QString& text);
+
+    InputBackend* backend() const { return m_backend.get(); }
+
+private:
+    void inject(const QVector<InputRecord>& records);
+    void mouse(quint32 flags);
+    void pause(int milliseconds);
+
+    std::unique_ptr<InputBackend> m_backend;
+    // Wall-clock time of the last left single click, for the log; 0 before the first.
+    qint64 m_lastClickTime = 0;
+    // Monotonic time of the same click: the spacing is measured on it, so a wall clock set
+    // back or forward cannot stretch or skip the pause.
+    qint64 m_lastClickMonotonic = 0;
+    bool m_hasClicked = false;
+};

@@ -1,0 +1,306 @@
+#include "remote/Server.h"
+
+#include "platform/InputBackend.h"
+#include "remote/InputSimulator.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+
+// Bytes Qt may hold unread per phone; beyond it the phone waits (TCP flow control) until
+// we have caught up, so a fast sender cannot grow our memory.
+constexpr qint64 kSocketReadBufferBytes = 256 * 1024;
+// Messages are handled one after the other, but after this long the event loop gets a turn
+// before the next one, so a flood of clicks cannot freeze the window.
+constexpr int kProcessingSliceMs = 100;
+
+} // namespace
+
+Server::Server(QObject* parent)
+    : Server(createInputBackend(), parent)
+{
+}
+
+Server::Server(std::unique_ptr<InputBackend> backend, QObject* parent)
+    : QObject(parent)
+    , m_server(new QTcpServer(this))
+    , m_inputSimulator(new InputSimulator(std::move(backend), this))
+{
+    qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
+    connect(m_server, &QTcpServer::newConnection, this, &Server::onNewConnection);
+}
+
+Server::~Server()
+{
+    stop();
+}
+
+bool Server::start(quint16 port)
+{
+    if (m_server->isListening())
+        return true;
+    closeClientConnection();
+    if (!m_server->listen(QHostAddress::Any, port)) {
+        qDebug().noquote() << "服务器启动失败:" << m_server->errorString();
+        return false;
+    }
+    qDebug() << "服务器已启动，监听端口:" << port;
+    m_port = port;
+    emit statusChanged(true);
+    return true;
+}
+
+void Server::stop()
+{
+    if (!m_server->isListening())
+        return;
+    m_server->close();
+    qDebug() << "服务器已停止";
+    closeClientConnection();
+    emit statusChanged(false);
+}
+
+bool Server::isListening() const
+{
+    return m_server->isListening();
+}
+
+quint16 Server::serverPort() const
+{
+    return m_server->isListening() ? m_server->serverPort() : 0;
+}
+
+void Server::onNewConnection()
+{
+    // Take the newcomer first: a signal without a pending connection must not cost the
+    // current phone its connection.
+    QTcpSocket* socket = m_server->nextPendingConnection();
+    if (socket == nullptr)
+        return;
+    if (m_clientSocket != nullptr) {
+        const QString text = QStringLiteral("接收到新连接请求，关闭旧连接并接受新连接");
+        qDebug().noquote() << text;
+        emit logMessage(text);
+        emit clientDisconnected();
+        closeClientConnection();
+    }
+    m_clientSocket = socket;
+    qDebug().noquote() << "新客户端连接: " << socket->peerAddress().toString();
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    socket->setReadBufferSize(kSocketReadBufferBytes);
+    connect(socket, &QTcpSocket::readyRead, this, &Server::onSocketReadyRead);
+    connect(socket, &QTcpSocket::disconnected, this, &Server::onSocketDisconnected);
+    connect(socket, &QTcpSocket::errorOccurred, this, &Server::onSocketError);
+    const QString clientInfo =
+        socket->peerAddress().toString() + QLatin1Char(':') + QString::number(socket->peerPort());
+    emit clientConnected(clientInfo);
+    emit logMessage(QStringLiteral("客户端已连接: ") + clientInfo);
+}
+
+void Server::closeClientConnection()
+{
+    if (m_clientSocket == nullptr)
+        return;
+    QTcpSocket* socket = m_clientSocket;
+    disconnect(socket, &QTcpSocket::readyRead, this, &Server::onSocketReadyRead);
+    disconnect(socket, &QTcpSocket::disconnected, this, &Server::onSocketDisconnected);
+    if (socket->state() != QAbstractSocket::UnconnectedState) {
+        socket->abort();
+        socket->disconnectFromHost();
+        if (socket->state() != QAbstractSocket::UnconnectedState)
+            socket->waitForDisconnected(1000);
+    }
+    socket->deleteLater();
+    m_clientSocket = nullptr;
+    m_buffer.clear();
+}
+
+void Server::onSocketReadyRead()
+{
+    auto* socket = qobject_cast<QTcpSocket*>(sender());
+    if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState) {
+        qDebug() << "Socket已关闭或状态异常，忽略数据";
+        return;
+    }
+    if (socket != m_clientSocket)
+        return;
+    processInput(socket);
+}
+
+void Server::processInput(QTcpSocket* socket, bool final)
+{
+    if (m_processing)
+        return; // the running loop picks up what arrived
+    m_processing = true;
+    QElapsedTimer slice;
+    slice.start();
+    int handled = 0;
+    for (;;) {
+        QByteArray line;
+        const LineFramer::Result result = m_buffer.takeLine(&line);
+        if (result == LineFramer::Result::Overflow) {
+            m_processing = false;
+            dropOversizedLine();
+            return;
+        }
+        if (result == LineFramer::Result::NoLine) {
+            // Read only when every complete line is handled: unhandled bytes stay bounded.
+            if (socket->bytesAvailable() <= 0)
+                break;
+            m_buffer.append(socket->readAll());
+            continue;
+        }
+        handleMessage(line);
+        ++handled;
+        if (m_clientSocket != socket)
+            break; // the phone was dropped or replaced meanwhile
+        if (slice.elapsed() >= kProcessingSliceMs) {
+            if (final) {
+                qWarning() << "客户端已断开，丢弃未处理的数据字节数:"
+                           << m_buffer.size() + socket->bytesAvailable();
+                m_buffer.clear();
+            } else {
+                scheduleProcessing();
+            }
+            break;
+        }
+    }
+    m_processing = false;
+}
+
+void Server::scheduleProcessing()
+{
+    if (m_continueScheduled)
+        return;
+    m_continueScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_continueScheduled = false;
+        if (m_clientSocket != nullptr && m_clientSocket->state() == QAbstractSocket::ConnectedState)
+            processInput(m_clientSocket);
+    });
+}
+
+void Server::dropOversizedLine()
+{
+    const QString text = QStringLiteral("接收的消息超过1MiB仍无换行，关闭连接");
+    qWarning().noquote() << text;
+    emit logMessage(text);
+    closeClientConnection();
+    emit clientDisconnected();
+}
+
+void Server::handleMessage(const QByteArray& line)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(line);
+    if (!document.isNull() && document.isObject())
+        handleCommand(document.object());
+    else
+        qDebug() << "接收到无效的JSON数据";
+}
+
+void Server::handleCommand(const QJsonObject& object)
+{
+    qDebug() << "Receive => " << object;
+    const QString command = object.value(QLatin1String("command")).toString();
+    const QJsonObject params = object.value(QLatin1String("params")).toObject();
+
+    if (command == QLatin1String("mousemove")) {
+        const int dx = params.value(QLatin1String("dx")).toInt(0);
+        const int dy = params.value(QLatin1String("dy")).toInt(0);
+        if (params.value(QLatin1String("absolute")).toBool(false))
+            m_inputSimulator->moveAbsolute(dx, dy);
+        else
+            m_inputSimulator->moveRelative(dx, dy);
+    } else if (command == QLatin1String("mouseclick")) {
+        handleMouseClick(params);
+    } else if (command == QLatin1String("mousedown")) {
+        handleMouseDown(params);
+    } else if (command == QLatin1String("mouseup")) {
+        handleMouseUp(params);
+    } else if (command == QLatin1String("keyinput")) {
+        handleKeyInput(params);
+    } else if (command == QLatin1String("mousewheel")) {
+        const int amount = params.value(QLatin1String("amount")).toInt(0);
+        qDebug() << "收到鼠标滚轮命令，滚动量:" << amount;
+        emit logMessage(QStringLiteral("收到鼠标滚轮命令: ") + QString::number(amount));
+        m_inputSimulator->scrollWheel(amount);
+    } else if (command == QLatin1String("mediaexplore")) {
+        handleMediaExplore(params);
+    } else if (command == QLatin1String("mediaopen")) {
+        handleMediaOpen(params);
+    } else if (command == QLatin1String("appexplore")) {
+        handleAppExplore(params);
+    } else if (command == QLatin1String("appopen")) {
+        handleAppOpen(params);
+    } else if (command == QLatin1String("closewindow")) {
+        handleCloseWindow();
+    }
+}
+
+void Server::sendReply(const QString& command, const QJsonObject& body)
+{
+    QJsonObject envelope;
+    envelope.insert(QStringLiteral("command"), command);
+    envelope.insert(QStringLiteral("params"), body);
+    writeReply(QJsonDocument(envelope).toJson(QJsonDocument::Compact) + '\n');
+}
+
+void Server::writeReply(const QByteArray& line)
+{
+    qDebug().noquote() << QString::fromUtf8(line);
+    if (m_clientSocket != nullptr && m_clientSocket->state() == QAbstractSocket::ConnectedState)
+        m_clientSocket->write(line);
+}
+
+void Server::onSocketDisconnected()
+{
+    auto* socket = qobject_cast<QTcpSocket*>(sender());
+    qDebug() << "客户端断开连接";
+    bool wasCurrent = false;
+    if (socket != nullptr) {
+        if (socket == m_clientSocket)
+            processInput(socket, true); // lines that arrived before the goodbye still count
+        QObject::disconnect(socket, nullptr, nullptr, nullptr);
+        if (socket == m_clientSocket) {
+            wasCurrent = true;
+            emit clientDisconnected();
+            emit logMessage(QStringLiteral("客户端已断开连接"));
+            m_clientSocket = nullptr;
+        }
+        socket->deleteLater();
+    }
+    // A late signal of an old socket must not throw away the current phone's bytes.
+    if (socket == nullptr || wasCurrent)
+        m_buffer.clear();
+    QThread::msleep(50);
+}
+
+void Server::onSocketError(QAbstractSocket::SocketError socketError)
+{
+    auto* socket = qobject_cast<QTcpSocket*>(sender());
+    if (socket == nullptr)
+        return;
+    qDebug().noquote() << "Socket错误: " << socket->errorString();
+    qDebug() << "错误代码: " << socketError;
+    emit logMessage(QStringLiteral("Socket错误: ") + socket->errorString());
+    if (socket == m_clientSocket) {
+        if (socketError == QAbstractSocket::RemoteHostClosedError)
+            processInput(socket, true); // the phone said goodbye after its last lines
+        if (socket == m_clientSocket) {
+            closeClientConnection();
+            emit clientDisconnected();
+        }
+    } else {
+        QObject::disconnect(socket, nullptr, nullptr, nullptr);
+        socket->deleteLater();
+    }
+}
