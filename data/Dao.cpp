@@ -12,7 +12,7 @@ Dao::Dao()
 
 Dao& Dao::prepare(QSqlQuery query, const QString& sql)
 {
-    query.prepare(sql);
+    m_prepareError = query.prepare(sql) ? QSqlError() : query.lastError();
     m_query = query;
     m_sql = sql;
     return *this;
@@ -28,9 +28,9 @@ bool Dao::exec()
 {
     if (m_query.exec())
         return true;
+    const QSqlError error = m_prepareError.isValid() ? m_prepareError : m_query.lastError();
     // One pass over both values, so a '%1' inside the statement or the driver's text stays as it is.
-    ApplicationBase::debugPrint(
-        QStringLiteral("Dao Error"),
-        QStringLiteral("sql: %1\r\nerror: %2").arg(m_sql, m_query.lastError().text()));
+    ApplicationBase::debugPrint(QStringLiteral("Dao Error"),
+                                QStringLiteral("sql: %1\r\nerror: %2").arg(m_sql, error.text()));
     return false;
 }

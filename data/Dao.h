@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
@@ -23,4 +24,9 @@ protected:
     // The statement of the last operation; the stores read rows and new keys from it.
     QSqlQuery m_query;
     QString m_sql;
+
+private:
+    // Executing a statement that failed to prepare replaces the driver's reason with a generic
+    // one, so the reason is kept for the report.
+    QSqlError m_prepareError;
 };
