@@ -67,7 +67,8 @@ QJsonObject directoryListing(const QString& path)
         file.insert(QStringLiteral("name"), name);
         file.insert(QStringLiteral("ext"), info.suffix());
         file.insert(QStringLiteral("size"), QJsonValue(info.size()));
-        file.insert(QStringLiteral("lm"), info.lastModified().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
+        file.insert(QStringLiteral("lm"),
+                    info.lastModified().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")));
         fileArray.append(file);
     }
 

@@ -11,7 +11,8 @@
 namespace MediaExtensions {
 inline constexpr char kVideo[] = ".mkv|.avi|.mp4|.mov|.mpg|.wmv|.dat|.ts|.iso";
 inline constexpr char kAudio[] = ".mp3|.wav|.aac|.flac|.dts|.m4a|.cue";
-inline constexpr char kAll[] = ".mkv|.avi|.mp4|.mov|.mpg|.wmv|.dat|.ts|.iso|.mp3|.wav|.aac|.flac|.dts|.m4a|.cue";
+inline constexpr char kAll[] =
+    ".mkv|.avi|.mp4|.mov|.mpg|.wmv|.dat|.ts|.iso|.mp3|.wav|.aac|.flac|.dts|.m4a|.cue";
 } // namespace MediaExtensions
 
 // Lists one directory of the local file system for the phone's media browser.
