@@ -1,0 +1,21 @@
+#include "platform/ShellFake.h"
+
+bool ShellFake::openDocument(const QString& path)
+{
+    m_calls.append({Call::OpenDocument, path, {}, {}});
+    return m_result;
+}
+
+bool ShellFake::startProgram(const QString& program, const QStringList& arguments, const QString& workDir)
+{
+    m_calls.append({Call::StartProgram, program, arguments, workDir});
+    return m_result;
+}
+
+bool ShellFake::setCurrentDirectory(const QString& path)
+{
+    m_calls.append({Call::SetCurrentDirectory, path, {}, {}});
+    if (m_result)
+        m_currentDirectory = path;
+    return m_result;
+}
