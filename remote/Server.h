@@ -51,6 +51,8 @@ private slots:
     void onSocketError(QAbstractSocket::SocketError socketError);
 
 private:
+    friend class tst_Server;
+
     void closeClientConnection();
     // Handles the complete lines of the current phone, reading more as needed.
     // With `final`, the phone has gone: what the time budget leaves is dropped.
