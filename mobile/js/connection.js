@@ -1,0 +1,208 @@
+// The WebSocket to the PC: one per page, reconnecting by itself with growing
+// pauses. A refused handshake (wrong or revoked token) is told apart from an
+// unreachable PC so that the page can ask for pairing instead of hammering
+// the server in a loop.
+
+import { encode, parseMessage } from './protocol.js';
+
+export const State = Object.freeze({
+    UNPAIRED: 'unpaired', // no token known
+    CONNECTING: 'connecting',
+    CONNECTED: 'connected',
+    WAITING: 'waiting', // lost or unreachable; a retry is scheduled
+    REFUSED: 'refused', // the server turned the token down
+});
+
+// Close codes a server uses to say "not you": policy violation and the
+// application range's unauthorised/forbidden.
+const REFUSAL_CODES = new Set([1008, 4001, 4003, 4401, 4403]);
+
+export function wsUrl(location, token) {
+    const scheme = location.protocol === 'https:' ? 'wss' : 'ws';
+    return `${scheme}://${location.host}/ws?token=${encodeURIComponent(token)}`;
+}
+
+export class Backoff {
+    constructor({ initial = 500, max = 10000, factor = 2 } = {}) {
+        this.initial = initial;
+        this.max = max;
+        this.factor = factor;
+        this.current = initial;
+    }
+
+    next() {
+        const delay = this.current;
+        this.current = Math.min(this.current * this.factor, this.max);
+        return delay;
+    }
+
+    reset() {
+        this.current = this.initial;
+    }
+}
+
+// opened: the socket reached "open"; reachable: the page's own server answered
+// a plain request after the failure. Browsers hide the HTTP status of a failed
+// upgrade, so a server that answers HTTP but not the upgrade is taken as a
+// refusal.
+export function classifyClose({ opened, code, reachable }) {
+    if (REFUSAL_CODES.has(code)) return 'refused';
+    if (!opened && reachable) return 'refused';
+    return 'retry';
+}
+
+// A connection that held this long counts as working: the next loss starts
+// the back-off from the beginning again.
+export const STABLE_MS = 3000;
+// Outgoing bytes the socket may hold before pointer moves are held back.
+export const MAX_BUFFERED = 16 * 1024;
+
+export class Connection {
+    // env: {createSocket(url), probe() → Promise<boolean>, setTimeout,
+    //       clearTimeout, now(), location}
+    constructor(env, { onState = () => {}, onMessage = () => {}, onOpen = () => {} } = {}) {
+        this.env = env;
+        this.onState = onState;
+        this.onMessage = onMessage;
+        this.onOpen = onOpen;
+        this.backoff = new Backoff();
+        this.socket = null;
+        this.token = null;
+        this.timer = null;
+        this.state = State.UNPAIRED;
+        this.retryAt = null;
+        this.generation = 0; // ignores events of sockets already given up
+    }
+
+    setState(state, detail = {}) {
+        this.state = state;
+        this.onState(state, detail);
+    }
+
+    // Starts (or restarts) with a token; null means "no pairing".
+    start(token) {
+        this.stop();
+        this.token = token;
+        this.backoff.reset();
+        if (!token) {
+            this.setState(State.UNPAIRED);
+            return;
+        }
+        this.open();
+    }
+
+    stop() {
+        this.generation += 1;
+        if (this.timer !== null) this.env.clearTimeout(this.timer);
+        this.timer = null;
+        this.retryAt = null;
+        const socket = this.socket;
+        this.socket = null;
+        if (socket) {
+            try {
+                socket.close(1000);
+            } catch {
+                // already closing
+            }
+        }
+    }
+
+    // Try now instead of waiting for the scheduled retry (page shown again,
+    // network back, user asked).
+    retryNow() {
+        if (!this.token) return;
+        if (this.state === State.CONNECTED || this.state === State.CONNECTING) return;
+        this.stop();
+        this.backoff.reset();
+        this.open();
+    }
+
+    open() {
+        const generation = this.generation;
+        let socket;
+        try {
+            socket = this.env.createSocket(wsUrl(this.env.location, this.token));
+        } catch {
+            this.scheduleRetry();
+            return;
+        }
+        this.socket = socket;
+        let opened = false;
+        let openedAt = 0;
+        this.setState(State.CONNECTING);
+
+        socket.onopen = () => {
+            if (generation !== this.generation) return;
+            opened = true;
+            openedAt = this.env.now();
+            this.setState(State.CONNECTED);
+            this.onOpen();
+        };
+        socket.onmessage = (event) => {
+            if (generation !== this.generation) return;
+            const message = parseMessage(event.data);
+            if (message) this.onMessage(message);
+        };
+        socket.onerror = () => {}; // a close event always follows
+        socket.onclose = (event) => {
+            if (generation !== this.generation) return;
+            this.socket = null;
+            if (opened && this.env.now() - openedAt >= STABLE_MS) this.backoff.reset();
+            const code = event?.code ?? 1006;
+            if (REFUSAL_CODES.has(code)) {
+                this.refuse();
+                return;
+            }
+            if (opened) {
+                this.scheduleRetry();
+                return;
+            }
+            // Never got through: find out whether the PC is there at all.
+            Promise.resolve(this.env.probe())
+                .catch(() => false)
+                .then((reachable) => {
+                    if (generation !== this.generation) return;
+                    if (classifyClose({ opened, code, reachable }) === 'refused') this.refuse();
+                    else this.scheduleRetry();
+                });
+        };
+    }
+
+    refuse() {
+        this.generation += 1;
+        this.setState(State.REFUSED);
+    }
+
+    scheduleRetry() {
+        const delay = this.backoff.next();
+        const generation = this.generation;
+        this.retryAt = this.env.now() + delay;
+        this.setState(State.WAITING, { delay, retryAt: this.retryAt });
+        this.timer = this.env.setTimeout(() => {
+            if (generation !== this.generation) return;
+            this.timer = null;
+            this.retryAt = null;
+            this.open();
+        }, delay);
+    }
+
+    get connected() {
+        return this.state === State.CONNECTED && this.socket !== null;
+    }
+
+    // Sends one command; false when it could not go out (not connected).
+    send(command) {
+        if (!this.connected) return false;
+        try {
+            this.socket.send(encode(command));
+            return true;
+        } catch {
+            return false;
+        }
+    }
+
+    // Whether the socket has room for more pointer traffic right now.
+    get congested() {
+        return this.connected && (this.socket.bufferedAmount ?? 0) > MAX_BUFFERED;
+    }
+}
