@@ -1,0 +1,746 @@
+// Wires the page: DOM events → gesture recogniser / keyboard logic → commands
+// → WebSocket, and replies → media and application lists. The logic itself
+// lives in the other modules; this file only connects them to the browser.
+
+import { Connection, State } from './connection.js';
+import { DEFAULTS as GESTURE_DEFAULTS, GestureRecognizer } from './gestures.js';
+import {
+    ARROW_KEYS, COMBOS, FUNCTION_KEYS, MEDIA_KEYS, MODIFIERS, SPECIAL_KEYS,
+    comboCodes, diffText, shortcutCommand, typingCommands,
+} from './keyboard.js';
+import { MediaNavigator, baseName, parseApps, parseMediaListing } from './listing.js';
+import { VK, appExplore, appOpen, closeWindow, keyCombo, mouseDown, mouseUp } from './protocol.js';
+import { SETTING_LIMITS, loadSettings, saveSettings } from './settings.js';
+import { extractToken, forgetToken, parseFragment, resolveToken, saveToken } from './token.js';
+
+const $ = (id) => document.getElementById(id);
+const TABS = ['pad', 'keys', 'media', 'apps'];
+const REPLY_TIMEOUT_MS = 8000;
+
+function el(tag, className, text) {
+    const node = document.createElement(tag);
+    if (className) node.className = className;
+    if (text !== undefined) node.textContent = text; // never innerHTML: names come from the PC's disk
+    return node;
+}
+
+function icon(name) {
+    const svg = document.createElementNS('http://www.w3.org/2000/svg', 'svg');
+    const use = document.createElementNS('http://www.w3.org/2000/svg', 'use');
+    use.setAttribute('href', `#i-${name}`);
+    svg.appendChild(use);
+    return svg;
+}
+
+// localStorage can be missing or throw (private browsing); fall back to memory.
+function openStorage() {
+    try {
+        const s = window.localStorage;
+        s.getItem('velmora.probe');
+        return s;
+    } catch {
+        const map = new Map();
+        return {
+            getItem: (k) => (map.has(k) ? map.get(k) : null),
+            setItem: (k, v) => map.set(k, String(v)),
+            removeItem: (k) => map.delete(k),
+        };
+    }
+}
+
+const storage = openStorage();
+let settings = loadSettings(storage);
+
+// ---- pairing token -------------------------------------------------------
+
+const resolved = resolveToken(location.hash, storage);
+if (resolved.cleanHash !== null) {
+    history.replaceState(history.state, '', location.pathname + location.search + resolved.cleanHash);
+}
+
+// ---- toast and haptics ---------------------------------------------------
+
+let toastTimer = null;
+function toast(text) {
+    const t = $('toast');
+    t.textContent = text;
+    t.classList.add('show');
+    clearTimeout(toastTimer);
+    toastTimer = setTimeout(() => t.classList.remove('show'), 1800);
+}
+
+function buzz(ms = 8) {
+    if (settings.haptics && typeof navigator.vibrate === 'function') navigator.vibrate(ms);
+}
+
+// ---- connection ----------------------------------------------------------
+
+async function probeServer() {
+    // Any HTTP answer from the page's own server means the PC is reachable.
+    const controller = new AbortController();
+    const timer = setTimeout(() => controller.abort(), 4000);
+    try {
+        await fetch(new URL('index.html', location.href), { cache: 'no-store', signal: controller.signal });
+        return true;
+    } catch {
+        return false;
+    } finally {
+        clearTimeout(timer);
+    }
+}
+
+const connection = new Connection(
+    {
+        createSocket: (url) => new WebSocket(url),
+        probe: probeServer,
+        setTimeout: (f, ms) => window.setTimeout(f, ms),
+        clearTimeout: (id) => window.clearTimeout(id),
+        now: () => Date.now(),
+        location: window.location,
+    },
+    { onState: showState, onMessage: handleMessage, onOpen: handleOpen },
+);
+
+// Buttons held on the PC when the link dropped: released as soon as it is
+// back, so a lost connection never leaves a mouse button stuck down.
+const releaseOnReconnect = new Set();
+
+function send(command) {
+    return connection.send(command);
+}
+
+function sendAll(commands) {
+    for (const command of commands) {
+        const sent = send(command);
+        if (command.command === 'mouseup' && !sent) releaseOnReconnect.add(command.params.button);
+        if (sent && (command.command === 'mouseclick' || command.command === 'mousedown')) buzz();
+    }
+}
+
+let countdownTimer = null;
+let lastState = null;
+
+function showState(state, detail = {}) {
+    const status = $('status');
+    const text = $('status-text');
+    status.dataset.state = state;
+    status.title = '';
+    clearInterval(countdownTimer);
+    countdownTimer = null;
+
+    if (lastState === State.CONNECTED && state !== State.CONNECTED) releaseEverything();
+    lastState = state;
+
+    switch (state) {
+    case State.CONNECTED:
+        text.textContent = 'connected';
+        break;
+    case State.CONNECTING:
+        text.textContent = 'connecting';
+        break;
+    case State.UNPAIRED:
+        text.textContent = 'not paired';
+        break;
+    case State.REFUSED:
+        // The banner below spells out "not paired / wrong token"; the pill
+        // stays short enough for narrow phones.
+        text.textContent = 'not paired';
+        status.title = 'not paired / wrong token';
+        break;
+    case State.WAITING: {
+        const update = () => {
+            const s = Math.max(1, Math.ceil((detail.retryAt - Date.now()) / 1000));
+            text.textContent = `offline · retry in ${s} s`;
+        };
+        update();
+        countdownTimer = setInterval(update, 1000);
+        break;
+    }
+    default:
+        text.textContent = state;
+    }
+
+    const needsPairing = state === State.UNPAIRED || state === State.REFUSED;
+    $('pairing').hidden = !needsPairing;
+    $('pairing-title').textContent = state === State.REFUSED ? 'not paired / wrong token' : 'not paired';
+    $('pair-retry').hidden = state !== State.REFUSED;
+    if (state !== State.CONNECTED) {
+        cancelPendingReplies();
+        renderMediaPlaceholder();
+        renderAppsPlaceholder();
+    }
+}
+
+function handleOpen() {
+    for (const button of releaseOnReconnect) send(mouseUp(button));
+    releaseOnReconnect.clear();
+    mediaShown = false;
+    appsShown = false;
+    loadVisibleList();
+}
+
+function handleMessage(message) {
+    if (message.command === 'mediaexplore') {
+        const listing = parseMediaListing(message.params);
+        if (listing && media.isCurrent(listing)) renderMedia(listing);
+    } else if (message.command === 'appexplore') {
+        renderApps(parseApps(message.params));
+    }
+}
+
+$('status').addEventListener('click', () => {
+    if (connection.state === State.WAITING || connection.state === State.REFUSED) connection.retryNow();
+});
+$('pair-retry').addEventListener('click', () => connection.retryNow());
+
+$('pair-form').addEventListener('submit', (event) => {
+    event.preventDefault();
+    const input = $('pair-input');
+    const token = extractToken(input.value);
+    if (!token) {
+        $('pair-error').textContent = 'That is not a pairing token (32 hexadecimal characters).';
+        return;
+    }
+    $('pair-error').textContent = '';
+    input.value = '';
+    input.blur();
+    saveToken(storage, token);
+    connection.start(token);
+});
+
+// ---- touch pad -----------------------------------------------------------
+
+const pad = $('pad');
+const recognizer = new GestureRecognizer(gestureOptions());
+const touchDots = new Map();
+
+function gestureOptions() {
+    return {
+        sensitivity: settings.sensitivity,
+        scrollStep: GESTURE_DEFAULTS.scrollStep / settings.scrollSpeed,
+        naturalScroll: settings.naturalScroll,
+        pixelRatio: window.devicePixelRatio || 1,
+    };
+}
+
+let frameRequested = false;
+function ensureFrame() {
+    if (frameRequested) return;
+    frameRequested = true;
+    requestAnimationFrame(() => {
+        frameRequested = false;
+        // While the socket is backed up, movement keeps adding up in the
+        // recogniser and goes out as one larger step once there is room.
+        if (!connection.congested) sendAll(recognizer.frame(performance.now()));
+        updatePadLook();
+        if (recognizer.busy) ensureFrame();
+    });
+}
+
+let tickTimer = null;
+function scheduleTick() {
+    clearTimeout(tickTimer);
+    tickTimer = null;
+    const deadline = recognizer.nextDeadline();
+    if (!Number.isFinite(deadline)) return;
+    tickTimer = setTimeout(() => {
+        tickTimer = null;
+        sendAll(recognizer.tick(performance.now()));
+        updatePadLook();
+        scheduleTick();
+        ensureFrame();
+    }, Math.max(0, deadline - performance.now()));
+}
+
+function pointerOf(event) {
+    return { id: event.pointerId, x: event.clientX, y: event.clientY, t: performance.now() };
+}
+
+function afterPadEvent(commands) {
+    sendAll(commands);
+    scheduleTick();
+    ensureFrame();
+    updatePadLook();
+}
+
+function placeDot(event) {
+    let dot = touchDots.get(event.pointerId);
+    if (!dot) {
+        dot = el('div', 'touch-dot');
+        pad.appendChild(dot);
+        touchDots.set(event.pointerId, dot);
+    }
+    const box = pad.getBoundingClientRect();
+    dot.style.transform = `translate(${event.clientX - box.left}px, ${event.clientY - box.top}px)`;
+}
+
+function removeDot(id) {
+    touchDots.get(id)?.remove();
+    touchDots.delete(id);
+}
+
+function updatePadLook() {
+    pad.classList.toggle('touching', touchDots.size > 0);
+    pad.classList.toggle('dragging', recognizer.isDragging);
+    $('pad-badge').hidden = !recognizer.isDragging;
+}
+
+pad.addEventListener('pointerdown', (event) => {
+    event.preventDefault();
+    try {
+        pad.setPointerCapture(event.pointerId);
+    } catch {
+        // capture is a nicety; touch pointers are captured implicitly
+    }
+    pad.classList.add('used');
+    placeDot(event);
+    afterPadEvent(recognizer.down(pointerOf(event)));
+});
+pad.addEventListener('pointermove', (event) => {
+    if (!touchDots.has(event.pointerId)) return;
+    placeDot(event);
+    afterPadEvent(recognizer.move(pointerOf(event)));
+});
+pad.addEventListener('pointerup', (event) => {
+    removeDot(event.pointerId);
+    afterPadEvent(recognizer.up(pointerOf(event)));
+});
+pad.addEventListener('pointercancel', (event) => {
+    removeDot(event.pointerId);
+    afterPadEvent(recognizer.cancel(pointerOf(event)));
+});
+for (const target of [pad, ...document.querySelectorAll('.mouse-btn')]) {
+    target.addEventListener('contextmenu', (event) => event.preventDefault());
+}
+document.addEventListener('gesturestart', (event) => event.preventDefault());
+
+// Laptop-style buttons under the pad: press and release follow the thumb, so
+// holding one while moving on the pad drags.
+const heldButtons = new Set();
+for (const btn of document.querySelectorAll('.mouse-btn')) {
+    const button = btn.dataset.button;
+    const release = () => {
+        if (!heldButtons.delete(button)) return;
+        btn.classList.remove('pressed');
+        sendAll([mouseUp(button)]);
+    };
+    btn.addEventListener('pointerdown', (event) => {
+        event.preventDefault();
+        if (heldButtons.has(button)) return;
+        heldButtons.add(button);
+        btn.classList.add('pressed');
+        sendAll([mouseDown(button)]);
+    });
+    btn.addEventListener('pointerup', release);
+    btn.addEventListener('pointercancel', release);
+    btn.addEventListener('pointerleave', release);
+}
+
+// Lifts every finger and button (page hidden, link lost).
+function releaseEverything() {
+    sendAll(recognizer.reset());
+    for (const id of [...touchDots.keys()]) removeDot(id);
+    for (const btn of document.querySelectorAll('.mouse-btn.pressed')) {
+        const button = btn.dataset.button;
+        btn.classList.remove('pressed');
+        if (heldButtons.delete(button)) sendAll([mouseUp(button)]);
+    }
+    clearTimeout(tickTimer);
+    tickTimer = null;
+    updatePadLook();
+}
+
+document.addEventListener('visibilitychange', () => {
+    if (document.visibilityState === 'hidden') releaseEverything();
+    else connection.retryNow();
+});
+window.addEventListener('pagehide', releaseEverything);
+window.addEventListener('online', () => connection.retryNow());
+window.addEventListener('resize', () => recognizer.configure({ pixelRatio: window.devicePixelRatio || 1 }));
+
+// ---- keyboard ------------------------------------------------------------
+
+const latched = new Set();
+const modButtons = new Map();
+
+function keyButton(label, className, onPress, title) {
+    const b = el('button', `key ${className ?? ''}`.trim(), label);
+    b.type = 'button';
+    if (title) b.setAttribute('aria-label', title);
+    b.addEventListener('click', onPress);
+    // Keep the text field focused (and the phone keyboard up) while tapping keys.
+    b.addEventListener('mousedown', (event) => event.preventDefault());
+    return b;
+}
+
+function clearLatched() {
+    latched.clear();
+    for (const b of modButtons.values()) b.setAttribute('aria-pressed', 'false');
+}
+
+function pressKey(vk) {
+    send(keyCombo(comboCodes(latched, vk)));
+    clearLatched();
+}
+
+for (const mod of MODIFIERS) {
+    const b = keyButton(mod.label, 'mod', () => {
+        if (latched.has(mod.id)) latched.delete(mod.id);
+        else latched.add(mod.id);
+        b.setAttribute('aria-pressed', String(latched.has(mod.id)));
+    });
+    b.setAttribute('aria-pressed', 'false');
+    modButtons.set(mod.id, b);
+    $('mod-keys').appendChild(b);
+}
+for (const key of SPECIAL_KEYS) $('special-keys').appendChild(keyButton(key.label, '', () => pressKey(key.vk), key.title));
+for (const key of ARROW_KEYS) $('arrow-keys').appendChild(keyButton(key.label, '', () => pressKey(key.vk), key.title));
+for (const key of FUNCTION_KEYS) $('function-keys').appendChild(keyButton(key.label, '', () => pressKey(key.vk)));
+for (const combo of COMBOS) {
+    const b = keyButton('', 'combo', () => {
+        if (send(keyCombo(combo.codes))) toast(combo.hint);
+    });
+    b.append(el('span', '', combo.label), el('small', '', combo.hint));
+    $('combo-keys').appendChild(b);
+}
+
+const field = $('type-field');
+let typed = '';
+const FIELD_LIMIT = 2000;
+
+function syncField() {
+    const value = field.value;
+    if (latched.size > 0) {
+        const { backspaces, text } = diffText(typed, value);
+        const chars = Array.from(text);
+        if (backspaces === 0 && chars.length === 1) {
+            const shortcut = shortcutCommand(latched, chars[0]);
+            if (shortcut) {
+                send(shortcut);
+                clearLatched();
+                field.value = typed;
+                return;
+            }
+        }
+    }
+    sendAll(typingCommands(typed, value));
+    typed = value;
+    // The PC keeps what was typed; the field only needs enough history to
+    // mirror corrections of the last words.
+    if (typed.length > FIELD_LIMIT) {
+        field.value = '';
+        typed = '';
+    }
+}
+
+function pressEnter() {
+    syncField();
+    pressKey(VK.RETURN);
+    field.value = '';
+    typed = '';
+}
+
+const HARDWARE_KEYS = {
+    ArrowUp: VK.UP, ArrowDown: VK.DOWN, ArrowLeft: VK.LEFT, ArrowRight: VK.RIGHT,
+    Escape: VK.ESCAPE, Tab: VK.TAB, Delete: VK.DELETE, Home: VK.HOME, End: VK.END,
+    PageUp: VK.PRIOR, PageDown: VK.NEXT,
+};
+
+field.addEventListener('input', (event) => {
+    if (!event.isComposing) syncField();
+});
+field.addEventListener('compositionend', syncField);
+field.addEventListener('keydown', (event) => {
+    if (event.isComposing || event.keyCode === 229) return;
+    if (event.key === 'Enter') {
+        event.preventDefault();
+        pressEnter();
+    } else if (event.key === 'Backspace' && field.value === '') {
+        // Nothing left in the field to delete, so no input event would come.
+        event.preventDefault();
+        pressKey(VK.BACK);
+    } else if (field.value === '' && HARDWARE_KEYS[event.key] !== undefined) {
+        event.preventDefault();
+        pressKey(HARDWARE_KEYS[event.key]);
+    }
+});
+$('type-enter').addEventListener('mousedown', (event) => event.preventDefault());
+$('type-enter').addEventListener('click', pressEnter);
+
+// Closing a window cannot be undone, so it takes a second tap to confirm.
+for (const btn of document.querySelectorAll('[data-close-window]')) {
+    const label = btn.querySelector('span');
+    let armedTimer = null;
+    const disarm = () => {
+        clearTimeout(armedTimer);
+        armedTimer = null;
+        btn.classList.remove('armed');
+        label.textContent = 'Close window';
+    };
+    btn.addEventListener('click', () => {
+        if (armedTimer !== null) {
+            disarm();
+            if (send(closeWindow())) toast('Closed the active window');
+            return;
+        }
+        btn.classList.add('armed');
+        label.textContent = 'Tap again to close the active window';
+        armedTimer = setTimeout(disarm, 3000);
+    });
+}
+
+// ---- media browser -------------------------------------------------------
+
+const media = new MediaNavigator();
+let mediaShown = false; // a listing for the current place has been asked for
+let mediaTimer = null;
+
+for (const key of MEDIA_KEYS) {
+    const b = el('button', `key${key.id === 'playpause' ? ' main' : ''}`);
+    b.type = 'button';
+    b.setAttribute('aria-label', key.label);
+    b.appendChild(icon(key.id));
+    b.addEventListener('click', () => send(keyCombo([key.vk])));
+    $('media-keys').appendChild(b);
+}
+
+// Deep paths are told apart by their end, so long ones lose their start.
+function shortenStart(text, max) {
+    const chars = Array.from(text);
+    return chars.length <= max ? text : `…${chars.slice(chars.length - max + 1).join('')}`;
+}
+
+function setMediaHeader() {
+    const trail = media.trail;
+    $('media-title').textContent = media.atRoot ? 'Media folders' : trail[trail.length - 1];
+    $('media-path').textContent = media.atRoot ? '' : shortenStart(media.path, 44);
+    $('media-back').disabled = media.atRoot;
+}
+
+function mediaMessage(text, retry) {
+    const box = $('media-empty');
+    box.replaceChildren();
+    if (text) box.appendChild(el('div', '', text));
+    if (retry) {
+        const b = el('button', 'btn', 'Try again');
+        b.type = 'button';
+        b.addEventListener('click', () => requestMedia(media.refresh()));
+        box.appendChild(b);
+    }
+}
+
+function requestMedia(command) {
+    setMediaHeader();
+    clearTimeout(mediaTimer);
+    $('media-list').replaceChildren();
+    if (!send(command)) {
+        renderMediaPlaceholder();
+        return;
+    }
+    mediaShown = true;
+    mediaMessage('Loading…');
+    mediaTimer = setTimeout(() => mediaMessage('No answer from the PC.', true), REPLY_TIMEOUT_MS);
+}
+
+function renderMediaPlaceholder() {
+    if (connection.connected) return;
+    clearTimeout(mediaTimer);
+    setMediaHeader();
+    $('media-list').replaceChildren();
+    mediaMessage('Connect to the PC to browse its media folders.');
+    mediaShown = false;
+}
+
+function listItem(iconName, iconClass, name, meta, withChevron, onTap) {
+    const li = el('li');
+    const b = el('button', 'item');
+    b.type = 'button';
+    const badge = el('span', `item-icon ${iconClass}`);
+    if (iconName) badge.appendChild(icon(iconName));
+    else badge.textContent = Array.from(name.trim())[0]?.toUpperCase() ?? '?';
+    const text = el('span', 'item-text');
+    text.appendChild(el('span', 'item-name', name));
+    if (meta) text.appendChild(el('span', 'item-meta', meta));
+    b.append(badge, text);
+    if (withChevron) {
+        const chevron = icon('chevron');
+        chevron.classList.add('chevron');
+        b.appendChild(chevron);
+    }
+    b.addEventListener('click', onTap);
+    li.appendChild(b);
+    return li;
+}
+
+function renderMedia(listing) {
+    clearTimeout(mediaTimer);
+    setMediaHeader();
+    const items = [];
+    for (const dir of listing.dirs) {
+        const meta = listing.root ? dir.path : '';
+        items.push(listItem('folder', 'dir', dir.name, meta, true, () => requestMedia(media.enter(dir))));
+    }
+    for (const file of listing.files) {
+        const meta = [file.sizeText, file.modified].filter(Boolean).join(' · ');
+        const iconName = file.kind === 'other' ? 'file' : file.kind;
+        items.push(listItem(iconName, file.kind, file.name, meta, false, () => {
+            if (send(media.open(file))) toast(`Opening ${file.name}`);
+        }));
+    }
+    $('media-list').replaceChildren(...items);
+    if (!listing.exists) mediaMessage('This folder is not available on the PC.', true);
+    else if (listing.root && items.length === 0) mediaMessage('No media folders yet. Add them in Velmora on the PC (Media library), then press Apply.');
+    else if (items.length === 0) mediaMessage('No media files here.');
+    else if (listing.truncated) mediaMessage('Only the first entries are shown.');
+    else mediaMessage('');
+}
+
+$('media-back').addEventListener('click', () => {
+    const command = media.back();
+    if (command) requestMedia(command);
+});
+$('media-refresh').addEventListener('click', () => requestMedia(media.refresh()));
+
+// ---- applications --------------------------------------------------------
+
+let appsShown = false;
+let appsTimer = null;
+
+function appsMessage(text, retry) {
+    const box = $('apps-empty');
+    box.replaceChildren();
+    if (text) box.appendChild(el('div', '', text));
+    if (retry) {
+        const b = el('button', 'btn', 'Try again');
+        b.type = 'button';
+        b.addEventListener('click', requestApps);
+        box.appendChild(b);
+    }
+}
+
+function requestApps() {
+    clearTimeout(appsTimer);
+    if (!send(appExplore())) {
+        renderAppsPlaceholder();
+        return;
+    }
+    appsShown = true;
+    if ($('apps-list').children.length === 0) appsMessage('Loading…');
+    appsTimer = setTimeout(() => {
+        if ($('apps-list').children.length === 0) appsMessage('No answer from the PC.', true);
+    }, REPLY_TIMEOUT_MS);
+}
+
+function renderAppsPlaceholder() {
+    if (connection.connected) return;
+    clearTimeout(appsTimer);
+    $('apps-list').replaceChildren();
+    $('apps-count').textContent = '';
+    appsMessage('Connect to the PC to see its applications.');
+    appsShown = false;
+}
+
+const AVATAR_COLOURS = ['#264e86', '#1780d5', '#6b4fbb', '#b0476b', '#2f8f83', '#b7791f'];
+function avatarColour(name) {
+    let h = 0;
+    for (const ch of name) h = (h * 31 + ch.codePointAt(0)) >>> 0;
+    return AVATAR_COLOURS[h % AVATAR_COLOURS.length];
+}
+
+function renderApps(apps) {
+    clearTimeout(appsTimer);
+    const items = apps.map((app) => {
+        const meta = [baseName(app.path), app.args].filter(Boolean).join(' ');
+        const li = listItem(null, 'letter', app.name, meta, false, () => {
+            if (send(appOpen(app))) toast(`Starting ${app.name}`);
+        });
+        li.querySelector('.item-icon').style.background = avatarColour(app.name);
+        return li;
+    });
+    $('apps-list').replaceChildren(...items);
+    $('apps-count').textContent = apps.length ? `${apps.length} registered` : '';
+    if (apps.length === 0) appsMessage('No applications yet. Add them in Velmora on the PC (Desktop apps), then press Apply.');
+    else appsMessage('');
+}
+
+$('apps-refresh').addEventListener('click', requestApps);
+
+function cancelPendingReplies() {
+    clearTimeout(mediaTimer);
+    clearTimeout(appsTimer);
+}
+
+// ---- tabs ----------------------------------------------------------------
+
+let currentTab = 'pad';
+
+function loadVisibleList() {
+    if (!connection.connected) return;
+    if (currentTab === 'media' && !mediaShown) requestMedia(media.refresh());
+    if (currentTab === 'apps' && !appsShown) requestApps();
+}
+
+function setTab(name) {
+    currentTab = TABS.includes(name) ? name : 'pad';
+    for (const view of document.querySelectorAll('.view')) view.hidden = view.dataset.view !== currentTab;
+    for (const tab of document.querySelectorAll('.tab')) tab.setAttribute('aria-selected', String(tab.dataset.tab === currentTab));
+    if (currentTab !== 'pad') releaseEverything();
+    history.replaceState(history.state, '', `${location.pathname}${location.search}#tab=${currentTab}`);
+    loadVisibleList();
+}
+
+for (const tab of document.querySelectorAll('.tab')) {
+    tab.setAttribute('role', 'tab');
+    tab.addEventListener('click', () => setTab(tab.dataset.tab));
+}
+
+// ---- settings ------------------------------------------------------------
+
+function bindRange(id, outputId, key) {
+    const input = $(id);
+    const limits = SETTING_LIMITS[key];
+    Object.assign(input, { min: limits.min, max: limits.max, step: limits.step, value: settings[key] });
+    const show = () => {
+        $(outputId).textContent = `${Number(settings[key]).toFixed(1)}×`;
+    };
+    show();
+    input.addEventListener('input', () => {
+        settings = saveSettings(storage, { ...settings, [key]: Number(input.value) });
+        recognizer.configure(gestureOptions());
+        show();
+    });
+}
+
+function bindSwitch(id, key) {
+    const input = $(id);
+    input.checked = settings[key];
+    input.addEventListener('change', () => {
+        settings = saveSettings(storage, { ...settings, [key]: input.checked });
+        recognizer.configure(gestureOptions());
+    });
+}
+
+bindRange('sensitivity', 'sensitivity-value', 'sensitivity');
+bindRange('scroll-speed', 'scroll-value', 'scrollSpeed');
+bindSwitch('natural-scroll', 'naturalScroll');
+bindSwitch('haptics', 'haptics');
+
+$('open-settings').addEventListener('click', () => {
+    $('settings').hidden = false;
+});
+$('close-settings').addEventListener('click', () => {
+    $('settings').hidden = true;
+});
+$('settings').addEventListener('click', (event) => {
+    if (event.target === $('settings')) $('settings').hidden = true;
+});
+$('forget-pairing').addEventListener('click', () => {
+    forgetToken(storage);
+    connection.start(null);
+    $('settings').hidden = true;
+});
+
+// ---- start ---------------------------------------------------------------
+
+setTab(parseFragment(location.hash).get('tab') ?? 'pad');
+connection.start(resolved.token);
