@@ -1,0 +1,98 @@
+#include "ui/AboutView.h"
+#include "ui_AboutView.h"
+
+#include "app/ApplicationBase.h"
+#include "pairing/ConnectionQrCode.h"
+#include "pairing/ServerPortProvider.h"
+
+#include <QDebug>
+#include <QDesktopServices>
+#include <QIcon>
+#include <QUrl>
+
+namespace {
+
+const char kWebsiteUrl[] = "https://www.orvane.example/";
+// The phone-side web client, served by the built-in HTTP server.
+const char kMobileClientUrl[] = "http://127.0.0.1:6888/";
+const QSize kQrImageSize(400, 400);
+
+} // namespace
+
+AboutView::AboutView(QWidget* parent)
+    : ViewController(parent)
+    , m_ui(new Ui::AboutView)
+{
+    m_ui->setupUi(this);
+    ApplicationBase::applyStyleSheet(this, QStringLiteral("aboutview.css"), false);
+
+    const QIcon appIcon(QStringLiteral(":/resources/ui/images/default/common/app.ico"));
+    m_ui->lbAppIcon->setFixedSize(32, 32);
+    m_ui->lbAppIcon->setPixmap(appIcon.pixmap(QSize(32, 32), QIcon::Normal, QIcon::Off));
+
+    connect(m_ui->btnGotoWebsite, &QPushButton::clicked, this,
+            [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kWebsiteUrl))); });
+    connect(m_ui->btnDownloadMobileApp, &QPushButton::clicked, this,
+            [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kMobileClientUrl))); });
+
+    const ConnectionAddressList addresses = collectConnectionAddresses();
+    m_ui->cbConnAddress->clear();
+    for (const ConnectionAddress& entry : addresses)
+        m_ui->cbConnAddress->addItem(QStringLiteral("%1 (%2)").arg(entry.first, entry.second), entry.first);
+    const QString preferred = preferredConnectionAddress(addresses);
+    if (!preferred.isEmpty()) {
+        const int index =
+            m_ui->cbConnAddress->findData(preferred, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (index >= 0)
+            m_ui->cbConnAddress->setCurrentIndex(index);
+    }
+
+    connect(m_ui->cbConnAddress, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            [this](int) { updateQRCode(); });
+    updateQRCode();
+}
+
+AboutView::~AboutView() = default;
+
+void AboutView::load(QHash<QString, QVariant>* params)
+{
+    Q_UNUSED(params)
+    qDebug() << "AboutView::load.";
+}
+
+void AboutView::unload(QHash<QString, QVariant>* params)
+{
+    Q_UNUSED(params)
+}
+
+void AboutView::updateQRCode()
+{
+    QString address = m_ui->cbConnAddress->currentData(Qt::UserRole).toString();
+    if (address.isEmpty())
+        address = preferredConnectionAddress(collectConnectionAddresses());
+
+    const QString payload = connectionPayload(address, serverPort());
+    m_ui->lbQRCode->setPixmap(QPixmap::fromImage(renderQrImage(payload, kQrImageSize)));
+}
+
+ConnectionAddressList AboutView::collectConnectionAddresses() const
+{
+    return ::collectConnectionAddresses(systemNetworkAdapters(), systemAddresses());
+}
+
+QString AboutView::preferredConnectionAddress(const ConnectionAddressList& addresses) const
+{
+    return ::preferredConnectionAddress(addresses);
+}
+
+int AboutView::serverPort() const
+{
+    for (const QWidget* ancestor = parentWidget(); ancestor; ancestor = ancestor->parentWidget()) {
+        if (const auto* provider = dynamic_cast<const ServerPortProvider*>(ancestor)) {
+            const int port = provider->serverPort();
+            // A port the phone could never connect to is no better than the default.
+            return port > 0 && port <= 65535 ? port : kDefaultServerPort;
+        }
+    }
+    return kDefaultServerPort;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "pairing/ConnectionAddresses.h"
+#include "ui/ViewController.h"
+
+#include <QScopedPointer>
+
+namespace Ui {
+class AboutView;
+}
+
+// The page on which the user pairs the phone: the machine's connection addresses, the QR
+// code for the selected one, and the application's name, version and links.
+class AboutView final : public ViewController
+{
+    Q_OBJECT
+public:
+    explicit AboutView(QWidget* parent = nullptr);
+    ~AboutView() override;
+
+    void load(QHash<QString, QVariant>* params) override;
+    void unload(QHash<QString, QVariant>* params) override;
+
+    // Shows in "lbQRCode" the pairing code for the selected address (or the preferred one
+    // when nothing is selected) and the port of the window above this page.
+    void updateQRCode();
+
+    // This machine's usable addresses, enumerated afresh on every call.
+    ConnectionAddressList collectConnectionAddresses() const;
+    QString preferredConnectionAddress(const ConnectionAddressList& addresses) const;
+
+private:
+    int serverPort() const;
+
+    QScopedPointer<Ui::AboutView> m_ui;
+};
