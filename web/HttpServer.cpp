@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMimeDatabase>
@@ -46,6 +47,26 @@ bool isInsideFolder(const QFileInfo& file, const QString& folder)
     if (root.isEmpty())
         return false;
     return file.canonicalFilePath().startsWith(root + QLatin1Char('/'));
+}
+
+// The MIME database's answer for a file. Matching the name against every glob pattern costs
+// more than the rest of a request, so where the name alone decides (one pattern matches, and
+// the database then never looks at the content) the answer is kept by name.
+QByteArray mimeTypeName(const QFileInfo& file)
+{
+    static const QMimeDatabase database;
+    thread_local QHash<QString, QByteArray> decidedByName;
+    const QString name = file.fileName();
+    const auto known = decidedByName.constFind(name);
+    if (known != decidedByName.cend())
+        return *known;
+    const QByteArray type = database.mimeTypeForFile(file, QMimeDatabase::MatchDefault).name().toUtf8();
+    if (database.mimeTypesForFileName(name).size() == 1) {
+        if (decidedByName.size() >= 1024)
+            decidedByName.clear();
+        decidedByName.insert(name, type);
+    }
+    return type;
 }
 
 QString absoluteClean(const QString& folder)
@@ -293,9 +314,7 @@ void HttpServer::sendFile(QTcpSocket* socket, const QString& fileName)
         sendErrorResponse(socket, 500, QStringLiteral("Internal Server Error"));
         return;
     }
-    static const QMimeDatabase mimeDatabase;
-    const QByteArray contentType =
-        mimeDatabase.mimeTypeForFile(QFileInfo(fileName), QMimeDatabase::MatchDefault).name().toUtf8();
+    const QByteArray contentType = mimeTypeName(QFileInfo(fileName));
 
     const qint64 size = file->size();
     if (size <= WholeFileLimit) {
