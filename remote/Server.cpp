@@ -1,6 +1,7 @@
 #include "remote/Server.h"
 
 #include "platform/InputBackend.h"
+#include "platform/Shell.h"
 #include "remote/InputSimulator.h"
 
 #include <QDebug>

@@ -9,6 +9,7 @@
 
 class InputBackend;
 class InputSimulator;
+class Shell;
 class QJsonObject;
 class QTcpServer;
 class QTcpSocket;
@@ -37,6 +38,8 @@ public:
     void handleCommand(const QJsonObject& object);
 
     InputSimulator* inputSimulator() const { return m_inputSimulator; }
+    // Replaces the desktop shell that opens media and starts applications (tests).
+    void setShell(std::unique_ptr<Shell> shell);
 
 signals:
     void statusChanged(bool running);
@@ -73,10 +76,13 @@ private:
     void handleAppExplore(const QJsonObject& params);
     void handleAppOpen(const QJsonObject& params);
     void handleCloseWindow();
+    // The desktop shell; the system's own unless one was set.
+    Shell* shell();
 
     QTcpServer* m_server = nullptr;
     QTcpSocket* m_clientSocket = nullptr;
     InputSimulator* m_inputSimulator = nullptr;
+    std::unique_ptr<Shell> m_shell;
     LineFramer m_buffer;
     int m_port = 0;
     bool m_processing = false;

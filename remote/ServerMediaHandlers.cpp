@@ -1,25 +1,120 @@
 #include "remote/Server.h"
 
-#include "remote/InputSimulator.h"
+#include "data/ConfigService.h"
+#include "data/FileExplorer.h"
+#include "data/MediaService.h"
+#include "platform/Shell.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonObject>
+
+namespace {
+
+// The canonical form of `path` (links, "." and ".." resolved) when it is a registered media
+// folder or lies below one; empty otherwise, also for paths that do not exist. The phone
+// only ever names paths it was shown below these folders, so nothing else is served.
+QString canonicalInsideMediaFolders(const QString& path)
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (canonical.isEmpty())
+        return QString();
+    for (const auto& folder : MediaService::instance()->folders()) {
+        QString root = QFileInfo(folder->path()).canonicalFilePath();
+        if (root.isEmpty())
+            continue;
+        if (canonical == root)
+            return canonical;
+        // Compare whole path components: "/music2" is not inside "/music".
+        if (!root.endsWith(QLatin1Char('/')))
+            root += QLatin1Char('/');
+        if (canonical.startsWith(root))
+            return canonical;
+    }
+    return QString();
+}
+
+QJsonObject rootListing()
+{
+    QJsonArray dirs;
+    for (const auto& folder : MediaService::instance()->folders()) {
+        QJsonObject entry;
+        entry.insert(QStringLiteral("name"), folder->name());
+        entry.insert(QStringLiteral("path"), folder->path());
+        dirs.append(entry);
+    }
+    QJsonObject statistics;
+    statistics.insert(QStringLiteral("directoryCount"), dirs.size());
+    statistics.insert(QStringLiteral("fileCount"), 0);
+
+    QJsonObject packet;
+    packet.insert(QStringLiteral("path"), QStringLiteral("/"));
+    packet.insert(QStringLiteral("filter"), QStringLiteral("none"));
+    packet.insert(QStringLiteral("dirs"), dirs);
+    packet.insert(QStringLiteral("files"), QJsonArray());
+    packet.insert(QStringLiteral("statistics"), statistics);
+    return packet;
+}
+
+} // namespace
 
 void Server::handleMediaExplore(const QJsonObject& params)
 {
-    Q_UNUSED(params)
+    const QString path = params.value(QLatin1String("path")).toString();
+    QJsonObject body;
+    if (path.isEmpty() || path == QLatin1String("/")) {
+        body.insert(QStringLiteral("root"), true);
+        body.insert(QStringLiteral("packet"), rootListing());
+    } else {
+        const QString canonical = canonicalInsideMediaFolders(path);
+        QJsonObject packet;
+        if (canonical.isEmpty()) {
+            // Answered like a path that does not exist: nothing tells what lies outside.
+            if (QFileInfo::exists(path))
+                qWarning().noquote() << "mediaexplore: path outside the media folders refused:" << path;
+            packet.insert(QStringLiteral("path"), path);
+            packet.insert(QStringLiteral("filter"), QString::fromLatin1(MediaExtensions::kAll));
+        } else {
+            // The folder that was checked is the one listed; the phone gets its own path back.
+            packet = directoryListing(canonical);
+            packet.insert(QStringLiteral("path"), path);
+        }
+        body.insert(QStringLiteral("packet"), packet);
+    }
+    sendReply(QStringLiteral("mediaexplore"), body);
 }
 
 void Server::handleMediaOpen(const QJsonObject& params)
 {
-    Q_UNUSED(params)
-}
+    const QString path = params.value(QLatin1String("path")).toString();
 
-void Server::handleCloseWindow()
-{
-    const QString text = QStringLiteral("收到关闭窗口命令");
-    qDebug().noquote() << text;
-    emit logMessage(text);
-    // Alt+F4: Alt down, F4 down, F4 up, Alt up.
-    m_inputSimulator->sendKeyCombination({18, 115});
+    // A search in the list text, not a comparison with its entries: a file without suffix
+    // (extension ".") counts as audio.
+    const QString extension = QLatin1Char('.') + QFileInfo(path).suffix().toLower();
+    QString playerKey;
+    if (QString::fromLatin1(MediaExtensions::kAudio).indexOf(extension) >= 0)
+        playerKey = QStringLiteral("audioPlayer");
+    else if (QString::fromLatin1(MediaExtensions::kVideo).indexOf(extension) >= 0)
+        playerKey = QStringLiteral("videoPlayer");
+    else
+        return;
+
+    const QString file = canonicalInsideMediaFolders(path);
+    if (file.isEmpty() || QFileInfo(file).isDir()) {
+        qWarning().noquote() << "mediaopen: not a file in the media folders, ignored:" << path;
+        return;
+    }
+
+    const QString player = ConfigService::instance()->value(playerKey, QString());
+    if (player.isEmpty()) {
+        shell()->openDocument(file);
+        return;
+    }
+    // The player runs from its own folder, where it may expect its companion files; the
+    // process stays there afterwards.
+    shell()->setCurrentDirectory(QDir::toNativeSeparators(QFileInfo(player).dir().canonicalPath()));
+    // The file is one argument, whatever quotes or blanks its name holds.
+    shell()->startProgram(QDir::toNativeSeparators(player), {file}, QString());
 }
