@@ -10,7 +10,6 @@ class TestDataFolder : public QObject
 private slots:
     void firstStartInstallsIntoTheExecutablesDataFolder();
     void missingTemplatesEndTheProcessWithMinusOne();
-    void unusableLiveDatabaseIsKeptAndStartGoesOn();
 };
 
 namespace {
@@ -56,23 +55,6 @@ void TestDataFolder::missingTemplatesEndTheProcessWithMinusOne()
     QCOMPARE(velmora.waitForExit(), 255);
     QVERIFY2(!velmora.log().contains(QStringLiteral("系统托盘可用性")), qPrintable(velmora.log()));
     QVERIFY(QDir(velmora.dataFolder()).entryList(QDir::Files).isEmpty());
-}
-
-void TestDataFolder::unusableLiveDatabaseIsKeptAndStartGoesOn()
-{
-    VelmoraProcess velmora;
-    useOffscreen(velmora);
-    QVERIFY(QDir().mkpath(velmora.dataFolder()));
-    const QString dataPath = velmora.dataFolder() + QStringLiteral("/data.db");
-    {
-        QFile file(dataPath);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-    }
-    velmora.start();
-    QCOMPARE(velmora.waitForExit(), 1);
-    QVERIFY2(velmora.log().contains(dataPath), qPrintable(velmora.log()));
-    QCOMPARE(QFileInfo(dataPath).size(), 0);
-    QVERIFY(QFileInfo::exists(velmora.dataFolder() + QStringLiteral("/cfg.db")));
 }
 
 QTEST_GUILESS_MAIN(TestDataFolder)
