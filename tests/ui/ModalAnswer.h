@@ -1,0 +1,50 @@
+#pragma once
+
+// Answers modal dialogs from inside their own event loop: the test schedules the answer, then
+// triggers the code that calls exec().
+
+#include <QApplication>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+
+// Calls `answer` with the next modal widget that is shown above `below` (the dialog already
+// open, if any). Gives up after about five seconds so that a dialog that never opens does not
+// leave a timer behind.
+inline void answerNextModal(std::function<void(QWidget*)> answer, QWidget* below = nullptr)
+{
+    auto* timer = new QTimer;
+    auto ticks = std::make_shared<int>(0);
+    QPointer<QWidget> guard(below);
+    const bool hadBelow = below != nullptr;
+    QObject::connect(timer, &QTimer::timeout, [timer, ticks, guard, hadBelow, answer]() {
+        QWidget* modal = QApplication::activeModalWidget();
+        const bool ready = modal && modal->isVisible() && (!hadBelow || modal != guard.data());
+        if (!ready && ++*ticks < 500)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (ready)
+            answer(modal);
+    });
+    timer->start(10);
+}
+
+inline QPushButton* button(QWidget* dialog, const char* name)
+{
+    return dialog->findChild<QPushButton*>(QString::fromLatin1(name));
+}
+
+// Presses the named button of the next modal dialog.
+inline void clickInNextModal(const char* buttonName, QWidget* below = nullptr)
+{
+    answerNextModal(
+        [buttonName](QWidget* dialog) {
+            if (QPushButton* b = button(dialog, buttonName))
+                b->click();
+        },
+        below);
+}
