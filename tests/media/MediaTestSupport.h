@@ -1,19 +1,46 @@
 #pragma once
 
-// A command server with recording fakes for the shell and the input backend, a phone on
-// loopback TCP, and live databases in temporary folders for the cached services.
+// Shared by the media and launcher tests: files, a recording script, and a command server
+// with fake shell and input backend that a loopback phone talks to.
 
 #include "data/DataTestSupport.h"
 #include "platform/InputBackendFake.h"
 #include "platform/ShellFake.h"
 #include "remote/Server.h"
 
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QtTest>
+
+inline void writeFile(const QString& path, const QByteArray& bytes = "data")
+{
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size(), qPrintable(path));
+}
+
+// An executable script writing its working directory and arguments, one a line, to `marker`;
+// the rename makes the marker appear whole.
+inline void writeRecorder(const QString& path, const QString& marker)
+{
+    const QByteArray m = marker.toUtf8();
+    writeFile(path, "#!/bin/sh\nprintf '%s\\n' \"$PWD\" \"$@\" > '" + m + ".tmp' && mv '" + m + ".tmp' '" +
+                        m + "'\n");
+    QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner));
+}
+
+inline QString readText(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+inline QByteArray commandLine(const QString& command, const QJsonObject& params)
+{
+    return QJsonDocument(QJsonObject{{"command", command}, {"params", params}})
+        .toJson(QJsonDocument::Compact);
+}
 
 class CommandRig
 {
@@ -34,39 +61,23 @@ public:
     ShellFake& shell() { return *m_shell; }
     InputBackendFake& input() { return *m_input; }
 
-    // Starts listening on a free port and connects the phone; false when either fails.
     bool connectPhone()
     {
+        QSignalSpy connected(m_server.get(), &Server::clientConnected);
         if (!m_server->start(0))
             return false;
-        QSignalSpy connected(m_server.get(), &Server::clientConnected);
         m_phone.connectToHost(QHostAddress::LocalHost, m_server->serverPort());
-        if (!m_phone.waitForConnected(5000))
-            return false;
-        return connected.count() > 0 || connected.wait(5000);
+        return m_phone.waitForConnected(5000) && (connected.count() > 0 || connected.wait(5000));
     }
-
-    // Sends one command line and returns the first line the phone receives back (with its
-    // line feed), or nothing after five seconds.
+    // Sends one line; returns the first line received back (with its line feed).
     QByteArray ask(const QByteArray& line)
     {
         m_phone.write(line + '\n');
-        m_phone.flush();
-        QElapsedTimer timer;
-        timer.start();
-        while (!m_phone.canReadLine() && timer.elapsed() < 5000)
-            QTest::qWait(5);
-        return m_phone.canReadLine() ? m_phone.readLine() : QByteArray();
+        for (int i = 0; i < 500 && !m_phone.canReadLine(); ++i)
+            QTest::qWait(10);
+        return m_phone.readLine();
     }
-
-    // Bytes that arrived beyond the lines already read, after giving stragglers a moment.
-    qint64 unreadBytes()
-    {
-        QTest::qWait(50);
-        return m_phone.bytesAvailable();
-    }
-
-    // Runs a command the server does not answer, without a phone.
+    // A command that gets no answer, run without the network.
     void run(const QByteArray& line) { m_server->handleMessage(line); }
 
 private:
@@ -75,25 +86,3 @@ private:
     InputBackendFake* m_input = nullptr;
     QTcpSocket m_phone;
 };
-
-// The compact one-line reply the server must send for `command` with `body`.
-inline QByteArray expectedReply(const QString& command, const QJsonObject& body)
-{
-    QJsonObject envelope;
-    envelope.insert(QStringLiteral("command"), command);
-    envelope.insert(QStringLiteral("params"), body);
-    return QJsonDocument(envelope).toJson(QJsonDocument::Compact) + '\n';
-}
-
-inline QByteArray commandLine(const QString& command, const QJsonObject& params)
-{
-    QJsonObject envelope;
-    envelope.insert(QStringLiteral("command"), command);
-    envelope.insert(QStringLiteral("params"), params);
-    return QJsonDocument(envelope).toJson(QJsonDocument::Compact);
-}
-
-inline QByteArray pathCommand(const QString& command, const QString& path)
-{
-    return commandLine(command, QJsonObject{{QStringLiteral("path"), path}});
-}

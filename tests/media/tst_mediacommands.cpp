@@ -2,28 +2,49 @@
 
 #include "data/FileExplorer.h"
 
-#include <QJsonArray>
-
 namespace {
 
-void touch(const QString& path)
+// The fake shell's requests in a form that compares at a glance.
+QStringList requests(const ShellFake& shell)
 {
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    file.write("data");
+    QStringList out;
+    for (const auto& call : shell.calls()) {
+        if (call.kind == ShellFake::Call::OpenDocument)
+            out << "open " + call.path;
+        else if (call.kind == ShellFake::Call::SetCurrentDirectory)
+            out << "cd " + call.path;
+        else
+            out << "start " + call.path + " [" + call.arguments.join('|') + "] in " + call.workDir;
+    }
+    return out;
 }
 
-std::shared_ptr<MediaFolder> folder(const QString& name, const QString& path)
+template <typename Record> std::shared_ptr<Record> record(const QString& name, const QString& path)
 {
-    auto record = std::make_shared<MediaFolder>();
-    record->setName(name);
-    record->setPath(path);
-    return record;
+    auto r = std::make_shared<Record>();
+    r->setName(name);
+    r->setPath(path);
+    return r;
 }
 
-QString canonical(const QString& path)
+std::shared_ptr<DesktopApp> app(const QString& name, const QString& path, const QString& workDir,
+                                const QString& param, int sortNum = 0)
 {
-    return QFileInfo(path).canonicalFilePath();
+    auto r = record<DesktopApp>(name, path);
+    r->setWorkDir(workDir);
+    r->setParam(param);
+    r->setSortNum(sortNum);
+    return r;
+}
+
+QByteArray openApp(const QString& path, const QString& workdir, const QString& args)
+{
+    return commandLine("appopen", {{"path", path}, {"workdir", workdir}, {"args", args}});
+}
+
+QByteArray withPath(const QString& command, const QString& path)
+{
+    return commandLine(command, {{"path", path}});
 }
 
 } // namespace
@@ -36,20 +57,22 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void init();
-    void cleanup();
 
-    void rootReplyListsTheRegisteredFolders();
-    void folderReplyIsTheListingOfThatFolder();
-    void pathsOutsideTheMediaFoldersLookMissing();
+    void rootReplyListsTheMediaFolders();
+    void folderReplyOnlyInsideMediaFolders();
     void openPicksThePlayerBySuffix();
-    void openRunsThePlayerFromItsFolderWithTheFileAsOneArgument();
-    void openRefusesFilesOutsideTheMediaFolders();
+    void openRefusesFilesOutsideMediaFolders();
+    void appExploreListsTheCache();
+    void appOpenStartsOnlyRegisteredEntries();
+    void appOpenReallyStartsTheProgram();
+    void closeWindowSendsAltF4();
 
 private:
-    QString media() const { return m_root.path() + "/Media"; }
-
     std::unique_ptr<TestContext> m_context;
-    QTemporaryDir m_root;
+    QTemporaryDir m_dir;
+    QString m_root;
+    QString m_media;
+    QString m_savedCurrent = QDir::currentPath();
     std::unique_ptr<CommandRig> m_rig;
 };
 
@@ -58,165 +81,165 @@ void TestMediaCommands::initTestCase()
     QStandardPaths::setTestModeEnabled(true);
     m_context = std::make_unique<TestContext>();
     QVERIFY(startDatabases());
-
-    // Media holds the listing example, a file without suffix and two links that lead out;
-    // Media2 shares Media's name as a prefix but is not registered.
-    const QString root = m_root.path();
-    QDir dir(root);
-    for (const char* sub : {"Media", "Media/Sub", "Media2", "Outside", "Players"})
-        QVERIFY(dir.mkpath(sub));
+    // Media is registered; Media2 only shares its name as a prefix; two links in Media lead out.
+    m_root = QFileInfo(m_dir.path()).canonicalFilePath();
+    m_media = m_root + "/Media";
+    for (const char* sub : {"Media/Sub", "Media2", "Outside", "Players"})
+        QVERIFY(QDir(m_root).mkpath(sub));
     for (const char* file :
-         {"Media/b.MKV", "Media/A.txt", "Media/c.flac", "Media/.h.mp3", "Media/track", "Media/Song.MP3",
-          "Media/clip.TS", "Media/Sub/deep.mp3", "Media/My \"best\" song.mp3", "Media2/x.mp3",
-          "Outside/secret.mp3", "Players/audio", "Players/video"})
-        touch(root + "/" + file);
-    QVERIFY(QFile::link(root + "/Outside", root + "/Media/escape"));
-    QVERIFY(QFile::link(root + "/Outside/secret.mp3", root + "/Media/leak.mp3"));
+         {"Media/b.MKV", "Media/A.txt", "Media/c.flac", "Media/track", "Media/Song.MP3", "Media/clip.TS",
+          "Media/My \"best\" song.mp3", "Media2/x.mp3", "Outside/secret.mp3"})
+        writeFile(m_root + "/" + file);
+    QVERIFY(QFile::link(m_root + "/Outside", m_media + "/escape"));
+    QVERIFY(QFile::link(m_root + "/Outside/secret.mp3", m_media + "/leak.mp3"));
 }
 
 void TestMediaCommands::cleanupTestCase()
 {
     MediaService::instance()->folders().clear();
+    AppService::instance()->apps().clear();
     releaseDatabases();
-    m_context.reset();
+    QDir::setCurrent(m_savedCurrent);
 }
 
 void TestMediaCommands::init()
 {
-    MediaService::instance()->folders() = {folder("Media", media())};
+    MediaService::instance()->folders() = {record<MediaFolder>("Media", m_media)};
     ConfigService::instance()->setValue("audioPlayer", QString(), QString());
     ConfigService::instance()->setValue("videoPlayer", QString(), QString());
     m_rig = std::make_unique<CommandRig>();
 }
 
-void TestMediaCommands::cleanup()
+void TestMediaCommands::rootReplyListsTheMediaFolders()
 {
-    m_rig.reset();
-}
-
-void TestMediaCommands::rootReplyListsTheRegisteredFolders()
-{
-    // The root lists the cache as it is: the first folder need not exist.
-    MediaService::instance()->folders() = {folder("Films", "/no/such/films"), folder("Music", media())};
+    // Listed as cached: the first folder need not exist.
+    MediaService::instance()->folders() = {record<MediaFolder>("Films", "/no/films"),
+                                           record<MediaFolder>("Music", m_media)};
     QVERIFY(m_rig->connectPhone());
-
-    const QByteArray expected = "{\"command\":\"mediaexplore\",\"params\":{\"packet\":{\"dirs\":[{\"name\":"
-                                "\"Films\",\"path\":\"/no/such/"
-                                "films\"},{\"name\":\"Music\",\"path\":\"" +
-                                media().toUtf8() +
-                                "\"}],\"files\":[],\"filter\":\"none\",\"path\":\"/"
-                                "\",\"statistics\":{\"directoryCount\":2,\"fileCount\":"
-                                "0}},\"root\":true}}\n";
+    const QByteArray expected =
+        "{\"command\":\"mediaexplore\",\"params\":{\"packet\":{\"dirs\":[{\"name\":\"Films\","
+        "\"path\":\"/no/films\"},{\"name\":\"Music\",\"path\":\"" +
+        m_media.toUtf8() +
+        "\"}],\"files\":[],\"filter\":\"none\",\"path\":\"/\",\"statistics\":"
+        "{\"directoryCount\":2,\"fileCount\":0}},\"root\":true}}\n";
     QCOMPARE(m_rig->ask(R"({"command":"mediaexplore","params":{"path":"/"}})"), expected);
-    QCOMPARE(m_rig->ask(R"({"command":"mediaexplore","params":{}})"), expected);
     QCOMPARE(m_rig->ask(R"({"command":"mediaexplore"})"), expected);
-    QCOMPARE(m_rig->ask(R"({"command":"mediaexplore","params":{"path":42}})"), expected);
-    QCOMPARE(m_rig->unreadBytes(), 0);
 }
 
-void TestMediaCommands::folderReplyIsTheListingOfThatFolder()
+void TestMediaCommands::folderReplyOnlyInsideMediaFolders()
 {
     QVERIFY(m_rig->connectPhone());
-    const QString path = media();
-    const QByteArray reply = m_rig->ask(pathCommand("mediaexplore", path));
-    QCOMPARE(reply, expectedReply("mediaexplore", {{"packet", directoryListing(path)}}));
-    QVERIFY(!reply.contains("\"root\""));
-    const QJsonObject packet =
-        QJsonDocument::fromJson(reply).object().value("params").toObject().value("packet").toObject();
-    QCOMPARE(packet.value("dirs").toArray(), QJsonArray({"Sub", "escape"}));
-
-    // Going down, and a ".." that stays inside, are served; the phone gets its own text back.
-    for (const QString& inside : QStringList{path + "/Sub", path + "/Sub/..", path + "/"}) {
-        QJsonObject listing = directoryListing(canonical(inside));
-        listing.insert("path", inside);
-        QCOMPARE(m_rig->ask(pathCommand("mediaexplore", inside)),
-                 expectedReply("mediaexplore", {{"packet", listing}}));
+    // Inside (also through a ".." that stays inside): the listing, with the phone's own path.
+    for (const QString& path : QStringList{m_media, m_media + "/Sub", m_media + "/Sub/..", m_media + "/"}) {
+        QJsonObject packet = directoryListing(QFileInfo(path).canonicalFilePath());
+        packet.insert("path", path);
+        QCOMPARE(m_rig->ask(withPath("mediaexplore", path)),
+                 "{\"command\":\"mediaexplore\",\"params\":" +
+                     QJsonDocument(QJsonObject{{"packet", packet}}).toJson(QJsonDocument::Compact) + "}\n");
     }
-}
-
-void TestMediaCommands::pathsOutsideTheMediaFoldersLookMissing()
-{
-    QVERIFY(m_rig->connectPhone());
-    const QString root = m_root.path();
-    const QStringList refused{media() + "/..",      media() + "/../Outside", media() + "/escape",
-                              media() + "/escape/", root + "/Media2",        "/etc",
-                              media() + "/absent",  media() + "/c.flac"};
-    for (const QString& path : refused) {
-        QJsonObject missing{{"path", path}, {"filter", MediaExtensions::kAll}};
-        QCOMPARE(m_rig->ask(pathCommand("mediaexplore", path)),
-                 expectedReply("mediaexplore", {{"packet", missing}}));
-    }
-
-    // A user who registers the file system root shares all of it.
-    MediaService::instance()->folders() = {folder("All", "/")};
-    const QByteArray reply = m_rig->ask(pathCommand("mediaexplore", root + "/Outside"));
-    QVERIFY(reply.contains("secret.mp3"));
+    // Anywhere else: answered as a path that does not exist.
+    for (const QString& path : QStringList{m_media + "/..", m_media + "/../Outside", m_media + "/escape/",
+                                           m_root + "/Media2", "/etc", m_media + "/absent"})
+        QCOMPARE(m_rig->ask(withPath("mediaexplore", path)),
+                 "{\"command\":\"mediaexplore\",\"params\":{\"packet\":{\"filter\":\"" +
+                     QByteArray(MediaExtensions::kAll) + "\",\"path\":\"" + path.toUtf8() + "\"}}}\n");
 }
 
 void TestMediaCommands::openPicksThePlayerBySuffix()
 {
-    // No player chosen: the desktop opens each media file; anything else is ignored.
-    for (const char* name : {"c.flac", "Song.MP3", "clip.TS", "b.MKV", "track", "A.txt"})
-        m_rig->run(pathCommand("mediaopen", media() + "/" + name));
-    QStringList opened;
-    for (const auto& call : m_rig->shell().calls()) {
-        QCOMPARE(call.kind, ShellFake::Call::OpenDocument);
-        opened << call.path;
-    }
-    const QString dir = canonical(media());
-    QCOMPARE(opened, QStringList({dir + "/c.flac", dir + "/Song.MP3", dir + "/clip.TS", dir + "/b.MKV",
-                                  dir + "/track"}));
+    const QStringList names{"c.flac", "Song.MP3", "clip.TS", "track", "A.txt"};
+    for (const QString& name : names)
+        m_rig->run(withPath("mediaopen", m_media + "/" + name));
+    QCOMPARE(requests(m_rig->shell()),
+             QStringList({"open " + m_media + "/c.flac", "open " + m_media + "/Song.MP3",
+                          "open " + m_media + "/clip.TS", "open " + m_media + "/track"}));
 
-    // With both players chosen, the suffix picks one; no suffix counts as audio.
-    const QString audio = m_root.path() + "/Players/audio";
-    const QString video = m_root.path() + "/Players/video";
-    ConfigService::instance()->setValue("audioPlayer", audio, QString());
-    ConfigService::instance()->setValue("videoPlayer", video, QString());
-    const QList<QPair<QString, QString>> cases{
-        {"Song.MP3", audio}, {"clip.TS", video}, {"track", audio}, {"b.MKV", video}, {"Sub/deep.mp3", audio}};
-    for (const auto& [name, player] : cases) {
-        m_rig->shell().clear();
-        m_rig->run(pathCommand("mediaopen", media() + "/" + name));
-        QCOMPARE(m_rig->shell().calls().size(), 2);
-        QCOMPARE(m_rig->shell().calls().at(1).path, player);
-    }
+    // The player starts from its own folder, the file one argument whatever its name holds.
+    ConfigService::instance()->setValue("audioPlayer", m_root + "/Players/audio", QString());
+    ConfigService::instance()->setValue("videoPlayer", m_root + "/Players/video", QString());
     m_rig->shell().clear();
-    m_rig->run(pathCommand("mediaopen", media() + "/A.txt"));
-    QVERIFY(m_rig->shell().calls().isEmpty());
+    for (const QString& name : QStringList{"My \"best\" song.mp3", "clip.TS", "track", "A.txt"})
+        m_rig->run(withPath("mediaopen", m_media + "/" + name));
+    const QString cd = "cd " + m_root + "/Players";
+    const QString start = "start " + m_root + "/Players/";
+    QCOMPARE(requests(m_rig->shell()),
+             QStringList({cd, start + "audio [" + m_media + "/My \"best\" song.mp3] in ", cd,
+                          start + "video [" + m_media + "/clip.TS] in ", cd,
+                          start + "audio [" + m_media + "/track] in "}));
 }
 
-void TestMediaCommands::openRunsThePlayerFromItsFolderWithTheFileAsOneArgument()
+void TestMediaCommands::openRefusesFilesOutsideMediaFolders()
 {
-    const QString player = m_root.path() + "/Players/audio";
-    ConfigService::instance()->setValue("audioPlayer", player, QString());
-    m_rig->run(pathCommand("mediaopen", media() + "/My \"best\" song.mp3"));
-
-    const auto& calls = m_rig->shell().calls();
-    QCOMPARE(calls.size(), 2);
-    QCOMPARE(calls.at(0).kind, ShellFake::Call::SetCurrentDirectory);
-    QCOMPARE(calls.at(0).path, canonical(m_root.path() + "/Players"));
-    QCOMPARE(calls.at(1).kind, ShellFake::Call::StartProgram);
-    QCOMPARE(calls.at(1).path, player);
-    QCOMPARE(calls.at(1).arguments, QStringList{canonical(media()) + "/My \"best\" song.mp3"});
-    QCOMPARE(calls.at(1).workDir, QString());
-}
-
-void TestMediaCommands::openRefusesFilesOutsideTheMediaFolders()
-{
-    ConfigService::instance()->setValue("audioPlayer", m_root.path() + "/Players/audio", QString());
-    const QString root = m_root.path();
-    const QStringList refused{media() + "/leak.mp3",
-                              media() + "/../Outside/secret.mp3",
-                              root + "/Media2/x.mp3",
-                              media() + "/escape/secret.mp3",
-                              media() + "/absent.mp3",
-                              media() + "/Sub",
-                              QString()};
-    for (const QString& path : refused) {
+    for (const QString& path :
+         QStringList{m_media + "/leak.mp3", m_media + "/../Outside/secret.mp3", m_root + "/Media2/x.mp3",
+                     m_media + "/absent.mp3", m_media + "/Sub"}) {
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^mediaopen: not a file in the media folders"));
-        m_rig->run(pathCommand("mediaopen", path));
+        m_rig->run(withPath("mediaopen", path));
     }
     QVERIFY(m_rig->shell().calls().isEmpty());
+}
+
+void TestMediaCommands::appExploreListsTheCache()
+{
+    AppService* service = AppService::instance();
+    service->load();
+    QVERIFY(m_rig->connectPhone());
+    QCOMPARE(m_rig->ask(R"({"command":"appexplore"})"),
+             QByteArray("{\"command\":\"appexplore\",\"params\":{\"apps\":[]}}\n"));
+
+    QVERIFY(service->insert(app("Zed", "/opt/zed", "/opt", "--x \"a b\"", 2)));
+    QVERIFY(service->insert(app("Editor", "/usr/bin/ed", "/home", QString(), 1)));
+    service->load();
+    QCOMPARE(m_rig->ask(R"({"command":"appexplore","params":{"any":1}})"),
+             QByteArray("{\"command\":\"appexplore\",\"params\":{\"apps\":["
+                        "{\"args\":\"\",\"name\":\"Editor\",\"path\":\"/usr/bin/ed\",\"workdir\":\"/home\"},"
+                        "{\"args\":\"--x \\\"a "
+                        "b\\\"\",\"name\":\"Zed\",\"path\":\"/opt/zed\",\"workdir\":\"/opt\"}]}}\n"));
+}
+
+void TestMediaCommands::appOpenStartsOnlyRegisteredEntries()
+{
+    AppService::instance()->apps() = {app("Tool", "/opt/tool/run", "/opt/tool", "--mode \"two words\"")};
+    m_rig->run(openApp("/opt/tool/run", "/opt/tool", "--mode \"two words\""));
+    QCOMPARE(requests(m_rig->shell()),
+             QStringList({"cd /opt/tool", "start /opt/tool/run [--mode|two words] in /opt/tool"}));
+
+    m_rig->shell().clear();
+    for (const QByteArray& line : {openApp("/bin/sh", "/tmp", "-c \"touch /tmp/x\""),
+                                   openApp("/opt/tool/run", "/opt/tool", "--mode \"two words\" --evil"),
+                                   openApp("/opt/tool/run", "/", "--mode \"two words\""),
+                                   openApp("/opt/tool/../tool/run", "/opt/tool", "--mode \"two words\""),
+                                   QByteArray(R"({"command":"appopen"})")}) {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^appopen: not a registered application"));
+        m_rig->run(line);
+    }
+    QVERIFY(m_rig->shell().calls().isEmpty());
+}
+
+void TestMediaCommands::appOpenReallyStartsTheProgram()
+{
+    const QString work = m_root + "/work dir";
+    QVERIFY(QDir(m_root).mkpath("work dir"));
+    writeRecorder(m_root + "/launch me", m_root + "/marker");
+    AppService::instance()->apps() = {
+        app("Script", m_root + "/launch me", work, "--title \"Two Words\" $HOME")};
+
+    CommandRig real(false);
+    real.run(openApp(m_root + "/launch me", work, "--title \"Two Words\" $HOME"));
+    QTRY_VERIFY(QFile::exists(m_root + "/marker"));
+    QCOMPARE(readText(m_root + "/marker"), work + "\n--title\nTwo Words\n$HOME\n");
+    QCOMPARE(QDir::currentPath(), work); // the service stays in the started program's folder
+}
+
+void TestMediaCommands::closeWindowSendsAltF4()
+{
+    QSignalSpy messages(&m_rig->server(), &Server::logMessage);
+    m_rig->run(R"({"command":"closewindow"})");
+    using R = InputRecord;
+    QCOMPARE(m_rig->input().records(), QVector<R>({R::key(18, 0, 0), R::key(115, 0, 0),
+                                                   R::key(115, 0, R::KeyUp), R::key(18, 0, R::KeyUp)}));
+    QCOMPARE(messages.count(), 1);
+    QCOMPARE(messages.at(0).at(0).toString(), QString("收到关闭窗口命令"));
 }
 
 QTEST_GUILESS_MAIN(TestMediaCommands)
