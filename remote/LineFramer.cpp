@@ -16,7 +16,7 @@ LineFramer::Result LineFramer::takeLine(QByteArray* line)
     const int end = m_data.indexOf('\n', from);
     if (end < 0) {
         m_scanned = m_data.size() - m_start;
-        if (m_scanned > MaxLineBytes)
+        if (m_scanned > m_maxLineBytes)
             return Result::Overflow;
         if (m_start == m_data.size()) {
             m_data.clear();
@@ -26,7 +26,7 @@ LineFramer::Result LineFramer::takeLine(QByteArray* line)
         return Result::NoLine;
     }
     const int length = end - m_start;
-    if (length > MaxLineBytes)
+    if (length > m_maxLineBytes)
         return Result::Overflow;
     *line = m_data.mid(m_start, length);
     m_start = end + 1;

@@ -3,7 +3,7 @@
 #include <QByteArray>
 
 // Cuts a byte stream into lines ended by a line feed. A line may hold at most MaxLineBytes
-// bytes; a longer one, with or without its line feed, makes the stream unusable.
+// bytes (or the limit given); a longer one, with or without its line feed, makes the stream unusable.
 class LineFramer
 {
 public:
@@ -16,6 +16,11 @@ public:
         Overflow, // the current line is too long; the framer must be cleared
     };
 
+    explicit LineFramer(int maxLineBytes = MaxLineBytes)
+        : m_maxLineBytes(maxLineBytes)
+    {
+    }
+
     void append(const QByteArray& bytes);
     // Takes the next complete line, without its line feed.
     Result takeLine(QByteArray* line);
@@ -26,6 +31,7 @@ public:
     bool isEmpty() const { return size() == 0; }
 
 private:
+    int m_maxLineBytes;
     QByteArray m_data;
     int m_start = 0;   // first byte not taken yet
     int m_scanned = 0; // bytes from m_start known to hold no line feed

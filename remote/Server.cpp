@@ -3,6 +3,7 @@
 #include "platform/InputBackend.h"
 #include "platform/Shell.h"
 #include "remote/InputSimulator.h"
+#include "remote/JsonKeyCheck.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -201,7 +202,9 @@ void Server::dropOversizedLine()
 
 void Server::handleMessage(const QByteArray& line)
 {
-    const QJsonDocument document = QJsonDocument::fromJson(line);
+    // A repeated key is refused before Qt's parser sees it (the parser leaks on it).
+    const QJsonDocument document =
+        hasDuplicateJsonKeys(line) ? QJsonDocument() : QJsonDocument::fromJson(line);
     if (!document.isNull() && document.isObject())
         handleCommand(document.object());
     else

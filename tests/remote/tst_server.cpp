@@ -142,6 +142,8 @@ private slots:
                                       << QVector<R>{R::key(18, 0, 0), R::key(115, 0, 0),
                                                     R::key(115, 0, R::KeyUp), R::key(18, 0, R::KeyUp)}
                                       << none;
+        QTest::newRow("repeated key")
+            << QByteArray(R"({"command":"mousemove","params":{},"params":{"dx":1}})") << nothing << none;
         QTest::newRow("too deeply nested") << QByteArray(100000, '[') << nothing << none;
     }
     void commands()
