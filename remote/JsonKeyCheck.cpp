@@ -2,7 +2,10 @@
 
 #include <QSet>
 #include <QString>
-#include <QVector>
+
+#include <cstring>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -89,49 +92,120 @@ bool readString(const QByteArray& s, int& pos, QString* out)
     return false;
 }
 
+// A key as it stands in the text, after its opening quote.
+struct Key
+{
+    int start = 0;
+    int length = 0; // raw bytes, without the closing quote
+    bool escaped = false;
+};
+
 struct Frame
 {
     bool isObject = false;
     bool expectKey = false;
-    QSet<QString> keys;
+    int firstKey = 0; // index into the key list
+    // Objects with many keys are checked through a set, so a huge one stays linear.
+    std::unique_ptr<QSet<QString>> manyKeys;
 };
+
+constexpr int kLinearKeys = 16;
+
+QString decoded(const QByteArray& json, const Key& key)
+{
+    int pos = key.start;
+    QString text;
+    readString(json, pos, &text);
+    return text;
+}
+
+bool sameKey(const QByteArray& json, const Key& a, const Key& b)
+{
+    if (!a.escaped && !b.escaped)
+        return a.length == b.length &&
+               std::memcmp(json.constData() + a.start, json.constData() + b.start, size_t(a.length)) == 0;
+    return decoded(json, a) == decoded(json, b);
+}
+
+// Skips the string after the opening quote at `pos`; false when it does not end.
+bool skipString(const QByteArray& json, int& pos, bool* escaped)
+{
+    const char* data = json.constData();
+    const int size = json.size();
+    *escaped = false;
+    while (pos < size) {
+        const char c = data[pos++];
+        if (c == '"')
+            return true;
+        if (c == '\\') {
+            *escaped = true;
+            ++pos;
+        }
+    }
+    return false;
+}
 
 } // namespace
 
 bool hasDuplicateJsonKeys(const QByteArray& json)
 {
-    QVector<Frame> stack;
-    QString text;
+    std::vector<Frame> stack;
+    std::vector<Key> keys;
     for (int pos = 0; pos < json.size();) {
         const char c = json.at(pos++);
         switch (c) {
         case '"': {
-            if (!readString(json, pos, &text))
+            Key key;
+            key.start = pos;
+            if (!skipString(json, pos, &key.escaped))
                 return false;
-            if (!stack.isEmpty() && stack.last().isObject && stack.last().expectKey) {
-                Frame& top = stack.last();
-                if (top.keys.contains(text))
+            key.length = pos - 1 - key.start;
+            if (stack.empty() || !stack.back().isObject || !stack.back().expectKey)
+                break;
+            Frame& top = stack.back();
+            top.expectKey = false;
+            if (key.escaped) {
+                QString check;
+                int at = key.start;
+                if (!readString(json, at, &check))
+                    return false; // a bad escape: the parser refuses the text
+            }
+            const int count = int(keys.size()) - top.firstKey;
+            if (top.manyKeys) {
+                const QString text = decoded(json, key);
+                if (top.manyKeys->contains(text))
                     return true;
-                top.keys.insert(text);
-                top.expectKey = false;
+                top.manyKeys->insert(text);
+                break;
+            }
+            for (int i = top.firstKey; i < int(keys.size()); ++i) {
+                if (sameKey(json, keys[size_t(i)], key))
+                    return true;
+            }
+            keys.push_back(key);
+            if (count + 1 >= kLinearKeys) {
+                top.manyKeys = std::make_unique<QSet<QString>>();
+                for (int i = top.firstKey; i < int(keys.size()); ++i)
+                    top.manyKeys->insert(decoded(json, keys[size_t(i)]));
             }
             break;
         }
         case '{':
         case '[':
-            if (stack.size() >= kMaxDepth)
+            if (int(stack.size()) >= kMaxDepth)
                 return false;
-            stack.append(Frame{c == '{', c == '{', {}});
+            stack.push_back(Frame{c == '{', c == '{', int(keys.size()), nullptr});
             break;
         case '}':
         case ']':
-            if (stack.isEmpty())
+            if (stack.empty())
                 return false;
-            stack.removeLast();
+            keys.resize(size_t(stack.back().firstKey));
+            stack.pop_back();
             break;
         case ',':
-            if (!stack.isEmpty() && stack.last().isObject)
-                stack.last().expectKey = true;
+            if (!stack.empty() && stack.back().isObject)
+                stack.back().expectKey = true;
             break;
         default:
             break; // white space, numbers, literals, colons

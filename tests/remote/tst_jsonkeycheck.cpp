@@ -28,6 +28,14 @@ private slots:
         QTest::newRow("utf-8 and surrogates") << j("{'é😀':1,'\\u00e9\\ud83d\\ude00':2}") << true;
         QTest::newRow("malformed left to the parser") << j("{'a':1}},'a':2") << false;
         QTest::newRow("unterminated") << j("{'a':1,'a") << false;
+
+        // Past a handful of keys the check switches to a set; it must stay fast and exact.
+        QByteArray many = "{";
+        for (int i = 0; i < 100000; ++i)
+            many += "\"k" + QByteArray::number(i) + "\":" + QByteArray::number(i) + ",";
+        QTest::newRow("many keys") << QByteArray(many + "\"end\":{}}") << false;
+        QTest::newRow("many keys, last repeated") << QByteArray(many + "\"k7\":{}}") << true;
+        QTest::newRow("many keys, escaped repeat") << QByteArray(many + "\"\\u006b99999\":0}") << true;
     }
     void duplicates()
     {

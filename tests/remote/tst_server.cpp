@@ -298,6 +298,24 @@ private slots:
         QCOMPARE(m_fake->records(), expected);
     }
 
+    // Without an X display (say, Wayland without XWayland) the service logs why and keeps
+    // running on the logging stand-in.
+    void fallsBackWithoutDisplay()
+    {
+        const QByteArray display = qgetenv("DISPLAY");
+        qunsetenv("DISPLAY");
+        {
+            LogCapture log;
+            Server server(nullptr);
+            qputenv("DISPLAY", display);
+            QVERIFY(log.contains(QStringLiteral("cannot open the X display")));
+            server.handleMessage(R"({"command":"mousemove","params":{"dx":1}})");
+            QVERIFY(log.contains(QStringLiteral("input: mouse flags=0x0001 dx=1 dy=0 data=0")));
+        }
+        if (display.isEmpty())
+            qunsetenv("DISPLAY");
+    }
+
     void startAndStop()
     {
         QSignalSpy status(m_server.get(), &Server::statusChanged);
