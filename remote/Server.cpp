@@ -14,6 +14,7 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
+#include <QWebSocket>
 
 namespace {
 
@@ -23,6 +24,11 @@ constexpr qint64 kSocketReadBufferBytes = 256 * 1024;
 // Messages are handled one after the other, but after this long the event loop gets a turn
 // before the next one, so a flood of clicks cannot freeze the window.
 constexpr int kProcessingSliceMs = 100;
+// Messages of a browser phone waiting to run, in bytes; a phone that gets this far ahead of
+// the input it drives is cut off rather than allowed to grow our memory.
+constexpr qint64 kWebQueueBytes = 1024 * 1024;
+// A closing WebSocket gets this long to finish its close handshake.
+constexpr int kWebCloseGraceMs = 2000;
 
 } // namespace
 
@@ -87,12 +93,12 @@ void Server::onNewConnection()
     QTcpSocket* socket = m_server->nextPendingConnection();
     if (socket == nullptr)
         return;
-    if (m_clientSocket != nullptr) {
+    if (hasPhone()) {
         const QString text = QStringLiteral("接收到新连接请求，关闭旧连接并接受新连接");
         qDebug().noquote() << text;
         emit logMessage(text);
         emit clientDisconnected();
-        closeClientConnection();
+        closeClientConnection(CloseReplaced);
     }
     m_clientSocket = socket;
     qDebug().noquote() << "新客户端连接: " << socket->peerAddress().toString();
@@ -108,8 +114,15 @@ void Server::onNewConnection()
     emit logMessage(QStringLiteral("客户端已连接: ") + clientInfo);
 }
 
-void Server::closeClientConnection()
+void Server::closeClientConnection(int webCloseCode)
 {
+    if (m_webSocket != nullptr) {
+        QWebSocket* webSocket = m_webSocket;
+        m_webSocket = nullptr;
+        m_webMessages.clear();
+        m_webQueuedBytes = 0;
+        closeWebSocket(webSocket, webCloseCode);
+    }
     if (m_clientSocket == nullptr)
         return;
     QTcpSocket* socket = m_clientSocket;
@@ -188,6 +201,8 @@ void Server::scheduleProcessing()
         m_continueScheduled = false;
         if (m_clientSocket != nullptr && m_clientSocket->state() == QAbstractSocket::ConnectedState)
             processInput(m_clientSocket);
+        else if (m_webSocket != nullptr)
+            processWebMessages();
     });
 }
 
@@ -261,8 +276,136 @@ void Server::sendReply(const QString& command, const QJsonObject& body)
 void Server::writeReply(const QByteArray& line)
 {
     qDebug().noquote() << QString::fromUtf8(line);
+    if (m_webSocket != nullptr) {
+        // A message is already framed: it goes without the line feed.
+        if (m_webSocket->state() == QAbstractSocket::ConnectedState)
+            m_webSocket->sendTextMessage(QString::fromUtf8(line.endsWith('\n') ? line.chopped(1) : line));
+        return;
+    }
     if (m_clientSocket != nullptr && m_clientSocket->state() == QAbstractSocket::ConnectedState)
         m_clientSocket->write(line);
+}
+
+void Server::acceptWebSocket(QWebSocket* socket)
+{
+    if (socket == nullptr)
+        return;
+    socket->setParent(this);
+    if (!m_server->isListening()) {
+        // Stopped means no phone gets in, whichever way it comes.
+        closeWebSocket(socket, CloseServiceStopped);
+        return;
+    }
+    if (hasPhone()) {
+        const QString text = QStringLiteral("接收到新连接请求，关闭旧连接并接受新连接");
+        qDebug().noquote() << text;
+        emit logMessage(text);
+        emit clientDisconnected();
+        closeClientConnection(CloseReplaced);
+    }
+    m_webSocket = socket;
+    qDebug().noquote() << "新客户端连接: " << socket->peerAddress().toString();
+    connect(socket, &QWebSocket::textMessageReceived, this,
+            [this, socket](const QString& message) { onWebSocketMessage(socket, message.toUtf8()); });
+    // Commands are text; anything else is as unusable as a line that is no JSON object.
+    connect(socket, &QWebSocket::binaryMessageReceived, this,
+            [this, socket](const QByteArray&) { onWebSocketMessage(socket, QByteArray()); });
+    connect(socket, &QWebSocket::disconnected, this, [this, socket] { onWebSocketDisconnected(socket); });
+    const QString clientInfo =
+        socket->peerAddress().toString() + QLatin1Char(':') + QString::number(socket->peerPort());
+    emit clientConnected(clientInfo);
+    emit logMessage(QStringLiteral("客户端已连接: ") + clientInfo);
+}
+
+void Server::dropWebSocketPhone(int closeCode)
+{
+    if (m_webSocket == nullptr)
+        return;
+    QWebSocket* socket = m_webSocket;
+    m_webSocket = nullptr;
+    m_webMessages.clear();
+    m_webQueuedBytes = 0;
+    closeWebSocket(socket, closeCode);
+    emit clientDisconnected();
+    emit logMessage(QStringLiteral("客户端已断开连接"));
+}
+
+void Server::onWebSocketMessage(QWebSocket* socket, const QByteArray& message)
+{
+    if (socket != m_webSocket)
+        return;
+    if (m_webQueuedBytes + message.size() > kWebQueueBytes) {
+        const QString text = QStringLiteral("WebSocket客户端的待处理消息超过1MiB，关闭连接");
+        qWarning().noquote() << text;
+        emit logMessage(text);
+        closeClientConnection(CloseTooMuchData);
+        emit clientDisconnected();
+        return;
+    }
+    m_webQueuedBytes += message.size();
+    m_webMessages.enqueue(message);
+    processWebMessages();
+}
+
+void Server::processWebMessages(bool final)
+{
+    if (m_processing) {
+        if (!final)
+            scheduleProcessing(); // the loop that runs belongs to the other transport
+        return;
+    }
+    m_processing = true;
+    QElapsedTimer slice;
+    slice.start();
+    QWebSocket* const phone = m_webSocket;
+    while (phone != nullptr && m_webSocket == phone && !m_webMessages.isEmpty()) {
+        if (slice.elapsed() >= kProcessingSliceMs) {
+            if (final) {
+                qWarning() << "客户端已断开，丢弃未处理的数据字节数:" << m_webQueuedBytes;
+                m_webMessages.clear();
+                m_webQueuedBytes = 0;
+            } else {
+                scheduleProcessing();
+            }
+            break;
+        }
+        const QByteArray message = m_webMessages.dequeue();
+        m_webQueuedBytes -= message.size();
+        handleMessage(message);
+    }
+    m_processing = false;
+}
+
+void Server::onWebSocketDisconnected(QWebSocket* socket)
+{
+    qDebug() << "客户端断开连接";
+    if (socket == m_webSocket)
+        processWebMessages(true); // messages that arrived before the goodbye still count
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    if (socket == m_webSocket) {
+        m_webSocket = nullptr;
+        m_webMessages.clear();
+        m_webQueuedBytes = 0;
+        emit clientDisconnected();
+        emit logMessage(QStringLiteral("客户端已断开连接"));
+    }
+    socket->deleteLater();
+}
+
+void Server::closeWebSocket(QWebSocket* socket, int closeCode)
+{
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        socket->deleteLater();
+        return;
+    }
+    // The close frame carries the reason; the socket goes once the peer has answered it.
+    socket->close(static_cast<QWebSocketProtocol::CloseCode>(closeCode));
+    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(kWebCloseGraceMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
 }
 
 void Server::onSocketDisconnected()

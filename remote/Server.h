@@ -4,6 +4,7 @@
 
 #include <QAbstractSocket>
 #include <QObject>
+#include <QQueue>
 
 #include <memory>
 
@@ -13,9 +14,12 @@ class Shell;
 class QJsonObject;
 class QTcpServer;
 class QTcpSocket;
+class QWebSocket;
 
 // The phone's way into the PC: listens for one phone at a time, reads one JSON command per
-// line and runs it. Only the two listing commands are answered.
+// line and runs it. Only the two listing commands are answered. A browser phone arrives over
+// a WebSocket instead (one command per text message); it is the same one phone: whichever
+// kind connects last displaces the other.
 class Server : public QObject
 {
     Q_OBJECT
@@ -41,6 +45,21 @@ public:
     // Replaces the desktop shell that opens media and starts applications (tests).
     void setShell(std::unique_ptr<Shell> shell);
 
+    // Close codes a browser phone sees when the PC ends its connection.
+    static constexpr int CloseGoingAway = 1001;      // the service stopped
+    static constexpr int CloseTooMuchData = 1009;    // it sent faster than commands can run
+    static constexpr int CloseServiceStopped = 4503; // the service is stopped right now
+    static constexpr int CloseRevoked = 4401;        // its pairing token was revoked
+    static constexpr int CloseReplaced = 4409;       // another phone took over
+
+    // Takes a phone connected over an (authenticated) WebSocket and owns the socket from now
+    // on: each text message runs as one command, and replies go back as text messages. It
+    // displaces the current phone like a new TCP phone does. While the server is stopped the
+    // socket is closed at once.
+    void acceptWebSocket(QWebSocket* socket);
+    // Ends the connection of a phone connected over a WebSocket, if there is one.
+    void dropWebSocketPhone(int closeCode);
+
 signals:
     void statusChanged(bool running);
     void clientConnected(QString clientInfo);
@@ -56,12 +75,19 @@ private slots:
 private:
     friend class tst_Server;
 
-    void closeClientConnection();
+    // Drops the current phone of either kind; a WebSocket phone sees `webCloseCode`.
+    void closeClientConnection(int webCloseCode = CloseGoingAway);
+    bool hasPhone() const { return m_clientSocket != nullptr || m_webSocket != nullptr; }
     // Handles the complete lines of the current phone, reading more as needed.
     // With `final`, the phone has gone: what the time budget leaves is dropped.
     void processInput(QTcpSocket* socket, bool final = false);
     void scheduleProcessing();
     void dropOversizedLine();
+    void onWebSocketMessage(QWebSocket* socket, const QByteArray& message);
+    void onWebSocketDisconnected(QWebSocket* socket);
+    // Runs the queued messages of the WebSocket phone, yielding like processInput.
+    void processWebMessages(bool final = false);
+    void closeWebSocket(QWebSocket* socket, int closeCode);
     // Builds a reply envelope and writes it as one line.
     void sendReply(const QString& command, const QJsonObject& body);
     // The one path of every reply to the current phone.
@@ -85,6 +111,9 @@ private:
     std::unique_ptr<Shell> m_shell;
     LineFramer m_buffer;
     int m_port = 0;
+    QWebSocket* m_webSocket = nullptr; // the current phone when it came over a WebSocket
+    QQueue<QByteArray> m_webMessages;  // its messages not run yet
+    qint64 m_webQueuedBytes = 0;
     bool m_processing = false;
     bool m_continueScheduled = false;
 };
