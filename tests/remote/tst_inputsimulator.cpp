@@ -96,25 +96,6 @@ private slots:
         QCOMPARE(m_fake->sleeps()[1], 233); // truncated, not rounded
     }
 
-    void otherButtons()
-    {
-        m_sim->rightClick();
-        m_sim->middleClick();
-        m_sim->leftDown();
-        m_sim->leftUp();
-        m_sim->rightDown();
-        m_sim->rightUp();
-        m_sim->middleDown();
-        m_sim->middleUp();
-        QCOMPARE(m_fake->sleeps(), (QVector<int>{15, 15}));
-        QVector<R> expected;
-        for (auto flags : {R::RightDown, R::RightUp, R::MiddleDown, R::MiddleUp, R::LeftDown, R::LeftUp,
-                           R::RightDown, R::RightUp, R::MiddleDown, R::MiddleUp})
-            expected += mouse(flags);
-        QCOMPARE(m_fake->records(), expected);
-        QCOMPARE(m_fake->batches().size(), expected.size());
-    }
-
     void absoluteMoves_data()
     {
         QTest::addColumn<QSize>("screen");

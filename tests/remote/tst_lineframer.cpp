@@ -18,22 +18,6 @@ private:
     }
 
 private slots:
-    void splitAndCoalescedLines()
-    {
-        LineFramer framer;
-        framer.append("{\"a\":");
-        QByteArray line;
-        QCOMPARE(framer.takeLine(&line), LineFramer::Result::NoLine);
-        framer.append("1}\r\n\n{\"b\"");
-        QCOMPARE(drain(framer), (QList<QByteArray>{"{\"a\":1}\r", ""}));
-        framer.append(":2}\n{\"c\":3}\nrest");
-        QCOMPARE(drain(framer), (QList<QByteArray>{"{\"b\":2}", "{\"c\":3}"}));
-        QCOMPARE(framer.size(), 4);
-        framer.clear();
-        QVERIFY(framer.isEmpty());
-        QCOMPARE(framer.takeLine(&line), LineFramer::Result::NoLine);
-    }
-
     void lineLengthLimit()
     {
         const int max = LineFramer::MaxLineBytes;
