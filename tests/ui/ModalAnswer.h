@@ -12,8 +12,8 @@
 #include <functional>
 
 // Calls `answer` with the next modal widget that is shown above `below` (the dialog already
-// open, if any). Gives up after about five seconds so that a dialog that never opens does not
-// leave a timer behind.
+// open, if any). Gives up when `below` closes first, or after about five seconds, so that a
+// dialog that never opens does not leave a timer behind to answer a later one.
 inline void answerNextModal(std::function<void(QWidget*)> answer, QWidget* below = nullptr)
 {
     auto* timer = new QTimer;
@@ -23,11 +23,13 @@ inline void answerNextModal(std::function<void(QWidget*)> answer, QWidget* below
     QObject::connect(timer, &QTimer::timeout, [timer, ticks, guard, hadBelow, answer]() {
         QWidget* modal = QApplication::activeModalWidget();
         const bool ready = modal && modal->isVisible() && (!hadBelow || modal != guard.data());
-        if (!ready && ++*ticks < 500)
+        // Once the dialog below has closed, nothing opened above it: do not answer another.
+        const bool gone = hadBelow && !guard;
+        if (!ready && !gone && ++*ticks < 500)
             return;
         timer->stop();
         timer->deleteLater();
-        if (ready)
+        if (ready && !gone)
             answer(modal);
     });
     timer->start(10);
