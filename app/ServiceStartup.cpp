@@ -4,7 +4,14 @@
 #include "data/SqlDatabase.h"
 #include "web/HttpServer.h"
 
+#include "pairing/PairingToken.h"
+#include "remote/Server.h"
+#include "ui/MainWindow.h"
+#include "web/WebClientChannel.h"
+
 #include <QDebug>
+#include <QPointer>
+#include <QWebSocket>
 
 ServiceStartup::ServiceStartup() = default;
 ServiceStartup::~ServiceStartup() = default;
@@ -28,12 +35,42 @@ bool ServiceStartup::phaseB()
         return false;
     }
     qInfo() << "HTTP服务器已启动，监听端口6888";
+    connectWebClients();
     return true;
+}
+
+void ServiceStartup::connectWebClients()
+{
+    PairingToken* token = PairingToken::shared();
+    token->token(); // created now, so that the settings store holds it from the first start
+    m_webChannel = std::make_unique<WebClientChannel>(
+        [token](const QString& presented) { return token->matches(presented); });
+    m_webChannel->attachTo(m_httpServer.get());
+
+    // The main window owns the command server as its child.
+    Server* server = m_mainWindow ? m_mainWindow->findChild<Server*>() : nullptr;
+    if (!server) {
+        qWarning() << "No command server: browsers cannot connect";
+        return; // the channel answers 503 without a phone handler
+    }
+    QPointer<Server> guarded(server);
+    m_webChannel->setPhoneHandler([guarded](QWebSocket* socket) {
+        if (guarded) {
+            guarded->acceptWebSocket(socket);
+        } else {
+            socket->abort();
+            socket->deleteLater();
+        }
+    });
+    // A new token revokes the old one: the browser that used it must pair again.
+    QObject::connect(token, &PairingToken::tokenChanged, server,
+                     [server] { server->dropWebSocketPhone(Server::CloseRevoked); });
 }
 
 void ServiceStartup::phaseC()
 {
     if (m_httpServer)
         m_httpServer->stop();
+    m_webChannel.reset();
     SqlDatabase::destroyRegistry();
 }

@@ -4,6 +4,7 @@
 
 class HttpServer;
 class MainWindow;
+class WebClientChannel;
 
 // Brings the services up and down in three phases at fixed points of main: A opens the
 // data, B creates the main window and the web server, C releases them after the event loop.
@@ -23,6 +24,10 @@ public:
     void phaseC();
 
 private:
+    // Browsers reach the main window's command server through the HTTP server's "/ws".
+    void connectWebClients();
+
     MainWindow* m_mainWindow = nullptr;
     std::unique_ptr<HttpServer> m_httpServer;
+    std::unique_ptr<WebClientChannel> m_webChannel;
 };

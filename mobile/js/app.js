@@ -147,6 +147,9 @@ function showState(state, detail = {}) {
         text.textContent = 'not paired';
         status.title = 'not paired / wrong token';
         break;
+    case State.REPLACED:
+        text.textContent = 'another phone took over · tap to reconnect';
+        break;
     case State.WAITING: {
         const update = () => {
             const s = Math.max(1, Math.ceil((detail.retryAt - Date.now()) / 1000));
@@ -189,7 +192,7 @@ function handleMessage(message) {
 }
 
 $('status').addEventListener('click', () => {
-    if (connection.state === State.WAITING || connection.state === State.REFUSED) connection.retryNow();
+    if ([State.WAITING, State.REFUSED, State.REPLACED].includes(connection.state)) connection.retryNow();
 });
 $('pair-retry').addEventListener('click', () => connection.retryNow());
 

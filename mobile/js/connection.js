@@ -11,11 +11,15 @@ export const State = Object.freeze({
     CONNECTED: 'connected',
     WAITING: 'waiting', // lost or unreachable; a retry is scheduled
     REFUSED: 'refused', // the server turned the token down
+    REPLACED: 'replaced', // another phone took over; waits until the user asks
 });
 
 // Close codes a server uses to say "not you": policy violation and the
 // application range's unauthorised/forbidden.
 const REFUSAL_CODES = new Set([1008, 4001, 4003, 4401, 4403]);
+// The PC serves one phone at a time and dropped this one for a newer one.
+// Reconnecting by itself would take the PC back and start a tug of war.
+export const REPLACED_CODE = 4409;
 
 export function wsUrl(location, token) {
     const scheme = location.protocol === 'https:' ? 'wss' : 'ws';
@@ -149,6 +153,11 @@ export class Connection {
             this.socket = null;
             if (opened && this.env.now() - openedAt >= STABLE_MS) this.backoff.reset();
             const code = event?.code ?? 1006;
+            if (code === REPLACED_CODE) {
+                this.generation += 1;
+                this.setState(State.REPLACED);
+                return;
+            }
             if (REFUSAL_CODES.has(code)) {
                 this.refuse();
                 return;

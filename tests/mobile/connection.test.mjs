@@ -99,6 +99,19 @@ describe('connection', () => {
         assert.equal(classifyClose({ opened: true, code: 1001, reachable: true }), 'retry');
     });
 
+    test('a phone taking over ends the retries until the user asks', () => {
+        const { env, conn, states } = harness();
+        conn.start(TOKEN);
+        env.last.onopen();
+        env.last.onclose({ code: 4409 });
+        assert.equal(conn.state, State.REPLACED);
+        assert.equal(states.at(-1), State.REPLACED);
+        assert.equal(env.timers.length, 0);
+        conn.retryNow();
+        assert.equal(env.sockets.length, 2);
+        assert.equal(conn.state, State.CONNECTING);
+    });
+
     test('only a connection that held resets the back-off', () => {
         const { env, conn } = harness();
         conn.start(TOKEN);
