@@ -3,7 +3,10 @@
 // Answers modal dialogs from inside their own event loop: the test schedules the answer, then
 // triggers the code that calls exec().
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -47,6 +50,30 @@ inline void clickInNextModal(const char* buttonName, QWidget* below = nullptr)
         [buttonName](QWidget* dialog) {
             if (QPushButton* b = button(dialog, buttonName))
                 b->click();
+        },
+        below);
+}
+
+// Answers the next file chooser above `below` with `path`, or cancels it when `path` is empty.
+inline void chooseFile(const QString& path, QWidget* below = nullptr)
+{
+    answerNextModal(
+        [path](QWidget* modal) {
+            auto* chooser = qobject_cast<QFileDialog*>(modal);
+            if (!chooser)
+                return;
+            if (path.isEmpty()) {
+                chooser->reject();
+                return;
+            }
+            // The dialog lists folders in the background and may select a row meanwhile; a
+            // selected row would win over the typed name, so clear the views first.
+            chooser->selectFile(path);
+            for (QAbstractItemView* view : chooser->findChildren<QAbstractItemView*>())
+                if (view->selectionModel())
+                    view->selectionModel()->clearSelection();
+            chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(path);
+            static_cast<QDialog*>(chooser)->accept(); // public in the base; checks the file exists
         },
         below);
 }

@@ -4,7 +4,6 @@
 #include "ui/DesktopAppView.h"
 #include "ui/MediaLibraryView.h"
 
-#include <QAbstractItemView>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -72,29 +71,6 @@ QString saveExpectingRefusal(QWidget* dialog)
     return message;
 }
 
-// Answers the next file chooser with `path` (or cancels it when empty).
-void chooseFile(const QString& path, QWidget* below)
-{
-    answerNextModal(
-        [path](QWidget* modal) {
-            auto* chooser = qobject_cast<QFileDialog*>(modal);
-            QVERIFY(chooser);
-            if (path.isEmpty()) {
-                chooser->reject();
-                return;
-            }
-            // The dialog lists folders in the background and may select a row meanwhile;
-            // a selected row would win over the typed name, so clear both views first.
-            chooser->selectFile(path);
-            for (QAbstractItemView* view : chooser->findChildren<QAbstractItemView*>())
-                if (view->selectionModel())
-                    view->selectionModel()->clearSelection();
-            chooser->findChild<QLineEdit*>("fileNameEdit")->setText(path);
-            static_cast<QDialog*>(chooser)->accept(); // public in the base, checks the file
-        },
-        below);
-}
-
 } // namespace
 
 class TestListPages : public QObject
@@ -106,6 +82,7 @@ private slots:
     void emptyListAndNothingSelected();
     void addRefusesEmptyFieldsAndStoresAtTheEnd();
     void modifyDoubleClickAndCancel();
+    void folderChooserFillsNameAndPath();
     void deleteAsksFirst();
     void applyReloadsTheServices();
     void applicationFieldsAndIcon();
@@ -232,6 +209,30 @@ void TestListPages::modifyDoubleClickAndCancel()
     emit tree->itemDoubleClicked(tree->topLevelItem(0), 1);
     QCOMPARE(shownName, QStringLiteral("A"));
     QCOMPARE(rows("select name from MediaFolder order by id"), QStringList({"A", "B renamed"}));
+}
+
+void TestListPages::folderChooserFillsNameAndPath()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("Music/Live.2020"));
+    const QString folder = dir.filePath("Music/Live.2020");
+    MediaLibraryView page;
+    page.load(nullptr);
+    QStringList chosen, cancelled;
+    answerNextModal([&](QWidget* dialog) {
+        field(dialog, "edName")->setText("typed");
+        chooseFile(folder, dialog);
+        button(dialog, "btnSelect")->click();
+        chosen << field(dialog, "edName")->text() << field(dialog, "edPath")->text();
+        chooseFile(QString(), dialog);
+        button(dialog, "btnSelect")->click();
+        cancelled << field(dialog, "edName")->text() << field(dialog, "edPath")->text();
+        button(dialog, "btnCancel")->click();
+    });
+    button(&page, "btnAdd")->click();
+    // The name is the last path element up to its first dot, replacing what was typed.
+    QCOMPARE(chosen, QStringList({"Live", folder}));
+    QCOMPARE(cancelled, chosen);
 }
 
 void TestListPages::deleteAsksFirst()

@@ -1,0 +1,73 @@
+#include "ui/SettingView.h"
+
+#include "app/ApplicationBase.h"
+#include "data/ConfigService.h"
+#include "ui/RecordEditSupport.h"
+#include "ui_SettingView.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileDialog>
+
+namespace {
+const QString AudioPlayerKey = QStringLiteral("audioPlayer");
+const QString VideoPlayerKey = QStringLiteral("videoPlayer");
+
+QString translated(const char* text)
+{
+    return QCoreApplication::translate("SettingView", text);
+}
+} // namespace
+
+SettingView::SettingView(QWidget* parent)
+    : ViewController(parent)
+    , m_ui(new Ui::SettingView)
+{
+    m_ui->setupUi(this);
+    ApplicationBase::applyStyleSheet(this, QStringLiteral("settingview.css"), false);
+    connect(m_ui->btnSelectAudioPlayer, &QPushButton::clicked, this, [this] {
+        selectPlayer(m_ui->edAudioPlayerPath, AudioPlayerKey, translated("Select Audio Player"));
+    });
+    connect(m_ui->btnSelectVideoPlayer, &QPushButton::clicked, this, [this] {
+        selectPlayer(m_ui->edVideoPlayerPath, VideoPlayerKey, translated("Select Video Player"));
+    });
+    connect(m_ui->btnDefaultAudioPlayer, &QPushButton::clicked, this,
+            [this] { resetPlayer(m_ui->edAudioPlayerPath, AudioPlayerKey); });
+    connect(m_ui->btnDefaultVideoPlayer, &QPushButton::clicked, this,
+            [this] { resetPlayer(m_ui->edVideoPlayerPath, VideoPlayerKey); });
+}
+
+SettingView::~SettingView() = default;
+
+void SettingView::load(QHash<QString, QVariant>*)
+{
+    qDebug() << "SettingView::load.";
+    m_ui->edAudioPlayerPath->setText(ConfigService::instance()->value(AudioPlayerKey, QString()));
+    m_ui->edVideoPlayerPath->setText(ConfigService::instance()->value(VideoPlayerKey, QString()));
+}
+
+void SettingView::unload(QHash<QString, QVariant>*)
+{
+    qDebug() << "SettingView::unload.";
+}
+
+void SettingView::selectPlayer(QLineEdit* field, const QString& key, const QString& caption)
+{
+    // A player is any executable program; the dialog lists only those (and folders).
+    QFileDialog dialog(this, caption, desktopFolder(), translated("Media Player (*)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDotAndDotDot);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString path = QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
+    if (path.isEmpty())
+        return;
+    field->setText(path);
+    ConfigService::instance()->setValue(key, path, QString());
+}
+
+void SettingView::resetPlayer(QLineEdit* field, const QString& key)
+{
+    field->setText(QString());
+    ConfigService::instance()->setValue(key, QString(), QString());
+}
