@@ -54,7 +54,6 @@ private slots:
     void notALinkOrDamaged();
     void loadShortcutFillsTheRecord();
     void loadShortcutLeavesOtherFilesAlone();
-    void desktopEntries_data();
     void desktopEntries();
     void desktopEntryThroughTheRecord();
     void argumentsSurviveTheLauncherSplit();
@@ -245,85 +244,38 @@ void TestShortcutReader::loadShortcutLeavesOtherFilesAlone()
     QCOMPARE(app.path(), QStringLiteral("C:\\Program Files\\Tool\\tool.exe"));
 }
 
-void TestShortcutReader::desktopEntries_data()
-{
-    QTest::addColumn<QByteArray>("entry");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<QString>("arguments");
-    QTest::addColumn<QString>("workDir");
-
-    QTest::newRow("plain") << QByteArray("[Desktop Entry]\nType=Application\nName=Text Editor\n"
-                                         "Exec=/usr/bin/gedit --new-window %U\nPath=/home/me\n")
-                           << true << "Text Editor"
-                           << "/usr/bin/gedit"
-                           << "--new-window"
-                           << "/home/me";
-    QTest::newRow("quoted program and escapes")
-        << QByteArray("# comment\n[Desktop Entry]\nName[de]=Spieler\nName=Player\nType=Application\n"
-                      "Exec=\"/opt/My Player/run\" --title=\"say \\\\\"hi\\\\\"\" %f --rate=50%% %i\n")
-        << true << "Player"
-        << "/opt/My Player/run"
-        << "\"--title=say \"\"\"hi\"\"\"\" --rate=50%"
-        << "";
-    // \s becomes a blank before Exec is split, so it separates arguments there.
-    QTest::newRow("string escapes in values")
-        << QByteArray("[Desktop Entry]\nType=Application\nName=Two\\sWords\nExec=/bin/tool "
-                      "a\\sb\nPath=/srv/My\\sDir\n")
-        << true << "Two Words"
-        << "/bin/tool"
-        << "a b"
-        << "/srv/My Dir";
-    QTest::newRow("actions are not the entry")
-        << QByteArray("[Desktop Entry]\nType=Application\nName=Browser\nExec=/usr/bin/browser %u\n"
-                      "[Desktop Action private]\nExec=/usr/bin/browser --private\nName=Private\n")
-        << true << "Browser"
-        << "/usr/bin/browser"
-        << ""
-        << "";
-    QTest::newRow("link entry") << QByteArray(
-                                       "[Desktop Entry]\nType=Link\nName=Docs\nURL=file:///usr/share/doc\n")
-                                << true << "Docs"
-                                << "/usr/share/doc"
-                                << ""
-                                << "";
-    QTest::newRow("no exec") << QByteArray("[Desktop Entry]\nType=Application\nName=Broken\n") << false << ""
-                             << ""
-                             << ""
-                             << "";
-    QTest::newRow("only field codes")
-        << QByteArray("[Desktop Entry]\nType=Application\nExec=%U\n") << false << ""
-        << ""
-        << ""
-        << "";
-    QTest::newRow("directory entry") << QByteArray("[Desktop Entry]\nType=Directory\nName=Games\n") << false
-                                     << ""
-                                     << ""
-                                     << ""
-                                     << "";
-    QTest::newRow("no entry group") << QByteArray("Type=Application\nExec=/bin/true\n") << false << ""
-                                    << ""
-                                    << ""
-                                    << "";
-}
-
 void TestShortcutReader::desktopEntries()
 {
-    QFETCH(QByteArray, entry);
-    QFETCH(bool, valid);
-    const auto info = parseDesktopEntry(entry);
-    QCOMPARE(bool(info), valid);
-    if (!valid)
-        return;
-    QFETCH(QString, name);
-    QFETCH(QString, target);
-    QFETCH(QString, arguments);
-    QFETCH(QString, workDir);
-    QCOMPARE(info->name, name);
-    QCOMPARE(info->target, target);
-    QCOMPARE(info->arguments, arguments);
-    QCOMPARE(info->workingDirectory, workDir);
+    // Each entry: the file, then name|target|arguments|working directory, or "-" for no shortcut.
+    const char* const head = "[Desktop Entry]\nType=Application\n";
+    const QList<QPair<QByteArray, QString>> cases = {
+        {QByteArray(head) + "Name=Text Editor\nExec=/usr/bin/gedit --new-window %U\nPath=/home/me\n",
+         "Text Editor|/usr/bin/gedit|--new-window|/home/me"},
+        // Quoting with backslash escapes (doubled once as a string value), "%%", dropped codes.
+        {QByteArray("# comment\n") + head +
+             "Name[de]=Spieler\nName=Player\n"
+             "Exec=\"/opt/My Player/run\" --title=\"say \\\\\"hi\\\\\"\" %f --rate=50%% %i\n",
+         "Player|/opt/My Player/run|\"--title=say \"\"\"hi\"\"\"\" --rate=50%|"},
+        // \s becomes a blank before Exec is split, so there it separates arguments.
+        {QByteArray(head) + "Name=Two\\sWords\nExec=/bin/tool a\\sb\nPath=/srv/My\\sDir\n",
+         "Two Words|/bin/tool|a b|/srv/My Dir"},
+        {QByteArray(head) +
+             "Name=Browser\nExec=/usr/bin/browser %u\n[Desktop Action private]\nExec=/usr/bin/x\n",
+         "Browser|/usr/bin/browser||"},
+        {"[Desktop Entry]\nType=Link\nName=Docs\nURL=file:///usr/share/doc\n", "Docs|/usr/share/doc||"},
+        {QByteArray(head) + "Name=Broken\n", "-"},
+        {QByteArray(head) + "Exec=%U\n", "-"},
+        {"[Desktop Entry]\nType=Directory\nName=Games\n", "-"},
+        {"Type=Application\nExec=/bin/true\n", "-"},
+    };
+    for (const auto& [entry, expected] : cases) {
+        const auto info = parseDesktopEntry(entry);
+        const QString got =
+            info ? QStringList({info->name, info->target, info->arguments, info->workingDirectory})
+                       .join(QLatin1Char('|'))
+                 : QStringLiteral("-");
+        QCOMPARE(got, expected);
+    }
 }
 
 void TestShortcutReader::desktopEntryThroughTheRecord()

@@ -43,6 +43,20 @@ inline QPushButton* button(QWidget* dialog, const char* name)
     return dialog->findChild<QPushButton*>(QString::fromLatin1(name));
 }
 
+inline QLineEdit* field(QWidget* dialog, const char* name)
+{
+    return dialog->findChild<QLineEdit*>(QString::fromLatin1(name));
+}
+
+// The texts of the named line edits, in the order given.
+inline QStringList fieldTexts(QWidget* dialog, std::initializer_list<const char*> names)
+{
+    QStringList texts;
+    for (const char* name : names)
+        texts << field(dialog, name)->text();
+    return texts;
+}
+
 // Presses the named button of the next modal dialog.
 inline void clickInNextModal(const char* buttonName, QWidget* below = nullptr)
 {

@@ -46,11 +46,6 @@ void selectRow(QWidget* page, int row)
     tree->topLevelItem(row)->setSelected(true);
 }
 
-QLineEdit* field(QWidget* dialog, const char* name)
-{
-    return dialog->findChild<QLineEdit*>(QString::fromLatin1(name));
-}
-
 QString messageOf(QWidget* box)
 {
     return box->findChild<QLabel*>("lbMessageBoxContent")->text();
@@ -71,6 +66,27 @@ QString saveExpectingRefusal(QWidget* dialog)
     return message;
 }
 
+void insertFolder(const char* name, const char* path, int sortNum)
+{
+    QSqlQuery query(SqlDatabase::database(SqlDatabase::Data));
+    query.prepare("insert into MediaFolder (name,path,sortNum) values (?,?,?)");
+    query.addBindValue(QString::fromUtf8(name));
+    query.addBindValue(QString::fromUtf8(path));
+    query.addBindValue(sortNum);
+    QVERIFY(query.exec());
+}
+
+QString writeFile(const QTemporaryDir& dir, const char* name, const QByteArray& bytes,
+                  bool executable = false)
+{
+    QFile file(dir.filePath(QString::fromUtf8(name)));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+    if (executable)
+        file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+    return file.fileName();
+}
+
 } // namespace
 
 class TestListPages : public QObject
@@ -85,7 +101,6 @@ private slots:
     void folderChooserFillsNameAndPath();
     void deleteAsksFirst();
     void applyReloadsTheServices();
-    void applicationFieldsAndIcon();
     void applicationFromChosenFiles();
     void cancelledEditKeepsTheRecord();
 
@@ -129,11 +144,9 @@ void TestListPages::emptyListAndNothingSelected()
 
 void TestListPages::addRefusesEmptyFieldsAndStoresAtTheEnd()
 {
-    QVERIFY(execOn(SqlDatabase::Data, "insert into MediaFolder (name,path,sortNum) values ('Early','/e',1)"));
-    QVERIFY(
-        execOn(SqlDatabase::Data, "insert into MediaFolder (name,path,sortNum) values ('Late','/l',10000)"));
-    QVERIFY(
-        execOn(SqlDatabase::Data, "insert into MediaFolder (name,path,sortNum) values ('Same','/s',9999)"));
+    insertFolder("Early", "/e", 1);
+    insertFolder("Late", "/l", 10000);
+    insertFolder("Same", "/s", 9999);
     MediaLibraryView page;
     page.load(nullptr);
 
@@ -175,8 +188,8 @@ void TestListPages::addRefusesEmptyFieldsAndStoresAtTheEnd()
 
 void TestListPages::modifyDoubleClickAndCancel()
 {
-    QVERIFY(execOn(SqlDatabase::Data, "insert into MediaFolder (name,path,sortNum) values ('A','/a',5)"));
-    QVERIFY(execOn(SqlDatabase::Data, "insert into MediaFolder (name,path,sortNum) values ('B','/b',6)"));
+    insertFolder("A", "/a", 5);
+    insertFolder("B", "/b", 6);
     MediaLibraryView page;
     page.load(nullptr);
 
@@ -237,8 +250,8 @@ void TestListPages::folderChooserFillsNameAndPath()
 
 void TestListPages::deleteAsksFirst()
 {
-    QVERIFY(execOn(SqlDatabase::Data, "insert into MediaFolder (name,path,sortNum) values ('A','/a',1)"));
-    QVERIFY(execOn(SqlDatabase::Data, "insert into MediaFolder (name,path,sortNum) values ('B','/b',2)"));
+    insertFolder("A", "/a", 1);
+    insertFolder("B", "/b", 2);
     MediaLibraryView page;
     page.load(nullptr);
     selectRow(&page, 0);
@@ -277,12 +290,21 @@ void TestListPages::applyReloadsTheServices()
         button(dialog, "btnSure")->click();
     });
     button(&media, "btnAdd")->click();
-    answerNextModal([](QWidget* dialog) {
+    QString title;
+    answerNextModal([&title](QWidget* dialog) {
+        title = dialog->windowTitle();
         field(dialog, "edName")->setText("Editor");
         field(dialog, "edPath")->setText("/usr/bin/editor");
+        field(dialog, "edWorkDir")->setText("/tmp");
+        field(dialog, "edParam")->setText("-c \"echo hi\"");
         button(dialog, "btnSure")->click();
     });
     button(&apps, "btnAdd")->click();
+    QCOMPARE(title, QStringLiteral("Desktop app add"));
+    QCOMPARE(rows("select name,path,workDir,param,sortNum from DesktopApp"),
+             QStringList({"Editor|/usr/bin/editor|/tmp|-c \"echo hi\"|9999"}));
+    // Every row carries the application icon, whatever its path.
+    QVERIFY(!apps.findChild<QTreeWidget*>("treeWidget")->topLevelItem(0)->icon(0).isNull());
 
     // The phone's view changes only with "Apply", and each page applies only its own list.
     QVERIFY(MediaService::instance()->folders().isEmpty());
@@ -296,82 +318,35 @@ void TestListPages::applyReloadsTheServices()
     QCOMPARE(AppService::instance()->apps().first()->path(), QStringLiteral("/usr/bin/editor"));
 }
 
-void TestListPages::applicationFieldsAndIcon()
-{
-    DesktopAppView page;
-    page.load(nullptr);
-    QString title;
-    answerNextModal([&title](QWidget* dialog) {
-        title = dialog->windowTitle();
-        field(dialog, "edName")->setText("Shell");
-        field(dialog, "edPath")->setText("/bin/sh");
-        field(dialog, "edWorkDir")->setText("/tmp");
-        field(dialog, "edParam")->setText("-c \"echo hi\"");
-        button(dialog, "btnSure")->click();
-    });
-    button(&page, "btnAdd")->click();
-    QCOMPARE(title, QStringLiteral("Desktop app add"));
-    QCOMPARE(rows("select name,path,workDir,param,sortNum from DesktopApp"),
-             QStringList({"Shell|/bin/sh|/tmp|-c \"echo hi\"|9999"}));
-
-    auto* tree = page.findChild<QTreeWidget*>("treeWidget");
-    QVERIFY(!tree->topLevelItem(0)->icon(0).isNull());
-    QVERIFY(tree->topLevelItem(0)->icon(1).isNull());
-
-    // Modify shows the typed working directory and parameters again.
-    selectRow(&page, 0);
-    QStringList shown;
-    answerNextModal([&](QWidget* dialog) {
-        title = dialog->windowTitle();
-        for (const char* name : {"edName", "edPath", "edWorkDir", "edParam"})
-            shown << field(dialog, name)->text();
-        button(dialog, "btnCancel")->click();
-    });
-    button(&page, "btnEdit")->click();
-    QCOMPARE(title, QStringLiteral("Desktop app edit"));
-    QCOMPARE(shown, QStringList({"Shell", "/bin/sh", "/tmp", "-c \"echo hi\""}));
-}
-
 void TestListPages::applicationFromChosenFiles()
 {
     QTemporaryDir dir;
-    QFile entry(dir.filePath("Media.Player.desktop"));
-    QVERIFY(entry.open(QIODevice::WriteOnly));
-    entry.write("[Desktop Entry]\nType=Application\nExec=/opt/player/run --queue %F\nPath=/opt/player\n");
-    entry.close();
-    QFile program(dir.filePath("tool.run"));
-    QVERIFY(program.open(QIODevice::WriteOnly));
-    program.write("#!/bin/sh\n");
-    program.close();
-    program.setPermissions(program.permissions() | QFileDevice::ExeOwner);
-    QFile notes(dir.filePath("notes.txt"));
-    QVERIFY(notes.open(QIODevice::WriteOnly));
-    notes.write("not a shortcut\n");
-    notes.close();
+    const QString entry =
+        writeFile(dir, "Media.Player.desktop",
+                  "[Desktop Entry]\nType=Application\nExec=/opt/player/run --queue %F\nPath=/opt/player\n");
+    const QString program = writeFile(dir, "tool.run", "#!/bin/sh\n", true);
+    const QString notes = writeFile(dir, "notes.txt", "not a shortcut\n");
 
     DesktopAppView page;
     page.load(nullptr);
     QStringList afterEntry, afterProgram, afterNotes;
     QString refusal;
     auto texts = [](QWidget* dialog) {
-        QStringList out;
-        for (const char* name : {"edName", "edPath", "edWorkDir", "edParam"})
-            out << field(dialog, name)->text();
-        return out;
+        return fieldTexts(dialog, {"edName", "edPath", "edWorkDir", "edParam"});
     };
     answerNextModal([&](QWidget* dialog) {
         // An executable fills path and working directory and keeps the (empty) name.
-        chooseFile(program.fileName(), dialog);
+        chooseFile(program, dialog);
         button(dialog, "btnSelect")->click();
         afterProgram = texts(dialog);
         refusal = saveExpectingRefusal(dialog);
         // A desktop entry without Name is named after its file, up to the first dot.
-        chooseFile(entry.fileName(), dialog);
+        chooseFile(entry, dialog);
         button(dialog, "btnSelect")->click();
         afterEntry = texts(dialog);
         // A file that is no shortcut leaves the fields as they are; so does cancelling.
         field(dialog, "edName")->setText("Typed");
-        chooseFile(notes.fileName(), dialog);
+        chooseFile(notes, dialog);
         button(dialog, "btnSelect")->click();
         chooseFile(QString(), dialog);
         button(dialog, "btnSelect")->click();
@@ -380,7 +355,7 @@ void TestListPages::applicationFromChosenFiles()
     });
     button(&page, "btnAdd")->click();
 
-    QCOMPARE(afterProgram, QStringList({"", program.fileName(), dir.path(), ""}));
+    QCOMPARE(afterProgram, QStringList({"", program, dir.path(), ""}));
     QCOMPARE(refusal, QStringLiteral("The name cannot be empty."));
     QCOMPARE(afterEntry, QStringList({"Media", "/opt/player/run", "/opt/player", "--queue"}));
     QCOMPARE(afterNotes, QStringList({"Typed", "/opt/player/run", "/opt/player", "--queue"}));
@@ -391,10 +366,8 @@ void TestListPages::applicationFromChosenFiles()
 void TestListPages::cancelledEditKeepsTheRecord()
 {
     QTemporaryDir dir;
-    QFile entry(dir.filePath("Other.desktop"));
-    QVERIFY(entry.open(QIODevice::WriteOnly));
-    entry.write("[Desktop Entry]\nType=Application\nName=Other\nExec=/usr/bin/other\n");
-    entry.close();
+    const QString entry = writeFile(dir, "Other.desktop",
+                                    "[Desktop Entry]\nType=Application\nName=Other\nExec=/usr/bin/other\n");
     QVERIFY(execOn(
         SqlDatabase::Data,
         "insert into DesktopApp (name,path,workDir,param,sortNum) values ('Mine','/bin/mine','/w','-p',1)"));
@@ -405,19 +378,21 @@ void TestListPages::cancelledEditKeepsTheRecord()
     // Choosing a shortcut while modifying, then cancelling, must not leave the shortcut's
     // values in the page's record for the next edit to save.
     answerNextModal([&](QWidget* dialog) {
-        chooseFile(entry.fileName(), dialog);
+        chooseFile(entry, dialog);
         button(dialog, "btnSelect")->click();
         QCOMPARE(field(dialog, "edName")->text(), QStringLiteral("Other"));
         button(dialog, "btnCancel")->click();
     });
     button(&page, "btnEdit")->click();
     QStringList shown;
+    QString title;
     answerNextModal([&](QWidget* dialog) {
-        for (const char* name : {"edName", "edPath", "edWorkDir", "edParam"})
-            shown << field(dialog, name)->text();
+        title = dialog->windowTitle();
+        shown = fieldTexts(dialog, {"edName", "edPath", "edWorkDir", "edParam"});
         button(dialog, "btnSure")->click();
     });
     button(&page, "btnEdit")->click();
+    QCOMPARE(title, QStringLiteral("Desktop app edit"));
     QCOMPARE(shown, QStringList({"Mine", "/bin/mine", "/w", "-p"}));
     QCOMPARE(rows("select name,path,workDir,param,sortNum from DesktopApp"),
              QStringList({"Mine|/bin/mine|/w|-p|1"}));

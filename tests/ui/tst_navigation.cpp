@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QStackedWidget>
-#include <QVBoxLayout>
 #include <QtTest>
 
 using ParamMap = QHash<QString, QVariant>;
@@ -73,25 +72,19 @@ class TestNavigation : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { qRegisterMetaType<ParamMap*>("QHash<QString,QVariant>*"); }
-    void singleProcessWideInstance();
     void switchingOrderAndMaps();
     void repeatedRequestDoesNothing();
     void subViewIds();
     void closeThenRepeat();
     void addNavigateOnExistingId();
     void unknownIdsAndViewsAreIgnored();
-    void embedView();
     void dialogDragsWithLeftButton();
 };
 
-void TestNavigation::singleProcessWideInstance()
+void TestNavigation::switchingOrderAndMaps()
 {
     QVERIFY(NavigateService::instance());
     QCOMPARE(NavigateService::instance().get(), NavigateService::instance().get());
-}
-
-void TestNavigation::switchingOrderAndMaps()
-{
     NavigateService service;
     Pages pages(service);
     service.navigate(0, 0, nullptr, 0);
@@ -196,28 +189,15 @@ void TestNavigation::addNavigateOnExistingId()
 
     // Once the stacked widget and its pages are gone, registering the id again starts afresh
     // instead of keeping view ids that point at destroyed pages.
-    {
-        NavigateService fresh;
-        auto* stack = new QStackedWidget;
-        QStringList log;
-        auto* page = new QWidget;
-        stack->addWidget(page);
-        fresh.addNavigate(5, stack);
-        fresh.addView(5, ViewController::embedView(page, new RecordingView(0, &log)));
-        fresh.navigate(5, 0, nullptr, 0);
-        delete stack;
-        QVERIFY(fresh.item(5)->currentView() == nullptr);
-        fresh.close(); // must not touch the destroyed page
-
-        QStackedWidget rebuilt;
-        auto* newPage = new QWidget;
-        rebuilt.addWidget(newPage);
-        fresh.addNavigate(5, &rebuilt);
-        fresh.addView(5, ViewController::embedView(newPage, new RecordingView(7, &log)));
-        log.clear();
-        fresh.navigate(5, 0, nullptr, 0);
-        QCOMPARE(log, QStringList({"init 7", "load 7 {5,0}"}));
-    }
+    NavigateService fresh;
+    auto* gone = new Pages(fresh, 1, 5);
+    fresh.navigate(5, 0, nullptr, 0);
+    delete gone;
+    QVERIFY(fresh.item(5)->currentView() == nullptr);
+    fresh.close(); // must not touch the destroyed page
+    Pages rebuilt(fresh, 1, 5);
+    fresh.navigate(5, 0, nullptr, 0);
+    QCOMPARE(rebuilt.takeLog(), QStringList({"init 0", "load 0 {5,0}"}));
 }
 
 void TestNavigation::unknownIdsAndViewsAreIgnored()
@@ -241,24 +221,6 @@ void TestNavigation::unknownIdsAndViewsAreIgnored()
     QCOMPARE(pages.stack.currentIndex(), 1);
     QCOMPARE(service.item(0)->requestViewId(), 1);
     QCOMPARE(service.item(0)->currentView(), pages.views.at(1));
-}
-
-void TestNavigation::embedView()
-{
-    QWidget page;
-    QStringList log;
-    auto* view = new RecordingView(0, &log);
-    QCOMPARE(ViewController::embedView(&page, view), view);
-    QCOMPARE(view->parentWidget(), &page);
-    auto* layout = qobject_cast<QVBoxLayout*>(page.layout());
-    QVERIFY(layout);
-    QCOMPARE(layout->contentsMargins(), QMargins(0, 0, 0, 0));
-    QCOMPARE(layout->indexOf(view), 0);
-
-    QWidget other;
-    auto* label = new QLabel;
-    QVERIFY(ViewController::embedView(&other, label) == nullptr);
-    QCOMPARE(label->parentWidget(), &other);
 }
 
 void TestNavigation::dialogDragsWithLeftButton()

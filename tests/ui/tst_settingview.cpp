@@ -9,11 +9,6 @@
 
 namespace {
 
-QLineEdit* field(QWidget* page, const char* name)
-{
-    return page->findChild<QLineEdit*>(QString::fromLatin1(name));
-}
-
 QStringList dictRows()
 {
     QStringList out;
