@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QStandardPaths>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -110,6 +111,7 @@ private:
 
 void TestListPages::initTestCase()
 {
+    QStandardPaths::setTestModeEnabled(true);
     m_context = std::make_unique<TestContext>();
     QVERIFY(startDatabases());
 }

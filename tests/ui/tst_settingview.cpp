@@ -5,6 +5,7 @@
 
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QStandardPaths>
 #include <QtTest>
 
 namespace {
@@ -38,6 +39,7 @@ private:
 
 void TestSettingView::initTestCase()
 {
+    QStandardPaths::setTestModeEnabled(true);
     m_context = std::make_unique<TestContext>();
     QVERIFY(startDatabases());
     ConfigService::instance()->load();
