@@ -3,6 +3,7 @@
 
 #include "app/ApplicationBase.h"
 #include "pairing/ConnectionQrCode.h"
+#include "pairing/PairingToken.h"
 #include "pairing/ServerPortProvider.h"
 
 #include <QDebug>
@@ -16,6 +17,7 @@ const char kWebsiteUrl[] = "https://www.orvane.example/";
 // The phone-side web client, served by the built-in HTTP server.
 const char kMobileClientUrl[] = "http://127.0.0.1:6888/";
 const QSize kQrImageSize(400, 400);
+const QSize kWebQrImageSize(180, 180);
 
 } // namespace
 
@@ -47,9 +49,16 @@ AboutView::AboutView(QWidget* parent)
             m_ui->cbConnAddress->setCurrentIndex(index);
     }
 
-    connect(m_ui->cbConnAddress, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
-            [this](int) { updateQRCode(); });
+    connect(m_ui->cbConnAddress, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int) {
+        updateQRCode();
+        updateWebClientQRCode();
+    });
     updateQRCode();
+
+    PairingToken* token = PairingToken::shared();
+    connect(m_ui->btnRegenerateToken, &QPushButton::clicked, token, [token] { token->regenerate(); });
+    connect(token, &PairingToken::tokenChanged, this, &AboutView::updateWebClientQRCode);
+    updateWebClientQRCode();
 }
 
 AboutView::~AboutView() = default;
@@ -67,12 +76,23 @@ void AboutView::unload(QHash<QString, QVariant>* params)
 
 void AboutView::updateQRCode()
 {
-    QString address = m_ui->cbConnAddress->currentData(Qt::UserRole).toString();
-    if (address.isEmpty())
-        address = preferredConnectionAddress(collectConnectionAddresses());
-
-    const QString payload = connectionPayload(address, serverPort());
+    const QString payload = connectionPayload(selectedAddress(), serverPort());
     m_ui->lbQRCode->setPixmap(QPixmap::fromImage(renderQrImage(payload, kQrImageSize)));
+}
+
+void AboutView::updateWebClientQRCode()
+{
+    const QString url = webClientUrl(selectedAddress(), kWebClientPort, PairingToken::shared()->token());
+    m_ui->lbWebQRCode->setPixmap(QPixmap::fromImage(renderQrImage(url, kWebQrImageSize)));
+    m_ui->lbWebQRCode->setToolTip(url);
+}
+
+QString AboutView::selectedAddress() const
+{
+    const QString address = m_ui->cbConnAddress->currentData(Qt::UserRole).toString();
+    if (!address.isEmpty())
+        return address;
+    return preferredConnectionAddress(collectConnectionAddresses());
 }
 
 ConnectionAddressList AboutView::collectConnectionAddresses() const

@@ -10,7 +10,8 @@ class AboutView;
 }
 
 // The page on which the user pairs the phone: the machine's connection addresses, the QR
-// code for the selected one, and the application's name, version and links.
+// code for the selected one, beside it the code that opens the web client in the phone's
+// browser (with the pairing token), and the application's name, version and links.
 class AboutView final : public ViewController
 {
     Q_OBJECT
@@ -24,6 +25,9 @@ public:
     // Shows in "lbQRCode" the pairing code for the selected address (or the preferred one
     // when nothing is selected) and the port of the window above this page.
     void updateQRCode();
+    // Shows in "lbWebQRCode" the web client's address on the selected address, with the
+    // current pairing token.
+    void updateWebClientQRCode();
 
     // This machine's usable addresses, enumerated afresh on every call.
     ConnectionAddressList collectConnectionAddresses() const;
@@ -31,6 +35,7 @@ public:
 
 private:
     int serverPort() const;
+    QString selectedAddress() const;
 
     QScopedPointer<Ui::AboutView> m_ui;
 };

@@ -7,6 +7,8 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <QZXing.h>
@@ -73,6 +75,9 @@ private slots:
 void TestAboutView::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
+    // The page creates the pairing token in the settings store: never the user's own.
+    static QTemporaryDir settingsDir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     ApplicationBase::setInstance(new DemoApp());
 }
 
