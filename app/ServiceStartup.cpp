@@ -14,7 +14,11 @@
 #include <QWebSocket>
 
 ServiceStartup::ServiceStartup() = default;
-ServiceStartup::~ServiceStartup() = default;
+ServiceStartup::~ServiceStartup()
+{
+    // Phase B can fail after the window exists; it goes while the application object still does.
+    delete m_mainWindow;
+}
 
 bool ServiceStartup::phaseA()
 {
@@ -27,6 +31,8 @@ bool ServiceStartup::phaseA()
 
 bool ServiceStartup::phaseB()
 {
+    // The window loads the caches, starts the command server on 8888 and shows the tray icon.
+    m_mainWindow = new MainWindow(nullptr);
     qDebug() << "应用程序已启动成功。";
 
     m_httpServer = std::make_unique<HttpServer>(nullptr);
@@ -69,8 +75,14 @@ void ServiceStartup::connectWebClients()
 
 void ServiceStartup::phaseC()
 {
+    // Saves the window state, unloads the page, stops the command server, removes the tray icon.
+    delete m_mainWindow;
+    m_mainWindow = nullptr;
+    qDebug() << "服务关闭: 主窗口已销毁";
     if (m_httpServer)
         m_httpServer->stop();
+    qDebug() << "服务关闭: HTTP服务器已停止";
     m_webChannel.reset();
     SqlDatabase::destroyRegistry();
+    qDebug() << "服务关闭: 数据库连接已释放";
 }

@@ -23,6 +23,9 @@ public:
     // Main window gone first, then the HTTP server stopped, then the database registry released.
     void phaseC();
 
+    // The window of phase B until phase C deletes it; null before and after.
+    MainWindow* mainWindow() const { return m_mainWindow; }
+
 private:
     // Browsers reach the main window's command server through the HTTP server's "/ws".
     void connectWebClients();

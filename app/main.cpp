@@ -3,6 +3,7 @@
 #include "app/ServiceStartup.h"
 #include "platform/ConsoleEvents.h"
 #include "platform/DpiAwareness.h"
+#include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QDebug>
@@ -115,6 +116,14 @@ int main(int argc, char** argv)
 
     if (!services.phaseB())
         return 1;
+
+    // Here the session ends with SIGTERM (Shutdown) rather than a window message: the window
+    // runs its session-end clean-up and quits, after the handler above has logged the event.
+    MainWindow* window = services.mainWindow();
+    QObject::connect(consoleEvents.get(), &ConsoleEvents::eventReceived, window, [window](int ctrlType) {
+        if (ctrlType == ConsoleEvents::Logoff || ctrlType == ConsoleEvents::Shutdown)
+            window->endSession(true);
+    });
 
     const int result = QApplication::exec();
 

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "pairing/ServerPortProvider.h"
+
+#include <QMainWindow>
+#include <QPoint>
+#include <QRect>
+#include <QScopedPointer>
+#include <QString>
+#include <QSystemTrayIcon>
+
+class QAction;
+class QMenu;
+class QScreen;
+class QTimer;
+class Server;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The one top-level window and the owner of the running service: it starts the phone's
+// command server, hosts the four pages behind the header's navigation buttons, lives in the
+// system tray (closing only hides it) and ends the application from the tray menu or when
+// the desktop session ends. It also remembers and guards its own placement on the screens.
+class MainWindow final : public QMainWindow, public ServerPortProvider
+{
+    Q_OBJECT
+public:
+    static constexpr quint16 DefaultCommandPort = 8888;
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    // The same window with the command server on another port, so that tests can build the
+    // window beside a running instance (0: any free port).
+    MainWindow(QWidget* parent, quint16 commandPort);
+    ~MainWindow() override;
+
+    // 8888 while the command server is not listening; otherwise the port it listens on.
+    int serverPort() const override;
+
+    // The session manager asks whether the session may end: clean up now (tray icon, server,
+    // pages) and let every later close request through. Always agrees.
+    bool queryEndSession();
+    // The session ends (`ending`) or was called off: on the end, clean up and quit.
+    void endSession(bool ending);
+
+public slots:
+    void onScreenChanged();
+    void onPrimaryScreenChanged(QScreen* screen);
+    void onTrayIconActivated(QSystemTrayIcon::ActivationReason reason);
+    void onServerStatusChanged(bool running);
+    void updateConnectionStatus(bool connected, const QString& clientInfo);
+    void onStartServer();
+    void onStopServer();
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void createTrayIcon();
+    static QIcon createFallbackIcon();
+    static QIcon applicationIcon();
+    void connectSignals();
+    void performShutdownCleanup();
+    void quitFromTray();
+
+    void restoreWindowState();
+    void saveWindowState();
+    void checkWindowPosition();
+    QRect adjustGeometryToScreens(const QRect& rect) const;
+    void configureDwm();
+    void reportGeometry();
+
+    QSystemTrayIcon* m_trayIcon = nullptr;
+    QMenu* m_trayMenu = nullptr;
+    QAction* m_showAction = nullptr;
+    QAction* m_quitAction = nullptr;
+    Server* m_server = nullptr;
+    QTimer* m_screenCheckTimer = nullptr;
+    bool m_isFirstMove = true;
+    bool m_isShuttingDown = false;
+    bool m_isDragging = false;
+    QPoint m_dragOffset;
+    Qt::WindowStates m_windowState = Qt::WindowNoState;
+    QScopedPointer<Ui::MainWindow> m_ui;
+    quint16 m_commandPort = DefaultCommandPort;
+};
