@@ -1,14 +1,25 @@
 #pragma once
 
-// Helpers of the live-channel tests: a browser-like WebSocket client and a raw handshake.
+// Helpers of the live-channel tests: a browser-like WebSocket phone and a raw handshake.
 
 #include <QElapsedTimer>
-#include <QNetworkRequest>
 #include <QStringList>
 #include <QTcpSocket>
 #include <QTest>
 #include <QUrl>
 #include <QWebSocket>
+
+template <typename Predicate> bool spinUntil(Predicate done, int milliseconds = 5000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QTest::qWait(2);
+    }
+    return true;
+}
 
 // A browser phone: opens ws://127.0.0.1:<port>/ws?token=… and records what comes back.
 class WsPhone
@@ -19,57 +30,40 @@ public:
     {
         QObject::connect(&m_socket, &QWebSocket::textMessageReceived,
                          [this](const QString& message) { m_messages << message; });
-        QObject::connect(&m_socket, &QWebSocket::disconnected, [this] {
-            m_closed = true;
-            m_closeCode = m_socket.closeCode();
-        });
+        QObject::connect(&m_socket, &QWebSocket::disconnected,
+                         [this] { m_closeCode = m_socket.closeCode(); });
     }
 
     // True once open; false when refused or nothing happened in time.
-    bool open(quint16 port, const QString& token, int milliseconds = 5000)
+    bool open(quint16 port, const QString& token)
     {
-        QString url = QStringLiteral("ws://127.0.0.1:%1/ws").arg(port);
-        if (!token.isNull())
-            url += QStringLiteral("?token=") + token;
-        m_socket.open(QUrl(url));
-        return spinUntil([this] { return isOpen() || m_closed; }, milliseconds) && isOpen();
+        m_socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws?token=%2").arg(port).arg(token)));
+        spinUntil([this] { return isOpen() || closed(); });
+        return isOpen();
     }
     void send(const QString& text) { m_socket.sendTextMessage(text); }
-    bool waitClosed(int milliseconds = 5000)
+    bool waitClosed()
     {
-        return spinUntil([this] { return m_closed; }, milliseconds);
+        return spinUntil([this] { return closed(); });
     }
-    bool waitMessages(int count, int milliseconds = 5000)
+    bool waitMessages(int count)
     {
-        return spinUntil([&] { return m_messages.size() >= count; }, milliseconds);
+        return spinUntil([&] { return m_messages.size() >= count; });
     }
 
     bool isOpen() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
-    bool closed() const { return m_closed; }
+    bool closed() const { return m_closeCode >= 0; }
     int closeCode() const { return m_closeCode; }
     const QStringList& messages() const { return m_messages; }
     QWebSocket& socket() { return m_socket; }
 
-    template <typename Predicate> static bool spinUntil(Predicate done, int milliseconds = 5000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done()) {
-            if (timer.elapsed() > milliseconds)
-                return false;
-            QTest::qWait(2);
-        }
-        return true;
-    }
-
 private:
     QWebSocket m_socket;
     QStringList m_messages;
-    bool m_closed = false;
     int m_closeCode = -1;
 };
 
-// The bytes of a browser's opening handshake for `target`.
+// A browser's opening handshake for `target`.
 inline QByteArray handshake(const QByteArray& target, const QByteArray& extraHeaders = QByteArray())
 {
     return "GET " + target +
@@ -78,7 +72,7 @@ inline QByteArray handshake(const QByteArray& target, const QByteArray& extraHea
            extraHeaders + "\r\n";
 }
 
-// A raw connection that sends a request and collects everything until the peer closes.
+// Sends `request` on a raw connection and collects the answer until the peer closes.
 class RawExchange
 {
 public:
@@ -88,17 +82,14 @@ public:
         if (!m_socket.waitForConnected(5000))
             return false;
         m_socket.write(request);
-        m_socket.flush();
-        return true;
+        return m_socket.flush();
     }
-    // What arrived until the peer closed (or the time ran out).
-    QByteArray finish(int milliseconds = 5000)
+    QByteArray finish()
     {
-        WsPhone::spinUntil([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; },
-                           milliseconds);
+        spinUntil([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; });
         return m_socket.readAll();
     }
-    // The status of the answer; 0 when there was none.
+    // The status of an answer; 0 when there was none.
     static int status(const QByteArray& response)
     {
         return response.startsWith("HTTP/1.1 ") ? response.mid(9, 3).toInt() : 0;
