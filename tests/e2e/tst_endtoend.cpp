@@ -30,21 +30,30 @@ QString visibleMainWindows()
         .trimmed();
 }
 
-// The centre of the program's icon embedded in the tray host, or a null point.
+// The centre of the program's icon once the tray host has embedded it, or a null point.
 QPoint trayIconCentre()
 {
-    // Lines look like: 0x200006 "velmora": ("velmora" "维莫拉")  22x22+0+0  +1897+1
-    static const QRegularExpression line(QStringLiteral(
-        "\\(\"velmora\" \"[^\"]*\"\\)\\s+(\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)"));
+    // Lines look like: 0x200006 "维莫拉": ("velmora" "维莫拉")  22x22+0+0  +1897+1
+    const auto windows = [](const QString& tree, const QString& windowClass) {
+        QList<QRect> rects;
+        const QRegularExpression line(
+            QStringLiteral("\\(%1\\)\\s+(\\d+)x(\\d+)\\+-?\\d+\\+-?\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)")
+                .arg(windowClass));
+        auto matches = line.globalMatch(tree);
+        while (matches.hasNext()) {
+            const auto m = matches.next();
+            rects << QRect(m.captured(3).toInt(), m.captured(4).toInt(), m.captured(1).toInt(),
+                           m.captured(2).toInt());
+        }
+        return rects;
+    };
     const QString tree = run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-tree")});
-    auto matches = line.globalMatch(tree);
-    while (matches.hasNext()) {
-        const auto match = matches.next();
-        const int width = match.captured(1).toInt();
-        const int height = match.captured(2).toInt();
-        // Tray icons are small squares; the program's other windows are 1 x 1 helpers or large.
-        if (width >= 8 && width <= 64 && height >= 8 && height <= 64)
-            return QPoint(match.captured(3).toInt() + width / 2, match.captured(4).toInt() + height / 2);
+    const QList<QRect> panels = windows(tree, QStringLiteral("\"panel\" \"trayer\""));
+    for (const QRect& icon : windows(tree, QStringLiteral("\"velmora\" \"[^\"]*\""))) {
+        // Before it is embedded the icon is a window of its own, where a click would miss it.
+        for (const QRect& panel : panels)
+            if (icon.width() > 1 && panel.contains(icon))
+                return icon.center();
     }
     return QPoint();
 }
