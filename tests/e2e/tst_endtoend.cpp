@@ -58,13 +58,10 @@ QPoint trayIconCentre()
     return QPoint();
 }
 
-QPoint pointer()
+// "x:321 y:123 screen:0 window:..." for the X pointer.
+QString pointer()
 {
-    const QString shell =
-        run(QStringLiteral("xdotool"), {QStringLiteral("getmouselocation"), QStringLiteral("--shell")});
-    static const QRegularExpression xy(QStringLiteral("X=(\\d+)\\s+Y=(\\d+)"));
-    const auto match = xy.match(shell);
-    return match.hasMatch() ? QPoint(match.captured(1).toInt(), match.captured(2).toInt()) : QPoint(-1, -1);
+    return run(QStringLiteral("xdotool"), {QStringLiteral("getmouselocation")});
 }
 
 } // namespace
@@ -109,7 +106,7 @@ void TestEndToEnd::runsInTheTrayAndEndsInOrder()
     QVERIFY(phone.waitForConnected(5000));
     phone.write("{\"command\":\"mousemove\",\"params\":{\"dx\":321,\"dy\":123,\"absolute\":true}}\n");
     QVERIFY(phone.waitForBytesWritten(5000));
-    QTRY_COMPARE_WITH_TIMEOUT(pointer(), QPoint(321, 123), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(pointer().startsWith(QStringLiteral("x:321 y:123 ")), 10000);
 
     // The end of the session: the window cleans up, then the services go in order.
     velmora.signal(SIGTERM);
