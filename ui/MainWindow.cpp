@@ -33,13 +33,13 @@ const char* const kAppIconPath = ":/resources/ui/images/default/common/app.ico";
 constexpr int kScreenCheckDelayMs = 100;
 constexpr int kNavigateId = 0;
 
-// One set per process, shared by every window, as the press pairing and the
-// title-bar colouring are about the application, not about one window object.
+// One set per process, shared by every window, as the press pairing and the title-bar colouring are
+// about the application, not about one window object.
 WindowPlacement::DoublePressDetector g_doublePress;
 bool g_titleBarConfigured = false;
 
-// Press times come from a monotonic clock: a wall clock would pair presses
-// across midnight or a clock change.
+// Press times come from a monotonic clock: a wall clock would pair presses across midnight or a
+// clock change.
 qint64 pressClockMs()
 {
     static QElapsedTimer clock;
@@ -101,8 +101,7 @@ MainWindow::MainWindow(QWidget* parent, quint16 commandPort)
         connect(guiApp, &QGuiApplication::screenAdded, this, [this](QScreen*) { onScreenChanged(); });
         connect(guiApp, &QGuiApplication::screenRemoved, this, [this](QScreen*) { onScreenChanged(); });
         connect(guiApp, &QGuiApplication::primaryScreenChanged, this, &MainWindow::onPrimaryScreenChanged);
-        // The desktop session's save request is the last word before the session
-        // ends.
+        // The session manager's save request is the last word before the session ends.
         connect(guiApp, &QGuiApplication::commitDataRequest, this,
                 [this](QSessionManager&) { queryEndSession(); });
         // The autostart entry starts the program with the session; a session manager that
@@ -198,8 +197,7 @@ void MainWindow::onServerStatusChanged(bool running)
 
 void MainWindow::updateConnectionStatus(bool connected, const QString& clientInfo)
 {
-    // The connection panel stays empty; the slot is the hook for showing the
-    // phone one day.
+    // The connection panel stays empty; the slot is the hook for showing the phone one day.
     Q_UNUSED(connected)
     Q_UNUSED(clientInfo)
 }
@@ -357,8 +355,7 @@ void MainWindow::performShutdownCleanup()
         QCoreApplication::processEvents();
         qDebug() << "Windows系统关机清理操作完成";
     } catch (...) {
-        // The session ends whatever happens here; an escaping exception would only
-        // crash it.
+        // The session ends whatever happens here; an escaping exception would only crash it.
         qCritical() << "Windows系统关机清理过程中发生异常";
     }
 }
@@ -372,8 +369,7 @@ void MainWindow::restoreWindowState()
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const ApplicationBase* app = ApplicationBase::instance();
         const QSize preferred = app ? app->defaultWindowSize() : size();
-        // The minimum size still applies: a smaller rectangle keeps its corner and
-        // grows.
+        // The minimum size still applies: a smaller rectangle keeps its corner and grows.
         setGeometry(WindowPlacement::restoredGeometry(screen->availableGeometry(), preferred));
     }
     if (settings.contains(QStringLiteral("window/state")))
