@@ -16,6 +16,10 @@ install_packages() {
             missing+=("$pkg")
         fi
     done
+    # Debian ships npm apart from nodejs; a nodejs from elsewhere brings its own npm.
+    if ! command -v npm >/dev/null 2>&1; then
+        missing+=(npm)
+    fi
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing: ${missing[*]}"
         as_root apt-get update -qq
