@@ -31,7 +31,9 @@ bool consoleCtrlHandler(int ctrlType, const DelayedCall& schedule)
         return false;
     }
     qDebug() << text;
-    const auto quit = [] { QCoreApplication::quit(); };
+    const auto quit = [] {
+        QCoreApplication::quit();
+    };
     if (schedule)
         schedule(500, quit);
     else

@@ -69,9 +69,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
 
     const std::unique_ptr<ConsoleEvents> consoleEvents = createConsoleEvents();
-    QObject::connect(consoleEvents.get(), &ConsoleEvents::eventReceived, [](int ctrlType) {
-        consoleCtrlHandler(ctrlType);
-    });
+    QObject::connect(consoleEvents.get(), &ConsoleEvents::eventReceived,
+                     [](int ctrlType) { consoleCtrlHandler(ctrlType); });
     if (consoleEvents->install())
         qDebug() << "Windows控制台事件处理器注册成功";
     else

@@ -11,7 +11,8 @@ class ConsoleEvents : public QObject
 {
     Q_OBJECT
 public:
-    enum Event {
+    enum Event
+    {
         CtrlC = 0,
         CtrlBreak = 1,
         Close = 2,

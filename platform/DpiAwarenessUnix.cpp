@@ -1,5 +1,3 @@
 #include "platform/DpiAwareness.h"
 
-void setupDpiAwareness()
-{
-}
+void setupDpiAwareness() {}

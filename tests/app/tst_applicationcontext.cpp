@@ -61,7 +61,8 @@ void TestApplicationContext::styleSheets()
     ApplicationBase::setInstance(new DemoApp());
     const QString common = DemoApp::get()->commonStyleSheet();
     QVERIFY2(common.contains(QStringLiteral("#1d212b")), "the common theme sheet is compiled in");
-    const QString about = ApplicationBase::readTextFile(QStringLiteral(":/resources/ui/theme/default/aboutview.css"));
+    const QString about =
+        ApplicationBase::readTextFile(QStringLiteral(":/resources/ui/theme/default/aboutview.css"));
     QVERIFY(!about.isEmpty());
 
     QLabel first;

@@ -18,10 +18,12 @@ public:
     {
         m_environment = QProcessEnvironment::systemEnvironment();
         m_environment.insert(QStringLiteral("HOME"), m_home.path());
-        m_environment.insert(QStringLiteral("XDG_DATA_HOME"), m_home.path() + QStringLiteral("/.local/share"));
+        m_environment.insert(QStringLiteral("XDG_DATA_HOME"),
+                             m_home.path() + QStringLiteral("/.local/share"));
         m_environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.path() + QStringLiteral("/.config"));
         m_environment.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.path() + QStringLiteral("/.cache"));
-        m_environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=true;qt.*.debug=false"));
+        m_environment.insert(QStringLiteral("QT_LOGGING_RULES"),
+                             QStringLiteral("*.debug=true;qt.*.debug=false"));
         m_environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(&m_process, &QProcess::readyRead,
