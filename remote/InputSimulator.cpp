@@ -46,6 +46,19 @@ void InputSimulator::pause(int milliseconds)
     m_backend->sleep(milliseconds);
 }
 
+void InputSimulator::click(quint32 down, quint32 up)
+{
+    mouse(down);
+    pause(ClickHoldMs);
+    mouse(up);
+}
+
+void InputSimulator::mouseLogged(quint32 flags, const char* what)
+{
+    mouse(flags);
+    qDebug() << what << m_backend->wallClockMs();
+}
+
 void InputSimulator::leftClick()
 {
     const qint64 d = m_backend->doubleClickTime();
@@ -59,9 +72,7 @@ void InputSimulator::leftClick()
         now = m_backend->monotonicMs();
     }
     const qint64 wallNow = m_backend->wallClockMs();
-    mouse(InputRecord::LeftDown);
-    pause(ClickHoldMs);
-    mouse(InputRecord::LeftUp);
+    click(InputRecord::LeftDown, InputRecord::LeftUp);
     m_lastClickMonotonic = now;
     m_hasClicked = true;
     m_lastClickTime = wallNow;
@@ -72,54 +83,42 @@ void InputSimulator::leftDoubleClick()
 {
     const int d = m_backend->doubleClickTime();
     qDebug() << "执行双击操作, 系统双击时间间隔:" << d << "ms";
-    mouse(InputRecord::LeftDown);
-    pause(ClickHoldMs);
-    mouse(InputRecord::LeftUp);
+    click(InputRecord::LeftDown, InputRecord::LeftUp);
     const int gap = int(d * 0.7);
     pause(gap);
-    mouse(InputRecord::LeftDown);
-    pause(ClickHoldMs);
-    mouse(InputRecord::LeftUp);
+    click(InputRecord::LeftDown, InputRecord::LeftUp);
     qDebug() << "双击操作完成, 使用间隔时间:" << gap << "ms";
 }
 
 void InputSimulator::leftDown()
 {
-    mouse(InputRecord::LeftDown);
-    qDebug() << "执行鼠标左键按下，当前时间:" << m_backend->wallClockMs();
+    mouseLogged(InputRecord::LeftDown, "执行鼠标左键按下，当前时间:");
 }
 
 void InputSimulator::leftUp()
 {
-    mouse(InputRecord::LeftUp);
-    qDebug() << "执行鼠标左键释放，当前时间:" << m_backend->wallClockMs();
+    mouseLogged(InputRecord::LeftUp, "执行鼠标左键释放，当前时间:");
 }
 
 void InputSimulator::rightClick()
 {
-    mouse(InputRecord::RightDown);
-    pause(ClickHoldMs);
-    mouse(InputRecord::RightUp);
+    click(InputRecord::RightDown, InputRecord::RightUp);
     qDebug() << "执行右键点击，当前时间:" << m_backend->wallClockMs();
 }
 
 void InputSimulator::rightDown()
 {
-    mouse(InputRecord::RightDown);
-    qDebug() << "执行鼠标右键按下，当前时间:" << m_backend->wallClockMs();
+    mouseLogged(InputRecord::RightDown, "执行鼠标右键按下，当前时间:");
 }
 
 void InputSimulator::rightUp()
 {
-    mouse(InputRecord::RightUp);
-    qDebug() << "执行鼠标右键释放，当前时间:" << m_backend->wallClockMs();
+    mouseLogged(InputRecord::RightUp, "执行鼠标右键释放，当前时间:");
 }
 
 void InputSimulator::middleClick()
 {
-    mouse(InputRecord::MiddleDown);
-    pause(ClickHoldMs);
-    mouse(InputRecord::MiddleUp);
+    click(InputRecord::MiddleDown, InputRecord::MiddleUp);
 }
 
 void InputSimulator::middleDown()

@@ -46,6 +46,10 @@ private:
     void inject(const QVector<InputRecord>& records);
     void mouse(quint32 flags);
     void pause(int milliseconds);
+    // Press, hold for ClickHoldMs, release.
+    void click(quint32 down, quint32 up);
+    // One button record, then the log line `what` with the wall-clock time.
+    void mouseLogged(quint32 flags, const char* what);
 
     std::unique_ptr<InputBackend> m_backend;
     // Wall-clock time of the last left single click, for the log; 0 before the first.

@@ -93,6 +93,26 @@ void Server::onNewConnection()
     QTcpSocket* socket = m_server->nextPendingConnection();
     if (socket == nullptr)
         return;
+    displaceCurrentPhone(socket->peerAddress());
+    m_clientSocket = socket;
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    socket->setReadBufferSize(kSocketReadBufferBytes);
+    connect(socket, &QTcpSocket::readyRead, this, &Server::onSocketReadyRead);
+    connect(socket, &QTcpSocket::disconnected, this, &Server::onSocketDisconnected);
+    connect(socket, &QTcpSocket::errorOccurred, this, &Server::onSocketError);
+    announcePhone(socket->peerAddress(), socket->peerPort());
+}
+
+QObject* Server::currentPhone() const
+{
+    if (m_clientSocket != nullptr)
+        return m_clientSocket;
+    return m_webSocket;
+}
+
+void Server::displaceCurrentPhone(const QHostAddress& newcomer)
+{
     if (hasPhone()) {
         const QString text = QStringLiteral("接收到新连接请求，关闭旧连接并接受新连接");
         qDebug().noquote() << text;
@@ -100,29 +120,35 @@ void Server::onNewConnection()
         emit clientDisconnected();
         closeClientConnection(CloseReplaced);
     }
-    m_clientSocket = socket;
-    qDebug().noquote() << "新客户端连接: " << socket->peerAddress().toString();
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    socket->setReadBufferSize(kSocketReadBufferBytes);
-    connect(socket, &QTcpSocket::readyRead, this, &Server::onSocketReadyRead);
-    connect(socket, &QTcpSocket::disconnected, this, &Server::onSocketDisconnected);
-    connect(socket, &QTcpSocket::errorOccurred, this, &Server::onSocketError);
-    const QString clientInfo =
-        socket->peerAddress().toString() + QLatin1Char(':') + QString::number(socket->peerPort());
+    qDebug().noquote() << "新客户端连接: " << newcomer.toString();
+}
+
+void Server::announcePhone(const QHostAddress& address, quint16 port)
+{
+    const QString clientInfo = address.toString() + QLatin1Char(':') + QString::number(port);
     emit clientConnected(clientInfo);
     emit logMessage(QStringLiteral("客户端已连接: ") + clientInfo);
 }
 
+void Server::announcePhoneGone()
+{
+    emit clientDisconnected();
+    emit logMessage(QStringLiteral("客户端已断开连接"));
+}
+
+QWebSocket* Server::releaseWebSocketPhone()
+{
+    QWebSocket* socket = m_webSocket;
+    m_webSocket = nullptr;
+    m_webMessages.clear();
+    m_webQueuedBytes = 0;
+    return socket;
+}
+
 void Server::closeClientConnection(int webCloseCode)
 {
-    if (m_webSocket != nullptr) {
-        QWebSocket* webSocket = m_webSocket;
-        m_webSocket = nullptr;
-        m_webMessages.clear();
-        m_webQueuedBytes = 0;
-        closeWebSocket(webSocket, webCloseCode);
-    }
+    if (m_webSocket != nullptr)
+        closeWebSocket(releaseWebSocketPhone(), webCloseCode);
     if (m_clientSocket == nullptr)
         return;
     QTcpSocket* socket = m_clientSocket;
@@ -148,46 +174,62 @@ void Server::onSocketReadyRead()
     }
     if (socket != m_clientSocket)
         return;
-    processInput(socket);
+    processInput();
 }
 
-void Server::processInput(QTcpSocket* socket, bool final)
+bool Server::takeMessage(QByteArray* message)
 {
-    if (m_processing)
-        return; // the running loop picks up what arrived
+    if (m_clientSocket == nullptr) {
+        if (m_webMessages.isEmpty())
+            return false;
+        *message = m_webMessages.dequeue();
+        m_webQueuedBytes -= message->size();
+        return true;
+    }
+    for (;;) {
+        const LineFramer::Result result = m_buffer.takeLine(message);
+        if (result == LineFramer::Result::Line)
+            return true;
+        if (result == LineFramer::Result::Overflow) {
+            dropOversizedLine();
+            return false;
+        }
+        // Read only when every complete line is handled: unhandled bytes stay bounded.
+        if (m_clientSocket->bytesAvailable() <= 0)
+            return false;
+        m_buffer.append(m_clientSocket->readAll());
+    }
+}
+
+qint64 Server::pendingBytes() const
+{
+    return m_clientSocket != nullptr ? m_buffer.size() + m_clientSocket->bytesAvailable() : m_webQueuedBytes;
+}
+
+void Server::processInput(bool final)
+{
+    if (m_processing) {
+        if (!final)
+            scheduleProcessing(); // the running loop may belong to a phone that is gone by then
+        return;
+    }
     m_processing = true;
     QElapsedTimer slice;
     slice.start();
-    int handled = 0;
-    for (;;) {
-        QByteArray line;
-        const LineFramer::Result result = m_buffer.takeLine(&line);
-        if (result == LineFramer::Result::Overflow) {
-            m_processing = false;
-            dropOversizedLine();
-            return;
-        }
-        if (result == LineFramer::Result::NoLine) {
-            // Read only when every complete line is handled: unhandled bytes stay bounded.
-            if (socket->bytesAvailable() <= 0)
-                break;
-            m_buffer.append(socket->readAll());
-            continue;
-        }
-        handleMessage(line);
-        ++handled;
-        if (m_clientSocket != socket)
-            break; // the phone was dropped or replaced meanwhile
-        if (slice.elapsed() >= kProcessingSliceMs) {
-            if (final) {
-                qWarning() << "客户端已断开，丢弃未处理的数据字节数:"
-                           << m_buffer.size() + socket->bytesAvailable();
-                m_buffer.clear();
-            } else {
+    QObject* const phone = currentPhone();
+    QByteArray message;
+    // Stops as soon as the phone is dropped or replaced by a command.
+    while (phone != nullptr && currentPhone() == phone) {
+        if (slice.elapsed() >= kProcessingSliceMs && pendingBytes() > 0) {
+            if (final) // the caller forgets the rest along with the phone
+                qWarning() << "客户端已断开，丢弃未处理的数据字节数:" << pendingBytes();
+            else
                 scheduleProcessing();
-            }
             break;
         }
+        if (!takeMessage(&message))
+            break;
+        handleMessage(message);
     }
     m_processing = false;
 }
@@ -199,10 +241,9 @@ void Server::scheduleProcessing()
     m_continueScheduled = true;
     QTimer::singleShot(0, this, [this] {
         m_continueScheduled = false;
-        if (m_clientSocket != nullptr && m_clientSocket->state() == QAbstractSocket::ConnectedState)
-            processInput(m_clientSocket);
-        else if (m_webSocket != nullptr)
-            processWebMessages();
+        // A TCP phone on its way out finishes its lines in its disconnect handler.
+        if (m_clientSocket == nullptr || m_clientSocket->state() == QAbstractSocket::ConnectedState)
+            processInput();
     });
 }
 
@@ -242,9 +283,9 @@ void Server::handleCommand(const QJsonObject& object)
     } else if (command == QLatin1String("mouseclick")) {
         handleMouseClick(params);
     } else if (command == QLatin1String("mousedown")) {
-        handleMouseDown(params);
+        handleMouseButton(params, true);
     } else if (command == QLatin1String("mouseup")) {
-        handleMouseUp(params);
+        handleMouseButton(params, false);
     } else if (command == QLatin1String("keyinput")) {
         handleKeyInput(params);
     } else if (command == QLatin1String("mousewheel")) {
@@ -296,38 +337,23 @@ void Server::acceptWebSocket(QWebSocket* socket)
         closeWebSocket(socket, CloseServiceStopped);
         return;
     }
-    if (hasPhone()) {
-        const QString text = QStringLiteral("接收到新连接请求，关闭旧连接并接受新连接");
-        qDebug().noquote() << text;
-        emit logMessage(text);
-        emit clientDisconnected();
-        closeClientConnection(CloseReplaced);
-    }
+    displaceCurrentPhone(socket->peerAddress());
     m_webSocket = socket;
-    qDebug().noquote() << "新客户端连接: " << socket->peerAddress().toString();
     connect(socket, &QWebSocket::textMessageReceived, this,
             [this, socket](const QString& message) { onWebSocketMessage(socket, message.toUtf8()); });
     // Commands are text; anything else is as unusable as a line that is no JSON object.
     connect(socket, &QWebSocket::binaryMessageReceived, this,
             [this, socket](const QByteArray&) { onWebSocketMessage(socket, QByteArray()); });
     connect(socket, &QWebSocket::disconnected, this, [this, socket] { onWebSocketDisconnected(socket); });
-    const QString clientInfo =
-        socket->peerAddress().toString() + QLatin1Char(':') + QString::number(socket->peerPort());
-    emit clientConnected(clientInfo);
-    emit logMessage(QStringLiteral("客户端已连接: ") + clientInfo);
+    announcePhone(socket->peerAddress(), socket->peerPort());
 }
 
 void Server::dropWebSocketPhone(int closeCode)
 {
     if (m_webSocket == nullptr)
         return;
-    QWebSocket* socket = m_webSocket;
-    m_webSocket = nullptr;
-    m_webMessages.clear();
-    m_webQueuedBytes = 0;
-    closeWebSocket(socket, closeCode);
-    emit clientDisconnected();
-    emit logMessage(QStringLiteral("客户端已断开连接"));
+    closeWebSocket(releaseWebSocketPhone(), closeCode);
+    announcePhoneGone();
 }
 
 void Server::onWebSocketMessage(QWebSocket* socket, const QByteArray& message)
@@ -344,50 +370,18 @@ void Server::onWebSocketMessage(QWebSocket* socket, const QByteArray& message)
     }
     m_webQueuedBytes += message.size();
     m_webMessages.enqueue(message);
-    processWebMessages();
-}
-
-void Server::processWebMessages(bool final)
-{
-    if (m_processing) {
-        if (!final)
-            scheduleProcessing(); // the loop that runs belongs to the other transport
-        return;
-    }
-    m_processing = true;
-    QElapsedTimer slice;
-    slice.start();
-    QWebSocket* const phone = m_webSocket;
-    while (phone != nullptr && m_webSocket == phone && !m_webMessages.isEmpty()) {
-        if (slice.elapsed() >= kProcessingSliceMs) {
-            if (final) {
-                qWarning() << "客户端已断开，丢弃未处理的数据字节数:" << m_webQueuedBytes;
-                m_webMessages.clear();
-                m_webQueuedBytes = 0;
-            } else {
-                scheduleProcessing();
-            }
-            break;
-        }
-        const QByteArray message = m_webMessages.dequeue();
-        m_webQueuedBytes -= message.size();
-        handleMessage(message);
-    }
-    m_processing = false;
+    processInput();
 }
 
 void Server::onWebSocketDisconnected(QWebSocket* socket)
 {
     qDebug() << "客户端断开连接";
     if (socket == m_webSocket)
-        processWebMessages(true); // messages that arrived before the goodbye still count
+        processInput(true); // messages that arrived before the goodbye still count
     QObject::disconnect(socket, nullptr, this, nullptr);
     if (socket == m_webSocket) {
-        m_webSocket = nullptr;
-        m_webMessages.clear();
-        m_webQueuedBytes = 0;
-        emit clientDisconnected();
-        emit logMessage(QStringLiteral("客户端已断开连接"));
+        releaseWebSocketPhone();
+        announcePhoneGone();
     }
     socket->deleteLater();
 }
@@ -415,12 +409,11 @@ void Server::onSocketDisconnected()
     bool wasCurrent = false;
     if (socket != nullptr) {
         if (socket == m_clientSocket)
-            processInput(socket, true); // lines that arrived before the goodbye still count
+            processInput(true); // lines that arrived before the goodbye still count
         QObject::disconnect(socket, nullptr, nullptr, nullptr);
         if (socket == m_clientSocket) {
             wasCurrent = true;
-            emit clientDisconnected();
-            emit logMessage(QStringLiteral("客户端已断开连接"));
+            announcePhoneGone();
             m_clientSocket = nullptr;
         }
         socket->deleteLater();
@@ -441,7 +434,7 @@ void Server::onSocketError(QAbstractSocket::SocketError socketError)
     emit logMessage(QStringLiteral("Socket错误: ") + socket->errorString());
     if (socket == m_clientSocket) {
         if (socketError == QAbstractSocket::RemoteHostClosedError)
-            processInput(socket, true); // the phone said goodbye after its last lines
+            processInput(true); // the phone said goodbye after its last lines
         if (socket == m_clientSocket) {
             closeClientConnection();
             emit clientDisconnected();

@@ -11,6 +11,7 @@
 class InputBackend;
 class InputSimulator;
 class Shell;
+class QHostAddress;
 class QJsonObject;
 class QTcpServer;
 class QTcpSocket;
@@ -77,16 +78,27 @@ private:
 
     // Drops the current phone of either kind; a WebSocket phone sees `webCloseCode`.
     void closeClientConnection(int webCloseCode = CloseGoingAway);
-    bool hasPhone() const { return m_clientSocket != nullptr || m_webSocket != nullptr; }
-    // Handles the complete lines of the current phone, reading more as needed.
-    // With `final`, the phone has gone: what the time budget leaves is dropped.
-    void processInput(QTcpSocket* socket, bool final = false);
+    bool hasPhone() const { return currentPhone() != nullptr; }
+    QObject* currentPhone() const;
+    // Drops the current phone, if any, to make room for `newcomer`.
+    void displaceCurrentPhone(const QHostAddress& newcomer);
+    void announcePhone(const QHostAddress& address, quint16 port);
+    void announcePhoneGone();
+    // Forgets the WebSocket phone and its queued messages; returns its socket.
+    QWebSocket* releaseWebSocketPhone();
+    // Runs the messages of the current phone of either kind, in order: complete lines of a
+    // TCP phone (reading more as needed) or the queued messages of a WebSocket phone. After
+    // a time slice the event loop gets a turn first; with `final`, the phone has gone and
+    // what the slice leaves is dropped.
+    void processInput(bool final = false);
+    // Takes the next message of the current phone; false when there is none yet, or when a
+    // TCP phone's line outgrew the limit and the phone was dropped for it.
+    bool takeMessage(QByteArray* message);
+    qint64 pendingBytes() const;
     void scheduleProcessing();
     void dropOversizedLine();
     void onWebSocketMessage(QWebSocket* socket, const QByteArray& message);
     void onWebSocketDisconnected(QWebSocket* socket);
-    // Runs the queued messages of the WebSocket phone, yielding like processInput.
-    void processWebMessages(bool final = false);
     void closeWebSocket(QWebSocket* socket, int closeCode);
     // Builds a reply envelope and writes it as one line.
     void sendReply(const QString& command, const QJsonObject& body);
@@ -94,8 +106,7 @@ private:
     void writeReply(const QByteArray& line);
 
     void handleMouseClick(const QJsonObject& params);
-    void handleMouseDown(const QJsonObject& params);
-    void handleMouseUp(const QJsonObject& params);
+    void handleMouseButton(const QJsonObject& params, bool down);
     void handleKeyInput(const QJsonObject& params);
     void handleMediaExplore(const QJsonObject& params);
     void handleMediaOpen(const QJsonObject& params);

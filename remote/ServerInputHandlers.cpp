@@ -57,30 +57,19 @@ void Server::handleMouseClick(const QJsonObject& params)
     }
 }
 
-void Server::handleMouseDown(const QJsonObject& params)
+void Server::handleMouseButton(const QJsonObject& params, bool down)
 {
     const QString button = params.value(QLatin1String("button")).toString(QStringLiteral("left"));
-    qDebug().noquote() << "收到鼠标按下命令，按钮:" << button;
-    emit logMessage(QStringLiteral("收到鼠标按下命令: ") + button);
+    const QString kind = down ? QStringLiteral("收到鼠标按下命令") : QStringLiteral("收到鼠标松开命令");
+    qDebug().noquote() << kind + QStringLiteral("，按钮:") << button;
+    emit logMessage(kind + QStringLiteral(": ") + button);
+    InputSimulator* const input = m_inputSimulator;
     if (button == QLatin1String("left"))
-        m_inputSimulator->leftDown();
+        down ? input->leftDown() : input->leftUp();
     else if (button == QLatin1String("right"))
-        m_inputSimulator->rightDown();
+        down ? input->rightDown() : input->rightUp();
     else if (button == QLatin1String("middle"))
-        m_inputSimulator->middleDown();
-}
-
-void Server::handleMouseUp(const QJsonObject& params)
-{
-    const QString button = params.value(QLatin1String("button")).toString(QStringLiteral("left"));
-    qDebug().noquote() << "收到鼠标松开命令，按钮:" << button;
-    emit logMessage(QStringLiteral("收到鼠标松开命令: ") + button);
-    if (button == QLatin1String("left"))
-        m_inputSimulator->leftUp();
-    else if (button == QLatin1String("right"))
-        m_inputSimulator->rightUp();
-    else if (button == QLatin1String("middle"))
-        m_inputSimulator->middleUp();
+        down ? input->middleDown() : input->middleUp();
 }
 
 void Server::handleKeyInput(const QJsonObject& params)
