@@ -396,9 +396,9 @@ for (const mod of MODIFIERS) {
     modButtons.set(mod.id, b);
     $('mod-keys').appendChild(b);
 }
-for (const key of SPECIAL_KEYS) $('special-keys').appendChild(keyButton(key.label, '', () => pressKey(key.vk), key.title));
-for (const key of ARROW_KEYS) $('arrow-keys').appendChild(keyButton(key.label, '', () => pressKey(key.vk), key.title));
-for (const key of FUNCTION_KEYS) $('function-keys').appendChild(keyButton(key.label, '', () => pressKey(key.vk)));
+for (const [row, keys] of [['special-keys', SPECIAL_KEYS], ['arrow-keys', ARROW_KEYS], ['function-keys', FUNCTION_KEYS]]) {
+    for (const key of keys) $(row).appendChild(keyButton(key.label, '', () => pressKey(key.vk), key.title));
+}
 for (const combo of COMBOS) {
     const b = keyButton('', 'combo', () => {
         if (send(keyCombo(combo.codes))) toast(combo.hint);
@@ -520,16 +520,21 @@ function setMediaHeader() {
     $('media-back').disabled = media.atRoot;
 }
 
-function mediaMessage(text, retry) {
-    const box = $('media-empty');
+// The note under a list, with a "Try again" button when onRetry is given.
+function listMessage(boxId, text, onRetry) {
+    const box = $(boxId);
     box.replaceChildren();
     if (text) box.appendChild(el('div', '', text));
-    if (retry) {
+    if (onRetry) {
         const b = el('button', 'btn', 'Try again');
         b.type = 'button';
-        b.addEventListener('click', () => requestMedia(media.refresh()));
+        b.addEventListener('click', onRetry);
         box.appendChild(b);
     }
+}
+
+function mediaMessage(text, retry) {
+    listMessage('media-empty', text, retry && (() => requestMedia(media.refresh())));
 }
 
 function requestMedia(command) {
@@ -610,15 +615,7 @@ let appsShown = false;
 let appsTimer = null;
 
 function appsMessage(text, retry) {
-    const box = $('apps-empty');
-    box.replaceChildren();
-    if (text) box.appendChild(el('div', '', text));
-    if (retry) {
-        const b = el('button', 'btn', 'Try again');
-        b.type = 'button';
-        b.addEventListener('click', requestApps);
-        box.appendChild(b);
-    }
+    listMessage('apps-empty', text, retry && requestApps);
 }
 
 function requestApps() {
