@@ -1,9 +1,5 @@
-// The phone web client in headless Chromium (touch emulation) against the real program on
-// the X display that scripts/test provides: pairing with the token, the touch pad moving the
-// X pointer, typing into a focused window, the media browser opening a file, the launcher
-// starting an application, and a wrong token being refused.
-//
-// Uses the fixed ports 8888 and 6888, so it must not run beside the CTest suite.
+// The phone web client in headless Chromium (touch emulation) against the real program on the X
+// display that scripts/test provides. Uses the fixed ports 8888 and 6888, so never beside CTest.
 
 import assert from 'node:assert/strict';
 import { execFileSync, spawn } from 'node:child_process';
@@ -16,197 +12,132 @@ import { fileURLToPath } from 'node:url';
 
 import { chromium } from 'playwright-core';
 
-const here = path.dirname(fileURLToPath(import.meta.url));
-const root = path.resolve(here, '../..');
-const buildDir = path.resolve(process.env.VELMORA_BUILD_DIR ?? path.join(root, 'build'));
-const program = path.join(buildDir, 'velmora');
-const textWindow = path.join(buildDir, 'tests', 'velmora_textwindow');
-const chromiumPath = process.env.VELMORA_CHROMIUM ?? '/usr/bin/chromium';
+const buildDir = path.resolve(process.env.VELMORA_BUILD_DIR ?? fileURLToPath(new URL('../../build', import.meta.url)));
 const screenshotDir = process.env.VELMORA_SCREENSHOTS; // set to refresh the README picture
 const BASE = 'http://127.0.0.1:6888/';
-
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-async function waitFor(what, check, { timeout = 20000, interval = 100 } = {}) {
-    const end = Date.now() + timeout;
-    for (;;) {
+async function waitFor(what, check, timeout = 20000) {
+    for (const end = Date.now() + timeout; ; await sleep(100)) {
         const value = await check();
         if (value) return value;
         if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
-        await sleep(interval);
     }
 }
-
-function portIsFree(port) {
-    return new Promise((resolve) => {
-        const probe = net.createServer();
-        probe.once('error', () => resolve(false));
-        probe.listen(port, '0.0.0.0', () => probe.close(() => resolve(true)));
-    });
-}
-
-function pointer() {
-    const text = execFileSync('xdotool', ['getmouselocation'], { encoding: 'utf8' });
-    const m = /x:(-?\d+) y:(-?\d+)/.exec(text);
-    return { x: Number(m[1]), y: Number(m[2]) };
-}
-
-function sql(database, statement) {
-    execFileSync('sqlite3', [database, statement]);
-}
-
-// ---- the world the program runs in -----------------------------------------
-
-const home = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-browser-'));
-const env = {
-    ...process.env,
-    HOME: home,
-    XDG_DATA_HOME: path.join(home, '.local/share'),
-    XDG_CONFIG_HOME: path.join(home, '.config'),
-    XDG_CACHE_HOME: path.join(home, '.cache'),
-    QT_LOGGING_RULES: '*.debug=true;qt.*.debug=false',
+const portIsFree = (port) => new Promise((resolve) => {
+    const probe = net.createServer().once('error', () => resolve(false));
+    probe.listen(port, '0.0.0.0', () => probe.close(() => resolve(true)));
+});
+const pointer = () => {
+    const [x, y] = /x:(-?\d+) y:(-?\d+)/.exec(execFileSync('xdotool', ['getmouselocation'], { encoding: 'utf8' })).slice(1);
+    return { x: Number(x), y: Number(y) };
 };
-delete env.QT_QPA_PLATFORM;
-const liveData = path.join(env.XDG_DATA_HOME, 'velmora', 'Data');
-const settingsFile = path.join(env.XDG_CONFIG_HOME, 'Orvane', 'Velmora.conf');
-const work = path.join(home, 'work');
-const mediaFolder = path.join(home, 'Music');
-const playerLog = path.join(work, 'player.log');
-const appLog = path.join(work, 'app.log');
+const contents = (file) => fs.existsSync(file) && fs.readFileSync(file, 'utf8').trim();
 
-function writeScript(file, body) {
-    fs.writeFileSync(file, `#!/bin/sh\n${body}\n`, { mode: 0o755 });
+// A fresh home: one media folder with one song, and an audio "player" and one application that
+// are scripts writing down how they were started.
+const home = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-browser-'));
+const env = { ...process.env, HOME: home, QT_LOGGING_RULES: '*.debug=true;qt.*.debug=false' };
+for (const [key, dir] of [['XDG_DATA_HOME', '.local/share'], ['XDG_CONFIG_HOME', '.config'], ['XDG_CACHE_HOME', '.cache']]) {
+    env[key] = path.join(home, dir);
 }
+delete env.QT_QPA_PLATFORM;
+const work = path.join(home, 'work');
+const music = path.join(home, 'Music');
+const [playerLog, appLog] = [path.join(work, 'player.log'), path.join(work, 'app.log')];
 
-// The live databases, prepared before the first start: one media folder with one song, an
-// audio "player" and one application, both scripts that write down how they were started.
 function prepareData() {
-    fs.mkdirSync(work, { recursive: true });
-    fs.mkdirSync(path.join(mediaFolder, 'Albums'), { recursive: true });
-    fs.writeFileSync(path.join(mediaFolder, 'song.mp3'), 'not really music');
-    const player = path.join(work, 'player.sh');
-    writeScript(player, `printf '%s\\n' "$@" > '${playerLog}'`);
-    const app = path.join(work, 'app.sh');
-    writeScript(app, `{ pwd; printf '%s\\n' "$@"; } > '${appLog}'`);
-
-    fs.mkdirSync(liveData, { recursive: true });
-    for (const name of ['cfg.db', 'data.db', 'log.db']) fs.copyFileSync(path.join(buildDir, 'Data', name), path.join(liveData, name));
-    const q = (text) => `'${text.replaceAll("'", "''")}'`;
-    sql(path.join(liveData, 'data.db'), `INSERT INTO MediaFolder (name, path, sortNum) VALUES ('Music', ${q(mediaFolder)}, 1);`
-        + `INSERT INTO DesktopApp (name, path, workDir, param, sortNum) VALUES ('Recorder', ${q(app)}, ${q(work)}, 'hello world', 1);`);
-    sql(path.join(liveData, 'cfg.db'), `INSERT INTO dict (dictName, dictDesc, dictValue, sortNum) VALUES ('audioPlayer', 'audio player', ${q(player)}, 1);`);
+    const data = path.join(env.XDG_DATA_HOME, 'velmora', 'Data');
+    for (const dir of [work, path.join(music, 'Albums'), data]) fs.mkdirSync(dir, { recursive: true });
+    fs.writeFileSync(path.join(music, 'song.mp3'), 'not really music');
+    const script = (name, body) => {
+        fs.writeFileSync(path.join(work, name), `#!/bin/sh\n${body}\n`, { mode: 0o755 });
+        return `'${path.join(work, name)}'`;
+    };
+    const player = script('player.sh', `printf '%s\\n' "$@" > '${playerLog}'`);
+    const app = script('app.sh', `{ pwd; printf '%s\\n' "$@"; } > '${appLog}'`);
+    for (const name of ['cfg.db', 'data.db', 'log.db']) fs.copyFileSync(path.join(buildDir, 'Data', name), path.join(data, name));
+    execFileSync('sqlite3', [path.join(data, 'data.db'), `INSERT INTO MediaFolder (name, path, sortNum) VALUES ('Music', '${music}', 1);
+        INSERT INTO DesktopApp (name, path, workDir, param, sortNum) VALUES ('Recorder', ${app}, '${work}', 'hello world', 1);`]);
+    execFileSync('sqlite3', [path.join(data, 'cfg.db'),
+        `INSERT INTO dict (dictName, dictDesc, dictValue, sortNum) VALUES ('audioPlayer', 'audio player', ${player}, 1);`]);
 }
 
 let velmora = null;
-let velmoraLog = '';
-let textWindowProcess = null;
-let textWindowOutput = '';
+let log = '';
 let browser = null;
 let token = '';
+let typist = null;
+let failed = false;
+// Remembers a failure, so that the program's log is shown at the end.
+const noteFailure = (fn) => fn().catch((error) => { failed = true; throw error; });
+const step = (name, fn) => test(name, () => noteFailure(fn));
 
-function readToken() {
-    if (!fs.existsSync(settingsFile)) return null;
-    const m = /^token=([0-9a-f]{32})\s*$/m.exec(fs.readFileSync(settingsFile, 'utf8'));
-    return m ? m[1] : null;
-}
-
-async function startVelmora() {
-    for (const port of [8888, 6888]) {
-        assert.ok(await portIsFree(port), `port ${port} is taken: is another Velmora (or a test) running?`);
-    }
-    velmora = spawn(program, [], { cwd: home, env, stdio: ['ignore', 'pipe', 'pipe'] });
-    velmora.stdout.on('data', (d) => { velmoraLog += d; });
-    velmora.stderr.on('data', (d) => { velmoraLog += d; });
-    await waitFor('the command server', () => velmoraLog.includes('服务器已启动，监听端口:'), { timeout: 30000 });
-    await waitFor('the web client', async () => {
-        try {
-            return (await fetch(BASE)).ok;
-        } catch {
-            return false;
-        }
-    });
-    token = await waitFor('the pairing token in the settings store', readToken);
-}
-
-async function stopVelmora() {
-    if (!velmora || velmora.exitCode !== null) return;
-    const exited = new Promise((resolve) => velmora.once('exit', resolve));
-    velmora.kill('SIGTERM');
-    const timer = setTimeout(() => velmora.kill('SIGKILL'), 10000);
-    await exited;
-    clearTimeout(timer);
-}
-
-async function phonePage() {
+async function phonePage(fragment) {
     const page = await browser.newPage();
     page.on('pageerror', (error) => { throw error; });
+    await page.goto(`${BASE}#token=${fragment}`);
     return page;
 }
 
-// One finger on the pad: down at the centre, a few moves by (dx, dy) in CSS pixels, up.
-async function swipe(page, dx, dy, steps = 8) {
+// One finger on the pad: down at the centre, eight moves to (dx, dy) in CSS pixels, up.
+async function swipe(page, dx, dy) {
     const box = await page.locator('#pad').boundingBox();
-    const x = box.x + box.width / 2;
-    const y = box.y + box.height / 2;
+    const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
     const cdp = await page.context().newCDPSession(page);
-    await cdp.send('Input.dispatchTouchEvent', { type: 'touchStart', touchPoints: [{ x, y, id: 1 }] });
-    for (let i = 1; i <= steps; i += 1) {
+    const touch = (type, touchPoints) => cdp.send('Input.dispatchTouchEvent', { type, touchPoints });
+    await touch('touchStart', [{ x, y, id: 1 }]);
+    for (let i = 1; i <= 8; i += 1) {
         await sleep(16);
-        await cdp.send('Input.dispatchTouchEvent', {
-            type: 'touchMove', touchPoints: [{ x: x + (dx * i) / steps, y: y + (dy * i) / steps, id: 1 }],
-        });
+        await touch('touchMove', [{ x: x + (dx * i) / 8, y: y + (dy * i) / 8, id: 1 }]);
     }
-    await sleep(16);
-    await cdp.send('Input.dispatchTouchEvent', { type: 'touchEnd', touchPoints: [] });
+    await touch('touchEnd', []);
     await cdp.detach();
 }
 
 describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'needs the X display of scripts/test' }, () => {
-    before(async () => {
-        assert.ok(fs.existsSync(program), `${program} is not built`);
+    before(() => noteFailure(async () => {
+        for (const port of [8888, 6888]) assert.ok(await portIsFree(port), `port ${port} is taken: is another Velmora running?`);
         prepareData();
-        try {
-            await startVelmora();
-        } catch (error) {
-            console.error(velmoraLog);
-            throw error;
-        }
-        browser = await chromium.launchPersistentContext(fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-chromium-')), {
-            executablePath: chromiumPath,
-            headless: true,
+        velmora = spawn(path.join(buildDir, 'velmora'), [], { cwd: home, env, stdio: ['ignore', 'pipe', 'pipe'] });
+        for (const stream of [velmora.stdout, velmora.stderr]) stream.on('data', (d) => { log += d; });
+        await waitFor('the web client', () => log.includes('服务器已启动，监听端口:') && fetch(BASE).then((r) => r.ok, () => false), 30000);
+        const settings = path.join(env.XDG_CONFIG_HOME, 'Orvane', 'Velmora.conf');
+        token = await waitFor('the pairing token', () => /^token=([0-9a-f]{32})\s*$/m.exec(contents(settings) || '')?.[1]);
+        browser = await chromium.launchPersistentContext(fs.mkdtempSync(path.join(home, 'chromium-')), {
+            executablePath: process.env.VELMORA_CHROMIUM ?? '/usr/bin/chromium',
             args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
                 '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-            hasTouch: true,
-            isMobile: true,
-            viewport: { width: 390, height: 760 },
-            deviceScaleFactor: 1,
+            hasTouch: true, isMobile: true, viewport: { width: 390, height: 760 }, deviceScaleFactor: 1,
         });
-    });
+    }));
 
     after(async () => {
         await browser?.close();
-        textWindowProcess?.kill();
-        await stopVelmora();
-        if (process.exitCode && velmoraLog) console.error(velmoraLog.split('\n').slice(-60).join('\n'));
+        typist?.kill();
+        if (velmora?.exitCode === null) {
+            const timer = setTimeout(() => velmora.kill('SIGKILL'), 10000);
+            await new Promise((resolve) => velmora.once('exit', resolve).kill('SIGTERM'));
+            clearTimeout(timer);
+        }
+        if (failed) console.error(log.split('\n').slice(-60).join('\n'));
         fs.rmSync(home, { recursive: true, force: true });
     });
 
-    test('a wrong token is refused and the page asks for pairing', async () => {
-        const page = await phonePage();
-        await page.goto(`${BASE}#token=${'f'.repeat(32)}`);
+    step('a wrong token is refused and the page asks for pairing', async () => {
+        const page = await phonePage('f'.repeat(32));
         await page.locator('#status[data-state="refused"]').waitFor();
         assert.equal(await page.locator('#pairing-title').textContent(), 'not paired / wrong token');
-        assert.match(velmoraLog, /Web client refused: wrong pairing token/);
-        assert.doesNotMatch(velmoraLog, /新客户端连接/);
+        assert.match(log, /Web client refused: wrong pairing token/);
+        assert.doesNotMatch(log, /新客户端连接/);
         await page.close();
     });
 
     let page;
-    test('the token from the pairing address connects', async () => {
-        page = await phonePage();
-        await page.goto(`${BASE}#token=${token}`);
+    step('the token from the pairing address connects', async () => {
+        page = await phonePage(token);
         await page.locator('#status[data-state="connected"]').waitFor();
-        await waitFor('the connection in the log', () => velmoraLog.includes('新客户端连接: '));
+        await waitFor('the connection in the log', () => log.includes('新客户端连接: '));
         assert.ok(!page.url().includes(token), 'the token leaves the address bar');
         if (screenshotDir) {
             fs.mkdirSync(screenshotDir, { recursive: true });
@@ -214,47 +145,39 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         }
     });
 
-    test('a swipe on the pad moves the X pointer', async () => {
+    step('a swipe on the pad moves the X pointer', async () => {
         execFileSync('xdotool', ['mousemove', '600', '500']);
         const start = pointer();
         await swipe(page, 120, 0);
-        const moved = await waitFor('the pointer to move right', () => {
-            const now = pointer();
-            return now.x - start.x > 40 ? now : null;
-        }, { timeout: 5000 });
+        const moved = await waitFor('the pointer to move right', () => pointer().x - start.x > 40 && pointer(), 5000);
         assert.ok(Math.abs(moved.y - start.y) < (moved.x - start.x) / 2, `mostly sideways: ${JSON.stringify({ start, moved })}`);
-
-        const before = pointer();
         await swipe(page, 0, -120);
-        await waitFor('the pointer to move up', () => before.y - pointer().y > 40, { timeout: 5000 });
+        await waitFor('the pointer to move up', () => moved.y - pointer().y > 40, 5000);
     });
 
-    test('typing on the phone writes into the focused window', async () => {
-        textWindowProcess = spawn(textWindow, [], { env, stdio: ['ignore', 'pipe', 'inherit'] });
-        textWindowProcess.stdout.on('data', (d) => { textWindowOutput += d; });
-        await waitFor('the text window', () => textWindowOutput.includes('READY'));
-        // Without a window manager the focus is given directly.
-        execFileSync('xdotool', ['search', '--sync', '--name', '^Velmora text window$', 'windowfocus', '--sync']);
-
+    step('typing on the phone writes into the focused window', async () => {
+        let typed = '';
+        typist = spawn(path.join(buildDir, 'tests', 'velmora_textwindow'), [], { env, stdio: ['ignore', 'pipe', 'inherit'] });
+        typist.stdout.on('data', (d) => { typed += d; });
+        // Without a window manager the focus is given directly, once the window is mapped.
+        execFileSync('xdotool', ['search', '--sync', '--onlyvisible', '--name', '^Velmora text window$', 'windowfocus', '--sync']);
         await page.locator('.tab[data-tab="keys"]').click();
         await page.locator('#type-field').pressSequentially('Hello Velmora 42', { delay: 30 });
-        await waitFor('the typed text', () => textWindowOutput.includes('TEXT:Hello Velmora 42\n'), { timeout: 10000 });
+        await waitFor('the typed text', () => typed.includes('TEXT:Hello Velmora 42\n'), 10000);
     });
 
-    test('the media browser lists the folder and opens a file with the player', async () => {
+    step('the media browser lists the folder and opens a file with the player', async () => {
         await page.locator('.tab[data-tab="media"]').click();
         await page.locator('#media-list .item-name', { hasText: 'Music' }).click();
         await page.locator('#media-title', { hasText: 'Music' }).waitFor();
         await page.locator('#media-list .item-name', { hasText: 'Albums' }).waitFor();
         await page.locator('#media-list .item-name', { hasText: 'song.mp3' }).click();
-        const started = await waitFor('the player', () => fs.existsSync(playerLog) && fs.readFileSync(playerLog, 'utf8'));
-        assert.equal(started.trim(), fs.realpathSync(path.join(mediaFolder, 'song.mp3')));
+        assert.equal(await waitFor('the player', () => contents(playerLog)), fs.realpathSync(path.join(music, 'song.mp3')));
     });
 
-    test('the launcher starts a registered application', async () => {
+    step('the launcher starts a registered application', async () => {
         await page.locator('.tab[data-tab="apps"]').click();
         await page.locator('#apps-list .item-name', { hasText: 'Recorder' }).click();
-        const started = await waitFor('the application', () => fs.existsSync(appLog) && fs.readFileSync(appLog, 'utf8'));
-        assert.deepEqual(started.trim().split('\n'), [fs.realpathSync(work), 'hello', 'world']);
+        assert.deepEqual((await waitFor('the application', () => contents(appLog))).split('\n'), [fs.realpathSync(work), 'hello', 'world']);
     });
 });
