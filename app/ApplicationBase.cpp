@@ -3,7 +3,9 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QHash>
+#include <QScreen>
 #include <QWidget>
 
 #include <algorithm>
@@ -121,4 +123,18 @@ QSize defaultWindowSizeFor(const QSize* workArea)
     const int width = std::min(aw, std::max(800, std::min(1280, static_cast<int>(aw * 0.6))));
     const int height = std::min(ah, std::max(520, std::min(758, static_cast<int>(ah * 0.6))));
     return QSize(width, height);
+}
+
+void logScreenDetails()
+{
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    for (int i = 0; i < screens.size(); ++i) {
+        const QScreen* screen = screens.at(i);
+        qDebug().noquote() << QStringLiteral("显示器 %1: %2x%3, DPI=%4, 缩放比例=%5")
+                                  .arg(i + 1)
+                                  .arg(screen->size().width())
+                                  .arg(screen->size().height())
+                                  .arg(screen->logicalDotsPerInch(), 0, 'g')
+                                  .arg(screen->devicePixelRatio(), 0, 'g');
+    }
 }

@@ -47,3 +47,6 @@ private:
 // The main window's starting size on a work area (the primary screen minus task bars);
 // without a screen, 1280 x 758.
 QSize defaultWindowSizeFor(const QSize* workArea);
+
+// Logs one line per screen, numbered from 1: its size, logical DPI and device pixel ratio.
+void logScreenDetails();

@@ -15,21 +15,6 @@
 
 namespace {
 
-void logScreens()
-{
-    const QList<QScreen*> screens = QGuiApplication::screens();
-    qDebug() << "检测到" << screens.size() << "个显示器:";
-    for (int i = 0; i < screens.size(); ++i) {
-        const QScreen* screen = screens.at(i);
-        qDebug().noquote() << QStringLiteral("显示器 %1: %2x%3, DPI=%4, 缩放比例=%5")
-                                  .arg(i + 1)
-                                  .arg(screen->size().width())
-                                  .arg(screen->size().height())
-                                  .arg(screen->logicalDotsPerInch(), 0, 'g')
-                                  .arg(screen->devicePixelRatio(), 0, 'g');
-    }
-}
-
 QFont applicationFont()
 {
     QFont font(QStringLiteral("Microsoft YaHei"), 9);
@@ -83,7 +68,8 @@ int main(int argc, char** argv)
     // Child processes (players, launched applications) inherit this; our own scaling is already fixed.
     qputenv("QT_AUTO_SCREEN_SCALE_FACTOR", "1");
 
-    logScreens();
+    qDebug() << "检测到" << QGuiApplication::screens().size() << "个显示器:";
+    logScreenDetails();
     QApplication::setFont(applicationFont());
 
     QTranslator translator;

@@ -419,17 +419,8 @@ void MainWindow::onScreenChanged()
 {
     qDebug() << "检测到屏幕配置变化";
     m_screenCheckTimer->start();
-    const QList<QScreen*> screens = QGuiApplication::screens();
-    qDebug() << "当前显示器数量:" << screens.size();
-    for (int i = 0; i < screens.size(); ++i) {
-        const QScreen* screen = screens.at(i);
-        qDebug().noquote() << QStringLiteral("显示器 %1: %2x%3, DPI=%4, 缩放比例=%5")
-                                  .arg(i + 1)
-                                  .arg(screen->size().width())
-                                  .arg(screen->size().height())
-                                  .arg(screen->logicalDotsPerInch(), 0, 'g')
-                                  .arg(screen->devicePixelRatio(), 0, 'g');
-    }
+    qDebug() << "当前显示器数量:" << QGuiApplication::screens().size();
+    logScreenDetails();
 }
 
 void MainWindow::onPrimaryScreenChanged(QScreen* screen)
