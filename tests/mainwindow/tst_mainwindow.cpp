@@ -1,79 +1,26 @@
-#include "app/ApplicationBase.h"
-#include "data/SqlDatabase.h"
 #include "remote/Server.h"
 #include "ui/MainWindow.h"
 #include "ui/NavigateItem.h"
 #include "ui/NavigateService.h"
-#include "ui/ViewController.h"
 #include "ui/WindowPlacement.h"
+#include "ui/tools/ScratchContext.h"
 
 #include <QAction>
-#include <QButtonGroup>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
-#include <QSettings>
-#include <QStackedWidget>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QtTest>
-
-#include <memory>
 
 namespace {
 
-// Program folder with the template databases, a temporary data folder, and the last
-// rectangle the window reported.
-class WindowTestContext final : public ApplicationBase
-{
-public:
-    WindowTestContext()
-    {
-        QDir(m_program.path()).mkpath(QStringLiteral("Data"));
-        for (const QString name : {"cfg.db", "log.db", "data.db"})
-            QFile::copy(QStringLiteral(VELMORA_BUILD_DIR "/Data/") + name,
-                        m_program.path() + QStringLiteral("/Data/") + name);
-    }
-    QString applicationDirPath() const override { return m_program.path(); }
-    QString writableLocation() const override { return m_home.path(); }
-    QSize defaultWindowSize() const override { return QSize(1152, 624); }
-    void setMainWindowRect(const QRect& rect) override { m_rect = rect; }
-    QRect mainWindowRect() const override { return m_rect; }
-
-private:
-    QTemporaryDir m_program;
-    QTemporaryDir m_home;
-    QRect m_rect;
-};
-
-QSettings store()
-{
-    return QSettings(QStringLiteral("Orvane"), QStringLiteral("Velmora"));
-}
-
-template <typename T = QWidget> T* child(const QWidget& window, const char* name = nullptr)
-{
-    return window.findChild<T*>(name ? QLatin1String(name) : QString());
-}
-QSystemTrayIcon* tray(const QWidget& window)
-{
-    return child<QSystemTrayIcon>(window);
-}
-Server* server(const QWidget& window)
-{
-    return child<Server>(window);
-}
-
-// Runs `action` inside the application's event loop; true when it made the application quit.
-// (The application loop, not a local one: after a quit, Qt refuses to start local loops until
-// the application loop has run again, which would break the modal dialogs of later tests.)
+// Runs `action` in the application's event loop; true when it made the application quit. (After a
+// quit Qt refuses local loops, so the modal dialogs of later tests, until that loop has run again.)
 bool quitsTheEventLoop(const std::function<void()>& action)
 {
     QTimer::singleShot(0, action);
-    QTimer fallback;
-    QObject::connect(&fallback, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    fallback.start(5000);
+    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
     return QCoreApplication::exec() == 0;
 }
 
@@ -83,107 +30,48 @@ class TestMainWindow : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void init();
-    void cleanupTestCase();
-
-    void startsHiddenInTheTrayWithTheServerRunning();
-    void serviceButtonsAndPagesFollowTheState();
+    void initTestCase() { QVERIFY(m_context.open()); }
+    void startsHiddenInTheTrayAndFollowsTheServer();
     void busyPortLeavesAWorkingWindow();
-    void trayActivationAndCloseToTray();
+    void trayActivationCloseAndQuit();
     void sessionEndCleansUpAndQuits();
-    void stateIsSavedAndRestored();
-    void dragDoublePressAndScreens();
+    void placementIsKeptSavedAndRestored();
 
 private:
-    QTemporaryDir m_settingsDir;
-    std::unique_ptr<WindowTestContext> m_context;
+    static QSystemTrayIcon* tray(const QWidget& window) { return window.findChild<QSystemTrayIcon*>(); }
+    static Server* server(const QWidget& window) { return window.findChild<Server*>(); }
+    static QString status(const QWidget& window) { return window.findChild<QLabel*>("statusLabel")->text(); }
+
+    ScratchContext m_context{QSize(1152, 624)};
 };
 
-void TestMainWindow::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-    m_context = std::make_unique<WindowTestContext>();
-    ApplicationBase::setInstance(m_context.get());
-    SqlDatabase::createRegistry();
-    QVERIFY(openDatabases());
-}
-
-void TestMainWindow::init()
-{
-    store().clear();
-    // Presses of the previous test must not pair with the first press of this one.
-    QTest::qWait(600);
-}
-
-void TestMainWindow::cleanupTestCase()
-{
-    SqlDatabase::destroyRegistry();
-    ApplicationBase::setInstance(nullptr);
-}
-
-void TestMainWindow::startsHiddenInTheTrayWithTheServerRunning()
+void TestMainWindow::startsHiddenInTheTrayAndFollowsTheServer()
 {
     MainWindow window(nullptr, 0);
     QVERIFY(!window.isVisible());
     QVERIFY(tray(window)->isVisible());
     QVERIFY(server(window)->isListening());
     QCOMPARE(window.serverPort(), int(server(window)->serverPort()));
-    QCOMPARE(child<QLabel>(window, "statusLabel")->text(), QStringLiteral("服务器状态: 运行中"));
-    QVERIFY(child(window, "frServiceControl")->isHidden());
+    QCOMPARE(status(window), QStringLiteral("服务器状态: 运行中"));
 
-    // The pages find the port through their window.
-    auto* about = child(window, "swAboutViewItem")->window();
-    QCOMPARE(dynamic_cast<ServerPortProvider*>(about)->serverPort(), window.serverPort());
-
-    // The start-up size is the preferred size on the work area, grown to the minimum from its
-    // top-left corner.
-    const QRect placed = WindowPlacement::restoredGeometry(
-        QGuiApplication::primaryScreen()->availableGeometry(), m_context->defaultWindowSize());
-    QCOMPARE(window.geometry(), QRect(placed.topLeft(), placed.size().expandedTo(QSize(1280, 800))));
-}
-
-void TestMainWindow::serviceButtonsAndPagesFollowTheState()
-{
-    MainWindow window(nullptr, 0);
-    auto* start = child<QPushButton>(window, "btnStart");
-    auto* stop = child<QPushButton>(window, "btnStop");
-    auto* status = child<QLabel>(window, "statusLabel");
+    auto* start = window.findChild<QPushButton*>("btnStart");
+    auto* stop = window.findChild<QPushButton*>("btnStop");
     QVERIFY(!start->isEnabled() && stop->isEnabled());
-
     stop->click();
     QVERIFY(!server(window)->isListening());
-    QCOMPARE(window.serverPort(), 8888);
-    QCOMPARE(status->text(), QStringLiteral("服务器状态: 已停止"));
+    QCOMPARE(status(window), QStringLiteral("服务器状态: 已停止"));
     QVERIFY(start->isEnabled() && !stop->isEnabled());
     start->click();
     QVERIFY(server(window)->isListening());
-    QCOMPARE(status->text(), QStringLiteral("服务器状态: 运行中"));
-
-    // Navigation buttons switch the stacked widget; the group keeps one checked.
-    window.show();
-    auto* pages = child<QStackedWidget>(window, "swMainClient");
-    const auto navigation = NavigateService::instance()->item(0);
-    QCOMPARE(pages->currentIndex(), 0);
-    const char* buttons[] = {"btnNavDesktopAppView", "btnNavSettingView", "btnAbout",
-                             "btnNavMediaLibraryView"};
-    const int indexes[] = {1, 2, 3, 0};
-    for (int i = 0; i < 4; ++i) {
-        auto* button = child<QPushButton>(window, buttons[i]);
-        QTest::mouseClick(button, Qt::LeftButton);
-        QCOMPARE(pages->currentIndex(), indexes[i]);
-        QCOMPARE(button->group()->checkedButton(), button);
-        QCOMPARE(navigation->currentView(), navigation->views().at(indexes[i]));
-    }
+    QCOMPARE(status(window), QStringLiteral("服务器状态: 运行中"));
 }
 
 void TestMainWindow::busyPortLeavesAWorkingWindow()
 {
     QTcpServer holder;
     QVERIFY(holder.listen(QHostAddress::Any, 0));
-    QString notice;
     // The notice is modal; answer it as the user would.
+    QString notice;
     QTimer answer;
     connect(&answer, &QTimer::timeout, [&] {
         if (QWidget* dialog = QApplication::activeModalWidget()) {
@@ -195,15 +83,13 @@ void TestMainWindow::busyPortLeavesAWorkingWindow()
     answer.start(50);
 
     MainWindow window(nullptr, holder.serverPort());
-    answer.stop();
     QVERIFY2(notice.contains(QStringLiteral("无法启动服务器，可能端口已被占用")), qPrintable(notice));
     QVERIFY(!server(window)->isListening());
     QCOMPARE(window.serverPort(), 8888);
-    QCOMPARE(child<QLabel>(window, "statusLabel")->text(), QString());
     QVERIFY(tray(window)->isVisible());
 }
 
-void TestMainWindow::trayActivationAndCloseToTray()
+void TestMainWindow::trayActivationCloseAndQuit()
 {
     MainWindow window(nullptr, 0);
     window.onTrayIconActivated(QSystemTrayIcon::Trigger);
@@ -211,12 +97,9 @@ void TestMainWindow::trayActivationAndCloseToTray()
     window.onTrayIconActivated(QSystemTrayIcon::DoubleClick);
     QVERIFY(!window.isVisible());
     window.onTrayIconActivated(QSystemTrayIcon::Trigger);
-    QVERIFY(window.isVisible());
 
     // Closing hides into the tray; the service keeps running.
-    QCloseEvent close;
-    QApplication::sendEvent(&window, &close);
-    QVERIFY(!close.isAccepted());
+    QVERIFY(!window.close());
     QVERIFY(!window.isVisible());
     QVERIFY(server(window)->isListening());
 
@@ -232,8 +115,6 @@ void TestMainWindow::sessionEndCleansUpAndQuits()
 {
     MainWindow window(nullptr, 0);
     const auto navigation = NavigateService::instance()->item(0);
-    QVERIFY(navigation->currentView());
-
     window.endSession(false); // the session goes on: nothing happens
     QVERIFY(server(window)->isListening());
 
@@ -243,76 +124,54 @@ void TestMainWindow::sessionEndCleansUpAndQuits()
     QVERIFY(!navigation->currentView());
     // From now on a close request is not turned into hiding.
     window.show();
-    QCloseEvent close;
-    QApplication::sendEvent(&window, &close);
-    QVERIFY(close.isAccepted());
-
+    QVERIFY(window.close());
     // The second round (the end itself) finds everything done and still quits.
     QVERIFY(quitsTheEventLoop([&window] { window.endSession(true); }));
 }
 
-void TestMainWindow::stateIsSavedAndRestored()
+void TestMainWindow::placementIsKeptSavedAndRestored()
 {
+    QSettings store(QStringLiteral("Orvane"), QStringLiteral("Velmora"));
     {
         MainWindow window(nullptr, 0);
+        // Computed on the work area, then grown to the minimum size from its top-left corner.
+        const QRect placed = WindowPlacement::restoredGeometry(
+            QGuiApplication::primaryScreen()->availableGeometry(), m_context.defaultWindowSize());
+        QCOMPARE(window.geometry(), QRect(placed.topLeft(), placed.size().expandedTo(QSize(1280, 800))));
         window.show();
-        store().clear();
-        window.showMinimized();
-        QVERIFY(store().allKeys().isEmpty());
-    }
-    QVERIFY(store().allKeys().isEmpty());
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
 
-    QRect geometry;
+        // A press on the surface drags the window, which reports where it is; a release ends it.
+        const QPoint start = window.pos();
+        const QPoint grip(300, 10);
+        const auto mouse = [&](QEvent::Type type, const QPoint& moved) {
+            QMouseEvent event(type, grip, start + grip + moved, Qt::LeftButton, Qt::LeftButton,
+                              Qt::NoModifier);
+            QApplication::sendEvent(&window, &event);
+        };
+        mouse(QEvent::MouseButtonPress, {});
+        mouse(QEvent::MouseMove, {40, 25});
+        QCOMPARE(window.pos(), start + QPoint(40, 25));
+        QCOMPARE(m_context.mainWindowRect(), window.geometry());
+        mouse(QEvent::MouseButtonRelease, {40, 25});
+        mouse(QEvent::MouseMove, {90, 90});
+        QCOMPARE(window.pos(), start + QPoint(40, 25));
+
+        // Shortly after a move off every screen, the window is back on one.
+        window.move(20000, 20000);
+        QTRY_VERIFY(QGuiApplication::primaryScreen()->geometry().contains(window.geometry().topLeft()));
+
+        store.clear();
+        window.showMinimized(); // a minimised window saves nothing, now or when destroyed
+    }
+    QVERIFY(store.allKeys().isEmpty());
+    store.setValue(QStringLiteral("window/maximized"), true);
     {
         MainWindow window(nullptr, 0);
-        window.show();
-        geometry = window.geometry();
+        QVERIFY(window.isVisible() && window.isMaximized());
     }
-    QCOMPARE(store().value(QStringLiteral("window/geometry")).toRect(), geometry);
-    QVERIFY(store().contains(QStringLiteral("window/state")));
-    QCOMPARE(store().value(QStringLiteral("window/maximized")).toBool(), false);
-
-    // A stored maximised flag opens the window at once, maximised.
-    store().setValue(QStringLiteral("window/maximized"), true);
-    MainWindow window(nullptr, 0);
-    QVERIFY(window.isVisible() && window.isMaximized());
-}
-
-void TestMainWindow::dragDoublePressAndScreens()
-{
-    MainWindow window(nullptr, 0);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const QPoint start = window.pos();
-    const auto mouse = [&window](QEvent::Type type, Qt::MouseButton button, const QPoint& local,
-                                 const QPoint& global) {
-        QMouseEvent event(type, local, global, button, type == QEvent::MouseMove ? Qt::LeftButton : button,
-                          Qt::NoModifier);
-        QApplication::sendEvent(&window, &event);
-    };
-    const QPoint grip(300, 10);
-    const QPoint globalGrip = start + grip;
-    mouse(QEvent::MouseButtonPress, Qt::LeftButton, grip, globalGrip);
-    mouse(QEvent::MouseMove, Qt::NoButton, grip, globalGrip + QPoint(40, 25));
-    QCOMPARE(window.pos(), start + QPoint(40, 25));
-    QCOMPARE(m_context->mainWindowRect(), window.geometry());
-    mouse(QEvent::MouseButtonRelease, Qt::LeftButton, grip, globalGrip + QPoint(40, 25));
-    mouse(QEvent::MouseMove, Qt::NoButton, grip, globalGrip + QPoint(90, 90));
-    QCOMPARE(window.pos(), start + QPoint(40, 25));
-
-    // Two quick left presses at nearly the same place toggle the maximised state, and back.
-    QTest::qWait(600);
-    for (const bool maximised : {true, false}) {
-        mouse(QEvent::MouseButtonPress, Qt::LeftButton, grip, window.pos() + grip);
-        mouse(QEvent::MouseButtonRelease, Qt::LeftButton, grip, window.pos() + grip);
-        mouse(QEvent::MouseButtonPress, Qt::LeftButton, grip + QPoint(3, 3), window.pos() + grip);
-        mouse(QEvent::MouseButtonRelease, Qt::LeftButton, grip, window.pos() + grip);
-        QCOMPARE(window.isMaximized(), maximised);
-    }
-
-    // Shortly after a move off every screen, the window is back on one.
-    window.move(20000, 20000);
-    QTRY_VERIFY(QGuiApplication::primaryScreen()->geometry().contains(window.geometry().topLeft()));
+    QVERIFY(store.contains(QStringLiteral("window/state"))); // saved when destroyed
+    store.clear();                                           // the next windows open normally
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -3,48 +3,22 @@
 // Runs against temporary databases filled with a few sample entries and a temporary settings
 // store, so it never touches the user's data. scripts/screenshots runs it on a virtual display.
 
-#include "app/ApplicationBase.h"
 #include "data/ConfigService.h"
 #include "data/DesktopApp.h"
 #include "data/DesktopAppDao.h"
 #include "data/MediaFolder.h"
 #include "data/MediaFolderDao.h"
-#include "data/SqlDatabase.h"
 #include "ui/MainWindow.h"
+#include "ui/tools/ScratchContext.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QPushButton>
-#include <QSettings>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
 #include <memory>
 
 namespace {
-
-class ScreenshotContext final : public ApplicationBase
-{
-public:
-    ScreenshotContext()
-    {
-        QDir(m_program.path()).mkpath(QStringLiteral("Data"));
-        for (const QString name : {"cfg.db", "log.db", "data.db"})
-            QFile::copy(QStringLiteral(VELMORA_BUILD_DIR "/Data/") + name,
-                        m_program.path() + QStringLiteral("/Data/") + name);
-    }
-    QString applicationDirPath() const override { return m_program.path(); }
-    QString writableLocation() const override { return m_home.path(); }
-    QSize defaultWindowSize() const override { return QSize(1280, 800); }
-    void setMainWindowRect(const QRect&) override {}
-    QRect mainWindowRect() const override { return QRect(); }
-
-private:
-    QTemporaryDir m_program;
-    QTemporaryDir m_home;
-};
 
 void addSamples()
 {
@@ -96,17 +70,12 @@ int main(int argc, char** argv)
     const QString output = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(output);
 
-    QStandardPaths::setTestModeEnabled(true);
-    QTemporaryDir settings;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     QFont font(QStringLiteral("Microsoft YaHei"), 9);
     font.setStyleStrategy(QFont::PreferAntialias);
     QApplication::setFont(font);
 
-    ScreenshotContext context;
-    ApplicationBase::setInstance(&context);
-    SqlDatabase::createRegistry();
-    if (!openDatabases())
+    ScratchContext context(QSize(1280, 800));
+    if (!context.open())
         return 1;
     ConfigService::instance()->load();
     addSamples();
@@ -136,7 +105,5 @@ int main(int argc, char** argv)
             }
         }
     }
-    SqlDatabase::destroyRegistry();
-    ApplicationBase::setInstance(nullptr);
     return result;
 }
