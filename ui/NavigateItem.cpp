@@ -59,14 +59,9 @@ void NavigateItem::navigate(int viewId, QHash<QString, QVariant>* params, int su
     m_subViewId = subViewId;
 
     ViewController* next = m_views.at(viewId);
-    if (m_currentView && !(subViewId < 1 && next == m_currentView)) {
-        QHash<QString, QVariant> unloadParams;
-        unloadParams.insert(QStringLiteral("navigateId"), m_navigateId);
-        unloadParams.insert(QStringLiteral("viewId"), m_viewId);
-        ViewController* current = m_currentView;
-        m_currentView = nullptr;
-        current->unload(&unloadParams);
-    }
+    // Sub-view 0 of the page already shown loads it again without unloading it first.
+    if (!(subViewId < 1 && next == m_currentView))
+        unloadCurrentView();
     if (next) {
         m_currentView = next;
         m_viewId = viewId;
