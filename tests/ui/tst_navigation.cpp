@@ -1,65 +1,47 @@
-#include "ui/DialogBase.h"
 #include "ui/NavigateItem.h"
 #include "ui/NavigateService.h"
 #include "ui/ViewController.h"
 
-#include <QLabel>
-#include <QMouseEvent>
 #include <QStackedWidget>
 #include <QtTest>
 
 using ParamMap = QHash<QString, QVariant>;
-Q_DECLARE_METATYPE(ParamMap*)
 
 namespace {
 
 // Writes every call into a log shared by all pages, so the order across pages is visible.
-class RecordingView final : public ViewController
+struct RecordingView final : ViewController
 {
-public:
-    RecordingView(int number, QStringList* log, QWidget* parent = nullptr)
-        : ViewController(parent)
-        , m_number(number)
-        , m_log(log)
+    void init() override { log->append(QStringLiteral("init %1").arg(number)); }
+    void load(ParamMap* params) override { log->append(entry("load", *params)); }
+    void unload(ParamMap* params) override { log->append(entry("unload", *params)); }
+    QString entry(const char* what, const ParamMap& p) const
     {
+        return QStringLiteral("%1 %2 {%3,%4}%5")
+            .arg(what)
+            .arg(number)
+            .arg(p["navigateId"].toString(), p["viewId"].toString(), p["from"].toString());
     }
-    void init() override { m_log->append(QStringLiteral("init %1").arg(m_number)); }
-    void load(QHash<QString, QVariant>* params) override { record(QStringLiteral("load"), params); }
-    void unload(QHash<QString, QVariant>* params) override { record(QStringLiteral("unload"), params); }
-
-private:
-    void record(const QString& what, const QHash<QString, QVariant>* params)
-    {
-        m_log->append(QStringLiteral("%1 %2 {%3,%4}")
-                          .arg(what)
-                          .arg(m_number)
-                          .arg(params->value(QStringLiteral("navigateId")).toInt())
-                          .arg(params->value(QStringLiteral("viewId")).toInt()));
-    }
-    int m_number;
-    QStringList* m_log;
+    int number = 0;
+    QStringList* log = nullptr;
 };
 
-// A stacked widget with `count` recording pages, registered under navigation id 0.
+// A stacked widget with `count` recording pages, registered under `navigateId`.
 struct Pages
 {
     explicit Pages(NavigateService& service, int count = 3, int navigateId = 0)
     {
         service.addNavigate(navigateId, &stack);
         for (int i = 0; i < count; ++i) {
-            auto* page = new QWidget;
-            stack.addWidget(page);
-            auto* view = ViewController::embedView(page, new RecordingView(i, &log));
-            views.append(view);
-            service.addView(navigateId, view);
+            auto* view = new RecordingView;
+            view->number = i;
+            view->log = &log;
+            stack.addWidget(new QWidget);
+            views.append(ViewController::embedView(stack.widget(i), view));
+            service.addView(navigateId, views.last());
         }
     }
-    QStringList takeLog()
-    {
-        const QStringList copy = log;
-        log.clear();
-        return copy;
-    }
+    QString takeLog() { return std::exchange(log, {}).join("; "); }
     QStackedWidget stack;
     QStringList log;
     QList<ViewController*> views;
@@ -71,184 +53,94 @@ class TestNavigation : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { qRegisterMetaType<ParamMap*>("QHash<QString,QVariant>*"); }
-    void switchingOrderAndMaps();
-    void repeatedRequestDoesNothing();
-    void subViewIds();
-    void closeThenRepeat();
-    void addNavigateOnExistingId();
-    void unknownIdsAndViewsAreIgnored();
-    void dialogDragsWithLeftButton();
+    void sequences_data()
+    {
+        // Steps on navigation 0: a view id, "view/subView" or "close". The log ends with the
+        // page loaded and the page shown.
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("log");
+        // init runs once per page, before its first load only.
+        QTest::newRow("order") << "0 1 0"
+                               << "init 0; load 0 {0,0}; unload 0 {0,0}; init 1; load 1 {0,1}; unload 1 "
+                                  "{0,1}; load 0 {0,0} => 0/0";
+        QTest::newRow("repeated request") << "1 1"
+                                          << "init 1; load 1 {0,1} => 1/1";
+        // Sub-view 1 or more reloads the shown page; back to 0 loads it without an unload.
+        QTest::newRow("sub views")
+            << "1 1/2 1"
+            << "init 1; load 1 {0,1}; unload 1 {0,1}; load 1 {0,1}; load 1 {0,1} => 1/1";
+        // After close the same request is still a repeat; another page loads with no unload first.
+        QTest::newRow("close then repeat")
+            << "2 close close 2 0"
+            << "init 2; load 2 {0,2}; unload 2 {0,2}; init 0; load 0 {0,0} => 0/0";
+        // A view id outside the list leaves the shown page loaded and the request unchanged.
+        QTest::newRow("unknown view ids") << "1 3 -1 1"
+                                          << "init 1; load 1 {0,1} => 1/1";
+    }
+    void sequences()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, log);
+        NavigateService service;
+        Pages pages(service);
+        for (const QString& step : steps.split(' ')) {
+            if (step == QLatin1String("close"))
+                service.close();
+            else
+                service.navigate(0, step.section('/', 0, 0).toInt(), nullptr, step.section('/', 1).toInt());
+        }
+        const int loaded = pages.views.indexOf(service.item(0)->currentView());
+        QCOMPARE(pages.takeLog() + QStringLiteral(" => %1/%2").arg(loaded).arg(pages.stack.currentIndex()),
+                 log);
+    }
+
+    void maps()
+    {
+        NavigateService service;
+        Pages pages(service);
+        int emitted = 0;
+        connect(&service, &NavigateService::beforeNavigate, [&emitted] { ++emitted; });
+        ParamMap params{{"from", "+caller"}};
+        service.navigate(0, 1, &params, 0);
+        service.navigate(0, 0, nullptr, 0);
+        // The caller's map reaches load; unload gets a map of its own.
+        QCOMPARE(pages.takeLog(), "init 1; load 1 {0,1}+caller; unload 1 {0,1}; init 0; load 0 {0,0}");
+        // A repeated request shows nothing new but still fills the caller's map and emits.
+        pages.stack.setCurrentIndex(2);
+        ParamMap repeat;
+        service.navigate(0, 0, &repeat, 0);
+        QCOMPARE(pages.stack.currentIndex(), 2);
+        QCOMPARE(params, ParamMap({{"from", "+caller"}, {"navigateId", 0}, {"viewId", 1}}));
+        QCOMPARE(repeat, ParamMap({{"navigateId", 0}, {"viewId", 0}}));
+        QCOMPARE(emitted, 3);
+    }
+
+    void addNavigateOnExistingId()
+    {
+        NavigateService service;
+        Pages pages(service);
+        service.navigate(0, 1, nullptr, 0);
+        // Registering the id again only swaps the stacked widget; pages and state stay.
+        QStackedWidget other;
+        for (int i = 0; i < 3; ++i)
+            other.addWidget(new QWidget);
+        service.addNavigate(0, &other);
+        service.navigate(0, 2, nullptr, 0);
+        QCOMPARE(pages.takeLog(), "init 1; load 1 {0,1}; unload 1 {0,1}; init 2; load 2 {0,2}");
+        QCOMPARE(other.currentIndex(), 2);
+        QCOMPARE(pages.stack.currentIndex(), 1);
+
+        // Once the stacked widget and its pages are gone, registering the id again starts afresh
+        // instead of keeping view ids that point at destroyed pages.
+        auto* gone = new Pages(service, 1, 5);
+        service.navigate(5, 0, nullptr, 0);
+        delete gone;
+        service.close(); // must not touch the destroyed page
+        Pages rebuilt(service, 1, 5);
+        service.navigate(5, 0, nullptr, 0);
+        QCOMPARE(rebuilt.takeLog(), "init 0; load 0 {5,0}");
+    }
 };
-
-void TestNavigation::switchingOrderAndMaps()
-{
-    QVERIFY(NavigateService::instance());
-    QCOMPARE(NavigateService::instance().get(), NavigateService::instance().get());
-    NavigateService service;
-    Pages pages(service);
-    service.navigate(0, 0, nullptr, 0);
-    QCOMPARE(pages.takeLog(), QStringList({"init 0", "load 0 {0,0}"}));
-    QCOMPARE(pages.stack.currentIndex(), 0);
-
-    QHash<QString, QVariant> params{{QStringLiteral("from"), QStringLiteral("test")}};
-    service.navigate(0, 1, &params, 0);
-    QCOMPARE(pages.takeLog(), QStringList({"unload 0 {0,0}", "init 1", "load 1 {0,1}"}));
-    QCOMPARE(pages.stack.currentIndex(), 1);
-    QCOMPARE(params.value(QStringLiteral("navigateId")).toInt(), 0);
-    QCOMPARE(params.value(QStringLiteral("viewId")).toInt(), 1);
-    QCOMPARE(params.value(QStringLiteral("from")).toString(), QStringLiteral("test"));
-
-    // init runs once per page, before its first load only.
-    service.navigate(0, 0, nullptr, 0);
-    service.navigate(0, 1, nullptr, 0);
-    QCOMPARE(pages.takeLog(),
-             QStringList({"unload 1 {0,1}", "load 0 {0,0}", "unload 0 {0,0}", "load 1 {0,1}"}));
-    QVERIFY(pages.views.at(2)->isFirstLoad());
-    QCOMPARE(service.item(0)->currentView(), pages.views.at(1));
-}
-
-void TestNavigation::repeatedRequestDoesNothing()
-{
-    NavigateService service;
-    Pages pages(service);
-    QSignalSpy before(&service, &NavigateService::beforeNavigate);
-    service.navigate(0, 1, nullptr, 0);
-    pages.takeLog();
-
-    pages.stack.setCurrentIndex(2);
-    QHash<QString, QVariant> params;
-    service.navigate(0, 1, &params, 0);
-    QCOMPARE(before.count(), 2);
-    QVERIFY(pages.log.isEmpty());
-    QCOMPARE(pages.stack.currentIndex(), 2);
-    // The caller's map is filled even though nothing was loaded.
-    QCOMPARE(params.value(QStringLiteral("navigateId")).toInt(), 0);
-    QCOMPARE(params.value(QStringLiteral("viewId")).toInt(), 1);
-    QCOMPARE(before.at(1).at(2).value<ParamMap*>(), &params);
-}
-
-void TestNavigation::subViewIds()
-{
-    NavigateService service;
-    Pages pages(service);
-    service.navigate(0, 1, nullptr, 0);
-    pages.takeLog();
-    // Same page, sub-view 1 or more: unload and load again.
-    service.navigate(0, 1, nullptr, 2);
-    QCOMPARE(pages.takeLog(), QStringList({"unload 1 {0,1}", "load 1 {0,1}"}));
-    // Same page, sub-view back to 0: load again without unload.
-    service.navigate(0, 1, nullptr, 0);
-    QCOMPARE(pages.takeLog(), QStringList({"load 1 {0,1}"}));
-    QCOMPARE(service.item(0)->subViewId(), 0);
-}
-
-void TestNavigation::closeThenRepeat()
-{
-    NavigateService service;
-    Pages pages(service);
-    service.navigate(0, 2, nullptr, 0);
-    pages.takeLog();
-
-    service.close();
-    QCOMPARE(pages.takeLog(), QStringList({"unload 2 {0,2}"}));
-    QVERIFY(service.item(0)->currentView() == nullptr);
-    QCOMPARE(service.item(0)->requestViewId(), 2);
-    service.close();
-    QVERIFY(pages.takeLog().isEmpty());
-
-    // The same request is still a repeat; another page loads with no unload before it.
-    service.navigate(0, 2, nullptr, 0);
-    QVERIFY(pages.takeLog().isEmpty());
-    service.navigate(0, 0, nullptr, 0);
-    QCOMPARE(pages.takeLog(), QStringList({"init 0", "load 0 {0,0}"}));
-}
-
-void TestNavigation::addNavigateOnExistingId()
-{
-    NavigateService service;
-    Pages pages(service);
-    service.navigate(0, 1, nullptr, 0);
-    pages.takeLog();
-
-    QStackedWidget other;
-    other.addWidget(new QLabel);
-    other.addWidget(new QLabel);
-    other.addWidget(new QLabel);
-    service.addNavigate(0, &other);
-    const auto entry = service.item(0);
-    QCOMPARE(entry->stackedWidget(), &other);
-    QCOMPARE(entry->views(), pages.views);
-    QCOMPARE(entry->currentView(), pages.views.at(1));
-    QCOMPARE(entry->requestViewId(), 1);
-
-    service.navigate(0, 2, nullptr, 0);
-    QCOMPARE(pages.takeLog(), QStringList({"unload 1 {0,1}", "init 2", "load 2 {0,2}"}));
-    QCOMPARE(other.currentIndex(), 2);
-    QCOMPARE(pages.stack.currentIndex(), 1);
-
-    // Once the stacked widget and its pages are gone, registering the id again starts afresh
-    // instead of keeping view ids that point at destroyed pages.
-    NavigateService fresh;
-    auto* gone = new Pages(fresh, 1, 5);
-    fresh.navigate(5, 0, nullptr, 0);
-    delete gone;
-    QVERIFY(fresh.item(5)->currentView() == nullptr);
-    fresh.close(); // must not touch the destroyed page
-    Pages rebuilt(fresh, 1, 5);
-    fresh.navigate(5, 0, nullptr, 0);
-    QCOMPARE(rebuilt.takeLog(), QStringList({"init 0", "load 0 {5,0}"}));
-}
-
-void TestNavigation::unknownIdsAndViewsAreIgnored()
-{
-    NavigateService service;
-    Pages pages(service);
-    QSignalSpy before(&service, &NavigateService::beforeNavigate);
-    QStringList strayLog;
-    RecordingView stray(9, &strayLog);
-    service.addView(3, &stray);
-    QVERIFY(!service.item(3));
-    service.navigate(3, 0, nullptr, 0);
-    QCOMPARE(before.count(), 0);
-
-    service.navigate(0, 1, nullptr, 0);
-    pages.takeLog();
-    // A view id outside the list leaves the shown page loaded and the request unchanged.
-    service.navigate(0, 3, nullptr, 0);
-    service.navigate(0, -1, nullptr, 0);
-    QVERIFY(pages.takeLog().isEmpty());
-    QCOMPARE(pages.stack.currentIndex(), 1);
-    QCOMPARE(service.item(0)->requestViewId(), 1);
-    QCOMPARE(service.item(0)->currentView(), pages.views.at(1));
-}
-
-void TestNavigation::dialogDragsWithLeftButton()
-{
-    DialogBase dialog;
-    dialog.resize(200, 100);
-    dialog.move(100, 100);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    dialog.move(100, 100); // a window manager may have placed it
-    // A move carries the held button in `buttons` only, as a real drag does.
-    auto send = [&dialog](QEvent::Type type, QPoint global, Qt::MouseButton button) {
-        QMouseEvent event(type, dialog.mapFromGlobal(global), global,
-                          type == QEvent::MouseMove ? Qt::NoButton : button, button, Qt::NoModifier);
-        QApplication::sendEvent(&dialog, &event);
-    };
-    send(QEvent::MouseButtonPress, QPoint(150, 120), Qt::LeftButton);
-    send(QEvent::MouseMove, QPoint(180, 160), Qt::LeftButton);
-    QCOMPARE(dialog.pos(), QPoint(130, 140));
-    send(QEvent::MouseButtonRelease, QPoint(180, 160), Qt::LeftButton);
-    send(QEvent::MouseMove, QPoint(300, 300), Qt::LeftButton);
-    QCOMPARE(dialog.pos(), QPoint(130, 140));
-
-    // A right-button press only records the offset; moving does not drag.
-    send(QEvent::MouseButtonPress, QPoint(140, 150), Qt::RightButton);
-    send(QEvent::MouseMove, QPoint(200, 200), Qt::RightButton);
-    QCOMPARE(dialog.pos(), QPoint(130, 140));
-}
 
 QTEST_MAIN(TestNavigation)
 #include "tst_navigation.moc"
