@@ -27,7 +27,8 @@ constexpr qint64 ChunkBytes = 64 * 1024;
 // is still queued for the peer.
 constexpr qint64 WriteHighWater = 256 * 1024;
 
-QByteArray responseHead(const QByteArray& statusLine, const QByteArray& contentType, qint64 contentLength)
+QByteArray responseHead(const QByteArray& statusLine, const QByteArray& contentType, qint64 contentLength,
+                        const QByteArray& extraHeaders = QByteArray())
 {
     QByteArray head;
     head.reserve(160);
@@ -36,7 +37,9 @@ QByteArray responseHead(const QByteArray& statusLine, const QByteArray& contentT
     head += contentType;
     head += "\r\nContent-Length: ";
     head += QByteArray::number(contentLength);
-    head += "\r\nAccess-Control-Allow-Origin: *\r\n\r\n";
+    head += "\r\nAccess-Control-Allow-Origin: *\r\n";
+    head += extraHeaders;
+    head += "\r\n";
     return head;
 }
 
@@ -153,27 +156,13 @@ void HttpServer::newConnection()
         connect(connection->deadline, &QTimer::timeout, this,
                 [this, socket] { dropConnection(socket, "request or response stalled"); });
         m_connections[socket] = std::move(connection);
-        connect(socket, &QTcpSocket::readyRead, this, &HttpServer::readyRead);
-        connect(socket, &QTcpSocket::disconnected, this, &HttpServer::disconnected);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { receive(socket); });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            forget(socket);
+            socket->deleteLater();
+        });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { onBytesWritten(socket); });
     }
-}
-
-void HttpServer::readyRead()
-{
-    auto* socket = qobject_cast<QTcpSocket*>(sender());
-    if (!socket)
-        return;
-    receive(socket);
-}
-
-void HttpServer::disconnected()
-{
-    auto* socket = qobject_cast<QTcpSocket*>(sender());
-    if (!socket)
-        return;
-    forget(socket);
-    socket->deleteLater();
 }
 
 void HttpServer::receive(QTcpSocket* socket)
@@ -205,10 +194,8 @@ void HttpServer::receive(QTcpSocket* socket)
     const auto after = m_connections.find(socket);
     if (after == m_connections.end())
         return;
-    Connection& current = *after->second;
-    current.handling = false;
-    if (!m_buffers.contains(socket) && (current.file || socket->bytesToWrite() > 0))
-        current.deadline->start(m_stallTimeoutMs);
+    after->second->handling = false;
+    rearm(socket, *after->second);
 }
 
 void HttpServer::handleRequest(QTcpSocket* socket, QByteArray& buffer)
@@ -368,26 +355,36 @@ void HttpServer::onBytesWritten(QTcpSocket* socket)
     Connection& connection = *found->second;
     if (connection.handling)
         return;
-    if (!m_buffers.contains(socket)) {
-        // Progress on the way out: the peer is reading, so it gets a fresh allowance.
-        if (connection.file || socket->bytesToWrite() > 0)
-            connection.deadline->start(m_stallTimeoutMs);
-        else
-            connection.deadline->stop();
-    }
+    rearm(socket, connection);
     if (!isBusy(socket, connection) && socket->bytesAvailable() > 0)
         receive(socket);
 }
 
-void HttpServer::sendErrorResponse(QTcpSocket* socket, int statusCode, const QString& message)
+QByteArray HttpServer::errorResponse(int statusCode, const QString& message, const QByteArray& extraHeaders)
 {
     QJsonObject object;
     object.insert(QStringLiteral("error"), true);
     object.insert(QStringLiteral("message"), message);
     const QByteArray body = QJsonDocument(object).toJson();
     const QByteArray statusLine = "HTTP/1.1 " + QByteArray::number(statusCode) + ' ' + message.toUtf8();
-    socket->write(responseHead(statusLine, "application/json", body.size()) + body);
+    return responseHead(statusLine, "application/json", body.size(), extraHeaders) + body;
+}
+
+void HttpServer::sendErrorResponse(QTcpSocket* socket, int statusCode, const QString& message)
+{
+    socket->write(errorResponse(statusCode, message));
     socket->flush();
+}
+
+void HttpServer::rearm(QTcpSocket* socket, Connection& connection)
+{
+    if (m_buffers.contains(socket))
+        return; // a request is coming in: its deadline runs from its first byte
+    // Progress on the way out: the peer is reading, so it gets a fresh allowance.
+    if (connection.file || socket->bytesToWrite() > 0)
+        connection.deadline->start(m_stallTimeoutMs);
+    else
+        connection.deadline->stop();
 }
 
 bool HttpServer::isBusy(QTcpSocket* socket, const Connection& connection) const

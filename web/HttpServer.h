@@ -45,10 +45,13 @@ public:
     QStringList fallbackFolders() const { return m_fallbackFolders; }
     static QStringList defaultFallbackFolders();
 
+    // A whole error answer: the status line, the usual headers plus `extraHeaders` (each
+    // ending in CRLF), and the indented JSON body {"error": true, "message": message}.
+    static QByteArray errorResponse(int statusCode, const QString& message,
+                                    const QByteArray& extraHeaders = QByteArray());
+
 private slots:
     void newConnection();
-    void readyRead();
-    void disconnected();
 
 private:
     struct Connection;
@@ -61,6 +64,7 @@ private:
     void onBytesWritten(QTcpSocket* socket);
     void sendFile(QTcpSocket* socket, const QString& fileName);
     void pumpFile(QTcpSocket* socket, Connection& connection);
+    void rearm(QTcpSocket* socket, Connection& connection);
     bool isBusy(QTcpSocket* socket, const Connection& connection) const;
     void dropConnection(QTcpSocket* socket, const char* reason);
     void forget(QTcpSocket* socket);

@@ -5,8 +5,6 @@
 
 #include <QDebug>
 #include <QHostAddress>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -173,14 +171,7 @@ void WebClientChannel::evaluate(QTcpSocket* socket, const QByteArray& request, c
 
 void WebClientChannel::refuse(QTcpSocket* socket, int status, const QString& message)
 {
-    QJsonObject object;
-    object.insert(QStringLiteral("error"), true);
-    object.insert(QStringLiteral("message"), message);
-    const QByteArray body = QJsonDocument(object).toJson();
-    QByteArray response = "HTTP/1.1 " + QByteArray::number(status) + ' ' + message.toUtf8();
-    response += "\r\nContent-Type: application/json\r\nContent-Length: " + QByteArray::number(body.size());
-    response += "\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n\r\n" + body;
-    socket->write(response);
+    socket->write(HttpServer::errorResponse(status, message, "Connection: close\r\n"));
     // Closes once the answer is out; a peer that does not read it is cut off.
     socket->disconnectFromHost();
     if (socket->state() == QAbstractSocket::UnconnectedState) {
