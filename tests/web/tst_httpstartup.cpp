@@ -1,7 +1,6 @@
+#include "LoopbackClient.h"
 #include "support/VelmoraProcess.h"
 
-#include <QFile>
-#include <QTcpSocket>
 #include <QtTest>
 
 static QString xdotool(const QStringList& arguments)
@@ -29,15 +28,9 @@ void TestHttpStartup::servesBesideTheProgramAndHoldsThePort()
 
     QFile index(QStringLiteral(VELMORA_BUILD_DIR "/mobile/index.html"));
     QVERIFY(index.open(QIODevice::ReadOnly));
-    const QByteArray expected = index.readAll();
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), 6888);
-    socket.write("GET / HTTP/1.1\r\nHost: phone\r\n\r\n");
-    QByteArray reply;
-    while (!reply.endsWith(expected) && socket.waitForReadyRead(5000))
-        reply += socket.readAll();
-    QVERIFY2(reply.startsWith("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n"), reply.left(200).constData());
-    QVERIFY(reply.endsWith(expected));
+    LoopbackClient client(6888);
+    client.send("GET / HTTP/1.1\r\nHost: phone\r\n\r\n");
+    QCOMPARE(client.next(), httpResponse("200 OK", "text/html", index.readAll()));
 
     // A second instance cannot have the ports. Its window's notice about 8888 waits for the
     // user; once that is dismissed, the web port's failure ends the program with 1.

@@ -1,83 +1,76 @@
+#include "app/DemoApp.h"
 #include "pairing/PairingToken.h"
+#include "ui/AboutView.h"
 
-#include <QSet>
-#include <QSettings>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
+#include <QZXing.h>
+
+// The pairing token: 128 random bits kept in the settings store, and the About page's code
+// that carries it to the phone.
 class tst_PairingToken : public QObject
 {
     Q_OBJECT
-
-private:
     QTemporaryDir m_settingsDir;
-
-    static QString stored()
-    {
-        return QSettings(QStringLiteral("Orvane"), QStringLiteral("Velmora"))
-            .value(QStringLiteral("pairing/token"))
-            .toString();
-    }
 
 private slots:
     void initTestCase()
     {
+        QStandardPaths::setTestModeEnabled(true);
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-    }
-    void init() { QSettings(QStringLiteral("Orvane"), QStringLiteral("Velmora")).clear(); }
-
-    void tokensAreFreshAndWellFormed()
-    {
-        QSet<QString> seen;
-        for (int i = 0; i < 200; ++i) {
-            const QString token = PairingToken::generate();
-            QVERIFY2(PairingToken::isWellFormed(token), qPrintable(token));
-            seen.insert(token);
-        }
-        QCOMPARE(seen.size(), 200);
-        for (const char* bad : {"0123456789ABCDEF0123456789abcdef", "0123456789abcdef0123456789abcde",
-                                "0123456789abcdef0123456789abcdeg", ""})
-            QVERIFY2(!PairingToken::isWellFormed(QString::fromLatin1(bad)), bad);
+        ApplicationBase::setInstance(new DemoApp());
     }
 
-    void tokenSurvivesRestartsUntilRegenerated()
+    void tokenIsRandomStoredAndRegenerable()
     {
-        // A malformed stored value (hand-edited, truncated) is replaced, not trusted.
-        QSettings(QStringLiteral("Orvane"), QStringLiteral("Velmora"))
-            .setValue(QStringLiteral("pairing/token"), "abc");
-        QString token;
-        {
-            PairingToken first;
-            token = first.token();
-        }
-        QVERIFY(PairingToken::isWellFormed(token));
-        QCOMPARE(stored(), token); // written at once
+        const QString some = PairingToken::generate();
+        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(some).hasMatch());
+        QVERIFY(some != PairingToken::generate());
+
+        QSettings store(QStringLiteral("Orvane"), QStringLiteral("Velmora"));
+        store.setValue(QStringLiteral("pairing/token"), "ABC"); // hand-edited or cut short: replaced
+        store.sync();
+        const QString token = PairingToken().token();
+        store.sync(); // written at once
+        QVERIFY(PairingToken::isWellFormed(token) && store.value(QStringLiteral("pairing/token")) == token);
         PairingToken restarted;
-        QCOMPARE(restarted.token(), token);
-
         QSignalSpy changed(&restarted, &PairingToken::tokenChanged);
+        QCOMPARE(restarted.token(), token);
         const QString fresh = restarted.regenerate();
-        QVERIFY(fresh != token);
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(stored(), fresh);
-        QVERIFY(!restarted.matches(token));
+        store.sync();
+        QVERIFY(fresh != token && changed.count() == 1 &&
+                store.value(QStringLiteral("pairing/token")) == fresh);
         QVERIFY(restarted.matches(fresh));
+        for (const QString& wrong :
+             QStringList{token, QString(), fresh.left(31), fresh + QLatin1Char('0'), fresh.toUpper(),
+                         QString(fresh).replace(31, 1, fresh.endsWith(QLatin1Char('0')) ? "1" : "0"),
+                         QString(32, QChar(0x00e9))}) // 32 units, but more bytes
+            QVERIFY2(!restarted.matches(wrong), qPrintable(wrong));
     }
 
-    void onlyTheExactTokenMatches()
+    void aboutPageCodeOpensTheWebClientWithTheToken()
     {
-        PairingToken token;
-        const QString value = token.token();
-        QString lastDiffers = value;
-        lastDiffers[31] = value.at(31) == QLatin1Char('0') ? QLatin1Char('1') : QLatin1Char('0');
-        for (const QString& wrong :
-             QStringList{QString(), value.left(31), QString(value + QLatin1Char('0')), value.toUpper(),
-                         lastDiffers, QString(32, QChar(0x00e9))}) // 32 units, but more bytes
-            QVERIFY2(!token.matches(wrong), qPrintable(wrong));
-        QVERIFY(token.matches(value));
+        AboutView view;
+        view.resize(1100, 700);
+        auto shownUrl = [&view] {
+            QZXing decoder;
+            decoder.setDecoder(QZXing::DecoderFormat_QR_CODE);
+            return decoder.decodeImage(
+                view.findChild<QLabel*>(QStringLiteral("lbWebQRCode"))->grab().toImage());
+        };
+        auto* box = view.findChild<QComboBox*>(QStringLiteral("cbConnAddress"));
+        box->addItem(QStringLiteral("10.0.0.5 (Wi-Fi)"), QStringLiteral("10.0.0.5"));
+        box->setCurrentIndex(box->count() - 1);
+        const QString old = PairingToken::shared()->token();
+        QCOMPARE(shownUrl(), QStringLiteral("http://10.0.0.5:6888/#token=") + old);
+
+        view.findChild<QPushButton*>(QStringLiteral("btnRegenerateToken"))->click();
+        QVERIFY(PairingToken::shared()->token() != old);
+        QCOMPARE(shownUrl(),
+                 QStringLiteral("http://10.0.0.5:6888/#token=") + PairingToken::shared()->token());
     }
 };
 
-QTEST_GUILESS_MAIN(tst_PairingToken)
+QTEST_MAIN(tst_PairingToken)
 #include "tst_pairingtoken.moc"

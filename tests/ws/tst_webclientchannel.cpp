@@ -1,11 +1,12 @@
-#include "WsTestSupport.h"
+#include "web/LoopbackClient.h"
 
+#include "platform/InputBackendFake.h"
+#include "remote/Server.h"
 #include "web/HttpServer.h"
 #include "web/WebClientChannel.h"
 
-#include <QElapsedTimer>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QWebSocket>
+#include <QtTest>
 
 #include <memory>
 #include <vector>
@@ -14,197 +15,201 @@ namespace {
 
 const QString kToken = QStringLiteral("0123456789abcdef0123456789abcdef");
 
+QString move(int dx)
+{
+    return QStringLiteral("{\"command\":\"mousemove\",\"params\":{\"dx\":%1}}").arg(dx);
+}
+InputRecord moved(int dx)
+{
+    return InputRecord::mouse(InputRecord::MouseMove, dx, 0);
+}
+
+// A browser phone on ws://127.0.0.1:<port>/ws?token=…, recording what comes back.
+struct WsPhone : QWebSocket
+{
+    QStringList messages;
+    int code = -1; // the close code, once closed
+
+    explicit WsPhone(const QString& origin = QString())
+        : QWebSocket(origin)
+    {
+        connect(this, &QWebSocket::textMessageReceived, [this](const QString& m) { messages << m; });
+        connect(this, &QWebSocket::disconnected, [this] { code = closeCode(); });
+    }
+    bool join(quint16 port)
+    {
+        open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws?token=%2").arg(port).arg(kToken)));
+        spinUntil([this] { return code >= 0 || state() == QAbstractSocket::ConnectedState; });
+        return state() == QAbstractSocket::ConnectedState;
+    }
+    int waitClosed()
+    {
+        return spinUntil([this] { return code >= 0; }) ? code : -1;
+    }
+};
+
 } // namespace
 
-// The "/ws" upgrade behind the HTTP server: who gets in, who is refused, and how fast.
+// The browser's live channel: the "/ws" upgrade behind the HTTP server, who gets in and how
+// fast, and the phone it hands to the same command server that serves TCP phones.
 class tst_WebClientChannel : public QObject
 {
     Q_OBJECT
-
-private:
+    std::unique_ptr<Server> m_server;
     std::unique_ptr<HttpServer> m_http;
     std::unique_ptr<WebClientChannel> m_channel;
-    std::vector<std::unique_ptr<QWebSocket>> m_phones; // what the channel handed over
-
-    void makeChannel(const AuthThrottle::Policy& policy = AuthThrottle::Policy())
-    {
-        m_channel = std::make_unique<WebClientChannel>([](const QString& token) { return token == kToken; },
-                                                       policy, nullptr);
-        m_channel->attachTo(m_http.get());
-        m_channel->setPhoneHandler([this](QWebSocket* socket) {
-            // An echo shows the framing working both ways.
-            connect(socket, &QWebSocket::textMessageReceived, socket, [socket](const QString& text) {
-                socket->sendTextMessage(QStringLiteral("echo ") + text);
-            });
-            m_phones.emplace_back(socket);
-        });
-    }
+    InputBackendFake* m_fake = nullptr;
+    QStringList m_events;
 
     quint16 port() const { return m_http->port(); }
-
-    int statusFor(const QByteArray& request)
+    // A browser's opening handshake for `target`.
+    QByteArray handshake(const QByteArray& target, const QByteArray& extraHeaders = QByteArray()) const
     {
-        RawExchange exchange;
-        return exchange.start(port(), request) ? RawExchange::status(exchange.finish()) : 0;
+        return QByteArray("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port()) +
+                          "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+                          "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n" +
+                          extraHeaders + "\r\n");
+    }
+    int statusOf(const QByteArray& request)
+    {
+        LoopbackClient client(port());
+        client.send(request);
+        return client.waitClosed() ? client.in.mid(9, 3).toInt() : 0;
     }
 
 private slots:
     void init()
     {
+        auto fake = std::make_unique<InputBackendFake>();
+        m_fake = fake.get();
+        m_server = std::make_unique<Server>(std::move(fake), nullptr);
+        connect(m_server.get(), &Server::clientConnected, this, [this] { m_events << QStringLiteral("in"); });
+        connect(m_server.get(), &Server::clientDisconnected, this,
+                [this] { m_events << QStringLiteral("out"); });
         m_http = std::make_unique<HttpServer>();
-        QVERIFY(m_http->start(0));
-        makeChannel();
+        QVERIFY(m_server->start(0) && m_http->start(0));
+        // Two free failures, then a hold of 300 ms that doubles up to 600 ms.
+        m_channel =
+            std::make_unique<WebClientChannel>([](const QString& token) { return token == kToken; },
+                                               AuthThrottle::Policy{2, 60000, 300, 600, 256}, nullptr);
+        m_channel->attachTo(m_http.get());
+        m_channel->setPhoneHandler([this](QWebSocket* socket) { m_server->acceptWebSocket(socket); });
+        m_events.clear();
     }
-    void cleanup()
-    {
-        m_phones.clear();
-        m_channel.reset();
-        m_http.reset();
-    }
+    void cleanup() { m_channel.reset(), m_http.reset(), m_server.reset(); }
 
-    void theRightTokenOpensTheChannel()
+    void aPairedBrowserIsThePhone()
     {
-        WsPhone phone;
-        QVERIFY(phone.open(port(), kToken));
-        phone.send(QStringLiteral("{\"command\":\"mousemove\"}"));
-        QVERIFY(phone.waitMessages(1));
-        QCOMPARE(phone.messages(), QStringList(QStringLiteral("echo {\"command\":\"mousemove\"}")));
+        WsPhone phone(QStringLiteral("http://127.0.0.1:%1").arg(port())); // the page this server gave out
+        QVERIFY(phone.join(port()));
+        phone.sendTextMessage(move(5));
+        phone.sendTextMessage(QStringLiteral("not json"));
+        phone.sendBinaryMessage(move(9).toUtf8());          // commands are text
+        phone.sendTextMessage(move(7) + QLatin1Char('\n')); // a line feed is white space, as on TCP
+        phone.sendTextMessage(QStringLiteral("{\"command\":\"mediaexplore\",\"params\":{}}"));
+        phone.sendTextMessage(QStringLiteral("{\"command\":\"appexplore\",\"params\":{}}"));
+        const QByteArray withToken = "/ws?token=" + kToken.toLatin1();
+        QCOMPARE(statusOf(handshake(withToken, "Origin: http://evil.example\r\n")), 403); // another site
+        QTRY_COMPARE(phone.messages.size(), 2);
+        // One reply per message, without the line feed of the TCP framing.
+        QVERIFY(phone.messages[0].startsWith(QLatin1String("{\"command\":\"mediaexplore\",\"params\":{")));
+        QCOMPARE(phone.messages[1], QLatin1String("{\"command\":\"appexplore\",\"params\":{\"apps\":[]}}"));
+        QCOMPARE(m_fake->records(), (QVector<InputRecord>{moved(5), moved(7)}));
+
+        phone.sendTextMessage(move(1)); // what arrived before the goodbye still runs
+        phone.close();
+        QTRY_COMPARE(m_fake->records().size(), 3);
+        QTRY_COMPARE(m_events.join(' '), QStringLiteral("in out"));
 
         // The HTTP server has read the head before the hand-off; however it was cut, the
         // handshake must reach Qt WebSockets whole.
-        const QByteArray request = handshake("/ws?token=" + kToken.toLatin1());
-        QTcpSocket raw;
-        raw.connectToHost(QStringLiteral("127.0.0.1"), port());
-        QVERIFY(raw.waitForConnected(5000));
-        for (int at = 0; at < request.size(); at += 40) {
-            raw.write(request.mid(at, 40));
-            raw.flush();
-            QTest::qWait(20);
-        }
-        QVERIFY(spinUntil([&] { return raw.bytesAvailable() > 0 && raw.peek(512).contains("\r\n\r\n"); }));
-        const QByteArray answer = raw.readAll();
-        QVERIFY2(answer.startsWith("HTTP/1.1 101"), answer.constData());
-        QVERIFY(answer.contains("s3pPLMBiTxaQ9kYGzzhZRbK+xOo=")); // the key's proof
-        QTRY_COMPARE(m_phones.size(), std::size_t(2));
+        const QByteArray request = handshake(withToken);
+        LoopbackClient raw(port());
+        for (int at = 0; at < request.size(); at += 40)
+            raw.send(request.mid(at, 40)), QTest::qWait(20);
+        QVERIFY(raw.spin([&] { return raw.in.contains("\r\n\r\n"); }) && raw.in.startsWith("HTTP/1.1 101"));
+        QVERIFY(raw.in.contains("s3pPLMBiTxaQ9kYGzzhZRbK+xOo=")); // the key's proof
+        QTRY_COMPARE(m_events.join(' '), QStringLiteral("in out in"));
 
-        // Frames beyond the bound end the channel.
-        phone.send(QString(int(WebClientChannel::MaxMessageBytes) + 1, QLatin1Char('x')));
-        QVERIFY(phone.waitClosed());
-        QCOMPARE(phone.closeCode(), int(QWebSocketProtocol::CloseCodeTooMuchData));
+        // Handed-off phones outlive the HTTP server; messages beyond the bound end them.
+        WsPhone next;
+        QVERIFY(next.join(port()));
+        m_http->stop();
+        next.sendTextMessage(move(3));
+        QTRY_COMPARE(m_fake->records().size(), 4);
+        next.sendTextMessage(QString(int(WebClientChannel::MaxMessageBytes) + 1, QLatin1Char('x')));
+        QCOMPARE(next.waitClosed(), int(QWebSocketProtocol::CloseCodeTooMuchData));
     }
 
-    void badTokensAreRefusedBeforeTheUpgrade_data()
+    void refusedBeforeAnyCommandIsRead_data()
     {
         QTest::addColumn<QByteArray>("target");
-        QTest::newRow("none") << QByteArray("/ws");
-        QTest::newRow("empty") << QByteArray("/ws?token=");
-        QTest::newRow("last digit") << QByteArray("/ws?token=0123456789abcdef0123456789abcdee");
-        QTest::newRow("prefix") << QByteArray("/ws?token=0123456789abcdef");
-        QTest::newRow("other key") << QByteArray("/ws?tok=0123456789abcdef0123456789abcdef");
+        for (const char* target :
+             {"/ws", "/ws?token=", "/ws?token=0123456789abcdef0123456789abcdee", "/ws?tok=0123456789abcdef"})
+            QTest::newRow(target) << QByteArray(target);
     }
-    void badTokensAreRefusedBeforeTheUpgrade()
+    void refusedBeforeAnyCommandIsRead()
     {
         QFETCH(QByteArray, target);
-        RawExchange exchange;
-        // A first frame sent along with the handshake is never read either.
-        QVERIFY(exchange.start(port(), handshake(target) + QByteArray("\x81\x85\x00\x00\x00\x00hello", 11)));
-        const QByteArray response = exchange.finish();
-        QCOMPARE(RawExchange::status(response), 401);
-        const int bodyAt = response.indexOf("\r\n\r\n") + 4;
-        QVERIFY(response.left(bodyAt).contains("Content-Type: application/json\r\nContent-Length: 53\r\n"));
-        QCOMPARE(QJsonDocument::fromJson(response.mid(bodyAt))
-                     .object()
-                     .value(QStringLiteral("message"))
-                     .toString(),
-                 QStringLiteral("Unauthorized"));
-        QCOMPARE(m_phones.size(), std::size_t(0));
+        LoopbackClient client(port()); // with a masked 41-byte command frame along: never to be read
+        client.send(handshake(target) + QByteArray("\x81\xa9\0\0\0\0", 6) + move(5).toUtf8());
+        QVERIFY(client.waitClosed());
+        QCOMPARE(client.in, httpError(401, "Unauthorized", "Connection: close\r\n"));
+        QVERIFY(m_events.isEmpty() && m_fake->records().isEmpty());
     }
 
     void repeatedFailuresAreSlowedDown()
     {
-        AuthThrottle::Policy policy;
-        policy.freeFailures = 2;
-        policy.firstHoldMs = 300;
-        policy.maxHoldMs = 600;
-        makeChannel(policy);
         const QByteArray wrong = handshake("/ws?token=ffffffffffffffffffffffffffffffff");
-        auto timedStatus = [&](qint64* elapsed) {
-            QElapsedTimer timer;
-            timer.start();
-            const int status = statusFor(wrong);
-            *elapsed = timer.elapsed();
-            return status;
-        };
-
         // The first failures cost nothing; then each attempt waits, and the wait doubles.
-        const QList<qint64> atLeast{0, 0, 300, 600};
-        for (int i = 0; i < atLeast.size(); ++i) {
-            qint64 elapsed = 0;
-            QCOMPARE(timedStatus(&elapsed), 401);
-            QVERIFY2(atLeast.at(i) ? elapsed >= atLeast.at(i) - 10 : elapsed < 290,
-                     qPrintable(QString::number(elapsed)));
+        QElapsedTimer timer;
+        for (const qint64 atLeast : {0, 0, 300, 600}) {
+            timer.start();
+            QCOMPARE(statusOf(wrong), 401);
+            QVERIFY2(atLeast ? timer.elapsed() >= atLeast - 10 : timer.elapsed() < 290,
+                     qPrintable(QString::number(timer.elapsed())));
         }
-
-        // Guessing in parallel does not get around the hold: a few wait, the rest are
-        // turned away unread.
-        std::vector<std::unique_ptr<RawExchange>> guesses;
-        for (int i = 0; i < WebClientChannel::MaxHeldPerAddress + 2; ++i) {
-            guesses.push_back(std::make_unique<RawExchange>());
-            QVERIFY(guesses.back()->start(port(), wrong));
-        }
-        QTRY_COMPARE(m_channel->heldCount(), WebClientChannel::MaxHeldPerAddress);
+        // Guessing in parallel does not get around the hold: a few wait, the rest are turned away.
+        std::vector<std::unique_ptr<LoopbackClient>> guesses;
         QMap<int, int> statuses;
+        for (int i = 0; i < WebClientChannel::MaxHeldPerAddress + 2; ++i)
+            guesses.emplace_back(new LoopbackClient(port()))->send(wrong);
         for (auto& guess : guesses)
-            ++statuses[RawExchange::status(guess->finish())];
+            guess->waitClosed(), ++statuses[guess->in.mid(9, 3).toInt()];
         QCOMPARE(statuses, (QMap<int, int>{{401, WebClientChannel::MaxHeldPerAddress}, {429, 2}}));
 
-        // The right token still gets in, after its wait, and the address starts afresh.
-        WsPhone phone;
-        QVERIFY(phone.open(port(), kToken));
-        qint64 elapsed = 0;
-        QCOMPARE(timedStatus(&elapsed), 401);
-        QVERIFY(elapsed < 290);
-    }
+        WsPhone phone; // the right token still gets in, after its wait
+        QVERIFY(phone.join(port()));
 
-    void throttleForgetsQuietAddressesAndStaysBounded()
-    {
-        AuthThrottle::Policy policy;
-        policy.maxAddresses = 4;
-        AuthThrottle throttle(policy); // 3 free failures, forgotten after a quiet minute
-        const QString a = QStringLiteral("10.0.0.0");
-        for (int i = 0; i < 3; ++i)
-            throttle.recordFailure(a, 100);
-        QCOMPARE(throttle.holdFor(a, 100 + 60000), 1000);
-        QCOMPARE(throttle.holdFor(a, 101 + 60000), 0);
-        throttle.recordFailure(a, 101 + 60000); // counts from one again
-        QCOMPARE(throttle.failures(a, 101 + 60000), 1);
-
-        for (int i = 1; i < 4; ++i)
-            throttle.recordFailure(QStringLiteral("10.0.0.%1").arg(i), 60000 + i);
-        throttle.recordFailure(QStringLiteral("10.0.0.9"), 60200); // the stalest (10.0.0.1) makes room
-        QCOMPARE(throttle.size(), 4);
-        QCOMPARE(throttle.failures(QStringLiteral("10.0.0.1"), 60200), 0);
-        QCOMPARE(throttle.failures(a, 60200), 1);
+        // The table of addresses stays bounded: the stalest makes room.
+        AuthThrottle throttle({3, 60000, 1000, 8000, 4}); // four addresses at most
         for (int i = 0; i < 1000; ++i)
             throttle.recordFailure(QStringLiteral("10.1.%1.%2").arg(i / 256).arg(i % 256), 70000 + i);
-        QCOMPARE(throttle.size(), 4);
+        QVERIFY(throttle.size() == 4 && throttle.failures(QStringLiteral("10.1.3.231"), 71000) == 1);
     }
 
-    void otherOriginsAndMissingHandlerAreRefused()
+    void onePhoneAcrossBothTransports()
     {
-        const QByteArray target = "/ws?token=" + kToken.toLatin1();
-        const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(port()) + "\r\n";
-        for (const QByteArray origin : {"http://evil.example", "http://127.0.0.1", "null"})
-            QCOMPARE(
-                statusFor(
-                    handshake(target, "Origin: " + origin + "\r\n").replace("Host: 127.0.0.1\r\n", host)),
-                403);
-        QCOMPARE(m_channel->throttle().failures(QStringLiteral("127.0.0.1"), 0), 0); // not a guess
-        WsPhone samePage(QStringLiteral("http://127.0.0.1:%1").arg(port()));
-        QVERIFY(samePage.open(port(), kToken));
+        LoopbackClient tcp(m_server->serverPort());
+        QTRY_COMPARE(m_events.size(), 1);
+        WsPhone web, first, second, late;
+        QVERIFY(web.join(port()));
+        QTRY_VERIFY(!tcp.open()); // the browser displaced the TCP phone
+        LoopbackClient tcp2(m_server->serverPort());
+        QCOMPARE(web.waitClosed(), Server::CloseReplaced); // and a TCP phone the browser, telling it why
+        QVERIFY(first.join(port()));
+        QTRY_VERIFY(!tcp2.open());
+        QVERIFY(second.join(port()));
+        QCOMPARE(first.waitClosed(), Server::CloseReplaced);
+        second.sendTextMessage(move(2));
+        QTRY_COMPARE(m_fake->records(), QVector<InputRecord>{moved(2)});
 
-        m_channel->setPhoneHandler(nullptr);
-        QCOMPARE(statusFor(handshake(target)), 503);
+        m_server->dropWebSocketPhone(Server::CloseRevoked); // as when the token is regenerated
+        QCOMPARE(second.waitClosed(), Server::CloseRevoked);
+        m_server->stop();
+        late.join(port()); // nobody gets in while stopped
+        QCOMPARE(late.waitClosed(), Server::CloseServiceStopped);
+        QCOMPARE(m_events.join(' '), QStringLiteral("in out ").repeated(5).trimmed());
     }
 };
 
