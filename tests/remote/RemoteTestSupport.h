@@ -1,57 +1,35 @@
 #pragma once
 
-// Helpers of the remote-control tests: a phone on loopback TCP and a log recorder.
+// Helpers of the remote-control tests: a phone on loopback TCP, log and signal recorders.
 
 #include "platform/InputBackend.h"
+#include "remote/Server.h"
 
 #include <QHostAddress>
-#include <QStringList>
+#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
 
-#include <utility>
-
-// Collects every log line while it lives; the lines are still printed.
+// Collects every log line while it lives (one at a time); all but debug lines are still printed.
 class LogCapture
 {
 public:
     LogCapture()
     {
-        s_lines = &m_lines;
-        m_previous = qInstallMessageHandler(&LogCapture::handler);
-        s_previous = m_previous;
+        s_lines.clear();
+        s_previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+                s_lines.append(text);
+                if (s_previous != nullptr && type != QtDebugMsg)
+                    s_previous(type, context, text);
+            });
     }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        s_lines = nullptr;
-    }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
+    ~LogCapture() { qInstallMessageHandler(s_previous); }
 
-    const QStringList& lines() const { return m_lines; }
-    bool contains(const QString& text) const { return count(text) > 0; }
-    int count(const QString& text) const
-    {
-        int n = 0;
-        for (const QString& line : m_lines)
-            n += line.contains(text) ? 1 : 0;
-        return n;
-    }
-    void clear() { m_lines.clear(); }
+    int count(const QString& text) const { return s_lines.filter(text).size(); }
 
 private:
-    static void handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
-    {
-        if (s_lines != nullptr)
-            s_lines->append(message);
-        if (s_previous != nullptr && type != QtDebugMsg)
-            s_previous(type, context, message);
-    }
-
-    QStringList m_lines;
-    QtMessageHandler m_previous = nullptr;
-    static inline QStringList* s_lines = nullptr;
+    static inline QStringList s_lines;
     static inline QtMessageHandler s_previous = nullptr;
 };
 
@@ -63,6 +41,12 @@ public:
     {
         m_socket.connectToHost(QHostAddress::LocalHost, port);
         return m_socket.waitForConnected(5000);
+    }
+    // Connects and waits until `server` has taken this phone.
+    bool attach(Server& server)
+    {
+        QSignalSpy connected(&server, &Server::clientConnected);
+        return connectTo(server.serverPort()) && (connected.count() > 0 || connected.wait(5000));
     }
     void send(const QByteArray& bytes)
     {
@@ -76,22 +60,15 @@ private:
     QTcpSocket m_socket;
 };
 
-Q_DECLARE_METATYPE(InputRecord)
-
-namespace QTest {
-// Readable failure messages for record sequences.
-template <> inline char* toString(const QVector<InputRecord>& records)
+// Records the server's signals in order: "status:1", "connected:<peer>", "disconnected".
+inline void recordServerEvents(Server* server, QObject* context, QStringList* events)
 {
-    QByteArray text = "[";
-    for (const InputRecord& r : records) {
-        if (r.type == InputRecord::Mouse)
-            text += QByteArray("mouse(") + QByteArray::number(r.flags, 16) + " " + QByteArray::number(r.dx) +
-                    "," + QByteArray::number(r.dy) + " " + QByteArray::number(r.mouseData) + ") ";
-        else
-            text += QByteArray("key(") + QByteArray::number(r.flags, 16) + " vk" +
-                    QByteArray::number(r.vk, 16) + " u" + QByteArray::number(r.scan, 16) + ") ";
-    }
-    text += "]";
-    return qstrdup(text.constData());
+    QObject::connect(server, &Server::statusChanged, context,
+                     [events](bool running) { *events << QStringLiteral("status:%1").arg(running); });
+    QObject::connect(server, &Server::clientConnected, context,
+                     [events](const QString& peer) { *events << QStringLiteral("connected:") + peer; });
+    QObject::connect(server, &Server::clientDisconnected, context,
+                     [events] { *events << QStringLiteral("disconnected"); });
 }
-} // namespace QTest
+
+Q_DECLARE_METATYPE(InputRecord)
