@@ -37,16 +37,12 @@ private:
 class Phone
 {
 public:
-    bool connectTo(quint16 port)
-    {
-        m_socket.connectToHost(QHostAddress::LocalHost, port);
-        return m_socket.waitForConnected(5000);
-    }
     // Connects and waits until `server` has taken this phone.
     bool attach(Server& server)
     {
         QSignalSpy connected(&server, &Server::clientConnected);
-        return connectTo(server.serverPort()) && (connected.count() > 0 || connected.wait(5000));
+        m_socket.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        return m_socket.waitForConnected(5000) && (connected.count() > 0 || connected.wait(5000));
     }
     void send(const QByteArray& bytes)
     {
