@@ -1,23 +1,10 @@
 #include "data/AppService.h"
 
-namespace {
-
-std::shared_ptr<AppService>& holder()
-{
-    static std::shared_ptr<AppService> service = std::make_shared<AppService>();
-    return service;
-}
-
-// Created during static initialisation; the function-local static keeps callers from other
-// translation units safe from the initialisation order.
-const bool g_created = holder() != nullptr;
-
-} // namespace
+#include "data/ServiceInstance.h"
 
 AppService* AppService::instance()
 {
-    Q_UNUSED(g_created)
-    return holder().get();
+    return ServiceInstance<AppService>::get();
 }
 
 void AppService::load()

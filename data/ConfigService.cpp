@@ -1,23 +1,10 @@
 #include "data/ConfigService.h"
 
-namespace {
-
-std::shared_ptr<ConfigService>& holder()
-{
-    static std::shared_ptr<ConfigService> service = std::make_shared<ConfigService>();
-    return service;
-}
-
-// Created during static initialisation; the function-local static keeps callers from other
-// translation units safe from the initialisation order.
-const bool g_created = holder() != nullptr;
-
-} // namespace
+#include "data/ServiceInstance.h"
 
 ConfigService* ConfigService::instance()
 {
-    Q_UNUSED(g_created)
-    return holder().get();
+    return ServiceInstance<ConfigService>::get();
 }
 
 void ConfigService::load()

@@ -2,18 +2,26 @@
 
 #include "data/SqlDatabase.h"
 
+namespace {
+
+// The columns that insert and update write alike.
+Dao& bindColumns(Dao& dao, const DesktopApp& app)
+{
+    return dao.bind("name", app.name())
+        .bind("path", app.path())
+        .bind("workDir", app.workDir())
+        .bind("param", app.param())
+        .bind("sortNum", app.sortNum());
+}
+
+} // namespace
+
 bool DesktopAppDao::insert(std::shared_ptr<DesktopApp> app)
 {
-    const bool ok = prepare(QSqlQuery(SqlDatabase::database(SqlDatabase::Data)),
-                            QStringLiteral("insert into DesktopApp (name,path,workDir,param,sortNum) "
-                                           "values (:name,:path,:workDir,:param,:sortNum)"))
-                        .bind("name", app->name())
-                        .bind("path", app->path())
-                        .bind("workDir", app->workDir())
-                        .bind("param", app->param())
-                        .bind("sortNum", app->sortNum())
-                        .exec();
-    if (!ok)
+    prepare(QSqlQuery(SqlDatabase::database(SqlDatabase::Data)),
+            QStringLiteral("insert into DesktopApp (name,path,workDir,param,sortNum) "
+                           "values (:name,:path,:workDir,:param,:sortNum)"));
+    if (!bindColumns(*this, *app).exec())
         return false;
     app->setId(m_query.lastInsertId().toInt());
     return true;
@@ -21,16 +29,11 @@ bool DesktopAppDao::insert(std::shared_ptr<DesktopApp> app)
 
 bool DesktopAppDao::update(std::shared_ptr<DesktopApp> app)
 {
-    return prepare(QSqlQuery(SqlDatabase::database(SqlDatabase::Data)),
-                   QStringLiteral("update DesktopApp set name = :name,path = :path,workDir = :workDir,"
-                                  "param = :param,sortNum = :sortNum where id=:id"))
-        .bind("id", app->id())
-        .bind("name", app->name())
-        .bind("path", app->path())
-        .bind("workDir", app->workDir())
-        .bind("param", app->param())
-        .bind("sortNum", app->sortNum())
-        .exec();
+    prepare(QSqlQuery(SqlDatabase::database(SqlDatabase::Data)),
+            QStringLiteral("update DesktopApp set name = :name,path = :path,workDir = :workDir,"
+                           "param = :param,sortNum = :sortNum where id=:id"))
+        .bind("id", app->id());
+    return bindColumns(*this, *app).exec();
 }
 
 bool DesktopAppDao::remove(int id)

@@ -2,17 +2,25 @@
 
 #include "data/SqlDatabase.h"
 
+namespace {
+
+// The columns that insert and update write alike.
+Dao& bindColumns(Dao& dao, const Dict& dict)
+{
+    return dao.bind("dictName", dict.dictName())
+        .bind("dictDesc", dict.dictDesc())
+        .bind("dictValue", dict.dictValue())
+        .bind("sortNum", dict.sortNum());
+}
+
+} // namespace
+
 bool DictDao::insert(std::shared_ptr<Dict> dict)
 {
-    const bool ok = prepare(QSqlQuery(SqlDatabase::database(SqlDatabase::Config)),
-                            QStringLiteral("insert into dict (dictName,dictDesc,dictValue,sortNum) "
-                                           "values (:dictName,:dictDesc,:dictValue,:sortNum)"))
-                        .bind("dictName", dict->dictName())
-                        .bind("dictDesc", dict->dictDesc())
-                        .bind("dictValue", dict->dictValue())
-                        .bind("sortNum", dict->sortNum())
-                        .exec();
-    if (!ok)
+    prepare(QSqlQuery(SqlDatabase::database(SqlDatabase::Config)),
+            QStringLiteral("insert into dict (dictName,dictDesc,dictValue,sortNum) "
+                           "values (:dictName,:dictDesc,:dictValue,:sortNum)"));
+    if (!bindColumns(*this, *dict).exec())
         return false;
     dict->setDictId(m_query.lastInsertId().toInt());
     return true;
@@ -20,15 +28,11 @@ bool DictDao::insert(std::shared_ptr<Dict> dict)
 
 bool DictDao::update(std::shared_ptr<Dict> dict)
 {
-    return prepare(QSqlQuery(SqlDatabase::database(SqlDatabase::Config)),
-                   QStringLiteral("update dict set dictName = :dictName,dictDesc = :dictDesc,"
-                                  "dictValue = :dictValue,sortNum = :sortNum where dictId=:dictId"))
-        .bind("dictId", dict->dictId())
-        .bind("dictName", dict->dictName())
-        .bind("dictDesc", dict->dictDesc())
-        .bind("dictValue", dict->dictValue())
-        .bind("sortNum", dict->sortNum())
-        .exec();
+    prepare(QSqlQuery(SqlDatabase::database(SqlDatabase::Config)),
+            QStringLiteral("update dict set dictName = :dictName,dictDesc = :dictDesc,"
+                           "dictValue = :dictValue,sortNum = :sortNum where dictId=:dictId"))
+        .bind("dictId", dict->dictId());
+    return bindColumns(*this, *dict).exec();
 }
 
 void DictDao::selectAll(QList<std::shared_ptr<Dict>>& dicts)

@@ -2,16 +2,21 @@
 
 #include "data/SqlDatabase.h"
 
+namespace {
+
+// The columns that insert and update write alike.
+Dao& bindColumns(Dao& dao, const MediaFolder& folder)
+{
+    return dao.bind("name", folder.name()).bind("path", folder.path()).bind("sortNum", folder.sortNum());
+}
+
+} // namespace
+
 bool MediaFolderDao::insert(std::shared_ptr<MediaFolder> folder)
 {
-    const bool ok =
-        prepare(QSqlQuery(SqlDatabase::database(SqlDatabase::Data)),
-                QStringLiteral("insert into MediaFolder (name,path,sortNum) values (:name,:path,:sortNum)"))
-            .bind("name", folder->name())
-            .bind("path", folder->path())
-            .bind("sortNum", folder->sortNum())
-            .exec();
-    if (!ok)
+    prepare(QSqlQuery(SqlDatabase::database(SqlDatabase::Data)),
+            QStringLiteral("insert into MediaFolder (name,path,sortNum) values (:name,:path,:sortNum)"));
+    if (!bindColumns(*this, *folder).exec())
         return false;
     folder->setId(m_query.lastInsertId().toInt());
     return true;
@@ -19,14 +24,11 @@ bool MediaFolderDao::insert(std::shared_ptr<MediaFolder> folder)
 
 bool MediaFolderDao::update(std::shared_ptr<MediaFolder> folder)
 {
-    return prepare(QSqlQuery(SqlDatabase::database(SqlDatabase::Data)),
-                   QStringLiteral(
-                       "update MediaFolder set name = :name,path = :path,sortNum = :sortNum where id=:id"))
-        .bind("id", folder->id())
-        .bind("name", folder->name())
-        .bind("path", folder->path())
-        .bind("sortNum", folder->sortNum())
-        .exec();
+    prepare(
+        QSqlQuery(SqlDatabase::database(SqlDatabase::Data)),
+        QStringLiteral("update MediaFolder set name = :name,path = :path,sortNum = :sortNum where id=:id"))
+        .bind("id", folder->id());
+    return bindColumns(*this, *folder).exec();
 }
 
 bool MediaFolderDao::remove(int id)
