@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared by the data tests: a context over temporary program and home folders, a log recorder,
-// and the install/release of the databases so that one process can simulate several starts.
+// Shared by the data, media and page tests: a context over temporary program and home folders, a
+// log recorder, and database starts and ends so that one process can simulate several runs.
 
 #include "app/ApplicationBase.h"
 #include "data/AppService.h"
@@ -35,42 +35,34 @@ public:
     QString liveFolder() const { return writableLocation() + QStringLiteral("/Data"); }
     QString templatePath(const QString& name) const
     {
-        return m_program.path() + QStringLiteral("/Data/") + name;
+        return m_program.filePath(QStringLiteral("Data/") + name);
     }
     QString livePath(const QString& name) const { return liveFolder() + QLatin1Char('/') + name; }
+    // Hidden files too, so that a left-over temporary copy shows.
+    QStringList liveFiles() const { return QDir(liveFolder()).entryList(QDir::Files | QDir::Hidden); }
 
 private:
     QTemporaryDir m_program;
     QTemporaryDir m_home;
 };
 
-// Records every message of the given type while it exists (all others are dropped).
+// Records every message while it exists, instead of printing it.
 class LogCapture
 {
 public:
-    explicit LogCapture(QtMsgType type = QtDebugMsg)
-        : m_type(type)
+    LogCapture()
     {
-        s_current = this;
-        m_previous =
-            qInstallMessageHandler([](QtMsgType t, const QMessageLogContext&, const QString& message) {
-                if (s_current && t == s_current->m_type)
-                    s_current->m_messages << message;
-            });
+        s_messages.clear();
+        m_previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext&, const QString& text) { s_messages[type] << text; });
     }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        s_current = nullptr;
-    }
-    QStringList messages() const { return m_messages; }
-    QStringList daoErrors() const { return m_messages.filter(QStringLiteral("**Debug** Dao Error: ")); }
+    ~LogCapture() { qInstallMessageHandler(m_previous); }
+    QStringList messages(QtMsgType type = QtDebugMsg) const { return s_messages.value(type); }
+    QStringList daoErrors() const { return messages().filter(QStringLiteral("**Debug** Dao Error: ")); }
 
 private:
-    static inline LogCapture* s_current = nullptr;
-    QtMsgType m_type;
-    QtMessageHandler m_previous = nullptr;
-    QStringList m_messages;
+    static inline QMap<QtMsgType, QStringList> s_messages;
+    QtMessageHandler m_previous;
 };
 
 inline bool startDatabases()
@@ -83,17 +75,12 @@ inline bool startDatabases()
 inline void releaseDatabases()
 {
     SqlDatabase::destroyRegistry();
-    // The services hold the statement of their last operation; aim it at the missing registry so
-    // that the connections can be removed without Qt's "still in use" complaint.
-    {
-        LogCapture silence(QtFatalMsg);
-        QList<std::shared_ptr<DesktopApp>> apps;
-        QList<std::shared_ptr<MediaFolder>> folders;
-        QList<std::shared_ptr<Dict>> dicts;
-        AppService::instance()->selectAll(apps);
-        MediaService::instance()->selectAll(folders);
-        ConfigService::instance()->selectAll(dicts);
-    }
+    // The services hold the statement of their last operation; replace it, silently, so that the
+    // connections can be removed without Qt's "still in use" complaint.
+    LogCapture silence;
+    for (Dao* dao : std::initializer_list<Dao*>{AppService::instance(), MediaService::instance(),
+                                                ConfigService::instance()})
+        dao->prepare(QSqlQuery(QSqlDatabase()), QString());
     for (const QString name : {"cfg.db", "log.db", "data.db"})
         QSqlDatabase::removeDatabase(name);
 }
