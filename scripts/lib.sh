@@ -40,7 +40,8 @@ start_virtual_display() {
     fi
     local fdfile
     fdfile=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+    # Own sessions: a Ctrl+C meant for Velmora must not take its display away first.
+    setsid Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
     VELMORA_XVFB_PID=$!
     for _ in $(seq 100); do
         [ -s "$fdfile" ] && break
@@ -49,7 +50,7 @@ start_virtual_display() {
     DISPLAY=":$(head -n1 "$fdfile")"
     rm -f "$fdfile"
     export DISPLAY
-    trayer --edge top --align right --widthtype request --height 24 --transparent false >/dev/null 2>&1 &
+    setsid trayer --edge top --align right --widthtype request --height 24 --transparent false >/dev/null 2>&1 &
     VELMORA_TRAYER_PID=$!
     # The tray is there once trayer owns the system-tray selection.
     for _ in $(seq 100); do
