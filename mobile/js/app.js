@@ -355,10 +355,10 @@ function releaseEverything() {
 
 document.addEventListener('visibilitychange', () => {
     if (document.visibilityState === 'hidden') releaseEverything();
-    else connection.retryNow();
+    else connection.resume();
 });
 window.addEventListener('pagehide', releaseEverything);
-window.addEventListener('online', () => connection.retryNow());
+window.addEventListener('online', () => connection.resume());
 window.addEventListener('resize', () => recognizer.configure({ pixelRatio: window.devicePixelRatio || 1 }));
 
 // ---- keyboard ------------------------------------------------------------

@@ -111,14 +111,20 @@ export class Connection {
         }
     }
 
-    // Try now instead of waiting for the scheduled retry (page shown again,
-    // network back, user asked).
+    // The user asked: try now, whatever the state (but not twice at once).
     retryNow() {
         if (!this.token) return;
         if (this.state === State.CONNECTED || this.state === State.CONNECTING) return;
         this.stop();
         this.backoff.reset();
         this.open();
+    }
+
+    // A hint that the network may work again (page shown, browser online):
+    // cuts a scheduled retry short. A refused or replaced page stays put, or
+    // merely looking at it again would take the PC back from the other phone.
+    resume() {
+        if (this.state === State.WAITING) this.retryNow();
     }
 
     open() {

@@ -56,6 +56,10 @@ test('an unreachable PC is retried with doubling pauses up to 10 s; only a conne
     env.clock += STABLE_MS;
     env.last.onclose({ code: 1001 });
     assert.equal(env.retry(), 500);
+    env.last.onclose({ code: 1006 });
+    await settle();
+    conn.resume(); // network back: the scheduled retry is cut short
+    assert.deepEqual([env.sockets.length, env.pending(), conn.state], [11, 0, State.CONNECTING]);
 });
 
 test('a refusal or a takeover stops the retries until the user asks', async () => {
@@ -72,6 +76,8 @@ test('a refusal or a takeover stops the retries until the user asks', async () =
         assert.equal(conn.state, state, name);
         assert.equal(states.at(-1), state, name);
         assert.equal(env.pending(), 0, name);
+        conn.resume(); // page shown again: not a reason to take the PC back
+        assert.equal(env.sockets.length, 1, name);
         conn.retryNow();
         assert.equal(env.sockets.length, 2, name);
         assert.equal(conn.state, State.CONNECTING, name);
