@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -15,6 +16,9 @@ namespace {
 // Typing costs 5 ms per UTF-16 unit with the event loop held; one message may not hold it
 // for longer than about 20 s.
 constexpr int kMaxTypedUnits = 4096;
+// A combination is a few modifiers and a key. Each key costs a round trip to the input
+// system, so a message full of codes must not hold the event loop for long either.
+constexpr int kMaxCombinationKeys = 32;
 
 // The phone's timestamp truncated towards zero; out-of-range values saturate.
 qint64 toMilliseconds(double value)
@@ -86,10 +90,13 @@ void Server::handleKeyInput(const QJsonObject& params)
         m_inputSimulator->typeText(text);
     }
     if (!keycodes.isEmpty()) {
+        if (keycodes.size() > kMaxCombinationKeys)
+            qWarning() << "组合键过多，只按前" << kMaxCombinationKeys << "个，共" << keycodes.size();
         QVector<int> codes;
-        codes.reserve(keycodes.size());
-        for (const QJsonValue& value : keycodes)
-            codes.append(value.toInt(0));
+        const int count = std::min(int(keycodes.size()), kMaxCombinationKeys);
+        codes.reserve(count);
+        for (int i = 0; i < count; ++i)
+            codes.append(keycodes.at(i).toInt(0));
         m_inputSimulator->sendKeyCombination(codes);
     }
 }

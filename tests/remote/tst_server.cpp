@@ -120,6 +120,10 @@ private slots:
             "{'command':'keyinput','params':{'text':'" + QByteArray(4095, 'a') + "\\ud83d\\ude00" +
                 QByteArray(900, 'a') + "'}}",
             typed, QVector<int>(4095, 5));
+        // 32 keys at most in one combination.
+        row("long combination is cut",
+            "{'command':'keyinput','params':{'keycodes':[" + QByteArray("65,").repeated(99999) + "65]}}",
+            QVector<R>(32, key(65, 0)) + QVector<R>(32, key(65, up)));
     }
     void commands()
     {
