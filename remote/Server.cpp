@@ -191,7 +191,7 @@ bool Server::takeMessage(QByteArray* message)
         if (result == LineFramer::Result::Line)
             return true;
         if (result == LineFramer::Result::Overflow) {
-            dropOversizedLine();
+            dropPhone(QStringLiteral("接收的消息超过1MiB仍无换行，关闭连接"), CloseGoingAway);
             return false;
         }
         // Read only when every complete line is handled: unhandled bytes stay bounded.
@@ -247,12 +247,11 @@ void Server::scheduleProcessing()
     });
 }
 
-void Server::dropOversizedLine()
+void Server::dropPhone(const QString& reason, int webCloseCode)
 {
-    const QString text = QStringLiteral("接收的消息超过1MiB仍无换行，关闭连接");
-    qWarning().noquote() << text;
-    emit logMessage(text);
-    closeClientConnection();
+    qWarning().noquote() << reason;
+    emit logMessage(reason);
+    closeClientConnection(webCloseCode);
     emit clientDisconnected();
 }
 
@@ -361,11 +360,7 @@ void Server::onWebSocketMessage(QWebSocket* socket, const QByteArray& message)
     if (socket != m_webSocket)
         return;
     if (m_webQueuedBytes + message.size() > kWebQueueBytes) {
-        const QString text = QStringLiteral("WebSocket客户端的待处理消息超过1MiB，关闭连接");
-        qWarning().noquote() << text;
-        emit logMessage(text);
-        closeClientConnection(CloseTooMuchData);
-        emit clientDisconnected();
+        dropPhone(QStringLiteral("WebSocket客户端的待处理消息超过1MiB，关闭连接"), CloseTooMuchData);
         return;
     }
     m_webQueuedBytes += message.size();

@@ -96,7 +96,8 @@ private:
     bool takeMessage(QByteArray* message);
     qint64 pendingBytes() const;
     void scheduleProcessing();
-    void dropOversizedLine();
+    // Drops the current phone for a fault of its own, saying why in the log.
+    void dropPhone(const QString& reason, int webCloseCode);
     void onWebSocketMessage(QWebSocket* socket, const QByteArray& message);
     void onWebSocketDisconnected(QWebSocket* socket);
     void closeWebSocket(QWebSocket* socket, int closeCode);
