@@ -14,6 +14,9 @@ constexpr qint64 MaxShortcutSize = 1024 * 1024;
 
 std::optional<QByteArray> readSmallFile(const QString& path)
 {
+    // Only regular files: opening a named pipe blocks until some writer appears.
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > MaxShortcutSize)
         return std::nullopt;

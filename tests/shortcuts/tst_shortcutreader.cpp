@@ -9,6 +9,8 @@
 #include <QTextCodec>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 // Shell-link files are built byte by byte from the published MS-SHLLINK layout, so the tests
 // need no file made on Windows. The format's constants are written out here, not shared with
 // the reader, so that a wrong value there cannot hide behind the same value here.
@@ -210,6 +212,14 @@ private slots:
             if (const auto info = parseShellLink(bytes))
                 QVERIFY(info->target.size() <= 259 && info->arguments.size() <= 259);
         }
+    }
+
+    void namedPipeIsNotRead()
+    {
+        QTemporaryDir dir;
+        const QByteArray pipe = QFile::encodeName(dir.filePath("player.desktop"));
+        QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
+        QVERIFY(!createShortcutReader()->read(QFile::decodeName(pipe)));
     }
 
     void argumentsSurviveTheLauncherSplit()
