@@ -243,7 +243,7 @@ void MainWindow::createTrayIcon()
     m_trayMenu = new QMenu(this);
     m_showAction = new QAction(QStringLiteral("显示"), this);
     m_quitAction = new QAction(QStringLiteral("退出"), this);
-    connect(m_showAction, &QAction::triggered, this, &QWidget::show);
+    connect(m_showAction, &QAction::triggered, this, &MainWindow::showFromTray);
     connect(m_quitAction, &QAction::triggered, this, &MainWindow::quitFromTray);
     m_trayMenu->addAction(m_showAction);
     m_trayMenu->addSeparator();
@@ -272,18 +272,25 @@ void MainWindow::quitFromTray()
     QCoreApplication::quit();
 }
 
+void MainWindow::showFromTray()
+{
+    // show() alone would map a minimised window minimised again, out of reach from the tray.
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 void MainWindow::onTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
 {
     switch (reason) {
     case QSystemTrayIcon::DoubleClick:
     case QSystemTrayIcon::Trigger:
-        if (isVisible()) {
+        // A minimised window counts as out of sight: the click brings it back.
+        if (isVisible() && !isMinimized())
             hide();
-        } else {
-            show();
-            raise();
-            activateWindow();
-        }
+        else
+            showFromTray();
         break;
     case QSystemTrayIcon::MiddleClick:
         if (!m_trayIcon)

@@ -70,6 +70,7 @@ private:
     void connectSignals();
     void performShutdownCleanup();
     void quitFromTray();
+    void showFromTray();
 
     void restoreWindowState();
     void saveWindowState();

@@ -97,6 +97,9 @@ void TestMainWindow::trayActivationCloseAndQuit()
     window.onTrayIconActivated(QSystemTrayIcon::DoubleClick);
     QVERIFY(!window.isVisible());
     window.onTrayIconActivated(QSystemTrayIcon::Trigger);
+    window.showMinimized(); // a click brings a minimised window back rather than hiding it
+    window.onTrayIconActivated(QSystemTrayIcon::Trigger);
+    QVERIFY(window.isVisible() && !window.isMinimized());
 
     // Closing hides into the tray; the service keeps running.
     QVERIFY(!window.close());
