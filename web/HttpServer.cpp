@@ -148,13 +148,22 @@ quint16 HttpServer::port() const
 void HttpServer::newConnection()
 {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        if (m_connections.size() >= MaxConnections) {
+            qWarning() << "Too many HTTP connections, refusing one from" << socket->peerAddress().toString();
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         // Unread bytes stay bounded; beyond this TCP flow control holds the peer back.
         socket->setReadBufferSize(HttpRequestParser::MaxHeadBytes);
         auto connection = std::make_unique<Connection>();
         connection->deadline = new QTimer(socket);
         connection->deadline->setSingleShot(true);
-        connect(connection->deadline, &QTimer::timeout, this,
-                [this, socket] { dropConnection(socket, "request or response stalled"); });
+        connect(connection->deadline, &QTimer::timeout, this, [this, socket] {
+            const bool idle = !m_buffers.contains(socket) && socket->bytesToWrite() == 0;
+            dropConnection(socket, idle ? "idle" : "request or response stalled");
+        });
+        connection->deadline->start(m_idleTimeoutMs);
         m_connections[socket] = std::move(connection);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { receive(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
@@ -384,7 +393,7 @@ void HttpServer::rearm(QTcpSocket* socket, Connection& connection)
     if (connection.file || socket->bytesToWrite() > 0)
         connection.deadline->start(m_stallTimeoutMs);
     else
-        connection.deadline->stop();
+        connection.deadline->start(m_idleTimeoutMs);
 }
 
 bool HttpServer::isBusy(QTcpSocket* socket, const Connection& connection) const

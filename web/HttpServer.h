@@ -26,6 +26,11 @@ public:
 
     // A half-received request, or a response the peer stops reading, is closed after this.
     static constexpr int DefaultStallTimeoutMs = 30000;
+    // A connection with nothing in flight is closed after this; browsers simply reconnect.
+    static constexpr int DefaultIdleTimeoutMs = 120000;
+    // Beyond this many open connections new ones are refused, so a flood of idle sockets cannot
+    // use up the process's file descriptors (and with them the phone's command connection).
+    static constexpr int MaxConnections = 256;
 
     explicit HttpServer(QObject* parent = nullptr);
     ~HttpServer() override;
@@ -39,6 +44,7 @@ public:
 
     void setUpgradeHandler(UpgradeHandler handler) { m_upgradeHandler = std::move(handler); }
     void setStallTimeout(int milliseconds) { m_stallTimeoutMs = milliseconds; }
+    void setIdleTimeout(int milliseconds) { m_idleTimeoutMs = milliseconds; }
     // Folders searched after the two working-directory candidates; by default the "mobile"
     // folder beside the program and the one of an installed program.
     void setFallbackFolders(const QStringList& folders) { m_fallbackFolders = folders; }
@@ -76,4 +82,5 @@ private:
     UpgradeHandler m_upgradeHandler;
     QStringList m_fallbackFolders;
     int m_stallTimeoutMs = DefaultStallTimeoutMs;
+    int m_idleTimeoutMs = DefaultIdleTimeoutMs;
 };

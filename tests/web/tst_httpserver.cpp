@@ -117,6 +117,13 @@ private slots:
             QVERIFY(other.waitClosed() && other.in.isEmpty());
         }
 
+        // A connection with nothing in flight is let go after the idle time, unused or not.
+        m_server->setIdleTimeout(200);
+        LoopbackClient unused(m_server->port()), used(m_server->port());
+        used.send(get("/probe.txt"));
+        QCOMPARE(used.next(), Probe);
+        QVERIFY(unused.waitClosed() && used.waitClosed());
+
         // Started twice it keeps its port; stopped, it closes what is open and can start again.
         const quint16 port = m_server->port();
         QVERIFY(!m_server->start(0) && m_server->port() == port);
