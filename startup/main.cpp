@@ -1,8 +1,8 @@
-#include "app/ConsoleHandler.h"
 #include "app/DemoApp.h"
-#include "app/ServiceStartup.h"
 #include "platform/ConsoleEvents.h"
 #include "platform/DpiAwareness.h"
+#include "startup/ConsoleHandler.h"
+#include "startup/ServiceStartup.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
-#include "app/ConsoleHandler.h"
 #include "platform/ConsoleEventsFake.h"
 #include "platform/ConsoleEventsUnix.h"
+#include "startup/ConsoleHandler.h"
 
 #include <QtTest>
 

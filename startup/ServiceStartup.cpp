@@ -1,4 +1,4 @@
-#include "app/ServiceStartup.h"
+#include "startup/ServiceStartup.h"
 
 #include "data/ConfigService.h"
 #include "data/SqlDatabase.h"

@@ -1,4 +1,4 @@
-#include "app/ConsoleHandler.h"
+#include "startup/ConsoleHandler.h"
 
 #include "platform/ConsoleEvents.h"
 
