@@ -31,8 +31,11 @@ bool ServiceStartup::phaseA()
 
 bool ServiceStartup::phaseB()
 {
-    // The window loads the caches, starts the command server on 8888 and shows the tray icon.
-    m_mainWindow = new MainWindow(nullptr);
+    // The window loads the caches, starts the command server on 8888 and shows the tray icon
+    // (or, without a tray, itself).
+    MainWindow::Options options;
+    options.startMinimized = m_startMinimized;
+    m_mainWindow = new MainWindow(nullptr, options);
     qDebug() << "应用程序已启动成功。";
 
     m_httpServer = std::make_unique<HttpServer>(nullptr);

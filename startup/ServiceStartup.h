@@ -16,6 +16,9 @@ public:
     ServiceStartup(const ServiceStartup&) = delete;
     ServiceStartup& operator=(const ServiceStartup&) = delete;
 
+    // Without a tray, phase B's window starts minimised instead of shown.
+    void setStartMinimized(bool minimized) { m_startMinimized = minimized; }
+
     // Databases and configuration; false: main returns -1.
     bool phaseA();
     // Main window, then the HTTP server on 6888; false: main returns 1.
@@ -30,6 +33,7 @@ private:
     // Browsers reach the main window's command server through the HTTP server's "/ws".
     void connectWebClients();
 
+    bool m_startMinimized = false;
     MainWindow* m_mainWindow = nullptr;
     std::unique_ptr<HttpServer> m_httpServer;
     std::unique_ptr<WebClientChannel> m_webChannel;

@@ -3,6 +3,7 @@
 #include "platform/DpiAwareness.h"
 #include "startup/ConsoleHandler.h"
 #include "startup/ServiceStartup.h"
+#include "startup/SingleInstance.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTranslator>
 
@@ -79,6 +81,17 @@ int main(int argc, char** argv)
     qtTranslator.load(QCoreApplication::applicationDirPath() + QStringLiteral("/translations/qt_zh_CN.qm"));
     QCoreApplication::installTranslator(&qtTranslator);
 
+    // A second start shows the running copy's window and leaves the data and the ports to it. The
+    // data folder is still named after the executable here, as phase A will use it.
+    SingleInstance instance(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
+    if (!instance.claim()) {
+        qInfo() << "维莫拉已在运行";
+        if (instance.activateRunning())
+            return 0;
+        qWarning() << "已运行的实例没有应答";
+        return 1;
+    }
+
     ApplicationBase::setInstance(new DemoApp());
 
     ServiceStartup services;
@@ -95,16 +108,19 @@ int main(int argc, char** argv)
     const bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
     qDebug() << "系统托盘可用性:" << trayAvailable;
     if (!trayAvailable)
-        return 1;
+        qInfo() << "没有系统托盘，以窗口模式运行";
 
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, &onAboutToQuit, Qt::DirectConnection);
 
+    // The autostart entry passes --minimized: at login a window-mode window starts minimised.
+    services.setStartMinimized(QCoreApplication::arguments().contains(QStringLiteral("--minimized")));
     if (!services.phaseB())
         return 1;
 
     // Here the session ends with SIGTERM (Shutdown) rather than a window message: the window
     // runs its session-end clean-up and quits, after the handler above has logged the event.
     MainWindow* window = services.mainWindow();
+    QObject::connect(&instance, &SingleInstance::activationRequested, window, &MainWindow::bringToFront);
     QObject::connect(consoleEvents.get(), &ConsoleEvents::eventReceived, window, [window](int ctrlType) {
         if (ctrlType == ConsoleEvents::Logoff || ctrlType == ConsoleEvents::Shutdown)
             window->endSession(true);

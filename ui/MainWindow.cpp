@@ -56,14 +56,22 @@ QSettings windowSettings()
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
-    : MainWindow(parent, DefaultCommandPort)
+    : MainWindow(parent, Options())
 {
 }
 
 MainWindow::MainWindow(QWidget* parent, quint16 commandPort)
+    : MainWindow(parent, Options{commandPort, [] {
+                                     return true;
+                                 }})
+{
+}
+
+MainWindow::MainWindow(QWidget* parent, const Options& options)
     : QMainWindow(parent)
     , m_ui(new Ui::MainWindow)
-    , m_commandPort(commandPort)
+    , m_commandPort(options.commandPort)
+    , m_trayAvailable(options.trayAvailable ? options.trayAvailable : &QSystemTrayIcon::isSystemTrayAvailable)
 {
     m_ui->setupUi(this);
 
@@ -114,7 +122,21 @@ MainWindow::MainWindow(QWidget* parent, quint16 commandPort)
     restoreWindowState();
     qDebug() << "MainWindow: Window state restored.";
 
-    createTrayIcon();
+    m_trayPollTimer = new QTimer(this);
+    m_trayPollTimer->setInterval(options.trayPollMs);
+    connect(m_trayPollTimer, &QTimer::timeout, this, &MainWindow::checkForTray);
+    const bool trayAvailable = m_trayAvailable();
+    if (trayAvailable)
+        createTrayIcon();
+    else
+        m_trayPollTimer->start();
+    m_ui->lbServerState->setText(tr("服务器已停止"));
+    m_ui->btnQuit->setText(tr("退出"));
+    // Only reachable while the button is on screen, that is in window mode.
+    m_ui->btnQuit->setShortcut(QKeySequence::Quit);
+    m_ui->btnQuit->setToolTip(tr("停止服务并退出维莫拉"));
+    connect(m_ui->btnQuit, &QPushButton::clicked, this, &MainWindow::quitApplication);
+    m_ui->frWindowMode->setVisible(!trayAvailable);
     connectSignals();
     onStartServer();
 
@@ -139,6 +161,8 @@ MainWindow::MainWindow(QWidget* parent, quint16 commandPort)
 
     m_ui->frServiceControl->hide();
     QGuiApplication::setQuitOnLastWindowClosed(false);
+    if (!trayAvailable)
+        enterWindowMode(options.startMinimized);
     qDebug() << "MainWindow: Constructor completed successfully.";
 }
 
@@ -193,6 +217,8 @@ void MainWindow::onServerStatusChanged(bool running)
     m_ui->btnStop->setEnabled(running);
     m_ui->statusLabel->setText(running ? QStringLiteral("服务器状态: 运行中")
                                        : QStringLiteral("服务器状态: 已停止"));
+    // The header's state is the tray's middle-click answer, for when there is no tray.
+    m_ui->lbServerState->setText(running ? tr("服务器正在运行中") : tr("服务器已停止"));
 }
 
 void MainWindow::updateConnectionStatus(bool connected, const QString& clientInfo)
@@ -243,8 +269,8 @@ void MainWindow::createTrayIcon()
     m_trayMenu = new QMenu(this);
     m_showAction = new QAction(QStringLiteral("显示"), this);
     m_quitAction = new QAction(QStringLiteral("退出"), this);
-    connect(m_showAction, &QAction::triggered, this, &MainWindow::showFromTray);
-    connect(m_quitAction, &QAction::triggered, this, &MainWindow::quitFromTray);
+    connect(m_showAction, &QAction::triggered, this, &MainWindow::bringToFront);
+    connect(m_quitAction, &QAction::triggered, this, &MainWindow::quitApplication);
     m_trayMenu->addAction(m_showAction);
     m_trayMenu->addSeparator();
     m_trayMenu->addAction(m_quitAction);
@@ -263,7 +289,7 @@ void MainWindow::createTrayIcon()
     qDebug() << "托盘图标可见性:" << m_trayIcon->isVisible();
 }
 
-void MainWindow::quitFromTray()
+void MainWindow::quitApplication()
 {
     if (m_trayIcon)
         m_trayIcon->setVisible(false);
@@ -272,13 +298,33 @@ void MainWindow::quitFromTray()
     QCoreApplication::quit();
 }
 
-void MainWindow::showFromTray()
+void MainWindow::bringToFront()
 {
     // show() alone would map a minimised window minimised again, out of reach from the tray.
     setWindowState(windowState() & ~Qt::WindowMinimized);
     show();
     raise();
     activateWindow();
+}
+
+void MainWindow::enterWindowMode(bool minimized)
+{
+    // Nothing else would ever bring a hidden window back, so it is on screen from the start
+    // (maximised already when it was at the last save).
+    if (minimized)
+        showMinimized();
+    else if (!isVisible())
+        show();
+}
+
+void MainWindow::checkForTray()
+{
+    if (!m_trayAvailable())
+        return;
+    m_trayPollTimer->stop();
+    qInfo() << "系统托盘已可用，转入托盘模式";
+    m_ui->frWindowMode->hide();
+    createTrayIcon();
 }
 
 void MainWindow::onTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
@@ -290,7 +336,7 @@ void MainWindow::onTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
         if (isVisible() && !isMinimized())
             hide();
         else
-            showFromTray();
+            bringToFront();
         break;
     case QSystemTrayIcon::MiddleClick:
         if (!m_trayIcon)
@@ -319,6 +365,12 @@ void MainWindow::closeEvent(QCloseEvent* event)
     }
     if (m_trayIcon && m_trayIcon->isVisible()) {
         hide();
+        event->ignore();
+        return;
+    }
+    if (!m_trayIcon) {
+        // Window mode: a hidden window could never be brought back without a tray.
+        showMinimized();
         event->ignore();
         return;
     }

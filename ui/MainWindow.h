@@ -9,6 +9,8 @@
 #include <QString>
 #include <QSystemTrayIcon>
 
+#include <functional>
+
 class QAction;
 class QMenu;
 class QScreen;
@@ -22,21 +24,43 @@ class MainWindow;
 // The one top-level window and the owner of the running service: it starts the phone's
 // command server, hosts the four pages behind the header's navigation buttons, lives in the
 // system tray (closing only hides it) and ends the application from the tray menu or when
-// the desktop session ends. It also remembers and guards its own placement on the screens.
+// the desktop session ends. Where the desktop has no tray it runs in window mode instead: it
+// stays on screen, closing only minimises it, its header offers the server state and "退出",
+// and it moves into the tray as soon as one appears. It also remembers and guards its own
+// placement on the screens.
 class MainWindow final : public QMainWindow, public ServerPortProvider
 {
     Q_OBJECT
 public:
     static constexpr quint16 DefaultCommandPort = 8888;
 
+    struct Options
+    {
+        // 0: any free port, so that tests can build the window beside a running instance.
+        quint16 commandPort = DefaultCommandPort;
+        // Whether the desktop offers a system tray now; empty: ask Qt. Without one the window is
+        // shown at once and asks again every `trayPollMs`, since Qt tells nobody when a tray appears.
+        std::function<bool()> trayAvailable;
+        int trayPollMs = 3000;
+        // Started with the session: without a tray the window starts minimised rather than
+        // covering the desktop. (In the tray it starts hidden anyway.)
+        bool startMinimized = false;
+    };
+
     explicit MainWindow(QWidget* parent = nullptr);
-    // The same window with the command server on another port, so that tests can build the
-    // window beside a running instance (0: any free port).
+    MainWindow(QWidget* parent, const Options& options);
+    // In the tray, with the command server on another port (tests and tools beside a running
+    // instance; 0: any free port).
     MainWindow(QWidget* parent, quint16 commandPort);
     ~MainWindow() override;
 
     // 8888 while the command server is not listening; otherwise the port it listens on.
     int serverPort() const override;
+
+    // False while in window mode, for lack of a tray.
+    bool inTray() const { return m_trayIcon != nullptr; }
+    // Unminimised, shown, raised and active: a tray click, or a second start of the program.
+    void bringToFront();
 
     // The session manager asks whether the session may end: clean up now (tray icon, server,
     // pages) and let every later close request through. Always agrees.
@@ -69,8 +93,10 @@ private:
     static QIcon applicationIcon();
     void connectSignals();
     void performShutdownCleanup();
-    void quitFromTray();
-    void showFromTray();
+    // "退出" from the tray menu or the window's header: the clean way out.
+    void quitApplication();
+    void enterWindowMode(bool minimized);
+    void checkForTray();
 
     void restoreWindowState();
     void saveWindowState();
@@ -92,4 +118,6 @@ private:
     Qt::WindowStates m_windowState = Qt::WindowNoState;
     QScopedPointer<Ui::MainWindow> m_ui;
     quint16 m_commandPort = DefaultCommandPort;
+    std::function<bool()> m_trayAvailable;
+    QTimer* m_trayPollTimer = nullptr;
 };
