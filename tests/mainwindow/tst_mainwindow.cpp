@@ -36,11 +36,37 @@ private slots:
     void trayActivationCloseAndQuit();
     void sessionEndCleansUpAndQuits();
     void placementIsKeptSavedAndRestored();
+    void windowModeStartsOnScreen_data();
+    void windowModeStartsOnScreen();
+    void windowModeClosingMinimisesAndQuitEnds();
+    void trayAppearingLaterTakesOver();
+    void bringToFrontFromHiddenOrMinimised_data();
+    void bringToFrontFromHiddenOrMinimised();
 
 private:
     static QSystemTrayIcon* tray(const QWidget& window) { return window.findChild<QSystemTrayIcon*>(); }
     static Server* server(const QWidget& window) { return window.findChild<Server*>(); }
     static QString status(const QWidget& window) { return window.findChild<QLabel*>("statusLabel")->text(); }
+    static QString headerState(const QWidget& window)
+    {
+        return window.findChild<QLabel*>("lbServerState")->text();
+    }
+    static bool headerControlsShown(const QWidget& window)
+    {
+        return window.findChild<QWidget*>("frWindowMode")->isVisibleTo(&window);
+    }
+    // Without a tray, asking again every 20 ms; `tray` may turn true later.
+    static MainWindow::Options noTray(const bool* tray, bool startMinimized = false)
+    {
+        MainWindow::Options options;
+        options.commandPort = 0;
+        options.trayAvailable = [tray] {
+            return *tray;
+        };
+        options.trayPollMs = 20;
+        options.startMinimized = startMinimized;
+        return options;
+    }
 
     ScratchContext m_context{QSize(1152, 624)};
 };
@@ -175,6 +201,93 @@ void TestMainWindow::placementIsKeptSavedAndRestored()
     }
     QVERIFY(store.contains(QStringLiteral("window/state"))); // saved when destroyed
     store.clear();                                           // the next windows open normally
+}
+
+void TestMainWindow::windowModeStartsOnScreen_data()
+{
+    QTest::addColumn<bool>("startMinimized");
+    QTest::newRow("started by the user") << false;
+    QTest::newRow("started with the session") << true;
+}
+
+void TestMainWindow::windowModeStartsOnScreen()
+{
+    QFETCH(bool, startMinimized);
+    const bool trayHost = false;
+    MainWindow window(nullptr, noTray(&trayHost, startMinimized));
+    // No tray icon to reach it by: the window itself is there, in the task bar at least.
+    QVERIFY(!window.inTray());
+    QVERIFY(!tray(window));
+    QVERIFY(window.isVisible());
+    QCOMPARE(window.isMinimized(), startMinimized);
+    QVERIFY(server(window)->isListening());
+
+    // The header answers what the tray's middle click would, and follows the server.
+    QVERIFY(headerControlsShown(window));
+    QCOMPARE(headerState(window), QStringLiteral("服务器正在运行中"));
+    window.onStopServer();
+    QCOMPARE(headerState(window), QStringLiteral("服务器已停止"));
+    window.onStartServer();
+    QCOMPARE(headerState(window), QStringLiteral("服务器正在运行中"));
+}
+
+void TestMainWindow::windowModeClosingMinimisesAndQuitEnds()
+{
+    const bool trayHost = false;
+    MainWindow window(nullptr, noTray(&trayHost));
+    QVERIFY(!window.close());
+    QVERIFY(window.isVisible() && window.isMinimized());
+    QVERIFY(server(window)->isListening());
+    window.bringToFront();
+    QVERIFY(window.isVisible() && !window.isMinimized());
+
+    auto* quit = window.findChild<QPushButton*>("btnQuit");
+    QCOMPARE(quit->text(), QStringLiteral("退出"));
+    QCOMPARE(quit->shortcut(), QKeySequence(QKeySequence::Quit));
+    QVERIFY(quitsTheEventLoop([quit] { quit->click(); }));
+    QVERIFY(!server(window)->isListening());
+}
+
+void TestMainWindow::trayAppearingLaterTakesOver()
+{
+    bool trayHost = false;
+    MainWindow window(nullptr, noTray(&trayHost));
+    QTest::qWait(60); // a few polls without a tray change nothing
+    QVERIFY(!window.inTray() && window.isVisible());
+
+    trayHost = true;
+    QTRY_VERIFY(window.inTray());
+    QVERIFY(tray(window)->isVisible());
+    QVERIFY(!headerControlsShown(window));
+    QVERIFY(window.isVisible()); // not taken away from under the user
+    // From now on the tray rules hold: closing hides, a click brings it back.
+    QVERIFY(!window.close());
+    QVERIFY(!window.isVisible());
+    window.onTrayIconActivated(QSystemTrayIcon::Trigger);
+    QVERIFY(window.isVisible());
+    trayHost = false; // once in the tray, the window no longer asks
+    QTest::qWait(60);
+    QVERIFY(window.inTray());
+}
+
+void TestMainWindow::bringToFrontFromHiddenOrMinimised_data()
+{
+    QTest::addColumn<bool>("minimised");
+    QTest::newRow("hidden in the tray") << false;
+    QTest::newRow("minimised") << true;
+}
+
+void TestMainWindow::bringToFrontFromHiddenOrMinimised()
+{
+    QFETCH(bool, minimised);
+    MainWindow window(nullptr, 0);
+    if (minimised)
+        window.showMinimized();
+    // A second start always shows the window, where a tray click on a shown one would hide it.
+    window.bringToFront();
+    QVERIFY(window.isVisible() && !window.isMinimized());
+    window.bringToFront();
+    QVERIFY(window.isVisible() && !window.isMinimized());
 }
 
 QTEST_MAIN(TestMainWindow)
