@@ -1,6 +1,7 @@
 #include "support/VelmoraProcess.h"
 
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QtTest>
@@ -41,6 +42,7 @@ private slots:
     void cleanupTestCase();
     void withoutTrayRunsInAWindow();
     void trayStartedLaterTakesOver();
+    void autostartEntryStartsMinimised();
 
 private:
     QString x(const QString& program, const QStringList& arguments) const;
@@ -48,7 +50,7 @@ private:
     bool viewable(const QString& id) const;
     QString windowState(const QString& id) const; // "Normal", "Iconic", or empty when withdrawn
     QPoint trayIconCentre() const;
-    void startProgram(VelmoraProcess& velmora);
+    void startProgram(VelmoraProcess& velmora, const QStringList& arguments = {});
 
     QProcess m_xserver;
     QProcess m_windowManager;
@@ -154,11 +156,11 @@ void TestWindowMode::cleanupTestCase()
     }
 }
 
-void TestWindowMode::startProgram(VelmoraProcess& velmora)
+void TestWindowMode::startProgram(VelmoraProcess& velmora, const QStringList& arguments)
 {
     velmora.environment().insert(QStringLiteral("DISPLAY"), m_display);
     velmora.environment().insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    velmora.start();
+    velmora.start(QStringLiteral(VELMORA_BINARY), arguments);
     QVERIFY2(velmora.waitForLog(QStringLiteral("HTTP服务器已启动，监听端口6888"), 60000),
              qPrintable(velmora.log()));
     QVERIFY2(velmora.log().contains(QStringLiteral("系统托盘可用性: false")), qPrintable(velmora.log()));
@@ -230,6 +232,28 @@ void TestWindowMode::trayStartedLaterTakesOver()
     QTRY_VERIFY_WITH_TIMEOUT(windowState(window).isEmpty(), 10000); // hidden, not minimised
     QCOMPARE(velmora.process().state(), QProcess::Running);
 
+    velmora.signal(SIGTERM);
+    QCOMPARE(velmora.waitForExit(), 0);
+}
+
+void TestWindowMode::autostartEntryStartsMinimised()
+{
+    // The command line exactly as the session's autostart runs it.
+    QSettings entry(QStringLiteral(VELMORA_SOURCE_DIR "/desktop/velmora-autostart.desktop"),
+                    QSettings::IniFormat);
+    QStringList command =
+        QProcess::splitCommand(entry.value(QStringLiteral("Desktop Entry/Exec")).toString());
+    QCOMPARE(command.value(0), QStringLiteral("velmora"));
+    command.removeFirst();
+
+    VelmoraProcess velmora;
+    startProgram(velmora, command);
+    if (QTest::currentTestFailed())
+        return;
+    QString window;
+    QTRY_VERIFY_WITH_TIMEOUT(!(window = mainWindow()).isEmpty(), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(windowState(window), QStringLiteral("Iconic"), 10000);
+    QVERIFY(!viewable(window));
     velmora.signal(SIGTERM);
     QCOMPARE(velmora.waitForExit(), 0);
 }

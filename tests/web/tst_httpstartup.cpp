@@ -1,6 +1,7 @@
 #include "LoopbackClient.h"
 #include "support/VelmoraProcess.h"
 
+#include <QTcpServer>
 #include <QtTest>
 
 static QString xdotool(const QStringList& arguments)
@@ -32,21 +33,24 @@ void TestHttpStartup::servesBesideTheProgramAndHoldsThePort()
     client.send("GET / HTTP/1.1\r\nHost: phone\r\n\r\n");
     QCOMPARE(client.next(), httpResponse("200 OK", "text/html", index.readAll()));
 
-    // A second instance cannot have the ports. Its window's notice about 8888 waits for the
-    // user; once that is dismissed, the web port's failure ends the program with 1.
-    VelmoraProcess second;
-    second.start();
-    QVERIFY2(second.waitForLog(QStringLiteral("服务器启动失败")), qPrintable(second.log()));
+    velmora.signal(SIGTERM);
+    QCOMPARE(velmora.waitForExit(), 0);
+
+    // Another program holds both ports. The window's notice about 8888 waits for the user; once
+    // that is dismissed, the web port's failure ends the program with 1.
+    QTcpServer commandHolder;
+    QTcpServer webHolder;
+    QVERIFY(commandHolder.listen(QHostAddress::Any, 8888) && webHolder.listen(QHostAddress::Any, 6888));
+    VelmoraProcess blocked;
+    blocked.start();
+    QVERIFY2(blocked.waitForLog(QStringLiteral("服务器启动失败")), qPrintable(blocked.log()));
     QString notice;
     QTRY_VERIFY_WITH_TIMEOUT(
         !(notice = xdotool({"search", "--onlyvisible", "--name", "^MessageBox$"})).isEmpty(), 10000);
     xdotool({QStringLiteral("windowfocus"), notice.section(QLatin1Char('\n'), 0, 0)});
     xdotool({"key", "Escape"});
-    QCOMPARE(second.waitForExit(), 1);
-    QVERIFY2(second.log().contains(QStringLiteral("无法启动HTTP服务器")), qPrintable(second.log()));
-
-    velmora.signal(SIGTERM);
-    QCOMPARE(velmora.waitForExit(), 0);
+    QCOMPARE(blocked.waitForExit(), 1);
+    QVERIFY2(blocked.log().contains(QStringLiteral("无法启动HTTP服务器")), qPrintable(blocked.log()));
 }
 
 QTEST_GUILESS_MAIN(TestHttpStartup)
