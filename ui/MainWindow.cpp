@@ -113,7 +113,7 @@ MainWindow::MainWindow(QWidget* parent, const Options& options)
         connect(guiApp, &QGuiApplication::commitDataRequest, this,
                 [this](QSessionManager&) { queryEndSession(); });
         // The autostart entry starts the program with the session; a session manager that
-        // restarted it as well would start a second copy that finds its ports taken.
+        // restarted it as well would start it twice, and the second start pops the window up.
         connect(guiApp, &QGuiApplication::saveStateRequest, this,
                 [](QSessionManager& manager) { manager.setRestartHint(QSessionManager::RestartNever); });
     }
