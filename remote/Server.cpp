@@ -49,6 +49,9 @@ Server::Server(std::unique_ptr<InputBackend> backend, QObject* parent)
 Server::~Server()
 {
     stop();
+    // The link's signals must not reach a half-destroyed server.
+    if (m_mediaPlayers)
+        m_mediaPlayers->disconnect(this);
 }
 
 bool Server::start(quint16 port)
@@ -302,6 +305,10 @@ void Server::handleCommand(const QJsonObject& object)
         handleAppOpen(params);
     } else if (command == QLatin1String("closewindow")) {
         handleCloseWindow();
+    } else if (command == QLatin1String("mediastatus")) {
+        handleMediaStatus();
+    } else if (command == QLatin1String("mediacontrol")) {
+        handleMediaControl(params);
     }
 }
 

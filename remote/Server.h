@@ -1,6 +1,7 @@
 #pragma once
 
 #include "remote/LineFramer.h"
+#include "remote/MediaStatus.h"
 
 #include <QAbstractSocket>
 #include <QObject>
@@ -10,11 +11,13 @@
 
 class InputBackend;
 class InputSimulator;
+class MediaPlayerLink;
 class Shell;
 class QHostAddress;
 class QJsonObject;
 class QTcpServer;
 class QTcpSocket;
+class QTimer;
 class QWebSocket;
 
 // The phone's way into the PC: listens for one phone at a time, reads one JSON command per
@@ -45,6 +48,11 @@ public:
     InputSimulator* inputSimulator() const { return m_inputSimulator; }
     // Replaces the desktop shell that opens media and starts applications (tests).
     void setShell(std::unique_ptr<Shell> shell);
+    // Replaces the link to the desktop's media players (tests). Without one, the system's own
+    // is made when a phone first asks about or opens media.
+    void setMediaPlayerLink(std::unique_ptr<MediaPlayerLink> link);
+    // The shortest time between two "mediastatus" messages pushed to the phone.
+    static constexpr int MediaStatusIntervalMs = 250;
 
     // Close codes a browser phone sees when the PC ends its connection.
     static constexpr int CloseGoingAway = 1001;      // the service stopped
@@ -114,6 +122,13 @@ private:
     void handleAppExplore(const QJsonObject& params);
     void handleAppOpen(const QJsonObject& params);
     void handleCloseWindow();
+    void handleMediaStatus();
+    void handleMediaControl(const QJsonObject& params);
+    // The media players; the system's own unless one was set.
+    MediaPlayerLink* mediaPlayerLink();
+    // The controlled player changed: the phone hears of it, spaced by the throttle.
+    void onMediaPlayerChanged();
+    void pushMediaStatus();
     // The desktop shell; the system's own unless one was set.
     Shell* shell();
 
@@ -121,6 +136,10 @@ private:
     QTcpSocket* m_clientSocket = nullptr;
     InputSimulator* m_inputSimulator = nullptr;
     std::unique_ptr<Shell> m_shell;
+    std::unique_ptr<MediaPlayerLink> m_mediaPlayers;
+    MediaArt m_mediaArt;
+    PushThrottle m_mediaStatusThrottle{MediaStatusIntervalMs};
+    QTimer* m_mediaStatusTimer = nullptr; // a push waiting for the throttle
     LineFramer m_buffer;
     int m_port = 0;
     QWebSocket* m_webSocket = nullptr; // the current phone when it came over a WebSocket

@@ -3,6 +3,7 @@
 #include "data/ConfigService.h"
 #include "data/FileExplorer.h"
 #include "data/MediaService.h"
+#include "platform/MediaPlayerLink.h"
 #include "platform/Shell.h"
 
 #include <QDebug>
@@ -107,6 +108,8 @@ void Server::handleMediaOpen(const QJsonObject& params)
         return;
     }
 
+    // The player that turns up next is the one the phone goes on to control.
+    mediaPlayerLink()->noteLaunch();
     const QString player = ConfigService::instance()->value(playerKey, QString());
     if (player.isEmpty()) {
         shell()->openDocument(file);

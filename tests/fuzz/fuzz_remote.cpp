@@ -1,8 +1,10 @@
 // Feeds arbitrary bytes through the command server's framing and dispatch, with the
-// recording input backend on fake time, so no pause really waits, and a shell that starts
-// nothing. The framer must cut the lines a plain split finds, and refuse only a longer one.
+// recording input backend on fake time, so no pause really waits, a shell that starts
+// nothing and a media player that plays nothing. The framer must cut the lines a plain split
+// finds, and refuse only a longer one.
 
 #include "platform/InputBackendFake.h"
+#include "platform/MediaPlayerLinkFake.h"
 #include "platform/ShellFake.h"
 #include "remote/LineFramer.h"
 #include "remote/Server.h"
@@ -22,6 +24,14 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     backend->setRecording(false); // a long run must not grow memory
     g_server = new Server(std::move(backend), nullptr);
     g_server->setShell(std::make_unique<ShellFake>());
+    // A running player, so that the control requests reach it.
+    auto players = std::make_unique<MediaPlayerLinkFake>();
+    MediaPlayerStatus status;
+    status.running = true;
+    status.title = QStringLiteral("Track");
+    players->setStatus(status);
+    players->setRecording(false);
+    g_server->setMediaPlayerLink(std::move(players));
     return 0;
 }
 
