@@ -9,6 +9,8 @@ import {
     comboCodes, diffText, shortcutCommand, typingCommands,
 } from './keyboard.js';
 import { MediaNavigator, baseName, parseApps, parseMediaListing } from './listing.js';
+import { MEDIA_STATUS } from './nowplaying.js';
+import { createNowPlayingBar } from './nowplaying-view.js';
 import { VK, appExplore, appOpen, closeWindow, keyCombo, mouseDown, mouseUp } from './protocol.js';
 import { SETTING_LIMITS, loadSettings, saveSettings } from './settings.js';
 import { extractToken, forgetToken, parseFragment, resolveToken, saveToken } from './token.js';
@@ -171,6 +173,7 @@ function showState(state, detail = {}) {
         cancelPendingReplies();
         renderMediaPlaceholder();
         renderAppsPlaceholder();
+        nowPlaying.reset();
     }
 }
 
@@ -179,6 +182,7 @@ function handleOpen() {
     releaseOnReconnect.clear();
     mediaShown = false;
     appsShown = false;
+    nowPlaying.requestStatus(); // the PC then tells of every change of its player
     loadVisibleList();
 }
 
@@ -188,6 +192,8 @@ function handleMessage(message) {
         if (listing && media.isCurrent(listing)) renderMedia(listing);
     } else if (message.command === 'appexplore') {
         renderApps(parseApps(message.params));
+    } else if (message.command === MEDIA_STATUS) {
+        nowPlaying.handle(message.params);
     }
 }
 
@@ -507,6 +513,8 @@ for (const key of MEDIA_KEYS) {
     $('media-keys').appendChild(b);
 }
 
+const nowPlaying = createNowPlayingBar({ parent: $('view-media'), before: $('media-keys'), send });
+
 // Deep paths are told apart by their end, so long ones lose their start.
 function shortenStart(text, max) {
     const chars = Array.from(text);
@@ -592,7 +600,10 @@ function renderMedia(listing) {
         const meta = [file.sizeText, file.modified].filter(Boolean).join(' · ');
         const iconName = file.kind === 'other' ? 'file' : file.kind;
         items.push(listItem(iconName, file.kind, file.name, meta, false, () => {
-            if (send(media.open(file))) toast(`Opening ${file.name}`);
+            if (send(media.open(file))) {
+                toast(`Opening ${file.name}`);
+                nowPlaying.expect(file.name);
+            }
         }));
     }
     $('media-list').replaceChildren(...items);

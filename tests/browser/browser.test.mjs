@@ -7,6 +7,7 @@ import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
+import zlib from 'node:zlib';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
@@ -33,6 +34,41 @@ const pointer = () => {
     return { x: Number(x), y: Number(y) };
 };
 const contents = (file) => fs.existsSync(file) && fs.readFileSync(file, 'utf8').trim();
+
+// A small RGB picture as PNG, for the player's cover art.
+function writePng(file, width, height, pixel) {
+    const table = Array.from({ length: 256 }, (_, n) => {
+        let c = n;
+        for (let k = 0; k < 8; k += 1) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
+        return c >>> 0;
+    });
+    const crc = (bytes) => {
+        let c = 0xffffffff;
+        for (const b of bytes) c = table[(c ^ b) & 0xff] ^ (c >>> 8);
+        return (c ^ 0xffffffff) >>> 0;
+    };
+    const chunk = (type, data) => {
+        const body = Buffer.concat([Buffer.from(type, 'latin1'), data]);
+        const out = Buffer.alloc(body.length + 8);
+        out.writeUInt32BE(data.length, 0);
+        body.copy(out, 4);
+        out.writeUInt32BE(crc(body), body.length + 4);
+        return out;
+    };
+    const raw = Buffer.alloc((width * 3 + 1) * height);
+    for (let y = 0; y < height; y += 1) {
+        for (let x = 0; x < width; x += 1) raw.set(pixel(x, y), y * (width * 3 + 1) + 1 + x * 3);
+    }
+    const header = Buffer.alloc(13);
+    header.writeUInt32BE(width, 0);
+    header.writeUInt32BE(height, 4);
+    header.set([8, 2, 0, 0, 0], 8);
+    fs.writeFileSync(file, Buffer.concat([Buffer.from([137, 80, 78, 71, 13, 10, 26, 10]), chunk('IHDR', header),
+        chunk('IDAT', zlib.deflateSync(raw)), chunk('IEND', Buffer.alloc(0))]));
+}
+
+// The media player runs on a session bus of the test's own.
+const dbusDaemon = ['/usr/bin/dbus-daemon', '/bin/dbus-daemon'].find((file) => fs.existsSync(file));
 
 // A fresh home: one media folder with one song, and an audio "player" and one application that
 // are scripts writing down how they were started.
@@ -68,6 +104,8 @@ let log = '';
 let browser = null;
 let token = '';
 let typist = null;
+let bus = null;
+let fakePlayer = null;
 let failed = false;
 // Remembers a failure, so that the program's log is shown at the end.
 const noteFailure = (fn) => fn().catch((error) => { failed = true; throw error; });
@@ -99,6 +137,13 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
     before(() => noteFailure(async () => {
         for (const port of [8888, 6888]) assert.ok(await portIsFree(port), `port ${port} is taken: is another Velmora running?`);
         prepareData();
+        delete env.DBUS_SESSION_BUS_ADDRESS;
+        if (dbusDaemon) {
+            bus = spawn(dbusDaemon, ['--session', '--nofork', '--nopidfile', '--print-address=1'], { stdio: ['ignore', 'pipe', 'inherit'] });
+            let printed = '';
+            bus.stdout.on('data', (d) => { printed += d; });
+            env.DBUS_SESSION_BUS_ADDRESS = await waitFor('the session bus', () => printed.includes('\n') && printed.trim(), 10000);
+        }
         velmora = spawn(path.join(buildDir, 'velmora'), [], { cwd: home, env, stdio: ['ignore', 'pipe', 'pipe'] });
         for (const stream of [velmora.stdout, velmora.stderr]) stream.on('data', (d) => { log += d; });
         await waitFor('the web client', () => log.includes('服务器已启动，监听端口:') && fetch(BASE).then((r) => r.ok, () => false), 30000);
@@ -115,6 +160,8 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
     after(async () => {
         await browser?.close();
         typist?.kill();
+        fakePlayer?.kill();
+        bus?.kill();
         if (velmora?.exitCode === null) {
             const timer = setTimeout(() => velmora.kill('SIGKILL'), 10000);
             await new Promise((resolve) => velmora.once('exit', resolve).kill('SIGTERM'));
@@ -174,6 +221,43 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         await page.locator('#media-list .item-name', { hasText: 'song.mp3' }).click();
         assert.equal(await waitFor('the player', () => contents(playerLog)), fs.realpathSync(path.join(music, 'song.mp3')));
     });
+
+    test('the now-playing bar shows the player the phone started and drives it',
+        { skip: !dbusDaemon && 'dbus-daemon is not installed (Debian package dbus-daemon)' }, () => noteFailure(async () => {
+            // The file was just opened: the bar is up before any player has said a word.
+            await page.locator('#now-playing').waitFor();
+            assert.equal(await page.locator('#np-title').textContent(), 'song.mp3');
+            const cover = path.join(work, 'cover.png');
+            writePng(cover, 96, 96, (x, y) => [30 + x, 70 + y, 190 - x]);
+            const calls = path.join(work, 'mpris.log');
+            fakePlayer = spawn(path.join(buildDir, 'tests', 'velmora_fakeplayer'), [calls, 'Night Drive', 'The Testers', '215', cover],
+                { env, stdio: ['ignore', 'inherit', 'inherit'] });
+            await page.locator('#np-title', { hasText: 'Night Drive' }).waitFor();
+            await page.locator('#np-art[src^="data:image/jpeg;base64,"]').waitFor();
+            assert.match(await page.locator('#np-artist').textContent(), /The Testers/);
+            assert.equal(await page.locator('#np-length').textContent(), '3:35');
+            assert.equal(await page.locator('#np-toggle').getAttribute('aria-label'), 'Pause');
+            if (screenshotDir) {
+                await page.locator('#toast.show').waitFor({ state: 'hidden' });
+                await page.screenshot({ path: path.join(screenshotDir, 'now-playing.png') });
+            }
+
+            await page.locator('#np-toggle').click();
+            await page.locator('#np-toggle[aria-label="Play"]').waitFor(); // the player's answer came back
+            await page.locator('#np-next').click();
+            await page.locator('#np-previous').click();
+            const slide = (id, value) => page.locator(id).evaluate((input, v) => {
+                input.value = v;
+                input.dispatchEvent(new Event('input', { bubbles: true }));
+                input.dispatchEvent(new Event('change', { bubbles: true }));
+            }, value);
+            await slide('#np-seek', '500');
+            await slide('#np-volume', '40');
+            const lines = await waitFor('the player to get every request',
+                () => (contents(calls) || '').split('\n').includes('Volume 0.4') && contents(calls).split('\n'), 10000);
+            assert.deepEqual(lines.slice(0, 4), ['PlayPause', 'Next', 'Previous', 'SetPosition /track/1 107500000']);
+            assert.match(log, /Media player controlled: org\.mpris\.MediaPlayer2\.velmorafake/);
+        }));
 
     step('the launcher starts a registered application', async () => {
         await page.locator('.tab[data-tab="apps"]').click();
