@@ -22,6 +22,8 @@ const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString kBusService = QStringLiteral("org.freedesktop.DBus");
 const QString kBusPath = QStringLiteral("/org/freedesktop/DBus");
+// The track id of "no track", which a position cannot be set on.
+constexpr char kNoTrack[] = "/org/mpris/MediaPlayer2/TrackList/NoTrack";
 // A player that has not answered by then is taken as busy; nothing waits for it meanwhile.
 constexpr int kCallTimeoutMs = 5000;
 
@@ -330,20 +332,15 @@ bool MediaPlayerLinkMpris::control(Action action, double value)
     const QString& name = it->first;
     switch (action) {
     case Action::Play:
-        call(name, kPlayer, QStringLiteral("Play"), {});
-        break;
     case Action::Pause:
-        call(name, kPlayer, QStringLiteral("Pause"), {});
-        break;
     case Action::PlayPause:
-        call(name, kPlayer, QStringLiteral("PlayPause"), {});
-        break;
     case Action::Next:
-        call(name, kPlayer, QStringLiteral("Next"), {});
+    case Action::Previous: {
+        // The methods without arguments, in the order of the actions.
+        static const char* const methods[] = {"Play", "Pause", "PlayPause", "Next", "Previous"};
+        call(name, kPlayer, QString::fromLatin1(methods[static_cast<int>(action)]), {});
         break;
-    case Action::Previous:
-        call(name, kPlayer, QStringLiteral("Previous"), {});
-        break;
+    }
     case Action::Seek:
         call(name, kPlayer, QStringLiteral("Seek"), {QVariant::fromValue(toMicroseconds(value))});
         break;
@@ -353,7 +350,8 @@ bool MediaPlayerLinkMpris::control(Action action, double value)
         const QVariant id = it->second.metadata.value(QStringLiteral("mpris:trackid"));
         const QString track =
             id.canConvert<QDBusObjectPath>() ? id.value<QDBusObjectPath>().path() : id.toString();
-        if (!track.isEmpty() && QDBusObjectPath(track).path() == track) {
+        const bool named = track.startsWith(QLatin1Char('/')) && track != QLatin1String(kNoTrack);
+        if (named && QDBusObjectPath(track).path() == track) {
             call(name, kPlayer, QStringLiteral("SetPosition"),
                  {QVariant::fromValue(QDBusObjectPath(track)), QVariant::fromValue(toMicroseconds(value))});
         } else {

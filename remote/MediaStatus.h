@@ -36,7 +36,7 @@ public:
     static constexpr int MaxSide = 256;
     // Larger files, or pictures of more pixels, are not decoded.
     static constexpr qint64 MaxFileBytes = 16 * 1024 * 1024;
-    static constexpr qint64 MaxPixels = 40 * 1000 * 1000;
+    static constexpr qint64 MaxPixels = 16 * 1000 * 1000;
 
     // The data URL for the art at `artUrl` when that is a local picture; empty otherwise.
     QString dataUrl(const QString& artUrl);

@@ -464,22 +464,24 @@ private slots:
         QCOMPARE(playing.value("player").toString(), "mpv");
         QVERIFY(playing.value("title").toString().contains("tone"));
 
-        phone.send("{\"command\":\"mediacontrol\",\"params\":{\"action\":\"pause\"}}\n");
+        const auto near = [](const char* key, double value, double tolerance = 0.5) {
+            return [=](const QJsonObject& p) {
+                return std::abs(p.value(key).toDouble() - value) < tolerance;
+            };
+        };
+        const auto control = [&phone](const QByteArray& params) {
+            phone.send("{\"command\":\"mediacontrol\",\"params\":" + params + "}\n");
+        };
+        control(R"({"action":"pause"})");
         QVERIFY(!awaitStatus(phone, [](const QJsonObject& p) {
                      return p.value("status").toString() == "Paused";
                  }).isEmpty());
-        phone.send("{\"command\":\"mediacontrol\",\"params\":{\"action\":\"position\",\"value\":40}}\n");
-        QVERIFY(!awaitStatus(phone, [](const QJsonObject& p) {
-                     return std::abs(p.value("position").toDouble() - 40) < 0.5;
-                 }).isEmpty());
-        phone.send("{\"command\":\"mediacontrol\",\"params\":{\"action\":\"seek\",\"value\":-15}}\n");
-        QVERIFY(!awaitStatus(phone, [](const QJsonObject& p) {
-                     return std::abs(p.value("position").toDouble() - 25) < 0.5;
-                 }).isEmpty());
-        phone.send("{\"command\":\"mediacontrol\",\"params\":{\"action\":\"volume\",\"value\":0.5}}\n");
-        QVERIFY(!awaitStatus(phone, [](const QJsonObject& p) {
-                     return std::abs(p.value("volume").toDouble() - 0.5) < 0.01;
-                 }).isEmpty());
+        control(R"({"action":"position","value":40})");
+        QVERIFY(!awaitStatus(phone, near("position", 40)).isEmpty());
+        control(R"({"action":"seek","value":-15})");
+        QVERIFY(!awaitStatus(phone, near("position", 25)).isEmpty());
+        control(R"({"action":"volume","value":0.5})");
+        QVERIFY(!awaitStatus(phone, near("volume", 0.5, 0.01)).isEmpty());
         // Read back on request, still paused where it was put.
         phone.send("{\"command\":\"mediastatus\"}\n");
         const QJsonObject last = awaitStatus(phone, [](const QJsonObject&) { return true; });
