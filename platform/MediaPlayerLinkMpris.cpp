@@ -7,6 +7,7 @@
 #include <QDBusVariant>
 #include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -75,10 +76,22 @@ qint64 toMicroseconds(double seconds)
 } // namespace
 
 MediaPlayerLinkMpris::MediaPlayerLinkMpris(const QDBusConnection& bus, QObject* parent)
+    : MediaPlayerLinkMpris(bus, Clock(), parent)
+{
+}
+
+MediaPlayerLinkMpris::MediaPlayerLinkMpris(const QDBusConnection& bus, Clock clock, QObject* parent)
     : MediaPlayerLink(parent)
     , m_bus(bus)
+    , m_clock(std::move(clock))
 {
-    m_clock.start();
+    if (!m_clock) {
+        auto timer = std::make_shared<QElapsedTimer>();
+        timer->start();
+        m_clock = [timer] {
+            return timer->elapsed();
+        };
+    }
     if (!m_bus.isConnected())
         return;
     m_bus.connect(kBusService, kBusPath, kBusService, QStringLiteral("NameOwnerChanged"), this,
@@ -119,7 +132,7 @@ MediaPlayerLinkMpris::~MediaPlayerLinkMpris() = default;
 
 void MediaPlayerLinkMpris::noteLaunch()
 {
-    m_launchAtMs = m_clock.elapsed();
+    m_launchAtMs = m_clock();
 }
 
 void MediaPlayerLinkMpris::onNameOwnerChanged(const QString& name, const QString& oldOwner,
@@ -132,7 +145,7 @@ void MediaPlayerLinkMpris::onNameOwnerChanged(const QString& name, const QString
     if (newOwner.isEmpty())
         return;
     addPlayer(name, newOwner);
-    if (m_launchAtMs >= 0 && m_clock.elapsed() - m_launchAtMs <= LaunchWindowMs) {
+    if (m_launchAtMs >= 0 && m_clock() - m_launchAtMs <= LaunchWindowMs) {
         // One launch starts one player.
         m_players[name].launched = ++m_sequence;
         m_launchAtMs = -1;
@@ -217,7 +230,7 @@ void MediaPlayerLinkMpris::applyProperties(const QString& name, const QVariantMa
     }
     if (properties.contains(QStringLiteral("Position"))) {
         player.positionUs = properties.value(QStringLiteral("Position")).toLongLong();
-        player.positionAtMs = m_clock.elapsed();
+        player.positionAtMs = m_clock();
     } else if (positionMoved && player.ready) {
         refreshPosition(name);
     }
@@ -231,7 +244,7 @@ void MediaPlayerLinkMpris::refreshPosition(const QString& name)
              if (it == m_players.end())
                  return;
              it->second.positionUs = plain(reply.value(0)).toLongLong();
-             it->second.positionAtMs = m_clock.elapsed();
+             it->second.positionAtMs = m_clock();
              reselect(name);
          });
 }
@@ -262,7 +275,7 @@ void MediaPlayerLinkMpris::onSeeked(const QDBusMessage& message)
     if (player == nullptr || message.arguments().isEmpty())
         return;
     player->positionUs = message.arguments().constFirst().toLongLong();
-    player->positionAtMs = m_clock.elapsed();
+    player->positionAtMs = m_clock();
     reselect(name);
 }
 
@@ -315,7 +328,7 @@ MediaPlayerStatus MediaPlayerLinkMpris::status() const
     if (player.positionUs >= 0) {
         double seconds = player.positionUs / 1e6;
         if (player.playbackStatus == QLatin1String("Playing") && std::isfinite(player.rate))
-            seconds += (m_clock.elapsed() - player.positionAtMs) / 1000.0 * player.rate;
+            seconds += (m_clock() - player.positionAtMs) / 1000.0 * player.rate;
         seconds = std::max(seconds, 0.0);
         if (status.length > 0)
             seconds = std::min(seconds, status.length);

@@ -3,7 +3,6 @@
 #include "platform/MediaPlayerLink.h"
 
 #include <QDBusConnection>
-#include <QElapsedTimer>
 #include <QVariantMap>
 
 #include <functional>
@@ -20,7 +19,12 @@ class MediaPlayerLinkMpris final : public MediaPlayerLink
     Q_OBJECT
 public:
     // Follows the players on `bus`; on a bus that is not connected there are none.
+    // Milliseconds on a clock that never jumps.
+    using Clock = std::function<qint64()>;
+
     explicit MediaPlayerLinkMpris(const QDBusConnection& bus, QObject* parent = nullptr);
+    // With a clock of the caller's (tests); an empty one is the system's monotonic clock.
+    MediaPlayerLinkMpris(const QDBusConnection& bus, Clock clock, QObject* parent = nullptr);
     ~MediaPlayerLinkMpris() override;
 
     MediaPlayerStatus status() const override;
@@ -66,7 +70,7 @@ private:
     QDBusConnection m_bus;
     std::map<QString, Player> m_players; // by well-known name
     QString m_current;
-    QElapsedTimer m_clock;
+    Clock m_clock;
     qint64 m_launchAtMs = -1;
     quint64 m_sequence = 0;
 };

@@ -188,6 +188,41 @@ private slots:
         QVERIFY(changed.count() >= 5);
     }
 
+    // A player counts as the launched one only when it appears within the window after a launch.
+    void launchWindow_data()
+    {
+        QTest::addColumn<qint64>("delay");
+        QTest::addColumn<bool>("launched");
+        QTest::newRow("at once") << qint64(0) << true;
+        QTest::newRow("at the end of the window") << qint64(MediaPlayerLinkMpris::LaunchWindowMs) << true;
+        QTest::newRow("too late") << qint64(MediaPlayerLinkMpris::LaunchWindowMs + 1) << false;
+    }
+    void launchWindow()
+    {
+        QFETCH(qint64, delay);
+        QFETCH(bool, launched);
+        BusPlayer playing(m_address, "playing", "Playing");
+        playing->setPlaybackStatus("Playing");
+        qint64 now = 0;
+        MediaPlayerLinkMpris link(
+            QDBusConnection::connectToBus(m_address, QStringLiteral("link-%1").arg(++m_linkCount)),
+            [&now] { return now; });
+        QTRY_COMPARE(link.currentPlayer(), playing->busName());
+        link.noteLaunch();
+        now += delay;
+        BusPlayer newcomer(m_address, "newcomer", "Newcomer"); // stopped: only a launch puts it first
+        if (launched) {
+            QTRY_COMPARE(link.currentPlayer(), newcomer->busName());
+            return;
+        }
+        // Not launched: it is just the latest to play, until the other one plays again.
+        newcomer->setPlaybackStatus("Playing");
+        QTRY_COMPARE(link.currentPlayer(), newcomer->busName());
+        playing->setPlaybackStatus("Paused");
+        playing->setPlaybackStatus("Playing");
+        QTRY_COMPARE(link.currentPlayer(), playing->busName());
+    }
+
     void controls_data()
     {
         QTest::addColumn<QByteArray>("params");
