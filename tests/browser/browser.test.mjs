@@ -139,7 +139,7 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         prepareData();
         delete env.DBUS_SESSION_BUS_ADDRESS;
         if (dbusDaemon) {
-            bus = spawn(dbusDaemon, ['--session', '--nofork', '--nopidfile', '--print-address=1'], { stdio: ['ignore', 'pipe', 'inherit'] });
+            bus = spawn(dbusDaemon, ['--session', '--nofork', '--nopidfile', '--print-address=1'], { stdio: ['ignore', 'pipe', 'ignore'] });
             let printed = '';
             bus.stdout.on('data', (d) => { printed += d; });
             env.DBUS_SESSION_BUS_ADDRESS = await waitFor('the session bus', () => printed.includes('\n') && printed.trim(), 10000);
