@@ -75,6 +75,7 @@ void Server::stop()
         return;
     m_server->close();
     qDebug() << "服务器已停止";
+    dropWaitingPhone();
     closeClientConnection();
     emit statusChanged(false);
 }
@@ -94,8 +95,13 @@ void Server::onNewConnection()
     // Take the newcomer first: a signal without a pending connection must not cost the
     // current phone its connection.
     QTcpSocket* socket = m_server->nextPendingConnection();
-    if (socket == nullptr)
+    if (socket == nullptr || !admitNewcomer(socket))
         return;
+    takePhone(socket);
+}
+
+void Server::takePhone(QTcpSocket* socket)
+{
     displaceCurrentPhone(socket->peerAddress());
     m_clientSocket = socket;
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);

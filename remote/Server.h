@@ -2,16 +2,20 @@
 
 #include "remote/LineFramer.h"
 #include "remote/MediaStatus.h"
+#include "remote/PhoneConsentAsker.h"
 
 #include <QAbstractSocket>
+#include <QHash>
 #include <QObject>
 #include <QQueue>
 
+#include <functional>
 #include <memory>
 
 class InputBackend;
 class InputSimulator;
 class MediaPlayerLink;
+class PhoneAccess;
 class Shell;
 class QHostAddress;
 class QJsonObject;
@@ -54,6 +58,15 @@ public:
     // The shortest time between two "mediastatus" messages pushed to the phone.
     static constexpr int MediaStatusIntervalMs = 250;
 
+    // Who may connect: the local-network rule, the user's consent for new phones and the
+    // phones always allowed. Without it every connection is served (tests, benchmarks).
+    // The access settings are shared, not owned; the asker is owned.
+    void setAccess(PhoneAccess* access, std::unique_ptr<PhoneConsentAsker> asker);
+    // The clock of the refusal hold, in milliseconds (tests).
+    void setClock(std::function<qint64()> nowMs) { m_nowMs = std::move(nowMs); }
+    // After "Refuse", further connections from the address are closed unasked this long.
+    static constexpr qint64 RefusalHoldMs = 60000;
+
     // Close codes a browser phone sees when the PC ends its connection.
     static constexpr int CloseGoingAway = 1001;      // the service stopped
     static constexpr int CloseTooMuchData = 1009;    // it sent faster than commands can run
@@ -87,6 +100,18 @@ private:
     // Drops the current phone of either kind; a WebSocket phone sees `webCloseCode`.
     void closeClientConnection(int webCloseCode = CloseGoingAway);
     bool hasPhone() const { return currentPhone() != nullptr; }
+    // Makes `socket` the phone: the one-phone rule, then its commands run.
+    void takePhone(QTcpSocket* socket);
+    // Decides at accept whether `socket` becomes the phone now; otherwise it is closed, or
+    // it waits for the user's answer without any of its commands running.
+    bool admitNewcomer(QTcpSocket* socket);
+    void askConsent(QTcpSocket* socket, const QString& address);
+    void onConsentAnswer(quint64 question, PhoneConsentAsker::Answer answer);
+    void onWaitingPhoneGone(QTcpSocket* socket);
+    // Ends the wait of the phone that waits for an answer, withdrawing the question.
+    void dropWaitingPhone();
+    void onPhoneForgotten(const QString& address);
+    static void closeUnserved(QTcpSocket* socket);
     QObject* currentPhone() const;
     // Drops the current phone, if any, to make room for `newcomer`.
     void displaceCurrentPhone(const QHostAddress& newcomer);
@@ -147,4 +172,12 @@ private:
     qint64 m_webQueuedBytes = 0;
     bool m_processing = false;
     bool m_continueScheduled = false;
+
+    PhoneAccess* m_access = nullptr;
+    std::unique_ptr<PhoneConsentAsker> m_asker;
+    std::function<qint64()> m_nowMs;
+    QTcpSocket* m_waitingSocket = nullptr; // connected, waiting for the user's answer
+    QString m_waitingAddress;
+    quint64 m_question = 0; // tells a late answer to an earlier question apart
+    QHash<QString, qint64> m_refusedUntil;
 };

@@ -5,6 +5,7 @@
 #include "web/HttpServer.h"
 
 #include "pairing/PairingToken.h"
+#include "remote/PhoneAccess.h"
 #include "remote/Server.h"
 #include "ui/MainWindow.h"
 #include "web/WebClientChannel.h"
@@ -52,9 +53,14 @@ void ServiceStartup::connectWebClients()
 {
     PairingToken* token = PairingToken::shared();
     token->token(); // created now, so that the settings store holds it from the first start
-    m_webChannel = std::make_unique<WebClientChannel>(
-        [token](const QString& presented) { return token->matches(presented); });
+    m_webChannel =
+        std::make_unique<WebClientChannel>([token](const QByteArray& challenge, const QString& answer) {
+            return WebClientChannel::sameAnswer(WebClientChannel::challengeAnswer(token->token(), challenge),
+                                                answer);
+        });
     m_webChannel->attachTo(m_httpServer.get());
+    m_httpServer->setPeerFilter(
+        [](const QHostAddress& peer) { return PhoneAccess::shared()->admitsPeer(peer); });
 
     // The main window owns the command server as its child.
     Server* server = m_mainWindow ? m_mainWindow->findChild<Server*>() : nullptr;

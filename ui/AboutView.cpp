@@ -5,10 +5,14 @@
 #include "pairing/ConnectionQrCode.h"
 #include "pairing/PairingToken.h"
 #include "pairing/ServerPortProvider.h"
+#include "remote/PhoneAccess.h"
 
 #include <QDebug>
 #include <QDesktopServices>
+#include <QHeaderView>
 #include <QIcon>
+#include <QLocale>
+#include <QTreeWidget>
 #include <QUrl>
 
 namespace {
@@ -59,9 +63,46 @@ AboutView::AboutView(QWidget* parent)
     connect(m_ui->btnRegenerateToken, &QPushButton::clicked, token, [token] { token->regenerate(); });
     connect(token, &PairingToken::tokenChanged, this, &AboutView::updateWebClientQRCode);
     updateWebClientQRCode();
+    connectPhoneAccess();
 }
 
 AboutView::~AboutView() = default;
+
+void AboutView::connectPhoneAccess()
+{
+    PhoneAccess* access = PhoneAccess::shared();
+    m_ui->chkLocalNetworkOnly->setChecked(access->localNetworkOnly());
+    m_ui->chkAskNewPhones->setChecked(access->askBeforeNewPhone());
+    connect(m_ui->chkLocalNetworkOnly, &QCheckBox::toggled, access, &PhoneAccess::setLocalNetworkOnly);
+    connect(m_ui->chkAskNewPhones, &QCheckBox::toggled, access, &PhoneAccess::setAskBeforeNewPhone);
+
+    m_ui->twRememberedPhones->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    connect(m_ui->twRememberedPhones, &QTreeWidget::itemSelectionChanged, this,
+            [this] { m_ui->btnRemovePhone->setEnabled(m_ui->twRememberedPhones->currentItem() != nullptr); });
+    connect(m_ui->btnRemovePhone, &QPushButton::clicked, access, [this, access] {
+        if (const QTreeWidgetItem* item = m_ui->twRememberedPhones->currentItem())
+            access->forget(item->data(0, Qt::UserRole).toString());
+    });
+    connect(access, &PhoneAccess::rememberedPhonesChanged, this, &AboutView::updateRememberedPhones);
+    updateRememberedPhones();
+}
+
+void AboutView::updateRememberedPhones()
+{
+    QList<RememberedPhone> phones = PhoneAccess::shared()->rememberedPhones();
+    std::sort(phones.begin(), phones.end(),
+              [](const RememberedPhone& a, const RememberedPhone& b) { return a.lastSeen > b.lastSeen; });
+    QTreeWidget* list = m_ui->twRememberedPhones;
+    list->clear();
+    for (const RememberedPhone& phone : qAsConst(phones)) {
+        const QString seen = phone.lastSeen.isValid()
+                                 ? QLocale().toString(phone.lastSeen.toLocalTime(), QLocale::ShortFormat)
+                                 : QString();
+        auto* item = new QTreeWidgetItem(list, {phone.address, seen});
+        item->setData(0, Qt::UserRole, phone.address);
+    }
+    m_ui->btnRemovePhone->setEnabled(false);
+}
 
 void AboutView::load(QHash<QString, QVariant>* params)
 {

@@ -33,8 +33,12 @@ public:
     ConnectionAddressList collectConnectionAddresses() const;
     QString preferredConnectionAddress(const ConnectionAddressList& addresses) const;
 
+    // Lists the always-allowed phones in "twRememberedPhones", newest sighting first.
+    void updateRememberedPhones();
+
 private:
     int serverPort() const;
+    void connectPhoneAccess();
     QString selectedAddress() const;
 
     QScopedPointer<Ui::AboutView> m_ui;

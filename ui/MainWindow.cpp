@@ -5,12 +5,14 @@
 #include "data/AppService.h"
 #include "data/MediaService.h"
 #include "platform/TitleBar.h"
+#include "remote/PhoneAccess.h"
 #include "remote/Server.h"
 #include "ui/AboutView.h"
 #include "ui/DesktopAppView.h"
 #include "ui/MediaLibraryView.h"
 #include "ui/MessageBoxView.h"
 #include "ui/NavigateService.h"
+#include "ui/PhoneConsentView.h"
 #include "ui/SettingView.h"
 #include "ui/WindowPlacement.h"
 
@@ -77,6 +79,7 @@ MainWindow::MainWindow(QWidget* parent, const Options& options)
 
     qDebug() << "MainWindow: Initializing Server...";
     m_server = new Server(this);
+    m_server->setAccess(PhoneAccess::shared(), std::make_unique<PhoneConsentDialogAsker>());
 
     // The caches must be filled before the server can serve its first command.
     qDebug() << "MainWindow: Loading MediaService...";

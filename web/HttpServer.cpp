@@ -148,6 +148,13 @@ quint16 HttpServer::port() const
 void HttpServer::newConnection()
 {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+        if (m_peerFilter && !m_peerFilter(socket->peerAddress())) {
+            qWarning().noquote() << "Connection refused, not from the local network:"
+                                 << socket->peerAddress().toString();
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         if (m_connections.size() >= MaxConnections) {
             qWarning() << "Too many HTTP connections, refusing one from" << socket->peerAddress().toString();
             socket->abort();

@@ -10,6 +10,7 @@
 #include <memory>
 #include <unordered_map>
 
+class QHostAddress;
 class QTcpServer;
 class QTcpSocket;
 
@@ -23,6 +24,8 @@ public:
     // Takes a socket whose request asks for the WebSocket protocol on "/ws", with the raw
     // bytes read from it so far; the socket no longer has a parent and the callee owns it.
     using UpgradeHandler = std::function<void(QTcpSocket* socket, const QByteArray& request)>;
+    // Whether a connection from the address may be served at all.
+    using PeerFilter = std::function<bool(const QHostAddress& peer)>;
 
     // A half-received request, or a response the peer stops reading, is closed after this.
     static constexpr int DefaultStallTimeoutMs = 30000;
@@ -43,6 +46,8 @@ public:
     quint16 port() const;
 
     void setUpgradeHandler(UpgradeHandler handler) { m_upgradeHandler = std::move(handler); }
+    // Connections the filter turns down are closed at once, before a byte is read.
+    void setPeerFilter(PeerFilter filter) { m_peerFilter = std::move(filter); }
     void setStallTimeout(int milliseconds) { m_stallTimeoutMs = milliseconds; }
     void setIdleTimeout(int milliseconds) { m_idleTimeoutMs = milliseconds; }
     // Folders searched after the two working-directory candidates; by default the "mobile"
@@ -80,6 +85,7 @@ private:
     QMap<QTcpSocket*, QByteArray> m_buffers;
     std::unordered_map<QTcpSocket*, std::unique_ptr<Connection>> m_connections;
     UpgradeHandler m_upgradeHandler;
+    PeerFilter m_peerFilter;
     QStringList m_fallbackFolders;
     int m_stallTimeoutMs = DefaultStallTimeoutMs;
     int m_idleTimeoutMs = DefaultIdleTimeoutMs;

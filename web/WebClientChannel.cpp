@@ -3,20 +3,36 @@
 #include "web/HttpRequestParser.h"
 #include "web/HttpServer.h"
 
+#include <QCryptographicHash>
 #include <QDebug>
 #include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageAuthenticationCode>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
-#include <QUrlQuery>
 #include <QWebSocket>
 #include <QWebSocketServer>
+
+#include <array>
 
 namespace {
 
 // The service cannot take a phone right now. An application code: Qt 5 rejects 1013.
 constexpr auto kCloseServiceUnavailable = static_cast<QWebSocketProtocol::CloseCode>(4503);
+// Too many browsers from one address are proving themselves at once; it may try again later.
+constexpr int kCloseTooManyUnanswered = 4429;
+
+QString envelope(const QString& command, const QJsonObject& params)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("command"), command);
+    object.insert(QStringLiteral("params"), params);
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
 
 // One text for an address whether it came in over IPv4 or as an IPv4-mapped IPv6 address,
 // so that a guesser cannot double its allowance by switching families.
@@ -49,22 +65,17 @@ bool originAllowed(const HttpRequest& request)
            originUrl.port(defaultPort(originUrl.scheme())) == hostUrl.port(80);
 }
 
-QString presentedToken(const HttpRequest& request)
-{
-    const QUrl url(request.target, QUrl::TolerantMode);
-    return QUrlQuery(url).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
-}
-
 } // namespace
 
-WebClientChannel::WebClientChannel(TokenCheck tokenCheck, QObject* parent)
-    : WebClientChannel(std::move(tokenCheck), AuthThrottle::Policy(), parent)
+WebClientChannel::WebClientChannel(AnswerCheck answerCheck, QObject* parent)
+    : WebClientChannel(std::move(answerCheck), AuthThrottle::Policy(), parent)
 {
 }
 
-WebClientChannel::WebClientChannel(TokenCheck tokenCheck, const AuthThrottle::Policy& policy, QObject* parent)
+WebClientChannel::WebClientChannel(AnswerCheck answerCheck, const AuthThrottle::Policy& policy,
+                                   QObject* parent)
     : QObject(parent)
-    , m_tokenCheck(std::move(tokenCheck))
+    , m_answerCheck(std::move(answerCheck))
     , m_throttle(policy)
     , m_webSockets(new QWebSocketServer(QStringLiteral("Velmora"), QWebSocketServer::NonSecureMode, this))
 {
@@ -152,17 +163,7 @@ void WebClientChannel::evaluate(QTcpSocket* socket, const QByteArray& request, c
         refuse(socket, 403, QStringLiteral("Forbidden"));
         return;
     }
-    const QString token = presentedToken(parsed);
-    if (token.isEmpty() || !m_tokenCheck || !m_tokenCheck(token)) {
-        m_throttle.recordFailure(address, m_clock.elapsed());
-        qWarning().noquote() << "Web client refused:"
-                             << (token.isEmpty() ? "no pairing token" : "wrong pairing token") << "from"
-                             << address;
-        refuse(socket, 401, QStringLiteral("Unauthorized"));
-        return;
-    }
-    m_throttle.recordSuccess(address);
-    if (!m_phoneHandler) {
+    if (!m_phoneHandler || !m_answerCheck) {
         refuse(socket, 503, QStringLiteral("Service Unavailable"));
         return;
     }
@@ -202,12 +203,123 @@ void WebClientChannel::onNewWebSocket()
     while (QWebSocket* socket = m_webSockets->nextPendingConnection()) {
         socket->setMaxAllowedIncomingFrameSize(MaxMessageBytes);
         socket->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
-        socket->setParent(nullptr);
-        if (m_phoneHandler) {
-            m_phoneHandler(socket);
-        } else {
-            socket->close(kCloseServiceUnavailable);
+        socket->setParent(this);
+        const QString address = addressKey(socket->peerAddress());
+        if (m_unansweredPerAddress.value(address) >= MaxUnansweredPerAddress ||
+            m_unanswered.size() >= MaxUnanswered) {
+            qDebug().noquote() << "Web client turned away, too many unanswered challenges from" << address;
+            socket->close(static_cast<QWebSocketProtocol::CloseCode>(kCloseTooManyUnanswered));
             socket->deleteLater();
+            continue;
         }
+        m_unanswered.insert(socket, {newChallenge(), address});
+        ++m_unansweredPerAddress[address];
+        connect(socket, &QWebSocket::textMessageReceived, this,
+                [this, socket](const QString& message) { onAnswer(socket, message); });
+        connect(socket, &QWebSocket::binaryMessageReceived, this,
+                [this, socket](const QByteArray&) { onAnswer(socket, QString()); });
+        connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+            forgetUnanswered(socket);
+            socket->deleteLater();
+        });
+        QTimer::singleShot(AnswerTimeoutMs, socket, [this, socket] {
+            if (m_unanswered.contains(socket)) {
+                qDebug().noquote() << "Web client gave no answer in time:"
+                                   << m_unanswered.value(socket).address;
+                closeUnanswered(socket, CloseNoAnswer);
+            }
+        });
+        sendChallenge(socket);
     }
+}
+
+void WebClientChannel::sendChallenge(QWebSocket* socket)
+{
+    QJsonObject params;
+    params.insert(QStringLiteral("challenge"), QString::fromLatin1(m_unanswered.value(socket).challenge));
+    socket->sendTextMessage(envelope(QStringLiteral("challenge"), params));
+}
+
+void WebClientChannel::onAnswer(QWebSocket* socket, const QString& message)
+{
+    const auto found = m_unanswered.constFind(socket);
+    if (found == m_unanswered.cend())
+        return;
+    const Unanswered pending = *found;
+    forgetUnanswered(socket);
+    // The first message must be the answer; whatever else comes first counts as a wrong one.
+    const QJsonObject object = QJsonDocument::fromJson(message.toUtf8()).object();
+    const QString answer =
+        object.value(QLatin1String("command")).toString() == QLatin1String("answer")
+            ? object.value(QLatin1String("params")).toObject().value(QLatin1String("answer")).toString()
+            : QString();
+    if (answer.isEmpty() || !m_answerCheck(pending.challenge, answer)) {
+        m_throttle.recordFailure(pending.address, m_clock.elapsed());
+        qWarning().noquote() << "Web client refused:"
+                             << (answer.isEmpty() ? "no pairing token" : "wrong pairing token") << "from"
+                             << pending.address;
+        closeUnanswered(socket, CloseWrongAnswer);
+        return;
+    }
+    m_throttle.recordSuccess(pending.address);
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    socket->setParent(nullptr);
+    socket->sendTextMessage(envelope(QStringLiteral("paired"), QJsonObject()));
+    if (m_phoneHandler) {
+        m_phoneHandler(socket);
+    } else {
+        socket->close(kCloseServiceUnavailable);
+        socket->deleteLater();
+    }
+}
+
+bool WebClientChannel::forgetUnanswered(QWebSocket* socket)
+{
+    const auto found = m_unanswered.find(socket);
+    if (found == m_unanswered.end())
+        return false;
+    const QString address = found->address;
+    m_unanswered.erase(found);
+    if (--m_unansweredPerAddress[address] <= 0)
+        m_unansweredPerAddress.remove(address);
+    return true;
+}
+
+void WebClientChannel::closeUnanswered(QWebSocket* socket, int closeCode)
+{
+    forgetUnanswered(socket);
+    QObject::disconnect(socket, nullptr, this, nullptr);
+    socket->close(static_cast<QWebSocketProtocol::CloseCode>(closeCode));
+    // The close frame carries the reason; the socket goes once the peer has answered it.
+    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    QTimer::singleShot(RefusalLingerMs, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+}
+
+QByteArray WebClientChannel::newChallenge()
+{
+    std::array<quint32, ChallengeBytes / sizeof(quint32)> words{};
+    QRandomGenerator::system()->fillRange(words.data(), static_cast<qsizetype>(words.size()));
+    return QByteArray(reinterpret_cast<const char*>(words.data()), ChallengeBytes).toHex();
+}
+
+QString WebClientChannel::challengeAnswer(const QString& token, const QByteArray& challenge)
+{
+    return QString::fromLatin1(
+        QMessageAuthenticationCode::hash(challenge, token.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+bool WebClientChannel::sameAnswer(const QString& expected, const QString& given)
+{
+    const QByteArray a = expected.toUtf8();
+    const QByteArray b = given.toUtf8();
+    // The length of an answer is no secret; only its content is compared without shortcuts.
+    if (a.size() != b.size())
+        return false;
+    unsigned char difference = 0;
+    for (int i = 0; i < a.size(); ++i)
+        difference |= static_cast<unsigned char>(a.at(i) ^ b.at(i));
+    return difference == 0;
 }

@@ -14,17 +14,19 @@ class QTcpSocket;
 class QWebSocket;
 class QWebSocketServer;
 
-// The browser's live channel on the HTTP server's port: takes the "/ws" upgrade requests
-// the HTTP server hands over, refuses those without the pairing token before the protocol
-// is switched (so no command is ever read from them), slows down addresses that keep
-// guessing, and lets Qt WebSockets complete the handshake and the framing of the rest.
-// Each accepted socket goes to the phone handler, which then owns it.
+// The browser's live channel on the HTTP server's port: takes the "/ws" upgrade requests the
+// HTTP server hands over and lets Qt WebSockets complete the handshake. The browser then
+// proves that it holds the pairing token without ever sending it: the first message is a
+// fresh random challenge, and the only message taken in return is the HMAC-SHA-256 of that
+// challenge keyed by the token. Until then no command is read and the phone is left alone.
+// Addresses that keep answering wrongly are slowed down before their next handshake. Each
+// proven socket goes to the phone handler, which then owns it.
 class WebClientChannel final : public QObject
 {
     Q_OBJECT
 public:
-    // Whether a presented token is the pairing token.
-    using TokenCheck = std::function<bool(const QString& token)>;
+    // Whether `answer` is the pairing token's answer to `challenge`.
+    using AnswerCheck = std::function<bool(const QByteArray& challenge, const QString& answer)>;
     // Takes an open WebSocket (parentless) and owns it from then on.
     using PhoneHandler = std::function<void(QWebSocket* socket)>;
 
@@ -36,9 +38,19 @@ public:
     static constexpr int MaxHeld = 64;
     // A refusal the peer does not read is cut off after this.
     static constexpr int RefusalLingerMs = 5000;
+    // Random bytes of a challenge (sent as lowercase hex).
+    static constexpr int ChallengeBytes = 32;
+    // Sockets waiting for their answer, per address and in all; more are refused unopened.
+    static constexpr int MaxUnansweredPerAddress = 4;
+    static constexpr int MaxUnanswered = 64;
+    // A browser that has not answered by then is closed (it may try again).
+    static constexpr int AnswerTimeoutMs = 10000;
+    // Close codes of the challenge: a wrong answer, and none in time.
+    static constexpr int CloseWrongAnswer = 4401;
+    static constexpr int CloseNoAnswer = 4408;
 
-    explicit WebClientChannel(TokenCheck tokenCheck, QObject* parent = nullptr);
-    WebClientChannel(TokenCheck tokenCheck, const AuthThrottle::Policy& policy, QObject* parent);
+    explicit WebClientChannel(AnswerCheck answerCheck, QObject* parent = nullptr);
+    WebClientChannel(AnswerCheck answerCheck, const AuthThrottle::Policy& policy, QObject* parent);
     ~WebClientChannel() override;
 
     // Without a handler every upgrade is refused with 503.
@@ -52,6 +64,16 @@ public:
     const AuthThrottle& throttle() const { return m_throttle; }
     // Attempts currently held back.
     int heldCount() const { return m_heldSockets.size(); }
+    // Open sockets that have not answered their challenge yet.
+    int unansweredCount() const { return m_unanswered.size(); }
+
+    // A fresh challenge: ChallengeBytes from the system's secure random source, as hex.
+    static QByteArray newChallenge();
+    // The answer a browser holding `token` gives to `challenge`: lowercase hex of
+    // HMAC-SHA-256 with the token's text as the key and the challenge's text as the message.
+    static QString challengeAnswer(const QString& token, const QByteArray& challenge);
+    // Compares two answers in a time that does not depend on where they differ.
+    static bool sameAnswer(const QString& expected, const QString& given);
 
 private:
     void evaluate(QTcpSocket* socket, const QByteArray& request, const QString& address);
@@ -59,12 +81,25 @@ private:
     void refuse(QTcpSocket* socket, int status, const QString& message);
     void upgrade(QTcpSocket* socket, const QByteArray& request);
     void onNewWebSocket();
+    void sendChallenge(QWebSocket* socket);
+    void onAnswer(QWebSocket* socket, const QString& message);
+    // Forgets an unanswered socket; true when it was one.
+    bool forgetUnanswered(QWebSocket* socket);
+    void closeUnanswered(QWebSocket* socket, int closeCode);
 
-    TokenCheck m_tokenCheck;
+    struct Unanswered
+    {
+        QByteArray challenge;
+        QString address;
+    };
+
+    AnswerCheck m_answerCheck;
     PhoneHandler m_phoneHandler;
     AuthThrottle m_throttle;
     QElapsedTimer m_clock;
     QWebSocketServer* m_webSockets = nullptr;
     QHash<QTcpSocket*, QString> m_heldSockets; // held attempt → its address
     QHash<QString, int> m_heldPerAddress;
+    QHash<QWebSocket*, Unanswered> m_unanswered;
+    QHash<QString, int> m_unansweredPerAddress; // counted from the upgrade on
 };

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "remote/LocalNetwork.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+// A phone the user chose to always allow, and when it last connected.
+struct RememberedPhone
+{
+    QString address;
+    QDateTime lastSeen;
+};
+
+// Who may reach the PC's ports, as the user set it: whether only the local network is served,
+// whether a new phone needs the user's consent before its commands run, and the phones the
+// user always allows. Kept in the settings store, so that it holds across restarts.
+class PhoneAccess final : public QObject
+{
+    Q_OBJECT
+public:
+    using PrefixSource = std::function<QList<InterfacePrefix>()>;
+
+    explicit PhoneAccess(QObject* parent = nullptr);
+
+    // The one instance of the process, shared by the servers and the About page.
+    static PhoneAccess* shared();
+
+    bool localNetworkOnly() const;
+    void setLocalNetworkOnly(bool on);
+    bool askBeforeNewPhone() const;
+    void setAskBeforeNewPhone(bool on);
+
+    // Whether a connection from `peer` may be served at all: always with the local-network
+    // rule off, otherwise when the peer is on one of this machine's networks.
+    bool admitsPeer(const QHostAddress& peer);
+    // Replaces the machine's interfaces with `source` (tests).
+    void setPrefixSource(PrefixSource source);
+
+    QList<RememberedPhone> rememberedPhones() const;
+    bool isRemembered(const QString& address) const;
+    // Adds the phone, or notes that it was seen again.
+    void remember(const QString& address, const QDateTime& seen = QDateTime::currentDateTimeUtc());
+    void forget(const QString& address);
+
+signals:
+    void rememberedPhonesChanged();
+    // The user no longer allows `address`: a connection from it must end.
+    void phoneForgotten(const QString& address);
+
+private:
+    void load() const;
+    void storePhones();
+    bool setFlag(const char* key, bool on);
+
+    PrefixSource m_prefixSource;
+    QList<InterfacePrefix> m_prefixes;
+    QElapsedTimer m_prefixesAge;
+    mutable bool m_loaded = false;
+    mutable QList<RememberedPhone> m_phones;
+};

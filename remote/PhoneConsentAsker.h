@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+// Asks the user whether a phone that is new to this PC may take control. The program shows a
+// dialog; tests answer with a fake.
+class PhoneConsentAsker
+{
+public:
+    enum class Answer
+    {
+        Allow,       // this connection only
+        AlwaysAllow, // this connection and every later one from the address
+        Refuse,
+    };
+    using Callback = std::function<void(Answer answer)>;
+
+    virtual ~PhoneConsentAsker() = default;
+    // Puts the question about the phone at `address`; `answered` runs once with the user's
+    // answer, later, from the event loop, unless cancel() comes first. One question at a time.
+    virtual void ask(const QString& address, Callback answered) = 0;
+    // The phone went away before the user answered: the question is withdrawn.
+    virtual void cancel() = 0;
+};

@@ -1,0 +1,100 @@
+#include "ui/PhoneConsentView.h"
+#include "ui_PhoneConsentView.h"
+
+#include "app/ApplicationBase.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
+
+PhoneConsentView::PhoneConsentView(const QString& address, QWidget* parent)
+    : DialogBase(parent)
+    , m_ui(new Ui::PhoneConsentView)
+{
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_DeleteOnClose);
+    ApplicationBase::applyStyleSheet(this, QStringLiteral("phoneconsentview.css"), true);
+    m_ui->lbConsentContent->setText(
+        QCoreApplication::translate("PhoneConsentView",
+                                    "The phone at %1 is connected and waits. Once allowed, it can move the "
+                                    "pointer, type, open files and start programs on this PC.")
+            .arg(address));
+
+    using Answer = PhoneConsentAsker::Answer;
+    connect(m_ui->btnAllow, &QPushButton::clicked, this, [this] { answer(Answer::Allow); });
+    connect(m_ui->btnAlwaysAllow, &QPushButton::clicked, this, [this] { answer(Answer::AlwaysAllow); });
+    connect(m_ui->btnRefuse, &QPushButton::clicked, this, [this] { answer(Answer::Refuse); });
+}
+
+PhoneConsentView::~PhoneConsentView() = default;
+
+void PhoneConsentView::answer(PhoneConsentAsker::Answer answer)
+{
+    if (m_answered)
+        return;
+    m_answered = true;
+    emit answered(answer);
+    close();
+}
+
+void PhoneConsentView::reject()
+{
+    answer(PhoneConsentAsker::Answer::Refuse);
+}
+
+void PhoneConsentView::closeEvent(QCloseEvent* event)
+{
+    // Closed without a choice (by the window manager): a refusal. QDialog's own handling
+    // would reject, which here closes again.
+    answer(PhoneConsentAsker::Answer::Refuse);
+    event->accept();
+}
+
+void PhoneConsentView::keyPressEvent(QKeyEvent* event)
+{
+    // QDialog would take Enter as the default button's click; here only a deliberate choice counts.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    DialogBase::keyPressEvent(event);
+}
+
+PhoneConsentDialogAsker::~PhoneConsentDialogAsker()
+{
+    cancel();
+}
+
+void PhoneConsentDialogAsker::ask(const QString& address, Callback answered)
+{
+    cancel();
+    auto* view = new PhoneConsentView(address);
+    m_view = view;
+    QObject::connect(view, &PhoneConsentView::answered, view, [answered](PhoneConsentAsker::Answer answer) {
+        if (answered)
+            answered(answer);
+    });
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        view->adjustSize();
+        QRect frame = view->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        view->move(frame.topLeft());
+    }
+    view->show();
+    view->raise();
+}
+
+void PhoneConsentDialogAsker::cancel()
+{
+    if (!m_view)
+        return;
+    PhoneConsentView* view = m_view;
+    m_view = nullptr;
+    // Withdrawn, not answered: nobody listens any more when it closes.
+    QObject::disconnect(view, &PhoneConsentView::answered, nullptr, nullptr);
+    view->close();
+}

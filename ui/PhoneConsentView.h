@@ -1,0 +1,52 @@
+#pragma once
+
+#include "remote/PhoneConsentAsker.h"
+#include "ui/DialogBase.h"
+
+#include <QPointer>
+#include <QScopedPointer>
+
+namespace Ui {
+class PhoneConsentView;
+}
+
+// The question a new phone raises: in the dark theme of the message box, above every other
+// window, naming the phone's address. It does not take the keyboard focus when it appears, so
+// that a key the user is typing elsewhere cannot answer it by accident.
+class PhoneConsentView final : public DialogBase
+{
+    Q_OBJECT
+public:
+    explicit PhoneConsentView(const QString& address, QWidget* parent = nullptr);
+    ~PhoneConsentView() override;
+
+    // Escape, or the window closed otherwise: a refusal.
+    void reject() override;
+
+signals:
+    void answered(PhoneConsentAsker::Answer answer);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void answer(PhoneConsentAsker::Answer answer);
+
+    QScopedPointer<Ui::PhoneConsentView> m_ui;
+    bool m_answered = false;
+};
+
+// Asks with a PhoneConsentView; closing it counts as "Refuse".
+class PhoneConsentDialogAsker final : public PhoneConsentAsker
+{
+public:
+    PhoneConsentDialogAsker() = default;
+    ~PhoneConsentDialogAsker() override;
+
+    void ask(const QString& address, Callback answered) override;
+    void cancel() override;
+
+private:
+    QPointer<PhoneConsentView> m_view;
+};
