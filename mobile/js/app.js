@@ -751,6 +751,18 @@ $('forget-pairing').addEventListener('click', () => {
     $('settings').hidden = true;
 });
 
+// ---- a new pairing link in the open page -----------------------------------
+
+// Scanning a new pairing code while this page is open changes only the
+// fragment, which loads nothing: the page takes the token up itself and drops
+// it from the address bar again.
+window.addEventListener('hashchange', () => {
+    const fresh = resolveToken(location.hash, storage);
+    if (!fresh.fromFragment) return;
+    history.replaceState(history.state, '', `${location.pathname}${location.search}#tab=${currentTab}`);
+    if (fresh.token !== connection.token || connection.state !== State.CONNECTED) connection.start(fresh.token);
+});
+
 // ---- start ---------------------------------------------------------------
 
 setTab(parseFragment(location.hash).get('tab') ?? 'pad');

@@ -1,8 +1,11 @@
 // The WebSocket to the PC: one per page, reconnecting by itself with growing
-// pauses. A refused handshake (wrong or revoked token) is told apart from an
-// unreachable PC so that the page can ask for pairing instead of hammering
-// the server in a loop.
+// pauses. The token never travels: the PC sends a fresh challenge first and
+// the page answers with an HMAC of it keyed by the token; only once the PC
+// says "paired" does the page count as connected. A refusal (wrong or revoked
+// token) is told apart from an unreachable PC so that the page can ask for
+// pairing instead of hammering the server in a loop.
 
+import { challengeAnswer } from './hmac.js';
 import { encode, parseMessage } from './protocol.js';
 
 export const State = Object.freeze({
@@ -21,9 +24,9 @@ const REFUSAL_CODES = new Set([1008, 4001, 4003, 4401, 4403]);
 // Reconnecting by itself would take the PC back and start a tug of war.
 export const REPLACED_CODE = 4409;
 
-export function wsUrl(location, token) {
+export function wsUrl(location) {
     const scheme = location.protocol === 'https:' ? 'wss' : 'ws';
-    return `${scheme}://${location.host}/ws?token=${encodeURIComponent(token)}`;
+    return `${scheme}://${location.host}/ws`;
 }
 
 export class Backoff {
@@ -63,7 +66,7 @@ export const MAX_BUFFERED = 16 * 1024;
 
 export class Connection {
     // env: {createSocket(url), probe() → Promise<boolean>, setTimeout,
-    //       clearTimeout, now(), location}
+    //       clearTimeout, now(), location, [answer(token, challenge) → Promise<hex>]}
     constructor(env, { onState = () => {}, onMessage = () => {}, onOpen = () => {} } = {}) {
         this.env = env;
         this.onState = onState;
@@ -131,33 +134,50 @@ export class Connection {
         const generation = this.generation;
         let socket;
         try {
-            socket = this.env.createSocket(wsUrl(this.env.location, this.token));
+            socket = this.env.createSocket(wsUrl(this.env.location));
         } catch {
             this.scheduleRetry();
             return;
         }
         this.socket = socket;
         let opened = false;
+        let paired = false;
         let openedAt = 0;
+        const token = this.token;
+        const answer = this.env.answer ?? challengeAnswer;
         this.setState(State.CONNECTING);
 
         socket.onopen = () => {
             if (generation !== this.generation) return;
             opened = true;
-            openedAt = this.env.now();
-            this.setState(State.CONNECTED);
-            this.onOpen();
         };
         socket.onmessage = (event) => {
             if (generation !== this.generation) return;
             const message = parseMessage(event.data);
-            if (message) this.onMessage(message);
+            if (!message) return;
+            if (paired) {
+                this.onMessage(message);
+            } else if (message.command === 'challenge' && typeof message.params.challenge === 'string') {
+                Promise.resolve(answer(token, message.params.challenge)).then((hex) => {
+                    if (generation !== this.generation) return;
+                    try {
+                        socket.send(encode({ command: 'answer', params: { answer: hex } }));
+                    } catch {
+                        // closing; the close event decides what comes next
+                    }
+                }, () => {});
+            } else if (message.command === 'paired') {
+                paired = true;
+                openedAt = this.env.now();
+                this.setState(State.CONNECTED);
+                this.onOpen();
+            }
         };
         socket.onerror = () => {}; // a close event always follows
         socket.onclose = (event) => {
             if (generation !== this.generation) return;
             this.socket = null;
-            if (opened && this.env.now() - openedAt >= STABLE_MS) this.backoff.reset();
+            if (paired && this.env.now() - openedAt >= STABLE_MS) this.backoff.reset();
             const code = event?.code ?? 1006;
             if (code === REPLACED_CODE) {
                 this.generation += 1;

@@ -1,6 +1,8 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
+import { createHmac } from 'node:crypto';
+
 import { Connection, State, STABLE_MS } from '../../mobile/js/connection.js';
 import { mouseMove } from '../../mobile/js/protocol.js';
 
@@ -37,11 +39,18 @@ function harness({ reachable = false } = {}) {
     return { env, conn, states, messages };
 }
 const settle = () => new Promise((resolve) => setImmediate(resolve));
+// The PC's side of the opening: the challenge, then (once answered) "paired".
+async function pair(socket, challenge = 'ab'.repeat(32)) {
+    socket.onopen();
+    socket.onmessage({ data: JSON.stringify({ command: 'challenge', params: { challenge } }) });
+    await settle();
+    socket.onmessage({ data: '{"command":"paired","params":{}}' });
+}
 
 test('an unreachable PC is retried with doubling pauses up to 10 s; only a connection that held resets them', async () => {
     const { env, conn } = harness();
     conn.start(TOKEN);
-    assert.equal(env.last.url, `ws://pc:6888/ws?token=${TOKEN}`);
+    assert.equal(env.last.url, 'ws://pc:6888/ws');
     const delays = [];
     for (let i = 0; i < 7; i += 1) {
         env.last.onclose({ code: 1006 });
@@ -49,23 +58,27 @@ test('an unreachable PC is retried with doubling pauses up to 10 s; only a conne
         delays.push(env.retry());
     }
     assert.deepEqual(delays, [500, 1000, 2000, 4000, 8000, 10000, 10000]);
-    env.last.onopen(); // accepted, then dropped at once: keep backing off
+    await pair(env.last); // accepted, then dropped at once: keep backing off
     env.last.onclose({ code: 1001 });
     assert.equal(env.retry(), 10000);
-    env.last.onopen();
+    env.last.onopen(); // open but never paired, however long: no reset
+    env.clock += STABLE_MS;
+    env.last.onclose({ code: 4408 });
+    assert.equal(env.retry(), 10000);
+    await pair(env.last);
     env.clock += STABLE_MS;
     env.last.onclose({ code: 1001 });
     assert.equal(env.retry(), 500);
     env.last.onclose({ code: 1006 });
     await settle();
     conn.resume(); // network back: the scheduled retry is cut short
-    assert.deepEqual([env.sockets.length, env.pending(), conn.state], [11, 0, State.CONNECTING]);
+    assert.deepEqual([env.sockets.length, env.pending(), conn.state], [12, 0, State.CONNECTING]);
 });
 
 test('a refusal or a takeover stops the retries until the user asks', async () => {
     const cases = [
         ['handshake refused while the PC answers', true, (s) => s.onclose({ code: 1006 }), State.REFUSED],
-        ['refusal close code', false, (s) => { s.onopen(); s.onclose({ code: 4401 }); }, State.REFUSED],
+        ['refusal close code', false, (s) => { s.onopen(); s.onclose({ code: 4401 }); }, State.REFUSED], // a wrong answer
         ['another phone took over', false, (s) => { s.onopen(); s.onclose({ code: 4409 }); }, State.REPLACED],
     ];
     for (const [name, reachable, close, state] of cases) {
@@ -87,14 +100,25 @@ test('a refusal or a takeover stops the retries until the user asks', async () =
     assert.deepEqual([env.sockets.length, states], [0, [State.UNPAIRED]]);
 });
 
-test('sends only while connected; replies are parsed; a replaced socket is ignored', () => {
-    const { env, conn, messages } = harness();
+test('the token never travels: the challenge is answered with its HMAC, and only "paired" connects', async () => {
+    const { env, conn, messages, states } = harness();
     conn.start(TOKEN);
     assert.equal(conn.send(mouseMove(1, 1)), false);
     const first = env.last;
     first.onopen();
+    first.onmessage({ data: '{"command":"appexplore","params":{"apps":[]}}' }); // not before pairing
+    first.onmessage({ data: '{"command":"challenge","params":{"challenge":"00ff"}}' });
+    await settle();
+    const expected = createHmac('sha256', TOKEN).update('00ff').digest('hex');
+    assert.deepEqual(first.sent, [`{"command":"answer","params":{"answer":"${expected}"}}`]);
+    assert.ok(!first.url.includes(TOKEN) && !first.sent.join('').includes(TOKEN));
+    assert.equal(conn.send(mouseMove(1, 1)), false); // still not paired
+    assert.deepEqual([states.at(-1), messages], [State.CONNECTING, []]);
+
+    first.onmessage({ data: '{"command":"paired","params":{}}' });
+    assert.equal(conn.state, State.CONNECTED);
     assert.equal(conn.send(mouseMove(1, 2)), true);
-    assert.deepEqual(first.sent, ['{"command":"mousemove","params":{"dx":1,"dy":2}}']);
+    assert.equal(first.sent.at(-1), '{"command":"mousemove","params":{"dx":1,"dy":2}}');
     first.onmessage({ data: '{"command":"appexplore","params":{"apps":[]}}' });
     first.onmessage({ data: 'garbage' });
     assert.deepEqual(messages, [{ command: 'appexplore', params: { apps: [] } }]);
@@ -104,5 +128,11 @@ test('sends only while connected; replies are parsed; a replaced socket is ignor
     first.onclose({ code: 1000 });
     first.onmessage({ data: '{"command":"appexplore","params":{}}' });
     assert.deepEqual([conn.state, messages.length, env.pending()], [State.CONNECTING, 1, 0]);
-    assert.ok(env.last.url.endsWith(`token=${'f'.repeat(32)}`));
+    // A challenge answered late, after the page moved on, is not sent on the old socket.
+    const second = env.last;
+    second.onopen();
+    second.onmessage({ data: '{"command":"challenge","params":{"challenge":"01"}}' });
+    conn.start(TOKEN);
+    await settle();
+    assert.deepEqual(second.sent, []);
 });

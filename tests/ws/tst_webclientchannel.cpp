@@ -5,6 +5,10 @@
 #include "web/HttpServer.h"
 #include "web/WebClientChannel.h"
 
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageAuthenticationCode>
 #include <QWebSocket>
 #include <QtTest>
 
@@ -24,23 +28,53 @@ InputRecord moved(int dx)
     return InputRecord::mouse(InputRecord::MouseMove, dx, 0);
 }
 
-// A browser phone on ws://127.0.0.1:<port>/ws?token=…, recording what comes back.
+// A browser phone on ws://127.0.0.1:<port>/ws, recording what comes back. It answers the
+// challenge with `token` (or with `fixedAnswer` when set), and counts as joined on "paired".
 struct WsPhone : QWebSocket
 {
     QStringList messages;
+    QByteArray challenge; // the last one received
+    QString token = kToken;
+    QString fixedAnswer;
+    bool paired = false;
     int code = -1; // the close code, once closed
 
     explicit WsPhone(const QString& origin = QString())
         : QWebSocket(origin)
     {
-        connect(this, &QWebSocket::textMessageReceived, [this](const QString& m) { messages << m; });
+        connect(this, &QWebSocket::textMessageReceived, [this](const QString& m) {
+            const QJsonObject object = QJsonDocument::fromJson(m.toUtf8()).object();
+            const QString command = object.value(QLatin1String("command")).toString();
+            if (command == QLatin1String("challenge")) {
+                challenge = object.value(QLatin1String("params"))
+                                .toObject()
+                                .value(QLatin1String("challenge"))
+                                .toString()
+                                .toLatin1();
+                sendTextMessage(
+                    answerMessage(fixedAnswer.isEmpty() ? answerFor(token, challenge) : fixedAnswer));
+            } else if (command == QLatin1String("paired")) {
+                paired = true;
+            } else {
+                messages << m;
+            }
+        });
         connect(this, &QWebSocket::disconnected, [this] { code = closeCode(); });
+    }
+    static QString answerFor(const QString& key, const QByteArray& challenge)
+    {
+        return QString::fromLatin1(
+            QMessageAuthenticationCode::hash(challenge, key.toUtf8(), QCryptographicHash::Sha256).toHex());
+    }
+    static QString answerMessage(const QString& answer)
+    {
+        return QStringLiteral("{\"command\":\"answer\",\"params\":{\"answer\":\"%1\"}}").arg(answer);
     }
     bool join(quint16 port)
     {
-        open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws?token=%2").arg(port).arg(kToken)));
-        spinUntil([this] { return code >= 0 || state() == QAbstractSocket::ConnectedState; });
-        return state() == QAbstractSocket::ConnectedState;
+        open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(port)));
+        spinUntil([this] { return code >= 0 || paired; });
+        return paired;
     }
     int waitClosed()
     {
@@ -89,9 +123,12 @@ private slots:
         m_http = std::make_unique<HttpServer>();
         QVERIFY(m_server->start(0) && m_http->start(0));
         // Two free failures, then a hold of 300 ms that doubles up to 600 ms.
-        m_channel =
-            std::make_unique<WebClientChannel>([](const QString& token) { return token == kToken; },
-                                               AuthThrottle::Policy{2, 60000, 300, 600, 256}, nullptr);
+        m_channel = std::make_unique<WebClientChannel>(
+            [](const QByteArray& challenge, const QString& answer) {
+                return WebClientChannel::sameAnswer(WebClientChannel::challengeAnswer(kToken, challenge),
+                                                    answer);
+            },
+            AuthThrottle::Policy{2, 60000, 300, 600, 256}, nullptr);
         m_channel->attachTo(m_http.get());
         m_channel->setPhoneHandler([this](QWebSocket* socket) { m_server->acceptWebSocket(socket); });
         m_events.clear();
@@ -108,7 +145,7 @@ private slots:
         phone.sendTextMessage(move(7) + QLatin1Char('\n')); // a line feed is white space, as on TCP
         phone.sendTextMessage(QStringLiteral("{\"command\":\"mediaexplore\",\"params\":{}}"));
         phone.sendTextMessage(QStringLiteral("{\"command\":\"appexplore\",\"params\":{}}"));
-        const QByteArray withToken = "/ws?token=" + kToken.toLatin1();
+        const QByteArray withToken = "/ws";
         QCOMPARE(statusOf(handshake(withToken, "Origin: http://evil.example\r\n")), 403); // another site
         QTRY_COMPARE(phone.messages.size(), 2);
         // One reply per message, without the line feed of the TCP framing.
@@ -128,8 +165,10 @@ private slots:
         for (int at = 0; at < request.size(); at += 40)
             raw.send(request.mid(at, 40)), QTest::qWait(20);
         QVERIFY(raw.spin([&] { return raw.in.contains("\r\n\r\n"); }) && raw.in.startsWith("HTTP/1.1 101"));
-        QVERIFY(raw.in.contains("s3pPLMBiTxaQ9kYGzzhZRbK+xOo=")); // the key's proof
-        QTRY_COMPARE(m_events.join(' '), QStringLiteral("in out in"));
+        QVERIFY(raw.in.contains("s3pPLMBiTxaQ9kYGzzhZRbK+xOo="));            // the key's proof
+        QVERIFY(raw.spin([&] { return raw.in.contains("\"challenge\""); })); // its first message
+        QCOMPARE(m_events.join(' '), QStringLiteral("in out")); // not the phone before it answers
+        raw.socket.abort();
 
         // Handed-off phones outlive the HTTP server; messages beyond the bound end them.
         WsPhone next;
@@ -137,35 +176,62 @@ private slots:
         m_http->stop();
         next.sendTextMessage(move(3));
         QTRY_COMPARE(m_fake->records().size(), 4);
+        QCOMPARE(m_events.join(' '), QStringLiteral("in out in"));
         next.sendTextMessage(QString(int(WebClientChannel::MaxMessageBytes) + 1, QLatin1Char('x')));
         QCOMPARE(next.waitClosed(), int(QWebSocketProtocol::CloseCodeTooMuchData));
     }
 
-    void refusedBeforeAnyCommandIsRead_data()
+    void wrongAnswersRunNothing_data()
     {
-        QTest::addColumn<QByteArray>("target");
-        for (const char* target :
-             {"/ws", "/ws?token=", "/ws?token=0123456789abcdef0123456789abcdee", "/ws?tok=0123456789abcdef"})
-            QTest::newRow(target) << QByteArray(target);
+        QTest::addColumn<QString>("first"); // the first message after the challenge
+        const QString other = QStringLiteral("fedcba9876543210fedcba9876543210");
+        QTest::newRow("another token") << WsPhone::answerMessage(WsPhone::answerFor(other, "x"));
+        QTest::newRow("the token itself") << WsPhone::answerMessage(kToken);
+        QTest::newRow("a command first") << move(5);
+        QTest::newRow("an empty answer") << WsPhone::answerMessage(QString());
+        QTest::newRow("not json") << QStringLiteral("answer");
     }
-    void refusedBeforeAnyCommandIsRead()
+    void wrongAnswersRunNothing()
     {
-        QFETCH(QByteArray, target);
-        LoopbackClient client(port()); // with a masked 41-byte command frame along: never to be read
-        client.send(handshake(target) + QByteArray("\x81\xa9\0\0\0\0", 6) + move(5).toUtf8());
-        QVERIFY(client.waitClosed());
-        QCOMPARE(client.in, httpError(401, "Unauthorized", "Connection: close\r\n"));
+        QFETCH(QString, first);
+        WsPhone phone;
+        phone.fixedAnswer = QStringLiteral("unused");
+        // Answers by hand: the wrong first message, then a command that must never run.
+        disconnect(&phone, &QWebSocket::textMessageReceived, nullptr, nullptr);
+        connect(&phone, &QWebSocket::textMessageReceived, &phone, [&phone, first](const QString&) {
+            phone.sendTextMessage(first);
+            phone.sendTextMessage(move(6));
+        });
+        phone.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(port())));
+        QCOMPARE(phone.waitClosed(), int(WebClientChannel::CloseWrongAnswer));
         QVERIFY(m_events.isEmpty() && m_fake->records().isEmpty());
+        QCOMPARE(m_channel->unansweredCount(), 0);
+    }
+
+    void anAnswerFitsOnlyItsOwnChallenge()
+    {
+        WsPhone first;
+        QVERIFY(first.join(port()));
+        const QString seen = WsPhone::answerFor(kToken, first.challenge); // what a sniffer saw
+        WsPhone replay;
+        replay.fixedAnswer = seen;
+        QVERIFY(!replay.join(port()));
+        QCOMPARE(replay.waitClosed(), int(WebClientChannel::CloseWrongAnswer));
+        QVERIFY(replay.challenge != first.challenge &&
+                replay.challenge.size() == 2 * WebClientChannel::ChallengeBytes);
+        QVERIFY(first.state() == QAbstractSocket::ConnectedState); // the phone stays
     }
 
     void repeatedFailuresAreSlowedDown()
     {
-        const QByteArray wrong = handshake("/ws?token=ffffffffffffffffffffffffffffffff");
         // The first failures cost nothing; then each attempt waits, and the wait doubles.
         QElapsedTimer timer;
         for (const qint64 atLeast : {0, 0, 300, 600}) {
             timer.start();
-            QCOMPARE(statusOf(wrong), 401);
+            WsPhone guess;
+            guess.token = QStringLiteral("ffffffffffffffffffffffffffffffff");
+            QVERIFY(!guess.join(port()));
+            QCOMPARE(guess.waitClosed(), int(WebClientChannel::CloseWrongAnswer));
             QVERIFY2(atLeast ? timer.elapsed() >= atLeast - 10 : timer.elapsed() < 290,
                      qPrintable(QString::number(timer.elapsed())));
         }
@@ -173,10 +239,12 @@ private slots:
         std::vector<std::unique_ptr<LoopbackClient>> guesses;
         QMap<int, int> statuses;
         for (int i = 0; i < WebClientChannel::MaxHeldPerAddress + 2; ++i)
-            guesses.emplace_back(new LoopbackClient(port()))->send(wrong);
+            guesses.emplace_back(new LoopbackClient(port()))->send(handshake("/ws"));
         for (auto& guess : guesses)
-            guess->waitClosed(), ++statuses[guess->in.mid(9, 3).toInt()];
-        QCOMPARE(statuses, (QMap<int, int>{{401, WebClientChannel::MaxHeldPerAddress}, {429, 2}}));
+            guess->spin([&] { return guess->in.size() >= 12 || !guess->open(); }),
+                ++statuses[guess->in.mid(9, 3).toInt()];
+        QCOMPARE(statuses, (QMap<int, int>{{101, WebClientChannel::MaxHeldPerAddress}, {429, 2}}));
+        guesses.clear();
 
         WsPhone phone; // the right token still gets in, after its wait
         QVERIFY(phone.join(port()));
