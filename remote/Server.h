@@ -64,6 +64,9 @@ public:
     void setAccess(PhoneAccess* access, std::unique_ptr<PhoneConsentAsker> asker);
     // The clock of the refusal hold, in milliseconds (tests).
     void setClock(std::function<qint64()> nowMs) { m_nowMs = std::move(nowMs); }
+    // Loopback peers are this machine and need no consent; tests turn that off so that a
+    // loopback phone stands in for one on the network.
+    void setLoopbackTrusted(bool trusted) { m_loopbackTrusted = trusted; }
     // After "Refuse", further connections from the address are closed unasked this long.
     static constexpr qint64 RefusalHoldMs = 60000;
 
@@ -176,6 +179,7 @@ private:
     PhoneAccess* m_access = nullptr;
     std::unique_ptr<PhoneConsentAsker> m_asker;
     std::function<qint64()> m_nowMs;
+    bool m_loopbackTrusted = true;
     QTcpSocket* m_waitingSocket = nullptr; // connected, waiting for the user's answer
     QString m_waitingAddress;
     quint64 m_question = 0; // tells a late answer to an earlier question apart

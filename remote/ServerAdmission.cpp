@@ -47,7 +47,8 @@ bool Server::admitNewcomer(QTcpSocket* socket)
         return false;
     }
     // Programs on this machine can inject input anyway; a paired browser never comes here.
-    if (peer.isLoopback() || QHostAddress(address).isLoopback() || !m_access->askBeforeNewPhone() || !m_asker)
+    const bool loopback = QHostAddress(address).isLoopback();
+    if ((loopback && m_loopbackTrusted) || !m_access->askBeforeNewPhone() || !m_asker)
         return true;
     if (m_access->isRemembered(address)) {
         m_access->remember(address); // seen now
