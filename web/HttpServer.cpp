@@ -149,8 +149,11 @@ void HttpServer::newConnection()
 {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
         if (m_peerFilter && !m_peerFilter(socket->peerAddress())) {
+            // An IPv4 peer reaches the dual-stack listener IPv4-mapped; it is logged as IPv4.
+            bool isV4 = false;
+            const quint32 v4 = socket->peerAddress().toIPv4Address(&isV4);
             qWarning().noquote() << "Connection refused, not from the local network:"
-                                 << socket->peerAddress().toString();
+                                 << (isV4 ? QHostAddress(v4) : socket->peerAddress()).toString();
             socket->abort();
             socket->deleteLater();
             continue;
