@@ -111,9 +111,27 @@ let failed = false;
 const noteFailure = (fn) => fn().catch((error) => { failed = true; throw error; });
 const step = (name, fn) => test(name, () => noteFailure(fn));
 
-async function phonePage(fragment) {
+// Everything the pages send: request lines and headers, WebSocket addresses and frames.
+const sent = [];
+// The opening of each WebSocket: [challenge received, answer sent].
+const openings = [];
+
+// `withoutWebCrypto`: as on a phone that loads the page over plain http from the LAN, where
+// browsers offer no crypto.subtle.
+async function phonePage(fragment, { withoutWebCrypto = false } = {}) {
     const page = await browser.newPage();
     page.on('pageerror', (error) => { throw error; });
+    page.on('websocket', (ws) => {
+        const opening = [];
+        openings.push(opening);
+        sent.push(ws.url());
+        ws.on('framereceived', ({ payload }) => { if (opening.length === 0) opening.push(String(payload)); });
+        ws.on('framesent', ({ payload }) => {
+            sent.push(String(payload));
+            if (opening.length === 1) opening.push(String(payload));
+        });
+    });
+    if (withoutWebCrypto) await page.addInitScript(() => Object.defineProperty(globalThis.crypto, 'subtle', { value: undefined }));
     await page.goto(`${BASE}#token=${fragment}`);
     return page;
 }
@@ -155,6 +173,11 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
                 '--disable-background-networking', '--disable-component-update', '--disable-sync'],
             hasTouch: true, isMobile: true, viewport: { width: 390, height: 760 }, deviceScaleFactor: 1,
         });
+        browser.on('request', (request) => {
+            sent.push(request.url(), ...Object.entries(request.headers()).flat());
+            const body = request.postData();
+            if (body) sent.push(body);
+        });
     }));
 
     after(async () => {
@@ -171,25 +194,50 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         fs.rmSync(home, { recursive: true, force: true });
     });
 
-    step('a wrong token is refused and the page asks for pairing', async () => {
+    step('a wrong token is refused; a new pairing link in the open page pairs it without a reload', async () => {
         const page = await phonePage('f'.repeat(32));
         await page.locator('#status[data-state="refused"]').waitFor();
         assert.equal(await page.locator('#pairing-title').textContent(), 'not paired / wrong token');
         assert.match(log, /Web client refused: wrong pairing token/);
         assert.doesNotMatch(log, /新客户端连接/);
+        // As when the phone scans the code again after "New Pairing Code": only the fragment changes.
+        await page.evaluate((t) => { location.hash = `#token=${t}`; }, token);
+        await page.locator('#status[data-state="connected"]').waitFor();
+        assert.ok(!page.url().includes(token), 'the token leaves the address bar');
         await page.close();
     });
 
     let page;
-    step('the token from the pairing address connects', async () => {
-        page = await phonePage(token);
+    step('without Web Crypto the page still proves the token, which never leaves the phone', async () => {
+        page = await phonePage(token, { withoutWebCrypto: true });
+        assert.equal(await page.evaluate(() => typeof globalThis.crypto.subtle), 'undefined');
         await page.locator('#status[data-state="connected"]').waitFor();
         await waitFor('the connection in the log', () => log.includes('新客户端连接: '));
         assert.ok(!page.url().includes(token), 'the token leaves the address bar');
+        assert.ok(sent.length > 5 && sent.every((text) => !text.includes(token)), 'no request, header or frame holds the token');
+        assert.ok(!log.includes(token), 'nor does the log');
         if (screenshotDir) {
             fs.mkdirSync(screenshotDir, { recursive: true });
             await page.screenshot({ path: path.join(screenshotDir, 'web-client.png') });
         }
+    });
+
+    step('an answer seen on the network does not open another connection', async () => {
+        const [challenge, answer] = openings.at(-1);
+        assert.match(challenge, /"challenge":"[0-9a-f]{64}"/);
+        const outcome = await page.evaluate((replayed) => new Promise((resolve) => {
+            const ws = new WebSocket(`ws://${location.host}/ws`);
+            const received = [];
+            ws.onmessage = (event) => {
+                received.push(event.data);
+                if (received.length === 1) ws.send(replayed);
+            };
+            ws.onclose = (event) => resolve({ code: event.code, received });
+        }), answer);
+        assert.equal(outcome.code, 4401);
+        assert.equal(outcome.received.length, 1, 'nothing but a fresh challenge');
+        assert.notEqual(outcome.received[0], challenge);
+        assert.equal(await page.locator('#status').getAttribute('data-state'), 'connected', 'the paired page keeps the PC');
     });
 
     step('a swipe on the pad moves the X pointer', async () => {
