@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -14,6 +15,15 @@ namespace {
 
 // Addresses held off after a refusal, at most; expired ones are swept first.
 constexpr int kMaxRefusedAddresses = 1024;
+
+// A clock that a change of the system time does not move.
+qint64 monotonicMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
 
 } // namespace
 
@@ -54,7 +64,7 @@ bool Server::admitNewcomer(QTcpSocket* socket)
         m_access->remember(address); // seen now
         return true;
     }
-    const qint64 now = m_nowMs ? m_nowMs() : QDateTime::currentMSecsSinceEpoch();
+    const qint64 now = m_nowMs ? m_nowMs() : monotonicMs();
     const auto refused = m_refusedUntil.find(address);
     if (refused != m_refusedUntil.end()) {
         if (now < *refused) {
@@ -108,7 +118,7 @@ void Server::onConsentAnswer(quint64 question, PhoneConsentAsker::Answer answer)
     m_waitingAddress.clear();
     if (answer == PhoneConsentAsker::Answer::Refuse) {
         qWarning().noquote() << "The user refused the phone:" << address;
-        const qint64 now = m_nowMs ? m_nowMs() : QDateTime::currentMSecsSinceEpoch();
+        const qint64 now = m_nowMs ? m_nowMs() : monotonicMs();
         if (m_refusedUntil.size() >= kMaxRefusedAddresses) {
             for (auto it = m_refusedUntil.begin(); it != m_refusedUntil.end();)
                 it = *it <= now ? m_refusedUntil.erase(it) : std::next(it);
