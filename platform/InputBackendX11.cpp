@@ -1,18 +1,15 @@
 #include "platform/InputBackendX11.h"
-#include "platform/InputBackendFake.h"
+#include "platform/Keysyms.h"
 
-#include <QDateTime>
 #include <QDebug>
 #include <QGuiApplication>
 #include <QHash>
 #include <QScreen>
 #include <QSet>
-#include <QStyleHints>
 #include <QThread>
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 // X headers last: they define macros (None, Bool, KeyPress...) that clash with Qt names.
@@ -95,8 +92,7 @@ struct InputBackendX11::Private
     unsigned int heldButtons = 0; // bit per X button
     quint64 useCounter = 0;
     QTimer restoreTimer;
-    char16_t pendingHighSurrogate = 0;
-    bool lastUnitWasCarriageReturn = false;
+    TypedUnitJoiner joiner;
     int wheelRemainder = 0;
 
     void drainEvents()
@@ -185,7 +181,7 @@ struct InputBackendX11::Private
 
     void typeCodePoint(char32_t codePoint)
     {
-        const KeySym sym = InputBackendX11::keysymForCodePoint(codePoint);
+        const KeySym sym = keysymForCodePoint(codePoint);
         if (sym == 0)
             return;
         bool shift = false;
@@ -203,37 +199,18 @@ struct InputBackendX11::Private
             XTestFakeKeyEvent(display, shiftCode, False, CurrentTime);
     }
 
-    // One UTF-16 unit arrives per record; surrogate halves are joined here, and a line
-    // break written as CR LF becomes one Return.
-    void typeUnit(char16_t unit)
-    {
-        char32_t codePoint = unit;
-        if (QChar::isHighSurrogate(unit)) {
-            pendingHighSurrogate = unit;
-            return;
-        }
-        if (QChar::isLowSurrogate(unit)) {
-            if (pendingHighSurrogate == 0)
-                return; // a lone low half types nothing
-            codePoint = QChar::surrogateToUcs4(pendingHighSurrogate, unit);
-        }
-        pendingHighSurrogate = 0;
-        const bool skip = unit == u'\n' && lastUnitWasCarriageReturn;
-        lastUnitWasCarriageReturn = unit == u'\r';
-        if (!skip)
-            typeCodePoint(codePoint);
-    }
-
     void key(const InputRecord& record)
     {
         const bool up = (record.flags & InputRecord::KeyUp) != 0;
         if (record.flags & InputRecord::Unicode) {
             // The character is typed whole on the press; the release has nothing left to do.
-            if (!up)
-                typeUnit(record.scan);
+            if (!up) {
+                if (const char32_t codePoint = joiner.take(record.scan))
+                    typeCodePoint(codePoint);
+            }
             return;
         }
-        const KeySym sym = InputBackendX11::keysymForVirtualKey(record.vk);
+        const KeySym sym = keysymForVirtualKey(record.vk);
         if (sym == 0) {
             qDebug("X11 input: virtual key 0x%02x has no X key", unsigned(record.vk));
             return;
@@ -387,31 +364,6 @@ QSize InputBackendX11::primaryScreenSize()
     return QSize(DisplayWidth(d->display, number), DisplayHeight(d->display, number));
 }
 
-int InputBackendX11::doubleClickTime()
-{
-    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return app->styleHints()->mouseDoubleClickInterval();
-    return 400;
-}
-
-void InputBackendX11::sleep(int milliseconds)
-{
-    if (milliseconds > 0)
-        QThread::msleep(static_cast<unsigned long>(milliseconds));
-}
-
-qint64 InputBackendX11::monotonicMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-qint64 InputBackendX11::wallClockMs()
-{
-    return QDateTime::currentMSecsSinceEpoch();
-}
-
 void InputBackendX11::restoreSpareKeys()
 {
     if (d->mapped.isEmpty())
@@ -428,207 +380,4 @@ void InputBackendX11::restoreSpareKeys()
     }
     if (!d->mapped.isEmpty())
         d->restoreTimer.start();
-}
-
-unsigned long InputBackendX11::keysymForVirtualKey(int vk)
-{
-    if (vk >= 0x41 && vk <= 0x5A) // letters: the unshifted key
-        return XK_a + (vk - 0x41);
-    if (vk >= 0x30 && vk <= 0x39)
-        return XK_0 + (vk - 0x30);
-    if (vk >= 0x60 && vk <= 0x69)
-        return XK_KP_0 + (vk - 0x60);
-    if (vk >= 0x70 && vk <= 0x87)
-        return XK_F1 + (vk - 0x70);
-    switch (vk) {
-    case 0x08:
-        return XK_BackSpace;
-    case 0x09:
-        return XK_Tab;
-    case 0x0C:
-        return XK_Clear;
-    case 0x0D:
-        return XK_Return;
-    case 0x10:
-        return XK_Shift_L;
-    case 0x11:
-        return XK_Control_L;
-    case 0x12:
-        return XK_Alt_L;
-    case 0x13:
-        return XK_Pause;
-    case 0x14:
-        return XK_Caps_Lock;
-    case 0x1B:
-        return XK_Escape;
-    case 0x20:
-        return XK_space;
-    case 0x21:
-        return XK_Prior;
-    case 0x22:
-        return XK_Next;
-    case 0x23:
-        return XK_End;
-    case 0x24:
-        return XK_Home;
-    case 0x25:
-        return XK_Left;
-    case 0x26:
-        return XK_Up;
-    case 0x27:
-        return XK_Right;
-    case 0x28:
-        return XK_Down;
-    case 0x29:
-        return XK_Select;
-    case 0x2A:
-        return XK_Print;
-    case 0x2B:
-        return XK_Execute;
-    case 0x2C:
-        return XK_Print; // print screen
-    case 0x2D:
-        return XK_Insert;
-    case 0x2E:
-        return XK_Delete;
-    case 0x2F:
-        return XK_Help;
-    case 0x5B:
-        return XK_Super_L;
-    case 0x5C:
-        return XK_Super_R;
-    case 0x5D:
-        return XK_Menu;
-    case 0x5F:
-        return XF86XK_Sleep;
-    case 0x6A:
-        return XK_KP_Multiply;
-    case 0x6B:
-        return XK_KP_Add;
-    case 0x6C:
-        return XK_KP_Separator;
-    case 0x6D:
-        return XK_KP_Subtract;
-    case 0x6E:
-        return XK_KP_Decimal;
-    case 0x6F:
-        return XK_KP_Divide;
-    case 0x90:
-        return XK_Num_Lock;
-    case 0x91:
-        return XK_Scroll_Lock;
-    case 0xA0:
-        return XK_Shift_L;
-    case 0xA1:
-        return XK_Shift_R;
-    case 0xA2:
-        return XK_Control_L;
-    case 0xA3:
-        return XK_Control_R;
-    case 0xA4:
-        return XK_Alt_L;
-    case 0xA5:
-        return XK_Alt_R;
-    case 0xA6:
-        return XF86XK_Back;
-    case 0xA7:
-        return XF86XK_Forward;
-    case 0xA8:
-        return XF86XK_Refresh;
-    case 0xA9:
-        return XF86XK_Stop;
-    case 0xAA:
-        return XF86XK_Search;
-    case 0xAB:
-        return XF86XK_Favorites;
-    case 0xAC:
-        return XF86XK_HomePage;
-    case 0xAD:
-        return XF86XK_AudioMute;
-    case 0xAE:
-        return XF86XK_AudioLowerVolume;
-    case 0xAF:
-        return XF86XK_AudioRaiseVolume;
-    case 0xB0:
-        return XF86XK_AudioNext;
-    case 0xB1:
-        return XF86XK_AudioPrev;
-    case 0xB2:
-        return XF86XK_AudioStop;
-    case 0xB3:
-        return XF86XK_AudioPlay;
-    case 0xB4:
-        return XF86XK_Mail;
-    case 0xB5:
-        return XF86XK_AudioMedia;
-    case 0xB6:
-        return XF86XK_MyComputer;
-    case 0xB7:
-        return XF86XK_Calculator;
-    // Punctuation keys as they sit on a US keyboard.
-    case 0xBA:
-        return XK_semicolon;
-    case 0xBB:
-        return XK_equal;
-    case 0xBC:
-        return XK_comma;
-    case 0xBD:
-        return XK_minus;
-    case 0xBE:
-        return XK_period;
-    case 0xBF:
-        return XK_slash;
-    case 0xC0:
-        return XK_grave;
-    case 0xDB:
-        return XK_bracketleft;
-    case 0xDC:
-        return XK_backslash;
-    case 0xDD:
-        return XK_bracketright;
-    case 0xDE:
-        return XK_apostrophe;
-    case 0xE2:
-        return XK_less;
-    default:
-        return 0;
-    }
-}
-
-unsigned long InputBackendX11::keysymForCodePoint(char32_t codePoint)
-{
-    switch (codePoint) {
-    case 0x08:
-        return XK_BackSpace;
-    case 0x09:
-        return XK_Tab;
-    case 0x0A:
-    case 0x0D:
-        return XK_Return;
-    case 0x1B:
-        return XK_Escape;
-    case 0x7F:
-        return XK_Delete;
-    default:
-        break;
-    }
-    if (codePoint < 0x20 || (codePoint >= 0x80 && codePoint < 0xA0))
-        return 0; // other control characters have no key
-    if ((codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF)
-        return 0;
-    if (codePoint <= 0xFF)
-        return codePoint; // Latin-1 keysyms equal their code points
-    return 0x01000000 + codePoint;
-}
-
-std::unique_ptr<InputBackend> createInputBackend()
-{
-    if (qEnvironmentVariable("VELMORA_INPUT_BACKEND") != QLatin1String("log")) {
-        if (auto x11 = InputBackendX11::open())
-            return x11;
-        qWarning().noquote() << "X11 input: cannot open the X display" << qEnvironmentVariable("DISPLAY")
-                             << "(no X server, or a Wayland session without XWayland); remote pointer and"
-                                " keyboard commands are only logged, not performed";
-    }
-    return std::make_unique<InputBackendFake>(InputBackendFake::Mode::Logging);
 }

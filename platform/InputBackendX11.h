@@ -1,12 +1,12 @@
 #pragma once
 
-#include "platform/InputBackend.h"
+#include "platform/InputBackendRealTime.h"
 
 // Injects input into an X server through the XTest extension. Mouse records become pointer
 // motion and button events; virtual-key records become key events of the keys the X keymap
 // assigns to the matching keysyms; Unicode records are typed as characters, using a spare
 // keycode mapped for the moment when the keymap has no key for a character.
-class InputBackendX11 final : public InputBackend
+class InputBackendX11 final : public InputBackendRealTime
 {
 public:
     // Null when no X display can be opened or it lacks XTest.
@@ -15,15 +15,6 @@ public:
 
     void send(const QVector<InputRecord>& records) override;
     QSize primaryScreenSize() override;
-    int doubleClickTime() override;
-    void sleep(int milliseconds) override;
-    qint64 monotonicMs() override;
-    qint64 wallClockMs() override;
-
-    // The X keysym for a Windows virtual-key code; 0 when there is none.
-    static unsigned long keysymForVirtualKey(int vk);
-    // The X keysym that types a Unicode code point; 0 for characters that type nothing.
-    static unsigned long keysymForCodePoint(char32_t codePoint);
 
     // Puts back the spare keycodes that were mapped for typing; runs by itself shortly
     // after typing stops, and at destruction.

@@ -1,0 +1,700 @@
+#include "platform/InputBackendWlroots.h"
+
+#include "platform/Keysyms.h"
+
+#include <QDebug>
+#include <QGuiApplication>
+#include <QHash>
+#include <QScreen>
+#include <QSet>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include <linux/input-event-codes.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include "virtual-keyboard-unstable-v1-client-protocol.h"
+#include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
+
+namespace {
+
+// A hostile wheel amount must not turn into millions of steps.
+constexpr int kMaxWheelStepsPerRecord = 500;
+// Scroll distance of one wheel step, as libinput reports a mouse wheel.
+constexpr int kWheelStepDistance = 15;
+// The typing keymap goes back to the user's layout once typing has been idle this long.
+constexpr int kRestoreLayoutDelayMs = 1000;
+// Keycodes of the typing keymap: xkb keycodes 9..255 (evdev 1..247).
+constexpr int kFirstTypingKeycode = 9;
+constexpr int kTypingSlots = 255 - kFirstTypingKeycode + 1;
+// wl_fixed_t holds 24 integer bits.
+constexpr int kMaxRelativeMotion = (1 << 23) - 1;
+
+quint32 nowMs()
+{
+    return quint32(std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                       .count());
+}
+
+// Keymaps travel as shared memory; the compositor maps the file and reads the text.
+int keymapFile(const std::string& text, quint32* size)
+{
+    const int fd = memfd_create("velmora-keymap", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0)
+        return -1;
+    *size = quint32(text.size() + 1); // the terminating NUL is part of the keymap
+    const char* p = text.c_str();
+    size_t left = *size;
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ::close(fd);
+            return -1;
+        }
+        p += n;
+        left -= size_t(n);
+    }
+    return fd;
+}
+
+struct KeymapDeleter
+{
+    void operator()(xkb_keymap* k) const { xkb_keymap_unref(k); }
+};
+struct StateDeleter
+{
+    void operator()(xkb_state* s) const { xkb_state_unref(s); }
+};
+using KeymapPtr = std::unique_ptr<xkb_keymap, KeymapDeleter>;
+using StatePtr = std::unique_ptr<xkb_state, StateDeleter>;
+
+// What a registry round trip found.
+struct Registry
+{
+    wl_seat* seat = nullptr;
+    wl_output* output = nullptr;
+    zwlr_virtual_pointer_manager_v1* pointerManager = nullptr;
+    quint32 pointerManagerVersion = 0;
+    zwp_virtual_keyboard_manager_v1* keyboardManager = nullptr;
+    // Only names are wanted (probing binds nothing).
+    bool bind = true;
+    bool sawPointerManager = false;
+    bool sawKeyboardManager = false;
+
+    static void global(void* data, wl_registry* registry, quint32 name, const char* interface,
+                       quint32 version)
+    {
+        auto* r = static_cast<Registry*>(data);
+        if (std::strcmp(interface, zwlr_virtual_pointer_manager_v1_interface.name) == 0) {
+            r->sawPointerManager = true;
+            if (r->bind && r->pointerManager == nullptr) {
+                r->pointerManagerVersion = std::min<quint32>(version, 2);
+                r->pointerManager = static_cast<zwlr_virtual_pointer_manager_v1*>(wl_registry_bind(
+                    registry, name, &zwlr_virtual_pointer_manager_v1_interface, r->pointerManagerVersion));
+            }
+        } else if (std::strcmp(interface, zwp_virtual_keyboard_manager_v1_interface.name) == 0) {
+            r->sawKeyboardManager = true;
+            if (r->bind && r->keyboardManager == nullptr)
+                r->keyboardManager = static_cast<zwp_virtual_keyboard_manager_v1*>(
+                    wl_registry_bind(registry, name, &zwp_virtual_keyboard_manager_v1_interface, 1));
+        } else if (r->bind && std::strcmp(interface, wl_seat_interface.name) == 0 && r->seat == nullptr) {
+            r->seat = static_cast<wl_seat*>(
+                wl_registry_bind(registry, name, &wl_seat_interface, std::min<quint32>(version, 5)));
+        } else if (r->bind && std::strcmp(interface, wl_output_interface.name) == 0 && r->output == nullptr) {
+            // The first output announced stands for the primary one.
+            r->output = static_cast<wl_output*>(
+                wl_registry_bind(registry, name, &wl_output_interface, std::min<quint32>(version, 2)));
+        }
+    }
+    static void globalRemove(void*, wl_registry*, quint32) {}
+};
+
+const wl_registry_listener kRegistryListener = {Registry::global, Registry::globalRemove};
+
+} // namespace
+
+struct InputBackendWlroots::Private
+{
+    wl_display* display = nullptr;
+    wl_registry* registry = nullptr;
+    Registry globals;
+    zwlr_virtual_pointer_v1* pointer = nullptr;
+    zwp_virtual_keyboard_v1* keyboard = nullptr;
+    std::unique_ptr<QSocketNotifier> notifier;
+    bool broken = false;
+
+    // The first output's size in pixels, as it stands after its transform.
+    QSize outputSize;
+    qint32 outputTransform = WL_OUTPUT_TRANSFORM_NORMAL;
+    bool outputReady = false;
+
+    // The seat's keyboard is read once for the user's layout and released again.
+    wl_keyboard* seatKeyboard = nullptr;
+    quint32 seatCapabilities = 0;
+    std::string userKeymapText;
+
+    xkb_context* xkb = nullptr;
+    KeymapPtr userKeymap;
+    QHash<xkb_keysym_t, xkb_keycode_t> userKeycodes;
+    // The keymap now on the virtual keyboard and the modifier state of the keys we hold on it.
+    KeymapPtr activeKeymap;
+    StatePtr activeState;
+    bool typingActive = false;
+    QVector<xkb_keysym_t> typingSyms;
+    bool typingDirty = true;
+    QTimer restoreTimer;
+
+    QSet<quint32> heldKeys; // evdev codes
+    QSet<quint32> heldButtons;
+    quint32 sentDepressed = 0, sentLatched = 0, sentLocked = 0, sentGroup = 0;
+    TypedUnitJoiner joiner;
+    int wheelRemainder = 0;
+
+    ~Private()
+    {
+        if (activeState)
+            activeState.reset();
+        activeKeymap.reset();
+        userKeymap.reset();
+        if (xkb != nullptr)
+            xkb_context_unref(xkb);
+    }
+
+    // --- connection ---------------------------------------------------------------------
+
+    bool check()
+    {
+        if (broken)
+            return false;
+        if (const int error = wl_display_get_error(display)) {
+            broken = true;
+            qWarning("Wayland input: the compositor closed the connection (%s); remote input stops",
+                     std::strerror(error));
+            notifier.reset();
+        }
+        return !broken;
+    }
+
+    void flush()
+    {
+        // The socket is non-blocking; a full buffer drains while the compositor reads.
+        while (wl_display_flush(display) < 0 && errno == EAGAIN) {
+            pollfd p{wl_display_get_fd(display), POLLOUT, 0};
+            if (::poll(&p, 1, 1000) <= 0)
+                break;
+        }
+        check();
+    }
+
+    void readEvents()
+    {
+        if (wl_display_dispatch(display) < 0)
+            check();
+    }
+
+    // --- output ---------------------------------------------------------------------------
+
+    static void outputGeometry(void* data, wl_output*, qint32, qint32, qint32, qint32, qint32, const char*,
+                               const char*, qint32 transform)
+    {
+        static_cast<Private*>(data)->outputTransform = transform;
+    }
+    static void outputMode(void* data, wl_output*, quint32 flags, qint32 width, qint32 height, qint32)
+    {
+        auto* d = static_cast<Private*>(data);
+        if (flags & WL_OUTPUT_MODE_CURRENT) {
+            d->outputSize = QSize(width, height);
+            d->outputReady = true;
+        }
+    }
+    static void outputDone(void*, wl_output*) {}
+    static void outputScale(void*, wl_output*, qint32) {}
+    static void outputName(void*, wl_output*, const char*) {}
+    static void outputDescription(void*, wl_output*, const char*) {}
+
+    QSize transformedOutputSize() const
+    {
+        // Rotated by a quarter turn, the output's mode is tall where the desktop sees it wide.
+        const bool quarter = outputTransform == WL_OUTPUT_TRANSFORM_90 ||
+                             outputTransform == WL_OUTPUT_TRANSFORM_270 ||
+                             outputTransform == WL_OUTPUT_TRANSFORM_FLIPPED_90 ||
+                             outputTransform == WL_OUTPUT_TRANSFORM_FLIPPED_270;
+        return quarter ? outputSize.transposed() : outputSize;
+    }
+
+    // --- seat and the user's layout ----------------------------------------------------------
+
+    static void seatCapabilitiesChanged(void* data, wl_seat*, quint32 caps)
+    {
+        static_cast<Private*>(data)->seatCapabilities = caps;
+    }
+    static void seatName(void*, wl_seat*, const char*) {}
+
+    static void keyboardKeymap(void* data, wl_keyboard*, quint32 format, int fd, quint32 size)
+    {
+        auto* d = static_cast<Private*>(data);
+        if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0 && size < (64u << 20)) {
+            void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+            if (map != MAP_FAILED) {
+                const char* text = static_cast<const char*>(map);
+                d->userKeymapText.assign(text, strnlen(text, size));
+                munmap(map, size);
+            }
+        }
+        ::close(fd);
+    }
+    static void keyboardEnter(void*, wl_keyboard*, quint32, wl_surface*, wl_array*) {}
+    static void keyboardLeave(void*, wl_keyboard*, quint32, wl_surface*) {}
+    static void keyboardKey(void*, wl_keyboard*, quint32, quint32, quint32, quint32) {}
+    static void keyboardModifiers(void*, wl_keyboard*, quint32, quint32, quint32, quint32, quint32) {}
+    static void keyboardRepeat(void*, wl_keyboard*, qint32, qint32) {}
+
+    static const wl_output_listener* outputListener()
+    {
+        static const wl_output_listener listener = {outputGeometry, outputMode, outputDone,
+                                                    outputScale,    outputName, outputDescription};
+        return &listener;
+    }
+    static const wl_seat_listener* seatListener()
+    {
+        static const wl_seat_listener listener = {seatCapabilitiesChanged, seatName};
+        return &listener;
+    }
+    static const wl_keyboard_listener* keyboardListener()
+    {
+        static const wl_keyboard_listener listener = {keyboardKeymap, keyboardEnter,     keyboardLeave,
+                                                      keyboardKey,    keyboardModifiers, keyboardRepeat};
+        return &listener;
+    }
+
+    void loadUserKeymap()
+    {
+        if (!userKeymapText.empty())
+            userKeymap.reset(xkb_keymap_new_from_string(
+                xkb, userKeymapText.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS));
+        if (!userKeymap) {
+            // No keyboard on the seat yet: the layout the compositor would give one, which
+            // both take from the XKB_DEFAULT_* variables.
+            userKeymap.reset(xkb_keymap_new_from_names(xkb, nullptr, XKB_KEYMAP_COMPILE_NO_FLAGS));
+            if (userKeymap) {
+                char* text = xkb_keymap_get_as_string(userKeymap.get(), XKB_KEYMAP_FORMAT_TEXT_V1);
+                userKeymapText = text != nullptr ? text : "";
+                free(text);
+            }
+        }
+        if (!userKeymap)
+            return;
+        // The first key (lowest level) that yields each keysym; combinations press that key.
+        const xkb_keycode_t min = xkb_keymap_min_keycode(userKeymap.get());
+        const xkb_keycode_t max = xkb_keymap_max_keycode(userKeymap.get());
+        for (xkb_level_index_t level = 0; level < 2; ++level) {
+            for (xkb_keycode_t code = min; code <= max; ++code) {
+                const xkb_keysym_t* syms = nullptr;
+                const int n = xkb_keymap_key_get_syms_by_level(userKeymap.get(), code, 0, level, &syms);
+                for (int i = 0; i < n; ++i) {
+                    if (!userKeycodes.contains(syms[i]))
+                        userKeycodes.insert(syms[i], code);
+                }
+            }
+        }
+    }
+
+    // --- the virtual keyboard's keymaps -----------------------------------------------------
+
+    bool upload(const std::string& text)
+    {
+        quint32 size = 0;
+        const int fd = keymapFile(text, &size);
+        if (fd < 0) {
+            qWarning("Wayland input: cannot hand a keymap to the compositor: %s", std::strerror(errno));
+            return false;
+        }
+        zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, size);
+        ::close(fd);
+        KeymapPtr keymap(xkb_keymap_new_from_string(xkb, text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                    XKB_KEYMAP_COMPILE_NO_FLAGS));
+        activeState.reset(keymap ? xkb_state_new(keymap.get()) : nullptr);
+        activeKeymap = std::move(keymap);
+        sentDepressed = sentLatched = sentLocked = sentGroup = 0;
+        return true;
+    }
+
+    std::string typingKeymapText() const
+    {
+        // One symbol per key and one level, so no modifier can change what a key types.
+        std::string keycodes, symbols;
+        for (int i = 0; i < typingSyms.size(); ++i) {
+            const std::string name = "<T" + std::to_string(i) + ">";
+            keycodes += "    " + name + " = " + std::to_string(kFirstTypingKeycode + i) + ";\n";
+            char sym[64] = {};
+            xkb_keysym_get_name(typingSyms[i], sym, sizeof sym);
+            symbols += "    key " + name + " { [ " + sym + " ] };\n";
+        }
+        return "xkb_keymap {\n"
+               "xkb_keycodes \"velmora\" {\n    minimum = 8;\n    maximum = 255;\n" +
+               keycodes +
+               "};\n"
+               "xkb_types \"velmora\" { include \"basic\" };\n"
+               "xkb_compat \"velmora\" { include \"basic\" };\n"
+               "xkb_symbols \"velmora\" {\n" +
+               symbols + "};\n};\n";
+    }
+
+    void useUserLayout()
+    {
+        restoreTimer.stop();
+        if (!typingActive)
+            return;
+        releaseHeldKeys();
+        upload(userKeymapText);
+        typingActive = false;
+        flush();
+    }
+
+    // The evdev code that types `sym` through the typing keymap, uploading it as needed.
+    int typingKey(xkb_keysym_t sym)
+    {
+        int slot = typingSyms.indexOf(sym);
+        if (slot < 0) {
+            if (typingSyms.size() >= kTypingSlots) {
+                // Full: start over with the printable ASCII characters.
+                typingSyms.clear();
+                seedTypingSyms();
+            }
+            typingSyms.append(sym);
+            slot = typingSyms.size() - 1;
+            typingDirty = true;
+        }
+        if (!typingActive || typingDirty) {
+            releaseHeldKeys();
+            if (!upload(typingKeymapText()))
+                return -1;
+            typingActive = true;
+            typingDirty = false;
+        }
+        restoreTimer.start();
+        return kFirstTypingKeycode + slot - 8;
+    }
+
+    void seedTypingSyms()
+    {
+        // Ordinary text then needs no upload beyond the first.
+        for (char32_t c = 0x20; c < 0x7F; ++c)
+            typingSyms.append(xkb_keysym_t(keysymForCodePoint(c)));
+        for (char32_t c : {U'\n', U'\t', U'\b', U'\x1b'})
+            typingSyms.append(xkb_keysym_t(keysymForCodePoint(c)));
+    }
+
+    // --- keys -----------------------------------------------------------------------------
+
+    void keyEvent(quint32 evdev, bool down)
+    {
+        zwp_virtual_keyboard_v1_key(keyboard, nowMs(), evdev,
+                                    down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
+        if (down)
+            heldKeys.insert(evdev);
+        else
+            heldKeys.remove(evdev);
+        // The compositor takes the modifier state from us, not from the keys.
+        if (!activeState)
+            return;
+        xkb_state_update_key(activeState.get(), evdev + 8, down ? XKB_KEY_DOWN : XKB_KEY_UP);
+        const quint32 depressed = xkb_state_serialize_mods(activeState.get(), XKB_STATE_MODS_DEPRESSED);
+        const quint32 latched = xkb_state_serialize_mods(activeState.get(), XKB_STATE_MODS_LATCHED);
+        const quint32 locked = xkb_state_serialize_mods(activeState.get(), XKB_STATE_MODS_LOCKED);
+        const quint32 group = xkb_state_serialize_layout(activeState.get(), XKB_STATE_LAYOUT_EFFECTIVE);
+        if (depressed != sentDepressed || latched != sentLatched || locked != sentLocked ||
+            group != sentGroup) {
+            zwp_virtual_keyboard_v1_modifiers(keyboard, depressed, latched, locked, group);
+            sentDepressed = depressed;
+            sentLatched = latched;
+            sentLocked = locked;
+            sentGroup = group;
+        }
+    }
+
+    void releaseHeldKeys()
+    {
+        const QSet<quint32> held = heldKeys;
+        for (quint32 code : held)
+            keyEvent(code, false);
+    }
+
+    void typeCodePoint(char32_t codePoint)
+    {
+        const auto sym = xkb_keysym_t(keysymForCodePoint(codePoint));
+        if (sym == 0)
+            return;
+        const int code = typingKey(sym);
+        if (code < 0)
+            return;
+        keyEvent(quint32(code), true);
+        keyEvent(quint32(code), false);
+    }
+
+    void key(const InputRecord& record)
+    {
+        const bool up = (record.flags & InputRecord::KeyUp) != 0;
+        if (record.flags & InputRecord::Unicode) {
+            // The character is typed whole on the press; the release has nothing left to do.
+            if (!up) {
+                if (const char32_t codePoint = joiner.take(record.scan))
+                    typeCodePoint(codePoint);
+            }
+            return;
+        }
+        useUserLayout();
+        const auto sym = xkb_keysym_t(keysymForVirtualKey(record.vk));
+        const auto it = userKeycodes.constFind(sym);
+        if (sym == 0 || it == userKeycodes.constEnd()) {
+            qDebug("Wayland input: virtual key 0x%02x has no key in the layout", unsigned(record.vk));
+            return;
+        }
+        const quint32 evdev = it.value() - 8;
+        if (up && !heldKeys.contains(evdev))
+            return; // a release without its press would confuse the modifier state
+        keyEvent(evdev, !up);
+    }
+
+    // --- pointer ------------------------------------------------------------------------------
+
+    void button(quint32 code, bool down)
+    {
+        zwlr_virtual_pointer_v1_button(pointer, nowMs(), code,
+                                       down ? WL_POINTER_BUTTON_STATE_PRESSED
+                                            : WL_POINTER_BUTTON_STATE_RELEASED);
+        if (down)
+            heldButtons.insert(code);
+        else
+            heldButtons.remove(code);
+    }
+
+    // True when it sent a pointer request (which then needs a frame).
+    bool mouse(const InputRecord& record, const QSize& screen)
+    {
+        const std::uint32_t f = record.flags;
+        bool sent = false;
+        if (f & InputRecord::MouseMove) {
+            if (f & InputRecord::Absolute) {
+                const int w = std::max(screen.width(), 1);
+                const int h = std::max(screen.height(), 1);
+                // 0..65535 spans the first to the last pixel, as on X11.
+                const auto toPixel = [](qint32 v, int extent) {
+                    const double p =
+                        std::round(v * (std::max(extent - 1, 0) / double(InputRecord::AbsoluteMax)));
+                    return quint32(std::clamp(p, 0.0, double(extent - 1)));
+                };
+                zwlr_virtual_pointer_v1_motion_absolute(pointer, nowMs(), toPixel(record.dx, w),
+                                                        toPixel(record.dy, h), quint32(w), quint32(h));
+                sent = true;
+            } else if (record.dx != 0 || record.dy != 0) {
+                const auto clampMotion = [](qint32 v) {
+                    return wl_fixed_from_int(std::clamp(v, -kMaxRelativeMotion, kMaxRelativeMotion));
+                };
+                zwlr_virtual_pointer_v1_motion(pointer, nowMs(), clampMotion(record.dx),
+                                               clampMotion(record.dy));
+                sent = true;
+            }
+        }
+        const struct
+        {
+            std::uint32_t flag;
+            quint32 button;
+            bool down;
+        } buttons[] = {
+            {InputRecord::LeftDown, BTN_LEFT, true},     {InputRecord::LeftUp, BTN_LEFT, false},
+            {InputRecord::RightDown, BTN_RIGHT, true},   {InputRecord::RightUp, BTN_RIGHT, false},
+            {InputRecord::MiddleDown, BTN_MIDDLE, true}, {InputRecord::MiddleUp, BTN_MIDDLE, false},
+        };
+        for (const auto& b : buttons) {
+            if (f & b.flag) {
+                button(b.button, b.down);
+                sent = true;
+            }
+        }
+        if (f & InputRecord::Wheel) {
+            // Parts of a notch add up until they make a whole one.
+            const qint64 total = qint64(wheelRemainder) + record.mouseData;
+            qint64 steps = total / InputRecord::WheelDelta;
+            wheelRemainder = int(total % InputRecord::WheelDelta);
+            if (std::llabs(steps) > kMaxWheelStepsPerRecord) {
+                qWarning("Wayland input: wheel of %lld notches cut to %d", steps, kMaxWheelStepsPerRecord);
+                steps = steps > 0 ? kMaxWheelStepsPerRecord : -kMaxWheelStepsPerRecord;
+            }
+            if (steps != 0) {
+                // Positive notches scroll away from the user: up, which is negative here.
+                const int discrete = -int(steps);
+                zwlr_virtual_pointer_v1_axis_source(pointer, WL_POINTER_AXIS_SOURCE_WHEEL);
+                zwlr_virtual_pointer_v1_axis_discrete(pointer, nowMs(), WL_POINTER_AXIS_VERTICAL_SCROLL,
+                                                      wl_fixed_from_int(discrete * kWheelStepDistance),
+                                                      discrete);
+                sent = true;
+            }
+        }
+        return sent;
+    }
+};
+
+InputBackendWlroots::Globals InputBackendWlroots::probe()
+{
+    Globals found;
+    wl_display* display = wl_display_connect(nullptr);
+    if (display == nullptr)
+        return found;
+    Registry r;
+    r.bind = false;
+    wl_registry* registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &kRegistryListener, &r);
+    wl_display_roundtrip(display);
+    found.virtualPointer = r.sawPointerManager;
+    found.virtualKeyboard = r.sawKeyboardManager;
+    wl_registry_destroy(registry);
+    wl_display_disconnect(display);
+    return found;
+}
+
+InputBackendWlroots::InputBackendWlroots(std::unique_ptr<Private> p)
+    : d(std::move(p))
+{
+    d->restoreTimer.setSingleShot(true);
+    d->restoreTimer.setInterval(kRestoreLayoutDelayMs);
+    QObject::connect(&d->restoreTimer, &QTimer::timeout, [this] { restoreLayout(); });
+    // Events from the compositor are few (errors, output changes); they are read as they come.
+    d->notifier = std::make_unique<QSocketNotifier>(wl_display_get_fd(d->display), QSocketNotifier::Read);
+    QObject::connect(d->notifier.get(), &QSocketNotifier::activated, [this] { d->readEvents(); });
+}
+
+std::unique_ptr<InputBackendWlroots> InputBackendWlroots::open()
+{
+    auto d = std::make_unique<Private>();
+    d->display = wl_display_connect(nullptr);
+    if (d->display == nullptr)
+        return nullptr;
+    const auto fail = [&d](const char* why) {
+        qWarning("Wayland input: %s", why);
+        wl_display_disconnect(d->display);
+        return nullptr;
+    };
+    d->registry = wl_display_get_registry(d->display);
+    wl_registry_add_listener(d->registry, &kRegistryListener, &d->globals);
+    wl_display_roundtrip(d->display);
+    Registry& g = d->globals;
+    if (g.pointerManager == nullptr || g.keyboardManager == nullptr)
+        return fail("the compositor offers no virtual pointer and keyboard");
+    if (g.seat == nullptr)
+        return fail("the compositor offers no seat");
+    wl_seat_add_listener(g.seat, Private::seatListener(), d.get());
+    if (g.output != nullptr)
+        wl_output_add_listener(g.output, Private::outputListener(), d.get());
+    wl_display_roundtrip(d->display); // seat capabilities and output modes
+    if (d->seatCapabilities & WL_SEAT_CAPABILITY_KEYBOARD) {
+        d->seatKeyboard = wl_seat_get_keyboard(g.seat);
+        wl_keyboard_add_listener(d->seatKeyboard, Private::keyboardListener(), d.get());
+        wl_display_roundtrip(d->display); // the keymap
+        if (wl_keyboard_get_version(d->seatKeyboard) >= WL_KEYBOARD_RELEASE_SINCE_VERSION)
+            wl_keyboard_release(d->seatKeyboard);
+        else
+            wl_keyboard_destroy(d->seatKeyboard);
+        d->seatKeyboard = nullptr;
+    }
+
+    d->xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+    if (d->xkb == nullptr)
+        return fail("cannot create a keymap context");
+    d->loadUserKeymap();
+    if (!d->userKeymap)
+        return fail("no keyboard layout could be compiled");
+
+    // Bound to the output, absolute moves cover that output rather than the whole desktop.
+    if (g.pointerManagerVersion >= 2 && g.output != nullptr)
+        d->pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer_with_output(g.pointerManager,
+                                                                                        g.seat, g.output);
+    else
+        d->pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(g.pointerManager, g.seat);
+    d->keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(g.keyboardManager, g.seat);
+    d->seedTypingSyms();
+    d->upload(d->userKeymapText);
+    wl_display_roundtrip(d->display);
+    if (wl_display_get_error(d->display) != 0)
+        return fail("the compositor refused the virtual pointer or keyboard");
+    const QSize size = d->transformedOutputSize();
+    qInfo("Wayland input: virtual pointer (v%u) and keyboard on %s, output %dx%d", g.pointerManagerVersion,
+          qPrintable(qEnvironmentVariable("WAYLAND_DISPLAY", QStringLiteral("wayland-0"))), size.width(),
+          size.height());
+    return std::unique_ptr<InputBackendWlroots>(new InputBackendWlroots(std::move(d)));
+}
+
+InputBackendWlroots::~InputBackendWlroots()
+{
+    d->notifier.reset();
+    if (!d->broken) {
+        // Nothing stays pressed after we are gone.
+        d->releaseHeldKeys();
+        const QSet<quint32> buttons = d->heldButtons;
+        for (quint32 b : buttons)
+            d->button(b, false);
+        if (!buttons.isEmpty())
+            zwlr_virtual_pointer_v1_frame(d->pointer);
+        zwlr_virtual_pointer_v1_destroy(d->pointer);
+        zwp_virtual_keyboard_v1_destroy(d->keyboard);
+        wl_display_roundtrip(d->display);
+    }
+    wl_display_disconnect(d->display);
+}
+
+void InputBackendWlroots::send(const QVector<InputRecord>& records)
+{
+    if (!d->check())
+        return;
+    bool pointerFrame = false;
+    QSize screen;
+    for (const InputRecord& record : records) {
+        if (record.type == InputRecord::Keyboard) {
+            d->key(record);
+            continue;
+        }
+        if (screen.isEmpty() && (record.flags & InputRecord::Absolute))
+            screen = primaryScreenSize();
+        pointerFrame = d->mouse(record, screen) || pointerFrame;
+    }
+    if (pointerFrame)
+        zwlr_virtual_pointer_v1_frame(d->pointer);
+    d->flush();
+}
+
+QSize InputBackendWlroots::primaryScreenSize()
+{
+    if (d->outputReady && !d->outputSize.isEmpty())
+        return d->transformedOutputSize();
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        if (QScreen* screen = app->primaryScreen())
+            return screen->size() * screen->devicePixelRatio();
+    }
+    return QSize(1920, 1080);
+}
+
+void InputBackendWlroots::restoreLayout()
+{
+    if (d->check())
+        d->useUserLayout();
+}
+
+bool InputBackendWlroots::typingLayoutActive() const
+{
+    return d->typingActive;
+}

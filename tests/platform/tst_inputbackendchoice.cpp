@@ -1,0 +1,132 @@
+#include "platform/InputBackendChoice.h"
+#include "platform/InputBackendRealTime.h"
+
+#include <QTest>
+
+Q_DECLARE_METATYPE(InputBackendKind)
+
+// Which backend a session gets, from its facts alone; and how typed units are joined.
+class tst_InputBackendChoice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void choice_data()
+    {
+        QTest::addColumn<QString>("session");
+        QTest::addColumn<QString>("facts"); // letters: W wayland display, X x display, P pointer,
+                                            // K keyboard, D portal, U uinput opt-in, u writable
+        QTest::addColumn<QString>("forced");
+        QTest::addColumn<InputBackendKind>("expected");
+
+        QTest::newRow("x11 session") << "x11"
+                                     << "X"
+                                     << "" << InputBackendKind::XTest;
+        QTest::newRow("x11 session, uinput opted in") << "x11"
+                                                      << "XUu"
+                                                      << "" << InputBackendKind::XTest;
+        QTest::newRow("sway") << "wayland"
+                              << "WXPK"
+                              << "" << InputBackendKind::Wlroots;
+        QTest::newRow("wlroots without xwayland") << "wayland"
+                                                  << "WPK"
+                                                  << "" << InputBackendKind::Wlroots;
+        QTest::newRow("pointer only, portal") << "wayland"
+                                              << "WXPD"
+                                              << "" << InputBackendKind::Portal;
+        QTest::newRow("gnome") << "wayland"
+                               << "WXD"
+                               << "" << InputBackendKind::Portal;
+        QTest::newRow("gnome with uinput too") << "wayland"
+                                               << "WXDUu"
+                                               << "" << InputBackendKind::Portal;
+        QTest::newRow("bare wayland, uinput") << "wayland"
+                                              << "WXUu"
+                                              << "" << InputBackendKind::Uinput;
+        QTest::newRow("uinput not writable, xwayland") << "wayland"
+                                                       << "WXU"
+                                                       << "" << InputBackendKind::XTest;
+        QTest::newRow("uinput not opted in") << "wayland"
+                                             << "Wu"
+                                             << "" << InputBackendKind::LogOnly;
+        QTest::newRow("bare wayland, xwayland") << "wayland"
+                                                << "WX"
+                                                << "" << InputBackendKind::XTest;
+        QTest::newRow("bare wayland") << "wayland"
+                                      << "W"
+                                      << "" << InputBackendKind::LogOnly;
+        QTest::newRow("no session type, compositor") << ""
+                                                     << "WXPK"
+                                                     << "" << InputBackendKind::Wlroots;
+        QTest::newRow("no session type, X only") << ""
+                                                 << "X"
+                                                 << "" << InputBackendKind::XTest;
+        QTest::newRow("tty session with nothing") << "tty"
+                                                  << ""
+                                                  << "" << InputBackendKind::LogOnly;
+        QTest::newRow("tty, uinput") << "tty"
+                                     << "Uu"
+                                     << "" << InputBackendKind::Uinput;
+        QTest::newRow("forced log") << "x11"
+                                    << "X"
+                                    << "log" << InputBackendKind::LogOnly;
+        QTest::newRow("forced portal") << "x11"
+                                       << "X"
+                                       << "Portal" << InputBackendKind::Portal;
+        QTest::newRow("forced unknown is ignored") << "x11"
+                                                   << "X"
+                                                   << "magic" << InputBackendKind::XTest;
+    }
+    void choice()
+    {
+        QFETCH(QString, session);
+        QFETCH(QString, facts);
+        QFETCH(QString, forced);
+        QFETCH(InputBackendKind, expected);
+        InputSessionFacts f;
+        f.sessionType = session;
+        f.forced = forced;
+        f.waylandDisplay = facts.contains(QLatin1Char('W'));
+        f.x11Display = facts.contains(QLatin1Char('X'));
+        f.virtualPointer = facts.contains(QLatin1Char('P'));
+        f.virtualKeyboard = facts.contains(QLatin1Char('K'));
+        f.portal = facts.contains(QLatin1Char('D'));
+        f.uinputOptIn = facts.contains(QLatin1Char('U'));
+        f.uinputWritable = facts.contains(QLatin1Char('u'));
+        const InputBackendChoice c = chooseInputBackend(f);
+        QCOMPARE(c.kind, expected);
+        QVERIFY(!c.reason.isEmpty());
+        const QString line = inputBackendLogLine(c);
+        QVERIFY2(line.startsWith(QLatin1String("Input: ") + inputBackendName(expected) + QLatin1String(" (")),
+                 qPrintable(line));
+    }
+
+    void joinedUnits_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QVector<uint>>("codePoints");
+        QTest::newRow("plain and wide") << QString::fromUtf8("aé世") << QVector<uint>{'a', 0xE9, 0x4E16};
+        QTest::newRow("surrogate pair") << QString::fromUtf8("😀!") << QVector<uint>{0x1F600, '!'};
+        QTest::newRow("CR LF is one break")
+            << QStringLiteral("a\r\nb\n\nc") << QVector<uint>{'a', '\r', 'b', '\n', '\n', 'c'};
+        QTest::newRow("lone halves vanish")
+            << (QString(QChar(0xDE00)) + QLatin1Char('x') + QChar(0xD83D)) << QVector<uint>{'x'};
+        QTest::newRow("high half then a letter")
+            << (QString(QChar(0xD83D)) + QLatin1Char('y')) << QVector<uint>{'y'};
+    }
+    void joinedUnits()
+    {
+        QFETCH(QString, text);
+        QFETCH(QVector<uint>, codePoints);
+        TypedUnitJoiner joiner;
+        QVector<uint> got;
+        for (QChar unit : text) {
+            if (const char32_t cp = joiner.take(unit.unicode()))
+                got << uint(cp);
+        }
+        QCOMPARE(got, codePoints);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_InputBackendChoice)
+#include "tst_inputbackendchoice.moc"
