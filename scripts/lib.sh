@@ -67,3 +67,53 @@ stop_virtual_display() {
     [ -n "${VELMORA_XVFB_PID:-}" ] && kill "$VELMORA_XVFB_PID" 2>/dev/null
     return 0
 }
+
+# A headless sway for the Wayland tests and benchmarks: WAYLAND_DISPLAY is set to its socket
+# and it stops when the script ends. sway refuses to run as root, so under root it runs as a
+# system user created for it (velmora-wayland) with a runtime folder of that user's own.
+start_headless_sway() {
+    local user=velmora-wayland
+    local -a run_as=()
+    VELMORA_SWAY_RUNTIME=$(mktemp -d /tmp/velmora-wayland.XXXXXX)
+    chmod 700 "$VELMORA_SWAY_RUNTIME"
+    if [ "$(id -u)" -eq 0 ]; then
+        id -u "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
+        chown "$user:" "$VELMORA_SWAY_RUNTIME"
+        run_as=(setpriv --reuid="$user" --regid="$user" --init-groups)
+    fi
+    # No bar, no bindings, no XWayland: every key reaches the focused client.
+    cat >"$VELMORA_SWAY_RUNTIME/config" <<'SWAY'
+output HEADLESS-1 mode 1280x720 position 0 0
+default_border none
+focus_follows_mouse no
+xwayland disable
+SWAY
+    chmod 644 "$VELMORA_SWAY_RUNTIME/config"
+    setsid "${run_as[@]}" env -i PATH="$PATH" HOME="$VELMORA_SWAY_RUNTIME" XDG_RUNTIME_DIR="$VELMORA_SWAY_RUNTIME" \
+        WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+        sway -c "$VELMORA_SWAY_RUNTIME/config" >"$VELMORA_SWAY_RUNTIME/sway.log" 2>&1 &
+    VELMORA_SWAY_PID=$!
+    local socket=""
+    for _ in $(seq 100); do
+        socket=$(find "$VELMORA_SWAY_RUNTIME" -maxdepth 1 -type s -name 'wayland-*' | head -n1)
+        [ -n "$socket" ] && break
+        sleep 0.1
+    done
+    if [ -z "$socket" ]; then
+        echo "sway did not start:" >&2
+        tail -n 20 "$VELMORA_SWAY_RUNTIME/sway.log" >&2
+        stop_headless_sway
+        return 1
+    fi
+    # An absolute path: our clients need no runtime folder of their own.
+    export WAYLAND_DISPLAY="$socket"
+    echo "Started a headless sway at $WAYLAND_DISPLAY"
+}
+
+stop_headless_sway() {
+    [ -n "${VELMORA_SWAY_PID:-}" ] && kill "$VELMORA_SWAY_PID" 2>/dev/null && wait "$VELMORA_SWAY_PID" 2>/dev/null
+    [ -n "${VELMORA_SWAY_RUNTIME:-}" ] && rm -rf "$VELMORA_SWAY_RUNTIME"
+    VELMORA_SWAY_PID=""
+    VELMORA_SWAY_RUNTIME=""
+    return 0
+}

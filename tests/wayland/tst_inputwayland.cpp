@@ -1,0 +1,182 @@
+#include "remote/RemoteTestSupport.h"
+
+#include "platform/InputBackendWlroots.h"
+#include "remote/InputSimulator.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+
+// Phone messages through the command server drive a wlroots compositor's virtual pointer and
+// keyboard; a client of the compositor reports what really arrived.
+class tst_InputWayland : public QObject
+{
+    Q_OBJECT
+
+private:
+    Phone m_phone;
+    Server* m_server = nullptr;
+    QProcess m_probe;
+    QStringList m_events; // lines of the probe
+    QSize m_size;
+
+    InputBackendWlroots* backend() const
+    {
+        return static_cast<InputBackendWlroots*>(m_server->inputSimulator()->backend());
+    }
+    void send(const QByteArray& message) { m_phone.send(message + '\n'); }
+    void moveTo(int x, int y) { send(absolute(x, y)); }
+    // The probe's lines since the last call that start with one of `prefixes`.
+    QStringList take(const QStringList& prefixes)
+    {
+        QStringList picked;
+        for (const QString& line : qAsConst(m_events)) {
+            for (const QString& prefix : prefixes) {
+                if (line.startsWith(prefix + QLatin1Char(' ')) || line == prefix) {
+                    picked << line;
+                    break;
+                }
+            }
+        }
+        m_events.clear();
+        return picked;
+    }
+    bool waitFor(const QString& line, int timeout = 5000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!m_events.contains(line) && timer.elapsed() < timeout)
+            QTest::qWait(10);
+        return m_events.contains(line);
+    }
+    static QByteArray absolute(int x, int y)
+    {
+        return R"({"command":"mousemove","params":{"absolute":true,"dx":)" + QByteArray::number(x) +
+               ",\"dy\":" + QByteArray::number(y) + "}}";
+    }
+    QString typed() const
+    {
+        QByteArray bytes;
+        for (const QString& line : m_events) {
+            if (line.startsWith(QLatin1String("text ")))
+                bytes += QByteArray::fromHex(line.mid(5).toLatin1());
+        }
+        return QString::fromUtf8(bytes);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            QSKIP("needs a wlroots compositor (scripts/test.d/wayland starts a headless sway)");
+        auto backend = InputBackendWlroots::open();
+        QVERIFY2(backend != nullptr, "the compositor offers no virtual pointer and keyboard");
+        m_size = backend->primaryScreenSize();
+        m_server = new Server(std::move(backend), this);
+        QVERIFY(m_server->start(0) && m_phone.attach(*m_server));
+
+        // Started after the virtual devices exist, so the seat already has pointer and keyboard.
+        connect(&m_probe, &QProcess::readyReadStandardOutput, this, [this] {
+            while (m_probe.canReadLine())
+                m_events << QString::fromUtf8(m_probe.readLine()).trimmed();
+        });
+        m_probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_probe.start(QStringLiteral(WAYLAND_PROBE), QStringList());
+        QVERIFY(m_probe.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_events.filter(QStringLiteral("ready")).isEmpty(), 10000);
+        QTRY_VERIFY(m_events.contains(QStringLiteral("focus")));
+        moveTo(m_size.width() / 2, m_size.height() / 2);
+        // The pointer enters the surface and then reports the move itself.
+        QVERIFY(waitFor(QStringLiteral("motion %1 %2").arg(m_size.width() / 2).arg(m_size.height() / 2)));
+        m_events.clear();
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_probe.state() != QProcess::NotRunning) {
+            m_probe.kill();
+            m_probe.waitForFinished();
+        }
+    }
+
+    void pointer_data()
+    {
+        QTest::addColumn<QByteArrayList>("messages");
+        QTest::addColumn<QStringList>("expected");
+        const int right = m_size.width() - 1, bottom = m_size.height() - 1;
+        QTest::newRow("absolute corners and middle")
+            << QByteArrayList{absolute(0, 0), absolute(right, bottom), absolute(321, 123)}
+            << QStringList{"motion 0 0", QStringLiteral("motion %1 %2").arg(right).arg(bottom),
+                           "motion 321 123"};
+        QTest::newRow("relative move")
+            << QByteArrayList{absolute(100, 100), R"({"command":"mousemove","params":{"dx":25,"dy":-7}})"}
+            << QStringList{"motion 100 100", "motion 125 93"};
+        QTest::newRow("click") << QByteArrayList{R"({"command":"mouseclick"})"}
+                               << QStringList{"button 272 1", "button 272 0"};
+        QTest::newRow("double click")
+            << QByteArrayList{R"({"command":"mouseclick","params":{"double":true}})"}
+            << QStringList{"button 272 1", "button 272 0", "button 272 1", "button 272 0"};
+        QTest::newRow("right press and release")
+            << QByteArrayList{R"({"command":"mousedown","params":{"button":"right"}})",
+                              R"({"command":"mouseup","params":{"button":"right"}})"}
+            << QStringList{"button 273 1", "button 273 0"};
+        // A notch away from the user scrolls up: one step of the negative vertical axis.
+        QTest::newRow("wheel notch up") << QByteArrayList{R"({"command":"mousewheel","params":{"amount":1}})"}
+                                        << QStringList{"discrete 0 -1", "axis 0 -15"};
+        QTest::newRow("two notches down")
+            << QByteArrayList{R"({"command":"mousewheel","params":{"amount":-2}})"}
+            << QStringList{"discrete 0 2", "axis 0 30"};
+    }
+    void pointer()
+    {
+        QFETCH(QByteArrayList, messages);
+        QFETCH(QStringList, expected);
+        m_events.clear();
+        for (const QByteArray& m : messages)
+            send(m);
+        const QStringList prefixes{"motion", "button", "axis", "discrete"};
+        QStringList got;
+        QElapsedTimer timer;
+        timer.start();
+        while (got.size() < expected.size() && timer.elapsed() < 5000) {
+            QTest::qWait(10);
+            got += take(prefixes);
+        }
+        QTest::qWait(50); // nothing more may follow
+        got += take(prefixes);
+        QCOMPARE(got.join(QLatin1String(" | ")), expected.join(QLatin1String(" | ")));
+    }
+
+    void typesUnicodeThenRestoresTheLayout()
+    {
+        m_events.clear();
+        const QString text = QString::fromUtf8("Hello, wörld 世界 😀\n");
+        QJsonObject params{{"text", text}};
+        send(R"({"command":"keyinput","params":)" + QJsonDocument(params).toJson(QJsonDocument::Compact) +
+             "}");
+        QTRY_COMPARE(typed(), text);
+        QTest::qWait(50);
+        QCOMPARE(typed(), text); // and nothing else
+        QVERIFY(backend()->typingLayoutActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!backend()->typingLayoutActive(), 5000);
+    }
+
+    void keyCombination()
+    {
+        // Ctrl+C right after typing: the user's layout comes back first, with a Control key
+        // whose modifier holds while C goes down and up.
+        send(R"({"command":"keyinput","params":{"text":"x"}})");
+        QVERIFY(waitFor(QStringLiteral("text 78")));
+        m_events.clear();
+        send(R"({"command":"keyinput","params":{"keycodes":[17,67]}})");
+        QTRY_VERIFY(!m_events.filter(QRegularExpression(QStringLiteral("^key Control_L 0 "))).isEmpty());
+        QCOMPARE(take({"key"}),
+                 (QStringList{"key Control_L 1 0", "key c 1 4", "key c 0 4", "key Control_L 0 4"}));
+        QVERIFY(!backend()->typingLayoutActive());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_InputWayland)
+#include "tst_inputwayland.moc"
