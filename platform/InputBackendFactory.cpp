@@ -1,13 +1,22 @@
 #include "platform/InputBackend.h"
 #include "platform/InputBackendChoice.h"
 #include "platform/InputBackendFake.h"
+#include "platform/InputBackendPortal.h"
 #include "platform/InputBackendStatus.h"
 #include "platform/InputBackendWlroots.h"
 #include "platform/InputBackendX11.h"
 
 #include <QDebug>
+#include <QSettings>
+
+#include <unistd.h>
 
 namespace {
+
+std::unique_ptr<QSettings> userSettings()
+{
+    return std::make_unique<QSettings>(QStringLiteral("Orvane"), QStringLiteral("Velmora"));
+}
 
 InputSessionFacts gatherFacts()
 {
@@ -22,6 +31,14 @@ InputSessionFacts gatherFacts()
         f.virtualPointer = globals.virtualPointer;
         f.virtualKeyboard = globals.virtualKeyboard;
     }
+    const bool wayland =
+        f.sessionType == QLatin1String("wayland") || (f.sessionType.isEmpty() && f.waylandDisplay);
+    // Asking the portal may start it; only where it would be chosen.
+    if (wayland && !(f.virtualPointer && f.virtualKeyboard))
+        f.portal = InputBackendPortal::available(QDBusConnection::sessionBus());
+    f.uinputOptIn = userSettings()->value(QStringLiteral("input/uinput"), false).toBool() ||
+                    f.forced.compare(QLatin1String("uinput"), Qt::CaseInsensitive) == 0;
+    f.uinputWritable = ::access("/dev/uinput", W_OK) == 0;
     return f;
 }
 
@@ -33,6 +50,7 @@ std::unique_ptr<InputBackend> openBackend(InputBackendKind kind)
     case InputBackendKind::Wlroots:
         return InputBackendWlroots::open();
     case InputBackendKind::Portal:
+        return std::make_unique<InputBackendPortal>(QDBusConnection::sessionBus(), userSettings());
     case InputBackendKind::Uinput:
     case InputBackendKind::LogOnly:
         break;
@@ -48,10 +66,13 @@ std::unique_ptr<InputBackend> createInputBackend()
     qInfo().noquote() << inputBackendLogLine(choice);
     auto* status = InputBackendStatus::instance();
     if (choice.kind != InputBackendKind::LogOnly) {
-        if (auto backend = openBackend(choice.kind)) {
-            status->set(choice.kind, InputBackendStatus::State::Ready, choice.reason);
+        // The portal reports its own progress from here on.
+        status->set(choice.kind,
+                    choice.kind == InputBackendKind::Portal ? InputBackendStatus::State::WaitingForPermission
+                                                            : InputBackendStatus::State::Ready,
+                    choice.reason);
+        if (auto backend = openBackend(choice.kind))
             return backend;
-        }
         qWarning().noquote() << "Input:" << inputBackendName(choice.kind)
                              << "could not be opened; remote pointer and keyboard commands are only logged";
         status->set(choice.kind, InputBackendStatus::State::Unavailable, choice.reason);

@@ -1,0 +1,433 @@
+#include "platform/InputBackendPortal.h"
+
+#include "platform/InputBackendStatus.h"
+#include "platform/Keysyms.h"
+
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusVariant>
+#include <QDebug>
+#include <QGuiApplication>
+#include <QHash>
+#include <QScreen>
+#include <QSet>
+#include <QSettings>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+#include <linux/input-event-codes.h>
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kPath = QStringLiteral("/org/freedesktop/portal/desktop");
+const QString kInterface = QStringLiteral("org.freedesktop.portal.RemoteDesktop");
+const QString kRequestInterface = QStringLiteral("org.freedesktop.portal.Request");
+const QString kSessionInterface = QStringLiteral("org.freedesktop.portal.Session");
+
+constexpr uint kDeviceKeyboard = 1;
+constexpr uint kDevicePointer = 2;
+// Remembered until the user revokes it.
+constexpr uint kPersistUntilRevoked = 2;
+// The interface version that knows persist_mode and restore tokens.
+constexpr uint kPersistenceVersion = 2;
+constexpr int kMaxWheelStepsPerRecord = 500;
+
+// The pointer is pushed this far beyond the desktop to find a known position.
+constexpr int kHomingReach = 100000;
+
+QVariant propertyOf(const QDBusConnection& bus, const QString& name)
+{
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << kInterface << name;
+    const QDBusMessage reply = bus.call(get, QDBus::Block, 5000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return QVariant();
+    return reply.arguments().constFirst().value<QDBusVariant>().variant();
+}
+
+} // namespace
+
+const char* const InputBackendPortal::RestoreTokenKey = "input/portalRestoreToken";
+
+class InputBackendPortal::Session final : public QObject
+{
+    Q_OBJECT
+public:
+    Session(const QDBusConnection& bus, std::unique_ptr<QSettings> settings)
+        : m_bus(bus)
+        , m_settings(std::move(settings))
+    {
+    }
+
+    ~Session() override { close(); }
+
+    void start()
+    {
+        close();
+        m_version = propertyOf(m_bus, QStringLiteral("version")).toUInt();
+        setState(InputBackendStatus::State::WaitingForPermission, QString());
+        QVariantMap options{{QStringLiteral("session_handle_token"), token()}};
+        request(QStringLiteral("CreateSession"), {}, options,
+                [this](uint response, const QVariantMap& results) {
+                    if (response != 0)
+                        return refused(response);
+                    const QVariant handle = results.value(QStringLiteral("session_handle"));
+                    m_session = handle.canConvert<QDBusObjectPath>() ? handle.value<QDBusObjectPath>().path()
+                                                                     : handle.toString();
+                    m_bus.connect(kService, m_session, kSessionInterface, QStringLiteral("Closed"), this,
+                                  SLOT(onSessionClosed()));
+                    selectDevices();
+                });
+    }
+
+    void close()
+    {
+        if (!m_session.isEmpty()) {
+            releaseHeld();
+            m_bus.disconnect(kService, m_session, kSessionInterface, QStringLiteral("Closed"), this,
+                             SLOT(onSessionClosed()));
+            m_bus.send(QDBusMessage::createMethodCall(kService, m_session, kSessionInterface,
+                                                      QStringLiteral("Close")));
+        }
+        m_session.clear();
+        m_ready = false;
+        m_homed = false;
+        for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it)
+            m_bus.disconnect(kService, it.key(), kRequestInterface, QStringLiteral("Response"), this,
+                             SLOT(onResponse(uint, QVariantMap, QDBusMessage)));
+        m_pending.clear();
+        ++m_generation;
+    }
+
+    bool ready() const { return m_ready; }
+
+    void send(const QVector<InputRecord>& records, const QSize& screen)
+    {
+        if (!m_ready) {
+            if (!m_warnedNotReady)
+                qDebug("Portal input: no permission yet; events are dropped");
+            m_warnedNotReady = true;
+            return;
+        }
+        for (const InputRecord& r : records) {
+            if (r.type == InputRecord::Keyboard)
+                key(r);
+            else
+                mouse(r, screen);
+        }
+    }
+
+private slots:
+    void onResponse(uint response, const QVariantMap& results, const QDBusMessage& message)
+    {
+        const auto handler = m_pending.take(message.path());
+        m_bus.disconnect(kService, message.path(), kRequestInterface, QStringLiteral("Response"), this,
+                         SLOT(onResponse(uint, QVariantMap, QDBusMessage)));
+        if (handler)
+            handler(response, results);
+    }
+
+    void onSessionClosed()
+    {
+        qWarning("Portal input: the desktop closed the remote-control session");
+        m_session.clear();
+        m_ready = false;
+        setState(InputBackendStatus::State::Refused, QStringLiteral("the desktop ended the session"));
+    }
+
+private:
+    using Handler = std::function<void(uint, const QVariantMap&)>;
+
+    QString token() { return QStringLiteral("velmora%1").arg(++m_tokenCounter); }
+
+    QString requestPath(const QString& handleToken) const
+    {
+        QString sender = m_bus.baseService().mid(1);
+        sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+        return QStringLiteral("/org/freedesktop/portal/desktop/request/") + sender + QLatin1Char('/') +
+               handleToken;
+    }
+
+    void listen(const QString& path, const Handler& handler)
+    {
+        m_pending.insert(path, handler);
+        m_bus.connect(kService, path, kRequestInterface, QStringLiteral("Response"), this,
+                      SLOT(onResponse(uint, QVariantMap, QDBusMessage)));
+    }
+
+    // Calls a portal method that answers through a Request object. The answer's path is
+    // known before the call, so no Response can slip past.
+    void request(const QString& method, QVariantList args, QVariantMap options, const Handler& handler)
+    {
+        const QString handleToken = token();
+        options.insert(QStringLiteral("handle_token"), handleToken);
+        const QString expected = requestPath(handleToken);
+        listen(expected, handler);
+        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+        args << options;
+        call.setArguments(args);
+        auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+        const quint64 generation = m_generation;
+        connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                [this, watcher, expected, handler, method, generation] {
+                    watcher->deleteLater();
+                    if (generation != m_generation)
+                        return;
+                    const QDBusPendingReply<QDBusObjectPath> reply = *watcher;
+                    if (reply.isError()) {
+                        qWarning().noquote()
+                            << "Portal input:" << method << "failed:" << reply.error().message();
+                        m_pending.remove(expected);
+                        setState(InputBackendStatus::State::Unavailable, reply.error().message());
+                        return;
+                    }
+                    // Older portals choose the request path themselves.
+                    const QString actual = reply.value().path();
+                    if (actual != expected && m_pending.contains(expected)) {
+                        m_pending.remove(expected);
+                        listen(actual, handler);
+                    }
+                });
+    }
+
+    void refused(uint response)
+    {
+        qWarning("Portal input: the desktop refused remote control (answer %u)", response);
+        close();
+        setState(InputBackendStatus::State::Refused, response == 1 ? QStringLiteral("the user declined")
+                                                                   : QStringLiteral("the desktop declined"));
+    }
+
+    void selectDevices()
+    {
+        QVariantMap options{{QStringLiteral("types"), kDeviceKeyboard | kDevicePointer}};
+        if (m_version >= kPersistenceVersion) {
+            options.insert(QStringLiteral("persist_mode"), kPersistUntilRevoked);
+            const QString saved = m_settings->value(QLatin1String(RestoreTokenKey)).toString();
+            if (!saved.isEmpty())
+                options.insert(QStringLiteral("restore_token"), saved);
+        }
+        request(QStringLiteral("SelectDevices"), {QVariant::fromValue(QDBusObjectPath(m_session))}, options,
+                [this](uint response, const QVariantMap&) {
+                    if (response != 0)
+                        return refused(response);
+                    startSession();
+                });
+    }
+
+    void startSession()
+    {
+        request(QStringLiteral("Start"), {QVariant::fromValue(QDBusObjectPath(m_session)), QString()}, {},
+                [this](uint response, const QVariantMap& results) {
+                    if (response != 0)
+                        return refused(response);
+                    const uint devices = results.value(QStringLiteral("devices"), 0u).toUInt();
+                    if ((devices & (kDeviceKeyboard | kDevicePointer)) == 0 &&
+                        results.contains(QStringLiteral("devices"))) {
+                        close();
+                        setState(InputBackendStatus::State::Refused,
+                                 QStringLiteral("the desktop granted neither keyboard nor pointer"));
+                        return;
+                    }
+                    // Each token is good for one start; the portal hands out the next one.
+                    const QString next = results.value(QStringLiteral("restore_token")).toString();
+                    if (!next.isEmpty()) {
+                        m_settings->setValue(QLatin1String(RestoreTokenKey), next);
+                        m_settings->sync();
+                    }
+                    m_ready = true;
+                    m_warnedNotReady = false;
+                    qInfo("Portal input: remote control granted (interface version %u)", m_version);
+                    setState(InputBackendStatus::State::Ready, QString());
+                });
+    }
+
+    void setState(InputBackendStatus::State state, const QString& detail)
+    {
+        auto* status = InputBackendStatus::instance();
+        if (status->kind() == InputBackendKind::Portal)
+            status->setState(state, detail.isEmpty() ? status->detail() : detail);
+    }
+
+    void notify(const QString& method, const QVariantList& args)
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
+        QVariantList all{QVariant::fromValue(QDBusObjectPath(m_session)), QVariantMap()};
+        all += args;
+        call.setArguments(all);
+        // No answer is awaited: events go out in order on the one connection.
+        m_bus.send(call);
+    }
+
+    void keysym(quint32 sym, bool down)
+    {
+        notify(QStringLiteral("NotifyKeyboardKeysym"), {int(sym), uint(down ? 1 : 0)});
+    }
+
+    void key(const InputRecord& r)
+    {
+        const bool up = (r.flags & InputRecord::KeyUp) != 0;
+        if (r.flags & InputRecord::Unicode) {
+            if (up)
+                return;
+            const char32_t codePoint = m_joiner.take(r.scan);
+            const quint32 sym = codePoint != 0 ? quint32(keysymForCodePoint(codePoint)) : 0;
+            if (sym != 0) {
+                keysym(sym, true);
+                keysym(sym, false);
+            }
+            return;
+        }
+        const auto sym = quint32(keysymForVirtualKey(r.vk));
+        if (sym == 0)
+            return;
+        if (up && !m_heldKeysyms.contains(sym))
+            return;
+        keysym(sym, !up);
+        if (up)
+            m_heldKeysyms.remove(sym);
+        else
+            m_heldKeysyms.insert(sym);
+    }
+
+    void button(quint32 code, bool down)
+    {
+        notify(QStringLiteral("NotifyPointerButton"), {int(code), uint(down ? 1 : 0)});
+        if (down)
+            m_heldButtons.insert(code);
+        else
+            m_heldButtons.remove(code);
+    }
+
+    void motion(double dx, double dy) { notify(QStringLiteral("NotifyPointerMotion"), {dx, dy}); }
+
+    void mouse(const InputRecord& r, const QSize& screen)
+    {
+        const std::uint32_t f = r.flags;
+        const int w = std::max(screen.width(), 1), h = std::max(screen.height(), 1);
+        if (f & InputRecord::MouseMove) {
+            if (f & InputRecord::Absolute) {
+                if (!m_homed) {
+                    // Bottom-right: desktops put hot corners top-left, not there.
+                    motion(kHomingReach, kHomingReach);
+                    m_position = QPoint(w - 1, h - 1);
+                    m_homed = true;
+                }
+                const auto toPixel = [](qint32 v, int extent) {
+                    const double p = std::round(v * ((extent - 1) / double(InputRecord::AbsoluteMax)));
+                    return int(std::clamp(p, 0.0, double(extent - 1)));
+                };
+                const QPoint target(toPixel(r.dx, w), toPixel(r.dy, h));
+                if (target != m_position)
+                    motion(target.x() - m_position.x(), target.y() - m_position.y());
+                m_position = target;
+            } else if (r.dx != 0 || r.dy != 0) {
+                motion(r.dx, r.dy);
+                m_position = QPoint(std::clamp(m_position.x() + r.dx, 0, w - 1),
+                                    std::clamp(m_position.y() + r.dy, 0, h - 1));
+            }
+        }
+        const struct
+        {
+            std::uint32_t flag;
+            quint32 code;
+            bool down;
+        } buttons[] = {
+            {InputRecord::LeftDown, BTN_LEFT, true},     {InputRecord::LeftUp, BTN_LEFT, false},
+            {InputRecord::RightDown, BTN_RIGHT, true},   {InputRecord::RightUp, BTN_RIGHT, false},
+            {InputRecord::MiddleDown, BTN_MIDDLE, true}, {InputRecord::MiddleUp, BTN_MIDDLE, false},
+        };
+        for (const auto& b : buttons) {
+            if (f & b.flag)
+                button(b.code, b.down);
+        }
+        if (f & InputRecord::Wheel) {
+            const qint64 total = qint64(m_wheelRemainder) + r.mouseData;
+            qint64 steps = total / InputRecord::WheelDelta;
+            m_wheelRemainder = int(total % InputRecord::WheelDelta);
+            steps = std::clamp<qint64>(steps, -kMaxWheelStepsPerRecord, kMaxWheelStepsPerRecord);
+            // Positive notches scroll away from the user: up, which is negative on the axis.
+            if (steps != 0)
+                notify(QStringLiteral("NotifyPointerAxisDiscrete"), {uint(0), int(-steps)});
+        }
+    }
+
+    void releaseHeld()
+    {
+        if (!m_ready)
+            return;
+        for (quint32 sym : qAsConst(m_heldKeysyms))
+            keysym(sym, false);
+        for (quint32 code : qAsConst(m_heldButtons))
+            notify(QStringLiteral("NotifyPointerButton"), {int(code), uint(0)});
+        m_heldKeysyms.clear();
+        m_heldButtons.clear();
+    }
+
+    QDBusConnection m_bus;
+    std::unique_ptr<QSettings> m_settings;
+    uint m_version = 0;
+    QString m_session;
+    QHash<QString, Handler> m_pending;
+    quint64 m_tokenCounter = 0;
+    quint64 m_generation = 0;
+    bool m_ready = false;
+    bool m_warnedNotReady = false;
+    bool m_homed = false;
+    QPoint m_position;
+    QSet<quint32> m_heldKeysyms;
+    QSet<quint32> m_heldButtons;
+    TypedUnitJoiner m_joiner;
+    int m_wheelRemainder = 0;
+};
+
+bool InputBackendPortal::available(const QDBusConnection& bus)
+{
+    if (!bus.isConnected())
+        return false;
+    const QVariant types = propertyOf(bus, QStringLiteral("AvailableDeviceTypes"));
+    return types.isValid() && (types.toUInt() & (kDeviceKeyboard | kDevicePointer)) != 0;
+}
+
+InputBackendPortal::InputBackendPortal(const QDBusConnection& bus, std::unique_ptr<QSettings> settings)
+    : d(std::make_unique<Session>(bus, std::move(settings)))
+{
+    QObject::connect(InputBackendStatus::instance(), &InputBackendStatus::askAgainRequested, d.get(),
+                     [this] { restart(); });
+    d->start();
+}
+
+InputBackendPortal::~InputBackendPortal() = default;
+
+void InputBackendPortal::send(const QVector<InputRecord>& records)
+{
+    d->send(records, primaryScreenSize());
+}
+
+QSize InputBackendPortal::primaryScreenSize()
+{
+    // The portal moves the pointer in the desktop's logical pixels.
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        if (QScreen* screen = app->primaryScreen())
+            return screen->size();
+    }
+    return QSize(1920, 1080);
+}
+
+void InputBackendPortal::restart()
+{
+    d->start();
+}
+
+bool InputBackendPortal::isReady() const
+{
+    return d->ready();
+}
+
+#include "InputBackendPortal.moc"

@@ -1,0 +1,184 @@
+// A stand-in for the desktop's RemoteDesktop portal on a private session bus. It answers the
+// session set-up as a desktop would (or refuses, when told to) and writes every call it gets to
+// stdout, one line each, for the portal tests to check. Tests steer it through /control.
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVirtualObject>
+#include <QTimer>
+#include <QVariantMap>
+
+#include <cstdio>
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.portal.Desktop");
+
+void record(const QString& line)
+{
+    std::printf("%s\n", line.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+QString senderPart(const QDBusMessage& message)
+{
+    QString sender = message.service().mid(1);
+    sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+    return sender;
+}
+
+struct Behaviour
+{
+    uint version = 2;
+    uint answer = 0; // 0 granted, 1 declined by the user, 2 other failure
+    int tokens = 0;
+    QString lastSession;
+};
+
+Behaviour behaviour;
+
+// Answers through a Request object, after the method's own reply has gone out.
+void respond(const QString& requestPath, uint response, const QVariantMap& results)
+{
+    QTimer::singleShot(0, [=] {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            requestPath, QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"));
+        signal << response << results;
+        QDBusConnection::sessionBus().send(signal);
+    });
+}
+
+QString requestPath(const QVariantMap& options, const QDBusMessage& message)
+{
+    return QStringLiteral("/org/freedesktop/portal/desktop/request/") + senderPart(message) +
+           QLatin1Char('/') + options.value(QStringLiteral("handle_token")).toString();
+}
+
+QString show(const QVariant& v)
+{
+    return v.isValid() ? v.toString() : QStringLiteral("-");
+}
+
+} // namespace
+
+class RemoteDesktop final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.RemoteDesktop")
+    Q_PROPERTY(uint version READ version)
+    Q_PROPERTY(uint AvailableDeviceTypes READ availableDeviceTypes)
+public:
+    uint version() const { return behaviour.version; }
+    uint availableDeviceTypes() const { return 7; }
+
+public slots:
+    QDBusObjectPath CreateSession(const QVariantMap& options, const QDBusMessage& message)
+    {
+        record(QStringLiteral("CreateSession"));
+        const QString path = requestPath(options, message);
+        behaviour.lastSession = QStringLiteral("/org/freedesktop/portal/desktop/session/") +
+                                senderPart(message) + QLatin1Char('/') +
+                                options.value(QStringLiteral("session_handle_token")).toString();
+        respond(path, 0, {{QStringLiteral("session_handle"), behaviour.lastSession}});
+        return QDBusObjectPath(path);
+    }
+    QDBusObjectPath SelectDevices(const QDBusObjectPath& session, const QVariantMap& options,
+                                  const QDBusMessage& message)
+    {
+        Q_UNUSED(session)
+        record(QStringLiteral("SelectDevices types=%1 persist=%2 token=%3")
+                   .arg(show(options.value(QStringLiteral("types"))),
+                        show(options.value(QStringLiteral("persist_mode"))),
+                        show(options.value(QStringLiteral("restore_token")))));
+        const QString path = requestPath(options, message);
+        respond(path, 0, {});
+        return QDBusObjectPath(path);
+    }
+    QDBusObjectPath Start(const QDBusObjectPath& session, const QString& parent, const QVariantMap& options,
+                          const QDBusMessage& message)
+    {
+        Q_UNUSED(session)
+        Q_UNUSED(parent)
+        record(QStringLiteral("Start"));
+        const QString path = requestPath(options, message);
+        QVariantMap results;
+        if (behaviour.answer == 0) {
+            results.insert(QStringLiteral("devices"), 3u);
+            if (behaviour.version >= 2)
+                results.insert(QStringLiteral("restore_token"),
+                               QStringLiteral("token-%1").arg(++behaviour.tokens));
+        }
+        respond(path, behaviour.answer, results);
+        return QDBusObjectPath(path);
+    }
+    void NotifyPointerMotion(const QDBusObjectPath&, const QVariantMap&, double dx, double dy)
+    {
+        record(QStringLiteral("NotifyPointerMotion %1 %2").arg(dx).arg(dy));
+    }
+    void NotifyPointerButton(const QDBusObjectPath&, const QVariantMap&, int button, uint state)
+    {
+        record(QStringLiteral("NotifyPointerButton %1 %2").arg(button).arg(state));
+    }
+    void NotifyPointerAxisDiscrete(const QDBusObjectPath&, const QVariantMap&, uint axis, int steps)
+    {
+        record(QStringLiteral("NotifyPointerAxisDiscrete %1 %2").arg(axis).arg(steps));
+    }
+    void NotifyKeyboardKeysym(const QDBusObjectPath&, const QVariantMap&, int keysym, uint state)
+    {
+        record(QStringLiteral("NotifyKeyboardKeysym 0x%1 %2").arg(keysym, 0, 16).arg(state));
+    }
+};
+
+// Sessions live below one path; only Close is called on them.
+class Sessions final : public QDBusVirtualObject
+{
+public:
+    QString introspect(const QString&) const override { return QString(); }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.member() != QLatin1String("Close"))
+            return false;
+        record(QStringLiteral("Close"));
+        connection.send(message.createReply());
+        return true;
+    }
+};
+
+class Control final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.velmora.test.FakePortal")
+public slots:
+    void SetVersion(uint version) { behaviour.version = version; }
+    void SetAnswer(uint answer) { behaviour.answer = answer; }
+    // The desktop ends the latest session, as when the user stops sharing.
+    void CloseSession()
+    {
+        QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
+            behaviour.lastSession, QStringLiteral("org.freedesktop.portal.Session"),
+            QStringLiteral("Closed")));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    RemoteDesktop portal;
+    Sessions sessions;
+    Control control;
+    if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
+                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) ||
+        !bus.registerVirtualObject(QStringLiteral("/org/freedesktop/portal/desktop/session"), &sessions,
+                                   QDBusConnection::SubPath) ||
+        !bus.registerObject(QStringLiteral("/control"), &control, QDBusConnection::ExportAllSlots) ||
+        !bus.registerService(kService)) {
+        std::fprintf(stderr, "fakeportal: cannot register on the bus\n");
+        return 1;
+    }
+    record(QStringLiteral("ready"));
+    return app.exec();
+}
+
+#include "fakeportal.moc"

@@ -1,0 +1,232 @@
+#include "remote/RemoteTestSupport.h"
+
+#include "platform/InputBackendPortal.h"
+#include "platform/InputBackendStatus.h"
+#include "remote/InputSimulator.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+
+using State = InputBackendStatus::State;
+
+// The portal backend against a recording RemoteDesktop portal of ours on a private bus:
+// session set-up, the calls each phone command makes, the restore token, and refusals.
+class tst_InputPortal : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_bus;
+    QProcess m_portal;
+    QString m_address;
+    QStringList m_calls;
+    Phone m_phone;
+    Server* m_server = nullptr;
+    int m_settingsCount = 0;
+
+    QDBusConnection bus() const { return QDBusConnection(QStringLiteral("portal-test")); }
+    std::unique_ptr<QSettings> settings(const QString& name)
+    {
+        return std::make_unique<QSettings>(m_dir.filePath(name + QStringLiteral(".ini")),
+                                           QSettings::IniFormat);
+    }
+    void control(const QString& method, uint value = 0)
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/control"),
+            QStringLiteral("org.velmora.test.FakePortal"), method);
+        if (method != QLatin1String("CloseSession"))
+            call << value;
+        QCOMPARE(bus().call(call).type(), QDBusMessage::ReplyMessage);
+    }
+    static State state() { return InputBackendStatus::instance()->state(); }
+    std::unique_ptr<InputBackendPortal> backend(const QString& settingsName)
+    {
+        InputBackendStatus::instance()->set(InputBackendKind::Portal, State::WaitingForPermission, QString());
+        return std::make_unique<InputBackendPortal>(bus(), settings(settingsName));
+    }
+    QStringList takeCalls()
+    {
+        const QStringList calls = m_calls;
+        m_calls.clear();
+        return calls;
+    }
+    QString token(const QString& settingsName)
+    {
+        return settings(settingsName)->value("input/portalRestoreToken").toString();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                                    QStringLiteral("--print-address")});
+        QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is missing");
+        QTRY_VERIFY(m_bus.canReadLine());
+        m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
+        QVERIFY(QDBusConnection::connectToBus(m_address, QStringLiteral("portal-test")).isConnected());
+
+        QVERIFY(!InputBackendPortal::available(bus())); // nothing answers yet
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
+        m_portal.setProcessEnvironment(env);
+        m_portal.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        connect(&m_portal, &QProcess::readyReadStandardOutput, this, [this] {
+            while (m_portal.canReadLine())
+                m_calls << QString::fromUtf8(m_portal.readLine()).trimmed();
+        });
+        m_portal.start(QStringLiteral(FAKE_PORTAL), QStringList());
+        QTRY_VERIFY(m_calls.contains(QStringLiteral("ready")));
+        m_calls.clear();
+        QVERIFY(InputBackendPortal::available(bus()));
+    }
+
+    void cleanupTestCase()
+    {
+        delete m_server;
+        m_server = nullptr;
+        for (QProcess* p : {&m_portal, &m_bus}) {
+            p->kill();
+            p->waitForFinished();
+        }
+    }
+
+    void setUpAsksOnceAndKeepsTheToken()
+    {
+        auto portal = backend(QStringLiteral("main"));
+        QCOMPARE(state(), State::WaitingForPermission);
+        QTRY_COMPARE(state(), State::Ready);
+        QVERIFY(portal->isReady());
+        QCOMPARE(takeCalls(),
+                 (QStringList{"CreateSession", "SelectDevices types=3 persist=2 token=-", "Start"}));
+        QCOMPARE(token(QStringLiteral("main")), QStringLiteral("token-1"));
+        m_server = new Server(std::move(portal), nullptr);
+        QVERIFY(m_server->start(0) && m_phone.attach(*m_server));
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QByteArrayList>("messages");
+        QTest::addColumn<QStringList>("calls");
+        // Without a stream the first absolute move finds the pointer in the bottom-right
+        // corner (1919, 1079 here); later ones move from the last position.
+        QTest::newRow("absolute moves")
+            << QByteArrayList{R"({"command":"mousemove","params":{"absolute":true,"dx":100,"dy":100}})",
+                              R"({"command":"mousemove","params":{"absolute":true,"dx":150,"dy":90}})"}
+            << QStringList{"NotifyPointerMotion 100000 100000", "NotifyPointerMotion -1819 -979",
+                           "NotifyPointerMotion 50 -10"};
+        QTest::newRow("relative then absolute")
+            << QByteArrayList{R"({"command":"mousemove","params":{"dx":25,"dy":-7}})",
+                              R"({"command":"mousemove","params":{"absolute":true,"dx":150,"dy":90}})"}
+            << QStringList{"NotifyPointerMotion 25 -7", "NotifyPointerMotion -25 7"};
+        QTest::newRow("click") << QByteArrayList{R"({"command":"mouseclick"})"}
+                               << QStringList{"NotifyPointerButton 272 1", "NotifyPointerButton 272 0"};
+        QTest::newRow("middle press and release")
+            << QByteArrayList{R"({"command":"mousedown","params":{"button":"middle"}})",
+                              R"({"command":"mouseup","params":{"button":"middle"}})"}
+            << QStringList{"NotifyPointerButton 274 1", "NotifyPointerButton 274 0"};
+        QTest::newRow("wheel") << QByteArrayList{R"({"command":"mousewheel","params":{"amount":2}})"}
+                               << QStringList{"NotifyPointerAxisDiscrete 0 -2"};
+        QTest::newRow("ctrl+c") << QByteArrayList{R"({"command":"keyinput","params":{"keycodes":[17,67]}})"}
+                                << QStringList{"NotifyKeyboardKeysym 0xffe3 1", "NotifyKeyboardKeysym 0x63 1",
+                                               "NotifyKeyboardKeysym 0x63 0",
+                                               "NotifyKeyboardKeysym 0xffe3 0"};
+        QTest::newRow("unicode text")
+            << QByteArrayList{R"({"command":"keyinput","params":{"text":"é世😀\r\n"}})"}
+            << QStringList{"NotifyKeyboardKeysym 0xe9 1",      "NotifyKeyboardKeysym 0xe9 0",
+                           "NotifyKeyboardKeysym 0x1004e16 1", "NotifyKeyboardKeysym 0x1004e16 0",
+                           "NotifyKeyboardKeysym 0x101f600 1", "NotifyKeyboardKeysym 0x101f600 0",
+                           "NotifyKeyboardKeysym 0xff0d 1",    "NotifyKeyboardKeysym 0xff0d 0"};
+    }
+    void commands()
+    {
+        QFETCH(QByteArrayList, messages);
+        QFETCH(QStringList, calls);
+        QVERIFY(m_server != nullptr);
+        m_calls.clear();
+        for (const QByteArray& m : messages)
+            m_phone.send(m + '\n');
+        QTRY_VERIFY(m_calls.size() >= calls.size());
+        QTest::qWait(50); // and nothing more
+        QCOMPARE(takeCalls().join(QLatin1String(" | ")), calls.join(QLatin1String(" | ")));
+    }
+
+    void aLaterStartReusesTheToken()
+    {
+        delete m_server; // closes the first session
+        m_server = nullptr;
+        QTRY_VERIFY(m_calls.contains(QStringLiteral("Close")));
+        m_calls.clear();
+        auto portal = backend(QStringLiteral("main"));
+        QTRY_COMPARE(state(), State::Ready);
+        QCOMPARE(takeCalls(),
+                 (QStringList{"CreateSession", "SelectDevices types=3 persist=2 token=token-1", "Start"}));
+        // Tokens are good for one start each: the new one replaces it.
+        QCOMPARE(token(QStringLiteral("main")), QStringLiteral("token-2"));
+    }
+
+    void refusalAndAskingAgain_data()
+    {
+        QTest::addColumn<uint>("answer");
+        QTest::newRow("user declined") << 1u;
+        QTest::newRow("desktop failed") << 2u;
+    }
+    void refusalAndAskingAgain()
+    {
+        QFETCH(uint, answer);
+        control(QStringLiteral("SetAnswer"), answer);
+        auto portal = backend(QStringLiteral("refused") + QString::number(answer));
+        QTRY_COMPARE(state(), State::Refused);
+        QVERIFY(InputBackendStatus::instance()->canAskAgain());
+        QTRY_VERIFY(m_calls.contains(QStringLiteral("Close")));
+        m_calls.clear();
+        // Events meanwhile go nowhere, and nothing breaks.
+        portal->send({InputRecord::mouse(InputRecord::LeftDown)});
+        QTest::qWait(50);
+        QCOMPARE(takeCalls(), QStringList());
+        QVERIFY(token(QStringLiteral("refused") + QString::number(answer)).isEmpty());
+
+        control(QStringLiteral("SetAnswer"), 0);
+        InputBackendStatus::instance()->askAgain();
+        QTRY_COMPARE(state(), State::Ready);
+        QCOMPARE(takeCalls(),
+                 (QStringList{"CreateSession", "SelectDevices types=3 persist=2 token=-", "Start"}));
+        portal->send({InputRecord::mouse(InputRecord::LeftDown)});
+        QTRY_VERIFY2(m_calls.contains(QStringLiteral("NotifyPointerButton 272 1")),
+                     qPrintable(m_calls.join('|')));
+    }
+
+    void theDesktopEndsTheSession()
+    {
+        auto portal = backend(QStringLiteral("ended"));
+        QTRY_COMPARE(state(), State::Ready);
+        control(QStringLiteral("CloseSession"));
+        QTRY_COMPARE(state(), State::Refused);
+        m_calls.clear();
+        portal->send({InputRecord::key(0x41, 0, 0)});
+        QTest::qWait(50);
+        QVERIFY(takeCalls().isEmpty());
+    }
+
+    void anOldPortalIsNotAskedToRemember()
+    {
+        control(QStringLiteral("SetVersion"), 1);
+        auto portal = backend(QStringLiteral("old"));
+        QTRY_COMPARE(state(), State::Ready);
+        QCOMPARE(takeCalls(),
+                 (QStringList{"CreateSession", "SelectDevices types=3 persist=- token=-", "Start"}));
+        QVERIFY(token(QStringLiteral("old")).isEmpty());
+        control(QStringLiteral("SetVersion"), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_InputPortal)
+#include "tst_inputportal.moc"
