@@ -2,6 +2,7 @@
 
 #include "app/ApplicationBase.h"
 #include "data/ConfigService.h"
+#include "platform/InputBackendStatus.h"
 #include "ui/RecordEditSupport.h"
 #include "ui_SettingView.h"
 
@@ -35,6 +36,10 @@ SettingView::SettingView(QWidget* parent)
             [this] { resetPlayer(m_ui->edAudioPlayerPath, AudioPlayerKey); });
     connect(m_ui->btnDefaultVideoPlayer, &QPushButton::clicked, this,
             [this] { resetPlayer(m_ui->edVideoPlayerPath, VideoPlayerKey); });
+    auto* status = InputBackendStatus::instance();
+    connect(m_ui->btnAskAgain, &QPushButton::clicked, status, &InputBackendStatus::askAgain);
+    connect(status, &InputBackendStatus::changed, this, &SettingView::showInputStatus);
+    showInputStatus();
 }
 
 SettingView::~SettingView() = default;
@@ -49,6 +54,47 @@ void SettingView::load(QHash<QString, QVariant>*)
 void SettingView::unload(QHash<QString, QVariant>*)
 {
     qDebug() << "SettingView::unload.";
+}
+
+void SettingView::showInputStatus()
+{
+    const auto* status = InputBackendStatus::instance();
+    QString backend;
+    switch (status->kind()) {
+    case InputBackendKind::XTest:
+        backend = translated("X11 (XTest)");
+        break;
+    case InputBackendKind::Wlroots:
+        backend = translated("Wayland virtual pointer and keyboard");
+        break;
+    case InputBackendKind::Portal:
+        backend = translated("Desktop remote-control portal");
+        break;
+    case InputBackendKind::Uinput:
+        backend = translated("Virtual input devices (uinput)");
+        break;
+    case InputBackendKind::LogOnly:
+        backend = translated("None: phone input is only logged");
+        break;
+    }
+    QString state;
+    switch (status->state()) {
+    case InputBackendStatus::State::Ready:
+        state = translated("ready");
+        break;
+    case InputBackendStatus::State::WaitingForPermission:
+        state = translated("waiting for your permission");
+        break;
+    case InputBackendStatus::State::Refused:
+        state = translated("refused");
+        break;
+    case InputBackendStatus::State::Unavailable:
+        state = translated("not available");
+        break;
+    }
+    m_ui->lbInputStatus->setText(translated("%1: %2").arg(backend, state));
+    m_ui->lbInputStatus->setToolTip(status->detail());
+    m_ui->btnAskAgain->setVisible(status->canAskAgain());
 }
 
 void SettingView::selectPlayer(QLineEdit* field, const QString& key, const QString& caption)

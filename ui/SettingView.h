@@ -12,7 +12,7 @@ class SettingView;
 
 // The programs that open audio and video files for the phone. Only "Select" and "Default"
 // store a choice; text typed into a field is not stored, and the next `load` shows the stored
-// value again.
+// value again. Below them, the state of the pointer and keyboard backend.
 class SettingView final : public ViewController
 {
 public:
@@ -25,6 +25,8 @@ public:
 private:
     void selectPlayer(QLineEdit* field, const QString& key, const QString& caption);
     void resetPlayer(QLineEdit* field, const QString& key);
+    // Which input backend runs and whether it may inject; the button asks the desktop again.
+    void showInputStatus();
 
     QScopedPointer<Ui::SettingView> m_ui;
 };
