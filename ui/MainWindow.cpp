@@ -28,6 +28,7 @@
 #include <QSessionManager>
 #include <QSettings>
 #include <QTimer>
+#include <QWindow>
 
 namespace {
 
@@ -517,6 +518,12 @@ void MainWindow::mousePressEvent(QMouseEvent* event)
                 showNormal();
             else
                 showMaximized();
+            m_isDragging = false;
+            return;
+        }
+        // A Wayland compositor ignores positions a window sets; it moves one only on request.
+        if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) &&
+            windowHandle() != nullptr && windowHandle()->startSystemMove()) {
             m_isDragging = false;
             return;
         }
