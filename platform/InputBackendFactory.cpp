@@ -3,6 +3,7 @@
 #include "platform/InputBackendFake.h"
 #include "platform/InputBackendPortal.h"
 #include "platform/InputBackendStatus.h"
+#include "platform/InputBackendUinput.h"
 #include "platform/InputBackendWlroots.h"
 #include "platform/InputBackendX11.h"
 
@@ -52,6 +53,7 @@ std::unique_ptr<InputBackend> openBackend(InputBackendKind kind)
     case InputBackendKind::Portal:
         return std::make_unique<InputBackendPortal>(QDBusConnection::sessionBus(), userSettings());
     case InputBackendKind::Uinput:
+        return InputBackendUinput::open();
     case InputBackendKind::LogOnly:
         break;
     }

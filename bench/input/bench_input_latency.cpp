@@ -1,0 +1,225 @@
+// Latency from the phone's write to a desktop client receiving the pointer motion, at 240 moves
+// per second, through the real command server and input backend: on a wlroots compositor
+// (WAYLAND_DISPLAY, received by the Wayland test client) and on an X server with XTest
+// (DISPLAY, received by a fullscreen Qt window of this program), in the same run.
+//
+//   bench_input_latency [moves per run] [runs]
+//   bench_input_latency receive-x11          (the X11 receiver, started by the benchmark)
+#include "platform/InputBackendWlroots.h"
+#include "platform/InputBackendX11.h"
+#include "remote/Server.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QLoggingCategory>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QScreen>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QWidget>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int kMovesPerSecond = 240;
+constexpr int kDistinctX = 500;
+constexpr int kY = 200;
+
+// The X11 receiver: one fullscreen window that prints the pointer's moves.
+class Receiver final : public QWidget
+{
+public:
+    Receiver() { setMouseTracking(true); }
+
+protected:
+    void mouseMoveEvent(QMouseEvent* event) override
+    {
+        std::printf("motion %d %d\n", event->globalPos().x(), event->globalPos().y());
+        std::fflush(stdout);
+    }
+};
+
+int receiveX11(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    Receiver window;
+    window.setGeometry(app.primaryScreen()->geometry());
+    window.show();
+    QTimer::singleShot(300, [] {
+        std::printf("ready\n");
+        std::fflush(stdout);
+    });
+    return app.exec();
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, size_t(p * double(v.size() - 1) + 0.5))];
+}
+
+double median(std::vector<double> v)
+{
+    return percentile(std::move(v), 0.5);
+}
+
+struct Result
+{
+    int received = 0;
+    double p50 = 0, p99 = 0;
+};
+
+QByteArray absoluteMove(int x, int y)
+{
+    return R"({"command":"mousemove","params":{"absolute":true,"dx":)" + QByteArray::number(x) +
+           ",\"dy\":" + QByteArray::number(y) + "}}\n";
+}
+
+// One paced run: `moves` absolute moves to distinct x positions, each matched to the receiver's
+// report of that position.
+Result run(std::unique_ptr<InputBackend> backend, const QString& receiver, const QStringList& receiverArgs,
+           const QProcessEnvironment& env, int moves)
+{
+    Result result;
+    Server server(std::move(backend), nullptr);
+    if (!server.start(0))
+        return result;
+    QTcpSocket phone;
+    phone.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    phone.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    if (!phone.waitForConnected(5000))
+        return result;
+
+    QProcess client;
+    client.setProcessEnvironment(env);
+    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> sentAt(size_t(moves), -1);
+    std::vector<double> latencies;
+    int next = 0;
+    bool ready = false;
+    int warmX = -1;
+    QObject::connect(&client, &QProcess::readyReadStandardOutput, [&] {
+        while (client.canReadLine()) {
+            const QList<QByteArray> parts = client.readLine().trimmed().split(' ');
+            const qint64 now = clock.nsecsElapsed();
+            if (parts.value(0) == "ready")
+                ready = true;
+            if (parts.value(0) != "motion" || parts.size() < 3)
+                continue;
+            const int x = parts.at(1).toInt();
+            if (x == 50)
+                warmX = x;
+            for (int i = next; i < moves && sentAt[size_t(i)] >= 0; ++i) {
+                if (100 + i % kDistinctX == x && parts.at(2).toInt() == kY) {
+                    latencies.push_back(double(now - sentAt[size_t(i)]) / 1000.0);
+                    next = i + 1;
+                    break;
+                }
+            }
+        }
+    });
+    client.start(receiver, receiverArgs);
+    const auto waitUntil = [](const std::function<bool()>& done, int ms) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return done();
+    };
+    if (!waitUntil([&] { return ready; }, 10000)) {
+        std::fprintf(stderr, "receiver did not start\n");
+        return result;
+    }
+    // The pointer enters the client's surface before timing starts.
+    for (int tries = 0; tries < 50 && warmX < 0; ++tries) {
+        phone.write(absoluteMove(50, kY));
+        phone.flush();
+        waitUntil([&] { return warmX >= 0; }, 100);
+    }
+
+    const qint64 periodNs = 1000000000LL / kMovesPerSecond;
+    const qint64 start = clock.nsecsElapsed();
+    int sent = 0;
+    while (sent < moves) {
+        const qint64 due = start + sent * periodNs;
+        if (clock.nsecsElapsed() >= due) {
+            sentAt[size_t(sent)] = clock.nsecsElapsed();
+            phone.write(absoluteMove(100 + sent % kDistinctX, kY));
+            phone.flush();
+            ++sent;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    }
+    waitUntil([&] { return next >= moves; }, 2000);
+    client.kill();
+    client.waitForFinished();
+    result.received = int(latencies.size());
+    result.p50 = percentile(latencies, 0.50);
+    result.p99 = percentile(latencies, 0.99);
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && qstrcmp(argv[1], "receive-x11") == 0)
+        return receiveX11(argc, argv);
+    QCoreApplication app(argc, argv);
+    // Per-message debug lines would dominate what is measured.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    const int moves = argc > 1 ? std::max(100, atoi(argv[1])) : 1200;
+    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
+    const QProcessEnvironment base = QProcessEnvironment::systemEnvironment();
+    const bool wayland = base.contains(QStringLiteral("WAYLAND_DISPLAY"));
+    const bool x11 = base.contains(QStringLiteral("DISPLAY"));
+    if (!wayland && !x11) {
+        std::fprintf(stderr, "needs WAYLAND_DISPLAY and/or DISPLAY\n");
+        return 1;
+    }
+    std::vector<double> w50, w99, x50, x99;
+    int wLost = 0, xLost = 0;
+    for (int r = 0; r < runs; ++r) {
+        if (wayland) {
+            QProcessEnvironment env = base;
+            const Result res =
+                run(InputBackendWlroots::open(), QStringLiteral(WAYLAND_PROBE), {}, env, moves);
+            w50.push_back(res.p50);
+            w99.push_back(res.p99);
+            wLost += moves - res.received;
+        }
+        if (x11) {
+            QProcessEnvironment env = base;
+            env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            const Result res = run(InputBackendX11::open(), QCoreApplication::applicationFilePath(),
+                                   {QStringLiteral("receive-x11")}, env, moves);
+            x50.push_back(res.p50);
+            x99.push_back(res.p99);
+            xLost += moves - res.received;
+        }
+    }
+    std::printf("pointer latency, phone write to client event, %d moves/s, %d moves x %d runs (medians)\n",
+                kMovesPerSecond, moves, runs);
+    if (wayland)
+        std::printf("  wayland (sway, virtual pointer): p50 %7.1f us  p99 %7.1f us  unmatched %d\n",
+                    median(w50), median(w99), wLost);
+    if (x11)
+        std::printf("  x11 (Xvfb, XTest):               p50 %7.1f us  p99 %7.1f us  unmatched %d\n",
+                    median(x50), median(x99), xLost);
+    if (wayland && x11 && median(x50) > 0 && median(x99) > 0)
+        std::printf("  wayland / x11: p50 %.2f  p99 %.2f\n", median(w50) / median(x50),
+                    median(w99) / median(x99));
+    return 0;
+}

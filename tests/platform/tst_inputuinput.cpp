@@ -1,0 +1,105 @@
+#include "platform/InputBackendUinput.h"
+
+#include <QTest>
+
+#include <fcntl.h>
+#include <linux/input.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(QVector<InputRecord>)
+
+// The uinput backend's event stream, read back from pipes standing in for the two devices:
+// "rel"/"abs" name the device, then type:code:value per event, SYN reports as "|".
+class tst_InputUinput : public QObject
+{
+    Q_OBJECT
+
+    static QString drain(int fd)
+    {
+        QStringList out;
+        input_event e{};
+        while (::read(fd, &e, sizeof e) == ssize_t(sizeof e)) {
+            if (e.type == EV_SYN)
+                out << QStringLiteral("|");
+            else
+                out << QStringLiteral("%1:%2:%3").arg(e.type).arg(e.code).arg(e.value);
+        }
+        return out.join(QLatin1Char(' '));
+    }
+
+private slots:
+    void events_data()
+    {
+        QTest::addColumn<QVector<InputRecord>>("records");
+        QTest::addColumn<QString>("relative");
+        QTest::addColumn<QString>("absolute");
+        using R = InputRecord;
+        const auto key = [](std::uint16_t vk, bool up) {
+            return R::key(vk, 0, up ? R::KeyUp : 0);
+        };
+        const auto text = [](const QString& s) {
+            QVector<InputRecord> v;
+            for (QChar c : s)
+                v << R::key(0, c.unicode(), R::Unicode) << R::key(0, c.unicode(), R::Unicode | R::KeyUp);
+            return v;
+        };
+        QTest::newRow("relative move") << QVector<R>{R::mouse(R::MouseMove, 5, -3)} << "2:0:5 2:1:-3 |"
+                                       << "";
+        QTest::newRow("absolute move, clamped")
+            << QVector<R>{R::mouse(R::MouseMove | R::Absolute, 32767, 70000)} << ""
+            << "3:0:32767 3:1:65535 |";
+        QTest::newRow("click") << QVector<R>{R::mouse(R::LeftDown), R::mouse(R::LeftUp)}
+                               << "1:272:1 | 1:272:0 |"
+                               << "";
+        QTest::newRow("wheel: notches add up, up is positive")
+            << QVector<R>{R::mouse(R::Wheel, 0, 0, 60), R::mouse(R::Wheel, 0, 0, 60),
+                          R::mouse(R::Wheel, 0, 0, -240)}
+            << "2:8:1 | 2:8:-2 |"
+            << "";
+        QTest::newRow("ctrl+c, stray release ignored")
+            << QVector<R>{key(0x11, false), key(0x43, false), key(0x43, true), key(0x11, true),
+                          key(0x41, true)}
+            << "1:29:1 | 1:46:1 | 1:46:0 | 1:29:0 |"
+            << "";
+        QTest::newRow("text with shift and a line break")
+            << text(QStringLiteral("aA!\r\n"))
+            << "1:30:1 | 1:30:0 | 1:42:1 | 1:30:1 | 1:30:0 | 1:42:0 | "
+               "1:42:1 | 1:2:1 | 1:2:0 | 1:42:0 | 1:28:1 | 1:28:0 |"
+            << "";
+        QTest::newRow("characters without a US key type nothing") << text(QString::fromUtf8("é世😀")) << ""
+                                                                  << "";
+    }
+    void events()
+    {
+        QFETCH(QVector<InputRecord>, records);
+        QFETCH(QString, relative);
+        QFETCH(QString, absolute);
+        int rel[2], abs[2];
+        QVERIFY(::pipe2(rel, O_NONBLOCK) == 0 && ::pipe2(abs, O_NONBLOCK) == 0);
+        {
+            InputBackendUinput backend(rel[1], abs[1]);
+            backend.send(records);
+            QCOMPARE(drain(rel[0]), relative);
+            QCOMPARE(drain(abs[0]), absolute);
+        }
+        ::close(rel[0]);
+        ::close(abs[0]);
+    }
+
+    void releasesHeldKeysAndButtonsWhenGone()
+    {
+        int rel[2], abs[2];
+        QVERIFY(::pipe2(rel, O_NONBLOCK) == 0 && ::pipe2(abs, O_NONBLOCK) == 0);
+        {
+            InputBackendUinput backend(rel[1], abs[1]);
+            backend.send({InputRecord::key(0x10, 0, 0), InputRecord::mouse(InputRecord::RightDown)});
+            QCOMPARE(drain(rel[0]), QStringLiteral("1:42:1 | 1:273:1 |"));
+        }
+        QCOMPARE(drain(rel[0]), QStringLiteral("1:42:0 | 1:273:0 |"));
+        ::close(rel[0]);
+        ::close(abs[0]);
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_InputUinput)
+#include "tst_inputuinput.moc"
