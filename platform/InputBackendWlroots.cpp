@@ -1,5 +1,6 @@
 #include "platform/InputBackendWlroots.h"
 
+#include "platform/InputBackendStatus.h"
 #include "platform/Keysyms.h"
 
 #include <QDebug>
@@ -186,6 +187,10 @@ struct InputBackendWlroots::Private
             qWarning("Wayland input: the compositor closed the connection (%s); remote input stops",
                      std::strerror(error));
             notifier.reset();
+            auto* status = InputBackendStatus::instance();
+            if (status->kind() == InputBackendKind::Wlroots)
+                status->setState(InputBackendStatus::State::Unavailable,
+                                 QStringLiteral("the compositor closed the connection"));
         }
         return !broken;
     }
