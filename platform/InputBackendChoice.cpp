@@ -84,8 +84,9 @@ InputBackendChoice chooseInputBackend(const InputSessionFacts& f)
         return choice(InputBackendKind::XTest, QStringLiteral("X11 session"));
     if (f.uinputOptIn && f.uinputWritable)
         return choice(InputBackendKind::Uinput, QStringLiteral("enabled by the user"));
-    return choice(InputBackendKind::LogOnly,
-                  QStringLiteral("no display reachable; commands are only logged"));
+    return choice(
+        InputBackendKind::LogOnly,
+        QStringLiteral("cannot open the X display or reach a Wayland compositor; commands are only logged"));
 }
 
 QString inputBackendLogLine(const InputBackendChoice& c)

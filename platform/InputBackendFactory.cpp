@@ -76,7 +76,9 @@ std::unique_ptr<InputBackend> createInputBackend()
         if (auto backend = openBackend(choice.kind))
             return backend;
         qWarning().noquote() << "Input:" << inputBackendName(choice.kind)
-                             << "could not be opened; remote pointer and keyboard commands are only logged";
+                             << (choice.kind == InputBackendKind::XTest ? "cannot open the X display"
+                                                                        : "could not be opened")
+                             << "- remote pointer and keyboard commands are only logged";
         status->set(choice.kind, InputBackendStatus::State::Unavailable, choice.reason);
     } else {
         status->set(choice.kind, InputBackendStatus::State::Unavailable, choice.reason);

@@ -1,6 +1,7 @@
 #include "platform/InputBackendPortal.h"
 
 #include "platform/InputBackendStatus.h"
+#include "platform/InputDecoding.h"
 #include "platform/Keysyms.h"
 
 #include <QDBusMessage>
@@ -35,7 +36,6 @@ constexpr uint kDevicePointer = 2;
 constexpr uint kPersistUntilRevoked = 2;
 // The interface version that knows persist_mode and restore tokens.
 constexpr uint kPersistenceVersion = 2;
-constexpr int kMaxWheelStepsPerRecord = 500;
 
 // The pointer is pushed this far beyond the desktop to find a known position.
 constexpr int kHomingReach = 100000;
@@ -333,28 +333,12 @@ private:
                                     std::clamp(m_position.y() + r.dy, 0, h - 1));
             }
         }
-        const struct
-        {
-            std::uint32_t flag;
-            quint32 code;
-            bool down;
-        } buttons[] = {
-            {InputRecord::LeftDown, BTN_LEFT, true},     {InputRecord::LeftUp, BTN_LEFT, false},
-            {InputRecord::RightDown, BTN_RIGHT, true},   {InputRecord::RightUp, BTN_RIGHT, false},
-            {InputRecord::MiddleDown, BTN_MIDDLE, true}, {InputRecord::MiddleUp, BTN_MIDDLE, false},
-        };
-        for (const auto& b : buttons) {
-            if (f & b.flag)
-                button(b.code, b.down);
-        }
+        for (const ButtonChange& b : buttonChanges(f))
+            button(b.code, b.down);
         if (f & InputRecord::Wheel) {
-            const qint64 total = qint64(m_wheelRemainder) + r.mouseData;
-            qint64 steps = total / InputRecord::WheelDelta;
-            m_wheelRemainder = int(total % InputRecord::WheelDelta);
-            steps = std::clamp<qint64>(steps, -kMaxWheelStepsPerRecord, kMaxWheelStepsPerRecord);
             // Positive notches scroll away from the user: up, which is negative on the axis.
-            if (steps != 0)
-                notify(QStringLiteral("NotifyPointerAxisDiscrete"), {uint(0), int(-steps)});
+            if (const int steps = m_wheel.take(r.mouseData))
+                notify(QStringLiteral("NotifyPointerAxisDiscrete"), {uint(0), -steps});
         }
     }
 
@@ -384,7 +368,7 @@ private:
     QSet<quint32> m_heldKeysyms;
     QSet<quint32> m_heldButtons;
     TypedUnitJoiner m_joiner;
-    int m_wheelRemainder = 0;
+    WheelSteps m_wheel;
 };
 
 bool InputBackendPortal::available(const QDBusConnection& bus)

@@ -1,5 +1,7 @@
 #include "platform/InputBackendUinput.h"
 
+#include "platform/InputDecoding.h"
+
 #include <QDebug>
 #include <QGuiApplication>
 #include <QScreen>
@@ -16,8 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-constexpr int kMaxWheelStepsPerRecord = 500;
 
 // Keys by their place on a US keyboard, unshifted and shifted.
 constexpr char kUnshifted[] = "`1234567890-=qwertyuiop[]\\asdfghjkl;'zxcvbnm,./";
@@ -95,7 +95,7 @@ struct InputBackendUinput::Private
     QSet<int> heldKeys;
     QSet<int> heldButtons;
     TypedUnitJoiner joiner;
-    int wheelRemainder = 0;
+    WheelSteps wheel;
     bool broken = false;
 
     void emitTo(int fd, QVector<input_event> events)
@@ -205,33 +205,17 @@ void InputBackendUinput::send(const QVector<InputRecord>& records)
                 d->emitTo(d->relativeFd, {event(EV_REL, REL_X, r.dx), event(EV_REL, REL_Y, r.dy)});
             }
         }
-        const struct
-        {
-            std::uint32_t flag;
-            int code;
-            bool down;
-        } buttons[] = {
-            {InputRecord::LeftDown, BTN_LEFT, true},     {InputRecord::LeftUp, BTN_LEFT, false},
-            {InputRecord::RightDown, BTN_RIGHT, true},   {InputRecord::RightUp, BTN_RIGHT, false},
-            {InputRecord::MiddleDown, BTN_MIDDLE, true}, {InputRecord::MiddleUp, BTN_MIDDLE, false},
-        };
-        for (const auto& b : buttons) {
-            if (f & b.flag) {
-                d->emitTo(d->relativeFd, {event(EV_KEY, b.code, b.down ? 1 : 0)});
-                if (b.down)
-                    d->heldButtons.insert(b.code);
-                else
-                    d->heldButtons.remove(b.code);
-            }
+        for (const ButtonChange& b : buttonChanges(f)) {
+            d->emitTo(d->relativeFd, {event(EV_KEY, int(b.code), b.down ? 1 : 0)});
+            if (b.down)
+                d->heldButtons.insert(int(b.code));
+            else
+                d->heldButtons.remove(int(b.code));
         }
         if (f & InputRecord::Wheel) {
-            const qint64 total = qint64(d->wheelRemainder) + r.mouseData;
-            const qint64 steps = std::clamp<qint64>(total / InputRecord::WheelDelta, -kMaxWheelStepsPerRecord,
-                                                    kMaxWheelStepsPerRecord);
-            d->wheelRemainder = int(total % InputRecord::WheelDelta);
             // Positive is away from the user on both sides.
-            if (steps != 0)
-                d->emitTo(d->relativeFd, {event(EV_REL, REL_WHEEL, int(steps))});
+            if (const int steps = d->wheel.take(r.mouseData))
+                d->emitTo(d->relativeFd, {event(EV_REL, REL_WHEEL, steps)});
         }
     }
 }

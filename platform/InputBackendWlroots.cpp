@@ -1,6 +1,7 @@
 #include "platform/InputBackendWlroots.h"
 
 #include "platform/InputBackendStatus.h"
+#include "platform/InputDecoding.h"
 #include "platform/Keysyms.h"
 
 #include <QDebug>
@@ -31,8 +32,6 @@
 
 namespace {
 
-// A hostile wheel amount must not turn into millions of steps.
-constexpr int kMaxWheelStepsPerRecord = 500;
 // Scroll distance of one wheel step, as libinput reports a mouse wheel.
 constexpr int kWheelStepDistance = 15;
 // The typing keymap goes back to the user's layout once typing has been idle this long.
@@ -164,7 +163,7 @@ struct InputBackendWlroots::Private
     QSet<quint32> heldButtons;
     quint32 sentDepressed = 0, sentLatched = 0, sentLocked = 0, sentGroup = 0;
     TypedUnitJoiner joiner;
-    int wheelRemainder = 0;
+    WheelSteps wheel;
 
     ~Private()
     {
@@ -516,34 +515,15 @@ struct InputBackendWlroots::Private
                 sent = true;
             }
         }
-        const struct
-        {
-            std::uint32_t flag;
-            quint32 button;
-            bool down;
-        } buttons[] = {
-            {InputRecord::LeftDown, BTN_LEFT, true},     {InputRecord::LeftUp, BTN_LEFT, false},
-            {InputRecord::RightDown, BTN_RIGHT, true},   {InputRecord::RightUp, BTN_RIGHT, false},
-            {InputRecord::MiddleDown, BTN_MIDDLE, true}, {InputRecord::MiddleUp, BTN_MIDDLE, false},
-        };
-        for (const auto& b : buttons) {
-            if (f & b.flag) {
-                button(b.button, b.down);
-                sent = true;
-            }
+        for (const ButtonChange& b : buttonChanges(f)) {
+            button(b.code, b.down);
+            sent = true;
         }
         if (f & InputRecord::Wheel) {
-            // Parts of a notch add up until they make a whole one.
-            const qint64 total = qint64(wheelRemainder) + record.mouseData;
-            qint64 steps = total / InputRecord::WheelDelta;
-            wheelRemainder = int(total % InputRecord::WheelDelta);
-            if (std::llabs(steps) > kMaxWheelStepsPerRecord) {
-                qWarning("Wayland input: wheel of %lld notches cut to %d", steps, kMaxWheelStepsPerRecord);
-                steps = steps > 0 ? kMaxWheelStepsPerRecord : -kMaxWheelStepsPerRecord;
-            }
+            const int steps = wheel.take(record.mouseData);
             if (steps != 0) {
                 // Positive notches scroll away from the user: up, which is negative here.
-                const int discrete = -int(steps);
+                const int discrete = -steps;
                 zwlr_virtual_pointer_v1_axis_source(pointer, WL_POINTER_AXIS_SOURCE_WHEEL);
                 zwlr_virtual_pointer_v1_axis_discrete(pointer, nowMs(), WL_POINTER_AXIS_VERTICAL_SCROLL,
                                                       wl_fixed_from_int(discrete * kWheelStepDistance),

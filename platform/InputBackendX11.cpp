@@ -1,4 +1,5 @@
 #include "platform/InputBackendX11.h"
+#include "platform/InputDecoding.h"
 #include "platform/Keysyms.h"
 
 #include <QDebug>
@@ -22,8 +23,6 @@
 
 namespace {
 
-// A hostile wheel amount must not turn into millions of button clicks.
-constexpr int kMaxWheelClicksPerRecord = 500;
 // Spare keycodes go back to unmapped once typing has been idle this long; clients that
 // read the keymap lazily must still find the character when they handle the key event.
 constexpr int kSpareRestoreDelayMs = 1000;
@@ -93,7 +92,7 @@ struct InputBackendX11::Private
     quint64 useCounter = 0;
     QTimer restoreTimer;
     TypedUnitJoiner joiner;
-    int wheelRemainder = 0;
+    WheelSteps wheel;
 
     void drainEvents()
     {
@@ -254,17 +253,10 @@ struct InputBackendX11::Private
         if (f & InputRecord::MiddleUp)
             pressButton(kButtonMiddle, false);
         if (f & InputRecord::Wheel) {
-            // X has no wheel distance, only clicks of buttons 4 (away) and 5 (towards);
-            // parts of a notch add up until they make a whole one.
-            const qint64 total = qint64(wheelRemainder) + record.mouseData;
-            qint64 clicks = total / InputRecord::WheelDelta;
-            wheelRemainder = int(total % InputRecord::WheelDelta);
-            if (std::llabs(clicks) > kMaxWheelClicksPerRecord) {
-                qWarning("X11 input: wheel of %lld notches cut to %d", clicks, kMaxWheelClicksPerRecord);
-                clicks = clicks > 0 ? kMaxWheelClicksPerRecord : -kMaxWheelClicksPerRecord;
-            }
+            // X has no wheel distance, only clicks of buttons 4 (away) and 5 (towards).
+            const int clicks = wheel.take(record.mouseData);
             const unsigned int button = clicks > 0 ? kButtonWheelUp : kButtonWheelDown;
-            for (qint64 i = 0; i < std::llabs(clicks); ++i) {
+            for (int i = 0; i < std::abs(clicks); ++i) {
                 XTestFakeButtonEvent(display, button, True, CurrentTime);
                 XTestFakeButtonEvent(display, button, False, CurrentTime);
             }

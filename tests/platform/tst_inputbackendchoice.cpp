@@ -1,5 +1,5 @@
 #include "platform/InputBackendChoice.h"
-#include "platform/InputBackendRealTime.h"
+#include "platform/InputDecoding.h"
 
 #include <QTest>
 
