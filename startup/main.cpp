@@ -1,6 +1,7 @@
 #include "app/DemoApp.h"
 #include "platform/ConsoleEvents.h"
 #include "platform/DpiAwareness.h"
+#include "platform/GraphicsSetup.h"
 #include "startup/ConsoleHandler.h"
 #include "startup/ServiceStartup.h"
 #include "startup/SingleInstance.h"
@@ -48,6 +49,7 @@ QFont applicationFont()
 int main(int argc, char** argv)
 {
     setupDpiAwareness();
+    preferRasterGraphics();
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps, true);
     QCoreApplication::setAttribute(Qt::AA_DisableWindowContextHelpButton, true);
