@@ -1,8 +1,12 @@
 #include "web/HttpServer.h"
 
+#include "platform/FileIdentity.h"
+#include "platform/FileSender.h"
+#include "web/FileResponseCache.h"
 #include "web/HttpRequestParser.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -11,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMimeDatabase>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -19,10 +24,12 @@
 
 namespace {
 
-// Files up to this size go out in one write; larger ones are streamed in chunks so that a
-// big file never sits whole in memory.
-constexpr qint64 WholeFileLimit = 256 * 1024;
+// Files up to this size go out in one write (and are kept for the next request); larger ones
+// go out in steps, so that a big file never sits whole in memory and one fast reader cannot
+// hold the event loop for long.
+constexpr qint64 WholeFileLimit = FileResponseCache::MaxBodyBytes;
 constexpr qint64 ChunkBytes = 64 * 1024;
+constexpr qint64 SendStepBytes = 512 * 1024;
 // A connection stops taking requests, and a stream stops reading its file, while this much
 // is still queued for the peer.
 constexpr qint64 WriteHighWater = 256 * 1024;
@@ -44,32 +51,27 @@ QByteArray responseHead(const QByteArray& statusLine, const QByteArray& contentT
 }
 
 // The file's canonical name lies below the folder's: no symlink and no relative trick leads out.
-bool isInsideFolder(const QFileInfo& file, const QString& folder)
+// Checked on every request, cached answer or not, since either may have been replaced by a link.
+bool isInsideFolder(const QString& file, const QString& folder)
 {
     const QString root = QFileInfo(folder).canonicalFilePath();
     if (root.isEmpty())
         return false;
-    return file.canonicalFilePath().startsWith(root + QLatin1Char('/'));
+    return QFileInfo(file).canonicalFilePath().startsWith(root + QLatin1Char('/'));
 }
 
-// The MIME database's answer for a file. Matching the name against every glob pattern costs
-// more than the rest of a request, so where the name alone decides (one pattern matches, and
-// the database then never looks at the content) the answer is kept by name.
-QByteArray mimeTypeName(const QFileInfo& file)
+// The MIME database's answer for a regular file, by its name and, where the name does not
+// decide, by its content: the bytes already read, or the open file (which keeps its position).
+// The answer is kept with the file's cached response, which goes with any change of the file.
+QByteArray mimeTypeName(const QString& fileName, const QByteArray& content)
 {
     static const QMimeDatabase database;
-    thread_local QHash<QString, QByteArray> decidedByName;
-    const QString name = file.fileName();
-    const auto known = decidedByName.constFind(name);
-    if (known != decidedByName.cend())
-        return *known;
-    const QByteArray type = database.mimeTypeForFile(file, QMimeDatabase::MatchDefault).name().toUtf8();
-    if (database.mimeTypesForFileName(name).size() == 1) {
-        if (decidedByName.size() >= 1024)
-            decidedByName.clear();
-        decidedByName.insert(name, type);
-    }
-    return type;
+    return database.mimeTypeForFileNameAndData(fileName, content).name().toUtf8();
+}
+QByteArray mimeTypeName(const QString& fileName, QIODevice* file)
+{
+    static const QMimeDatabase database;
+    return database.mimeTypeForFileNameAndData(fileName, file).name().toUtf8();
 }
 
 QString absoluteClean(const QString& folder)
@@ -83,14 +85,20 @@ struct HttpServer::Connection
 {
     // Parented to the socket, so it goes with it; stopped whenever the connection is forgotten.
     QTimer* deadline = nullptr;
-    std::unique_ptr<QFile> file; // the file being streamed, if any
+    std::unique_ptr<QFile> file; // the file being sent, if any
+    qint64 offset = 0;           // where its next bytes start
     qint64 remaining = 0;        // its bytes still to queue
-    bool handling = false;       // inside handleRequest, where a flush may call back into us
+    // Parented to the socket; enabled while a sent file waits for room in the socket.
+    QSocketNotifier* writable = nullptr;
+    bool handling = false; // inside handleRequest, where a flush may call back into us
 };
 
 HttpServer::HttpServer(QObject* parent)
     : QObject(parent)
     , m_fallbackFolders(defaultFallbackFolders())
+    , m_fileSender(createFileSender())
+    , m_fileCache(std::make_unique<FileResponseCache>())
+    , m_nowMs([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
 }
 
@@ -98,6 +106,11 @@ HttpServer::~HttpServer()
 {
     stop();
     m_buffers.clear();
+}
+
+void HttpServer::setFileSender(std::unique_ptr<FileSender> sender)
+{
+    m_fileSender = std::move(sender);
 }
 
 QStringList HttpServer::defaultFallbackFolders()
@@ -245,6 +258,7 @@ void HttpServer::handleRequest(QTcpSocket* socket, QByteArray& buffer)
     if (upgrade) {
         const auto found = m_connections.find(socket);
         delete found->second->deadline;
+        delete found->second->writable;
         m_connections.erase(found);
         socket->disconnect(this);
         socket->setReadBufferSize(0);
@@ -273,17 +287,19 @@ void HttpServer::serveStaticFile(QTcpSocket* socket, const QString& path)
     qDebug() << "Current directory:" << QDir::currentPath();
     qDebug() << "Application directory:" << QCoreApplication::applicationDirPath();
 
-    const QString fileName = findFile(path);
+    QString absolute;
+    FileIdentity identity;
+    const QString fileName = findFile(path, &absolute, &identity);
     if (fileName.isEmpty()) {
         qDebug() << "File not found for path:" << path;
         sendErrorResponse(socket, 404, QStringLiteral("Not Found"));
         return;
     }
     qDebug() << "File found at:" << fileName;
-    sendFile(socket, fileName);
+    sendFile(socket, fileName, absolute, identity);
 }
 
-QString HttpServer::findFile(const QString& path) const
+QString HttpServer::findFile(const QString& path, QString* absolute, FileIdentity* identity) const
 {
     if (!isConfinedRequestPath(path)) {
         qDebug() << "Rejected path outside the web folder:" << path;
@@ -293,57 +309,108 @@ QString HttpServer::findFile(const QString& path) const
     relative.replace(QLatin1Char('/'), QDir::separator());
 
     const QString workingFolder = QDir::currentPath() + QDir::separator() + QStringLiteral("mobile");
+    // Each folder as searched, and as an absolute name. The first two name the same folder, so
+    // the second is looked at only by name; the absolute names spare the system resolving the
+    // working directory again for every look.
     QStringList folders{QStringLiteral("mobile"), workingFolder};
-    QStringList seen{absoluteClean(workingFolder)};
+    const QString workingClean = absoluteClean(workingFolder);
+    QStringList seen{workingClean, workingClean};
     for (const QString& folder : m_fallbackFolders) {
-        const QString absolute = absoluteClean(folder);
-        if (!seen.contains(absolute)) {
-            seen << absolute;
+        const QString clean = absoluteClean(folder);
+        if (!seen.contains(clean)) {
+            seen << clean;
             folders << folder;
         }
     }
 
-    for (const QString& folder : qAsConst(folders)) {
-        const QString candidate = folder + relative;
+    for (int i = 0; i < folders.size(); ++i) {
+        const QString candidate = folders.at(i) + relative;
         qDebug() << "Trying path:" << candidate;
-        const QFileInfo info(candidate);
-        if (info.exists() && info.isFile() && isInsideFolder(info, folder))
+        if (i > 0 && seen.at(i) == seen.at(i - 1))
+            continue;
+        const QString name = seen.at(i) + relative;
+        if (identifyFile(name, identity) && identity->regular && isInsideFolder(name, seen.at(i))) {
+            *absolute = name;
             return candidate;
+        }
     }
     return QString();
 }
 
-void HttpServer::sendFile(QTcpSocket* socket, const QString& fileName)
+void HttpServer::sendFile(QTcpSocket* socket, const QString& fileName, const QString& absolute,
+                          const FileIdentity& seen)
 {
+    // A small file unchanged since it was last read goes out without being opened.
+    const FileResponseCache::Entry* entry = m_fileCache->find(absolute, seen);
+    if (entry != nullptr && !entry->response.isEmpty()) {
+        socket->write(entry->response);
+        socket->flush();
+        return;
+    }
+    QByteArray head = entry != nullptr ? entry->head : QByteArray();
+
     auto file = std::make_unique<QFile>(fileName);
     if (!file->open(QIODevice::ReadOnly)) {
         sendErrorResponse(socket, 500, QStringLiteral("Internal Server Error"));
         return;
     }
-    const QByteArray contentType = mimeTypeName(QFileInfo(fileName));
+    // From here on the identity of what was opened, not of what the name meant a moment ago.
+    FileIdentity identity;
+    const bool identified = identifyOpenFile(file->handle(), &identity);
+    if (!identified || identity != seen)
+        head.clear();
 
-    const qint64 size = file->size();
+    const qint64 size = identified ? identity.size : file->size();
     if (size <= WholeFileLimit) {
         const QByteArray content = file->readAll();
         file->close();
-        socket->write(responseHead("HTTP/1.1 200 OK", contentType, content.size()) + content);
+        const bool complete = identified && content.size() == identity.size;
+        if (head.isEmpty() || !complete)
+            head = responseHead("HTTP/1.1 200 OK", mimeTypeName(fileName, content), content.size());
+        const QByteArray response = head + content;
+        if (complete)
+            m_fileCache->store(absolute, {identity, head, response}, m_nowMs());
+        socket->write(response);
         socket->flush();
         return;
     }
 
+    if (head.isEmpty()) {
+        head = responseHead("HTTP/1.1 200 OK", mimeTypeName(fileName, file.get()), size);
+        if (identified)
+            m_fileCache->store(absolute, {identity, head, QByteArray()}, m_nowMs());
+    }
     const auto found = m_connections.find(socket);
     if (found == m_connections.end())
         return;
     Connection& connection = *found->second;
     connection.file = std::move(file);
+    connection.offset = 0;
     connection.remaining = size;
-    socket->write(responseHead("HTTP/1.1 200 OK", contentType, size));
-    pumpFile(socket, connection);
-    if (m_connections.count(socket))
-        socket->flush();
+    socket->write(head);
+    if (!m_fileSender) {
+        streamFile(socket, connection);
+        if (m_connections.count(socket))
+            socket->flush();
+        return;
+    }
+    // The head must be out before the file's bytes go past Qt's buffer. Its bytesWritten
+    // normally takes the first step, but not when we are inside another bytesWritten already.
+    socket->flush();
+    const auto after = m_connections.find(socket);
+    if (after != m_connections.end() && after->second->file && after->second->offset == 0)
+        sendFileStep(socket, *after->second);
 }
 
 void HttpServer::pumpFile(QTcpSocket* socket, Connection& connection)
+{
+    if (m_fileSender)
+        sendFileStep(socket, connection);
+    else
+        streamFile(socket, connection);
+}
+
+void HttpServer::streamFile(QTcpSocket* socket, Connection& connection)
 {
     while (connection.remaining > 0 && socket->bytesToWrite() < WriteHighWater) {
         const QByteArray chunk = connection.file->read(std::min(ChunkBytes, connection.remaining));
@@ -360,6 +427,49 @@ void HttpServer::pumpFile(QTcpSocket* socket, Connection& connection)
         connection.file.reset();
 }
 
+void HttpServer::sendFileStep(QTcpSocket* socket, Connection& connection)
+{
+    // Bytes still in Qt's buffer (the head) go first; their bytesWritten brings us back.
+    if (socket->bytesToWrite() > 0)
+        return;
+    const FileSender::Result result =
+        m_fileSender->send(socket->socketDescriptor(), connection.file->handle(), connection.offset,
+                           std::min(SendStepBytes, connection.remaining));
+    connection.offset += result.bytes;
+    connection.remaining -= result.bytes;
+    if (result.status == FileSender::Status::Failed) {
+        dropConnection(socket, "sending the file failed");
+        return;
+    }
+    if (connection.remaining == 0) {
+        connection.file.reset();
+        return;
+    }
+    if (result.status == FileSender::Status::EndOfFile) {
+        dropConnection(socket, "file ended before its announced length");
+        return;
+    }
+    if (result.bytes > 0 && !connection.handling)
+        connection.deadline->start(m_stallTimeoutMs);
+    // The next step waits for room in the socket: at once for a fast reader, whenever a slow
+    // one reads. Either way the event loop serves everyone else in between.
+    if (connection.writable == nullptr) {
+        connection.writable = new QSocketNotifier(socket->socketDescriptor(), QSocketNotifier::Write, socket);
+        connect(connection.writable, &QSocketNotifier::activated, this, [this, socket] {
+            auto found = m_connections.find(socket);
+            if (found == m_connections.end())
+                return;
+            found->second->writable->setEnabled(false);
+            if (found->second->file)
+                sendFileStep(socket, *found->second);
+            found = m_connections.find(socket);
+            if (found != m_connections.end())
+                continueAfterOutput(socket, *found->second);
+        });
+    }
+    connection.writable->setEnabled(true);
+}
+
 void HttpServer::onBytesWritten(QTcpSocket* socket)
 {
     auto found = m_connections.find(socket);
@@ -371,7 +481,11 @@ void HttpServer::onBytesWritten(QTcpSocket* socket)
         if (found == m_connections.end())
             return;
     }
-    Connection& connection = *found->second;
+    continueAfterOutput(socket, *found->second);
+}
+
+void HttpServer::continueAfterOutput(QTcpSocket* socket, Connection& connection)
+{
     if (connection.handling)
         return;
     rearm(socket, connection);
@@ -427,5 +541,7 @@ void HttpServer::forget(QTcpSocket* socket)
     if (found == m_connections.end())
         return;
     found->second->deadline->stop();
+    // Before the socket closes its descriptor, which the notifier would otherwise keep polling.
+    delete found->second->writable;
     m_connections.erase(found);
 }

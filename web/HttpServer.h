@@ -10,6 +10,9 @@
 #include <memory>
 #include <unordered_map>
 
+class FileResponseCache;
+struct FileIdentity;
+class FileSender;
 class QHostAddress;
 class QTcpServer;
 class QTcpSocket;
@@ -56,6 +59,13 @@ public:
     QStringList fallbackFolders() const { return m_fallbackFolders; }
     static QStringList defaultFallbackFolders();
 
+    // Large files go to the socket through `sender`; without one (null) they are read and
+    // written in chunks through memory. By default the platform's sender, where there is one.
+    void setFileSender(std::unique_ptr<FileSender> sender);
+    // Recently served files; the clock (milliseconds since the epoch) decides which have settled.
+    FileResponseCache& fileCache() { return *m_fileCache; }
+    void setClock(std::function<qint64()> nowMs) { m_nowMs = std::move(nowMs); }
+
     // A whole error answer: the status line, the usual headers plus `extraHeaders` (each
     // ending in CRLF), and the indented JSON body {"error": true, "message": message}.
     static QByteArray errorResponse(int statusCode, const QString& message,
@@ -73,13 +83,18 @@ private:
 
     void receive(QTcpSocket* socket);
     void onBytesWritten(QTcpSocket* socket);
-    void sendFile(QTcpSocket* socket, const QString& fileName);
+    void sendFile(QTcpSocket* socket, const QString& fileName, const QString& absolute,
+                  const FileIdentity& found);
     void pumpFile(QTcpSocket* socket, Connection& connection);
+    void streamFile(QTcpSocket* socket, Connection& connection);
+    void sendFileStep(QTcpSocket* socket, Connection& connection);
+    void continueAfterOutput(QTcpSocket* socket, Connection& connection);
     void rearm(QTcpSocket* socket, Connection& connection);
     bool isBusy(QTcpSocket* socket, const Connection& connection) const;
     void dropConnection(QTcpSocket* socket, const char* reason);
     void forget(QTcpSocket* socket);
-    QString findFile(const QString& path) const;
+    // The found file's name as searched (empty when none), its absolute name and its identity.
+    QString findFile(const QString& path, QString* absolute, FileIdentity* identity) const;
 
     QTcpServer* m_server = nullptr;
     QMap<QTcpSocket*, QByteArray> m_buffers;
@@ -87,6 +102,9 @@ private:
     UpgradeHandler m_upgradeHandler;
     PeerFilter m_peerFilter;
     QStringList m_fallbackFolders;
+    std::unique_ptr<FileSender> m_fileSender;
+    std::unique_ptr<FileResponseCache> m_fileCache;
+    std::function<qint64()> m_nowMs;
     int m_stallTimeoutMs = DefaultStallTimeoutMs;
     int m_idleTimeoutMs = DefaultIdleTimeoutMs;
 };

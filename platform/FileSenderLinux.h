@@ -1,0 +1,10 @@
+#pragma once
+
+#include "platform/FileSender.h"
+
+// sendfile(2), which moves the file's pages to the socket without a copy through user space.
+class FileSenderLinux final : public FileSender
+{
+public:
+    Result send(qintptr socketDescriptor, int fileDescriptor, qint64 offset, qint64 maxBytes) override;
+};
