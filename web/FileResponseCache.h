@@ -15,7 +15,7 @@ class FileResponseCache final
 {
 public:
     // Files up to this size are kept whole; larger ones only by their head.
-    static constexpr qint64 MaxBodyBytes = 256 * 1024;
+    static constexpr qint64 MaxBodyBytes = 64 * 1024;
     static constexpr int DefaultBudgetBytes = 4 * 1024 * 1024;
     static constexpr qint64 DefaultSettleMs = 1000;
 

@@ -1,4 +1,6 @@
 #include "LoopbackClient.h"
+#include "platform/FileSenderFake.h"
+#include "web/FileResponseCache.h"
 #include "web/HttpServer.h"
 
 #include <QtTest>
@@ -15,6 +17,28 @@ void writeFile(const QString& name, const QByteArray& content)
 {
     QFile file(name);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+}
+QByteArray randomBytes(int size, quint32 seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(seed);
+    for (char& byte : bytes)
+        byte = char(generator.generate());
+    return bytes;
+}
+// Reads a whole response through a receive buffer of `window` bytes, taking at most that much
+// per turn of the event loop: with a small window the server's socket fills up and waits.
+QByteArray readResponse(LoopbackClient& client, int window)
+{
+    client.socket.setReadBufferSize(window);
+    QByteArray reply;
+    const auto complete = [&] {
+        const int end = reply.indexOf("\r\n\r\n"), at = reply.indexOf("\r\nContent-Length: ") + 18;
+        return end >= 0 && at >= 18 &&
+               reply.size() >= end + 4 + reply.mid(at, reply.indexOf('\r', at) - at).toInt();
+    };
+    spinUntil([&] { return (reply += client.socket.read(window), complete() || !client.open()); }, 60000);
+    return reply;
 }
 const QByteArray Index = "<!DOCTYPE html><html><body>index</body></html>\n";
 const QByteArray Page = httpResponse("200 OK", "text/html", Index);
@@ -155,6 +179,148 @@ private slots:
         QTRY_COMPARE(m_server->findChildren<QTcpSocket*>().size(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(m_server->findChildren<QTcpSocket*>().size(), 0, 10000);
         QVERIFY(QFile::remove(m_work + QStringLiteral("/mobile/big.bin")));
+    }
+
+    void sendfileAndStreamingAgree_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("window"); // the client's receive window: large reads fast
+        for (const int size : {0, 1, 64 * 1024, 64 * 1024 + 1, 5 * 1024 * 1024}) {
+            QTest::addRow("%d bytes", size) << size << (1 << 24);
+            QTest::addRow("%d bytes, slow reader", size) << size << 4096;
+        }
+    }
+
+    void sendfileAndStreamingAgree()
+    {
+        QFETCH(int, size);
+        QFETCH(int, window);
+        const QByteArray content = randomBytes(size, quint32(size));
+        writeFile(m_work + QStringLiteral("/mobile/data.bin"), content);
+        const QByteArray type =
+            QMimeDatabase().mimeTypeForFile(m_work + QStringLiteral("/mobile/data.bin")).name().toUtf8();
+        const QByteArray expected = httpResponse("200 OK", type, content);
+        // The kernel's sendfile, the fake one (small steps, a full socket after each) and the
+        // copy through memory; twice each, so that the second may come from the cache.
+        const std::vector<std::pair<const char*, std::function<std::unique_ptr<FileSender>()>>> senders{
+            {"sendfile",
+             [] {
+                 return createFileSender();
+             }},
+            {"stepping",
+             [] {
+                 return std::make_unique<FileSenderFake>();
+             }},
+            {"streaming", [] {
+                 return std::unique_ptr<FileSender>();
+             }}};
+        for (const auto& sender : senders) {
+            m_server->setFileSender(sender.second());
+            LoopbackClient client(m_server->port());
+            for (int round = 0; round < 2; ++round) {
+                client.send(get("/data.bin"));
+                const QByteArray reply = readResponse(client, window);
+                QVERIFY2(reply == expected, sender.first);
+            }
+            client.send(get("/probe.txt")); // and the connection goes on
+            QVERIFY2(readResponse(client, window) == Probe, sender.first);
+        }
+        QVERIFY(QFile::remove(m_work + QStringLiteral("/mobile/data.bin")));
+    }
+
+    void failedSendingEndsOnlyThatConnection()
+    {
+        const QByteArray content = randomBytes(1024 * 1024, 1);
+        writeFile(m_work + QStringLiteral("/mobile/data.bin"), content);
+        m_server->setFileSender(std::make_unique<FileSenderFake>(64 * 1024, 300 * 1024));
+        LoopbackClient broken(m_server->port());
+        broken.send(get("/data.bin"));
+        QVERIFY(broken.waitClosed()); // short of the announced length: the peer must see the end
+        QVERIFY(broken.in.size() < content.size());
+        LoopbackClient other(m_server->port());
+        other.send(get("/probe.txt"));
+        QCOMPARE(other.next(), Probe);
+        QVERIFY(QFile::remove(m_work + QStringLiteral("/mobile/data.bin")));
+    }
+
+    void changedFileIsServedFresh_data()
+    {
+        QTest::addColumn<bool>("replace");      // a new file renamed over the old, or rewritten in place
+        QTest::addColumn<qint64>("clockAhead"); // how far the server's clock runs ahead
+        // Written in place within one tick of the file system's clock, size and times stay
+        // the same: only files that settled before they were read may be kept.
+        QTest::newRow("rewritten in place, same size") << false << qint64(0);
+        QTest::newRow("replaced, same size, long settled") << true << qint64(3600 * 1000);
+    }
+
+    void changedFileIsServedFresh()
+    {
+        QFETCH(bool, replace);
+        QFETCH(qint64, clockAhead);
+        m_server->setClock([clockAhead] { return QDateTime::currentMSecsSinceEpoch() + clockAhead; });
+        const QString name = m_work + QStringLiteral("/mobile/page.txt");
+        LoopbackClient client(m_server->port());
+        for (int version = 0; version < 20; ++version) {
+            const QByteArray content = "version " + QByteArray::number(version % 10) + '\n';
+            if (replace) {
+                writeFile(name + QStringLiteral(".new"), content);
+                QVERIFY(QFile::remove(name) || version == 0);
+                QVERIFY(QFile::rename(name + QStringLiteral(".new"), name));
+            } else {
+                writeFile(name, content);
+            }
+            for (int again = 0; again < 2; ++again) {
+                client.send(get("/page.txt"));
+                QCOMPARE(client.next(), httpResponse("200 OK", "text/plain", content));
+            }
+        }
+        // A file changed just now is read again every time (its next change might keep its
+        // times); one long settled is answered from memory on the second request.
+        QCOMPARE(m_server->fileCache().hits(), clockAhead > 0 ? 20 : 0);
+        QVERIFY(QFile::remove(name));
+    }
+
+    void linkLeadingOutIsRefusedEvenWhenCached()
+    {
+        m_server->setClock([] { return QDateTime::currentMSecsSinceEpoch() + 3600 * 1000; });
+        const QString name = m_work + QStringLiteral("/mobile/swap.txt");
+        writeFile(name, "inside\n");
+        LoopbackClient client(m_server->port());
+        for (int i = 0; i < 2; ++i) {
+            client.send(get("/swap.txt"));
+            QCOMPARE(client.next(), httpResponse("200 OK", "text/plain", "inside\n"));
+        }
+        QCOMPARE(m_server->fileCache().hits(), 1);
+        QVERIFY(QFile::remove(name) && QFile::link(QStringLiteral("../secret.txt"), name));
+        client.send(get("/swap.txt"));
+        QCOMPARE(client.next(), httpError(404, "Not Found"));
+        QVERIFY(QFile::remove(name));
+    }
+
+    void typeFollowsEachFilesContent()
+    {
+        // ".key" names both presentation files and PGP keys; the content decides between them,
+        // so two files of one name in different places may differ in type.
+        const QByteArray zip("PK\x03\x04\x14\x00\x00\x00", 8);
+        const QByteArray pgp("-----BEGIN PGP PUBLIC KEY BLOCK-----\n\nmQENBF\n");
+        QVERIFY(QDir().mkpath(m_work + QStringLiteral("/mobile/a")) &&
+                QDir().mkpath(m_work + QStringLiteral("/mobile/b")));
+        writeFile(m_work + QStringLiteral("/mobile/a/my.key"), zip);
+        writeFile(m_work + QStringLiteral("/mobile/b/my.key"), pgp);
+        const QMimeDatabase database;
+        const QByteArray zipType =
+            database.mimeTypeForFile(m_work + QStringLiteral("/mobile/a/my.key")).name().toUtf8();
+        const QByteArray pgpType =
+            database.mimeTypeForFile(m_work + QStringLiteral("/mobile/b/my.key")).name().toUtf8();
+        if (zipType == pgpType)
+            QSKIP("this system's MIME database does not tell the two apart by content");
+        LoopbackClient client(m_server->port());
+        for (int round = 0; round < 2; ++round) {
+            client.send(get("/a/my.key"));
+            QCOMPARE(client.next(), httpResponse("200 OK", zipType, zip));
+            client.send(get("/b/my.key"));
+            QCOMPARE(client.next(), httpResponse("200 OK", pgpType, pgp));
+        }
     }
 
     void folderBesideTheProgramIsSearchedLast()
