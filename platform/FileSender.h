@@ -26,6 +26,9 @@ public:
     // Sends up to `maxBytes` of the file from `offset` to the non-blocking socket. Never blocks
     // and leaves the file's own position alone.
     virtual Result send(qintptr socketDescriptor, int fileDescriptor, qint64 offset, qint64 maxBytes) = 0;
+    // Writes what the non-blocking socket takes of `data` at once: the count (0 when it is
+    // full), or -1 when the socket failed.
+    virtual qint64 sendBytes(qintptr socketDescriptor, const char* data, qint64 size) = 0;
 };
 
 // The platform's sender; null where there is none, and the caller copies through memory.

@@ -7,6 +7,7 @@
 
 #include <pthread.h>
 #include <sys/sendfile.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -74,6 +75,19 @@ FileSender::Result FileSenderLinux::send(qintptr socketDescriptor, int fileDescr
         break;
     }
     return result;
+}
+
+qint64 FileSenderLinux::sendBytes(qintptr socketDescriptor, const char* data, qint64 size)
+{
+    for (;;) {
+        const ssize_t sent = ::send(static_cast<int>(socketDescriptor), data, static_cast<size_t>(size),
+                                    MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent >= 0)
+            return sent;
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+    }
 }
 
 std::unique_ptr<FileSender> createFileSender()

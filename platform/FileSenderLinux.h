@@ -7,4 +7,5 @@ class FileSenderLinux final : public FileSender
 {
 public:
     Result send(qintptr socketDescriptor, int fileDescriptor, qint64 offset, qint64 maxBytes) override;
+    qint64 sendBytes(qintptr socketDescriptor, const char* data, qint64 size) override;
 };

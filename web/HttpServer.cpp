@@ -14,6 +14,7 @@
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 #include <QMimeDatabase>
 #include <QSocketNotifier>
 #include <QTcpServer>
@@ -50,16 +51,6 @@ QByteArray responseHead(const QByteArray& statusLine, const QByteArray& contentT
     return head;
 }
 
-// The file's canonical name lies below the folder's: no symlink and no relative trick leads out.
-// Checked on every request, cached answer or not, since either may have been replaced by a link.
-bool isInsideFolder(const QString& file, const QString& folder)
-{
-    const QString root = QFileInfo(folder).canonicalFilePath();
-    if (root.isEmpty())
-        return false;
-    return QFileInfo(file).canonicalFilePath().startsWith(root + QLatin1Char('/'));
-}
-
 // The MIME database's answer for a regular file, by its name and, where the name does not
 // decide, by its content: the bytes already read, or the open file (which keeps its position).
 // The answer is kept with the file's cached response, which goes with any change of the file.
@@ -76,7 +67,8 @@ QByteArray mimeTypeName(const QString& fileName, QIODevice* file)
 
 QString absoluteClean(const QString& folder)
 {
-    return QDir::cleanPath(QDir(folder).absolutePath());
+    // Only a relative name needs the working directory (a system call) to be made absolute.
+    return QDir::cleanPath(QDir::isAbsolutePath(folder) ? folder : QDir(folder).absolutePath());
 }
 
 } // namespace
@@ -283,13 +275,19 @@ void HttpServer::handleRequest(QTcpSocket* socket, QByteArray& buffer)
 
 void HttpServer::serveStaticFile(QTcpSocket* socket, const QString& path)
 {
-    qDebug() << "Requested path:" << path;
-    qDebug() << "Current directory:" << QDir::currentPath();
-    qDebug() << "Application directory:" << QCoreApplication::applicationDirPath();
+    // The working directory is asked once (a system call); the lines are formatted only when
+    // they go anywhere, since a disabled qDebug() still builds its text.
+    const QString currentPath = QDir::currentPath();
+    const bool logging = QLoggingCategory::defaultCategory()->isDebugEnabled();
+    if (logging) {
+        qDebug() << "Requested path:" << path;
+        qDebug() << "Current directory:" << currentPath;
+        qDebug() << "Application directory:" << QCoreApplication::applicationDirPath();
+    }
 
     QString absolute;
     FileIdentity identity;
-    const QString fileName = findFile(path, &absolute, &identity);
+    const QString fileName = findFile(path, currentPath, logging, &absolute, &identity);
     if (fileName.isEmpty()) {
         qDebug() << "File not found for path:" << path;
         sendErrorResponse(socket, 404, QStringLiteral("Not Found"));
@@ -299,7 +297,45 @@ void HttpServer::serveStaticFile(QTcpSocket* socket, const QString& path)
     sendFile(socket, fileName, absolute, identity);
 }
 
-QString HttpServer::findFile(const QString& path, QString* absolute, FileIdentity* identity) const
+QString HttpServer::folderRoot(const QString& folder) const
+{
+    FileIdentity identity;
+    if (!identifyFile(folder, &identity))
+        return QString();
+    const auto known = m_folderRoots.constFind(folder);
+    if (known != m_folderRoots.cend() && known->first == identity)
+        return known->second;
+    const QString root = QFileInfo(folder).canonicalFilePath();
+    if (m_folderRoots.size() >= 16) // the working directory moves; old ones need not pile up
+        m_folderRoots.clear();
+    m_folderRoots.insert(folder, {identity, root});
+    return root;
+}
+
+bool HttpServer::isInsideFolder(const QString& folder, const QString& relative) const
+{
+    // The file's canonical name must lie below the folder's: no symlink and no relative trick
+    // leads out. Checked on every request, cached answer or not, since a file or a folder on
+    // the way may have been replaced by a link meanwhile.
+    const QChar separator = QDir::separator();
+    if (!relative.startsWith(separator)) // "mobile-private.txt" is no file of "mobile"
+        return false;
+    const QString root = folderRoot(folder);
+    if (root.isEmpty())
+        return false;
+    // Without a link below the folder (and ".." is refused earlier), the file lies where its
+    // name says; only a name with a link on the way needs resolving in full.
+    for (int slash = relative.indexOf(separator, 1);; slash = relative.indexOf(separator, slash + 1)) {
+        const QString prefix = folder + (slash < 0 ? relative : relative.left(slash));
+        if (QFileInfo(prefix).isSymLink())
+            return QFileInfo(folder + relative).canonicalFilePath().startsWith(root + separator);
+        if (slash < 0)
+            return true;
+    }
+}
+
+QString HttpServer::findFile(const QString& path, const QString& currentPath, bool logging, QString* absolute,
+                             FileIdentity* identity) const
 {
     if (!isConfinedRequestPath(path)) {
         qDebug() << "Rejected path outside the web folder:" << path;
@@ -308,7 +344,7 @@ QString HttpServer::findFile(const QString& path, QString* absolute, FileIdentit
     QString relative = path == QLatin1String("/") ? QStringLiteral("/index.html") : path;
     relative.replace(QLatin1Char('/'), QDir::separator());
 
-    const QString workingFolder = QDir::currentPath() + QDir::separator() + QStringLiteral("mobile");
+    const QString workingFolder = currentPath + QDir::separator() + QStringLiteral("mobile");
     // Each folder as searched, and as an absolute name. The first two name the same folder, so
     // the second is looked at only by name; the absolute names spare the system resolving the
     // working directory again for every look.
@@ -325,11 +361,12 @@ QString HttpServer::findFile(const QString& path, QString* absolute, FileIdentit
 
     for (int i = 0; i < folders.size(); ++i) {
         const QString candidate = folders.at(i) + relative;
-        qDebug() << "Trying path:" << candidate;
+        if (logging)
+            qDebug() << "Trying path:" << candidate;
         if (i > 0 && seen.at(i) == seen.at(i - 1))
             continue;
         const QString name = seen.at(i) + relative;
-        if (identifyFile(name, identity) && identity->regular && isInsideFolder(name, seen.at(i))) {
+        if (identifyFile(name, identity) && identity->regular && isInsideFolder(seen.at(i), relative)) {
             *absolute = name;
             return candidate;
         }
@@ -343,8 +380,7 @@ void HttpServer::sendFile(QTcpSocket* socket, const QString& fileName, const QSt
     // A small file unchanged since it was last read goes out without being opened.
     const FileResponseCache::Entry* entry = m_fileCache->find(absolute, seen);
     if (entry != nullptr && !entry->response.isEmpty()) {
-        socket->write(entry->response);
-        socket->flush();
+        sendResponse(socket, entry->response);
         return;
     }
     QByteArray head = entry != nullptr ? entry->head : QByteArray();
@@ -370,8 +406,7 @@ void HttpServer::sendFile(QTcpSocket* socket, const QString& fileName, const QSt
         const QByteArray response = head + content;
         if (complete)
             m_fileCache->store(absolute, {identity, head, response}, m_nowMs());
-        socket->write(response);
-        socket->flush();
+        sendResponse(socket, response);
         return;
     }
 
@@ -400,6 +435,24 @@ void HttpServer::sendFile(QTcpSocket* socket, const QString& fileName, const QSt
     const auto after = m_connections.find(socket);
     if (after != m_connections.end() && after->second->file && after->second->offset == 0)
         sendFileStep(socket, *after->second);
+}
+
+void HttpServer::sendResponse(QTcpSocket* socket, const QByteArray& response)
+{
+    // Straight to the socket while nothing waits in Qt's buffer: going through it would switch
+    // its write notifier on and off again for every answer.
+    qint64 sent = 0;
+    if (m_fileSender && socket->bytesToWrite() == 0) {
+        sent = m_fileSender->sendBytes(socket->socketDescriptor(), response.constData(), response.size());
+        if (sent < 0) {
+            dropConnection(socket, "sending the answer failed");
+            return;
+        }
+    }
+    if (sent < response.size()) {
+        socket->write(response.constData() + sent, response.size() - sent);
+        socket->flush();
+    }
 }
 
 void HttpServer::pumpFile(QTcpSocket* socket, Connection& connection)

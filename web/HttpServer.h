@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/FileIdentity.h"
+
 #include <QByteArray>
+#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -11,7 +14,6 @@
 #include <unordered_map>
 
 class FileResponseCache;
-struct FileIdentity;
 class FileSender;
 class QHostAddress;
 class QTcpServer;
@@ -80,6 +82,7 @@ private:
     void handleRequest(QTcpSocket* socket, QByteArray& buffer);
     void serveStaticFile(QTcpSocket* socket, const QString& path);
     void sendErrorResponse(QTcpSocket* socket, int statusCode, const QString& message);
+    void sendResponse(QTcpSocket* socket, const QByteArray& response);
 
     void receive(QTcpSocket* socket);
     void onBytesWritten(QTcpSocket* socket);
@@ -94,7 +97,11 @@ private:
     void dropConnection(QTcpSocket* socket, const char* reason);
     void forget(QTcpSocket* socket);
     // The found file's name as searched (empty when none), its absolute name and its identity.
-    QString findFile(const QString& path, QString* absolute, FileIdentity* identity) const;
+    QString findFile(const QString& path, const QString& currentPath, bool logging, QString* absolute,
+                     FileIdentity* identity) const;
+    bool isInsideFolder(const QString& folder, const QString& relative) const;
+    // The folder's canonical name, resolved again whenever the name leads to another directory.
+    QString folderRoot(const QString& folder) const;
 
     QTcpServer* m_server = nullptr;
     QMap<QTcpSocket*, QByteArray> m_buffers;
@@ -105,6 +112,7 @@ private:
     std::unique_ptr<FileSender> m_fileSender;
     std::unique_ptr<FileResponseCache> m_fileCache;
     std::function<qint64()> m_nowMs;
+    mutable QHash<QString, std::pair<FileIdentity, QString>> m_folderRoots;
     int m_stallTimeoutMs = DefaultStallTimeoutMs;
     int m_idleTimeoutMs = DefaultIdleTimeoutMs;
 };
