@@ -344,7 +344,9 @@ void InputBackendX11::send(const QVector<InputRecord>& records)
                (record.flags & ~(InputRecord::MouseMove | InputRecord::Absolute)) == 0;
     });
     ErrorTrap trap(d->display, motionOnly ? ErrorTrap::Finish::Flush : ErrorTrap::Finish::Sync);
-    d->drainEvents();
+    // The keymap matters to keys only; motion leaves any news of it for the next key.
+    if (!motionOnly)
+        d->drainEvents();
     QRect screen;
     for (const InputRecord& record : records) {
         if (record.type == InputRecord::Keyboard) {
