@@ -30,6 +30,12 @@ void FakeMprisPlayer::record(const QString& call)
     emit called(call);
 }
 
+void FakeMprisPlayer::transport(const QString& call, const QString& status)
+{
+    record(call);
+    setPlaybackStatus(status);
+}
+
 void FakeMprisPlayer::setPlaybackStatus(const QString& status)
 {
     playbackStatus = status;
@@ -76,18 +82,6 @@ void FakeMprisPlayer::seekTo(qint64 us)
     m_bus.send(signal);
 }
 
-FakeMprisRoot::FakeMprisRoot(FakeMprisPlayer* player)
-    : QDBusAbstractAdaptor(player)
-    , m_player(player)
-{
-}
-
-FakeMprisControls::FakeMprisControls(FakeMprisPlayer* player)
-    : QDBusAbstractAdaptor(player)
-    , m_player(player)
-{
-}
-
 void FakeMprisControls::setVolume(double volume)
 {
     m_player->volume = volume;
@@ -95,29 +89,11 @@ void FakeMprisControls::setVolume(double volume)
     m_player->announce({QStringLiteral("Volume")});
 }
 
-void FakeMprisControls::Play()
-{
-    m_player->record(QStringLiteral("Play"));
-    m_player->setPlaybackStatus(QStringLiteral("Playing"));
-}
-
-void FakeMprisControls::Pause()
-{
-    m_player->record(QStringLiteral("Pause"));
-    m_player->setPlaybackStatus(QStringLiteral("Paused"));
-}
-
 void FakeMprisControls::PlayPause()
 {
     m_player->record(QStringLiteral("PlayPause"));
     const bool playing = m_player->playbackStatus == QLatin1String("Playing");
     m_player->setPlaybackStatus(playing ? QStringLiteral("Paused") : QStringLiteral("Playing"));
-}
-
-void FakeMprisControls::Stop()
-{
-    m_player->record(QStringLiteral("Stop"));
-    m_player->setPlaybackStatus(QStringLiteral("Stopped"));
 }
 
 void FakeMprisControls::Seek(qlonglong offset)

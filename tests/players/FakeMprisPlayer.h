@@ -36,6 +36,8 @@ public:
     qint64 positionUs = 0;
 
     void record(const QString& call);
+    // Records `call` and moves to `status`, as Play, Pause and Stop do.
+    void transport(const QString& call, const QString& status);
     // Tells listeners that `properties` of the player interface changed.
     void announce(const QStringList& properties);
     void seekTo(qint64 us);
@@ -50,7 +52,21 @@ private:
     bool m_published = false;
 };
 
-class FakeMprisRoot final : public QDBusAbstractAdaptor
+// The player's adaptors share their link to it.
+class FakeMprisAdaptor : public QDBusAbstractAdaptor
+{
+public:
+    explicit FakeMprisAdaptor(FakeMprisPlayer* player)
+        : QDBusAbstractAdaptor(player)
+        , m_player(player)
+    {
+    }
+
+protected:
+    FakeMprisPlayer* m_player;
+};
+
+class FakeMprisRoot final : public FakeMprisAdaptor
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
@@ -61,19 +77,16 @@ class FakeMprisRoot final : public QDBusAbstractAdaptor
     Q_PROPERTY(QStringList SupportedUriSchemes READ none)
     Q_PROPERTY(QStringList SupportedMimeTypes READ none)
 public:
-    explicit FakeMprisRoot(FakeMprisPlayer* player);
+    using FakeMprisAdaptor::FakeMprisAdaptor;
     QString identity() const { return m_player->identity; }
     bool no() const { return false; }
     QStringList none() const { return {}; }
 public slots:
     void Raise() { m_player->record(QStringLiteral("Raise")); }
     void Quit() { m_player->record(QStringLiteral("Quit")); }
-
-private:
-    FakeMprisPlayer* m_player;
 };
 
-class FakeMprisControls final : public QDBusAbstractAdaptor
+class FakeMprisControls final : public FakeMprisAdaptor
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
@@ -91,7 +104,7 @@ class FakeMprisControls final : public QDBusAbstractAdaptor
     Q_PROPERTY(bool CanSeek READ yes)
     Q_PROPERTY(bool CanControl READ yes)
 public:
-    explicit FakeMprisControls(FakeMprisPlayer* player);
+    using FakeMprisAdaptor::FakeMprisAdaptor;
     QString playbackStatus() const { return m_player->playbackStatus; }
     QVariantMap metadata() const { return m_player->metadata; }
     double volume() const { return m_player->volume; }
@@ -100,10 +113,10 @@ public:
     double one() const { return 1.0; }
     bool yes() const { return true; }
 public slots:
-    void Play();
-    void Pause();
+    void Play() { m_player->transport(QStringLiteral("Play"), QStringLiteral("Playing")); }
+    void Pause() { m_player->transport(QStringLiteral("Pause"), QStringLiteral("Paused")); }
     void PlayPause();
-    void Stop();
+    void Stop() { m_player->transport(QStringLiteral("Stop"), QStringLiteral("Stopped")); }
     void Next() { m_player->record(QStringLiteral("Next")); }
     void Previous() { m_player->record(QStringLiteral("Previous")); }
     void Seek(qlonglong offset);
@@ -111,7 +124,4 @@ public slots:
     void OpenUri(const QString& uri) { m_player->record(QStringLiteral("OpenUri ") + uri); }
 signals:
     void Seeked(qlonglong position);
-
-private:
-    FakeMprisPlayer* m_player;
 };
