@@ -19,63 +19,30 @@ private slots:
         QTest::addColumn<QString>("forced");
         QTest::addColumn<InputBackendKind>("expected");
 
-        QTest::newRow("x11 session") << "x11"
-                                     << "X"
-                                     << "" << InputBackendKind::XTest;
-        QTest::newRow("x11 session, uinput opted in") << "x11"
-                                                      << "XUu"
-                                                      << "" << InputBackendKind::XTest;
-        QTest::newRow("sway") << "wayland"
-                              << "WXPK"
-                              << "" << InputBackendKind::Wlroots;
-        QTest::newRow("wlroots without xwayland") << "wayland"
-                                                  << "WPK"
-                                                  << "" << InputBackendKind::Wlroots;
-        QTest::newRow("pointer only, portal") << "wayland"
-                                              << "WXPD"
-                                              << "" << InputBackendKind::Portal;
-        QTest::newRow("gnome") << "wayland"
-                               << "WXD"
-                               << "" << InputBackendKind::Portal;
-        QTest::newRow("gnome with uinput too") << "wayland"
-                                               << "WXDUu"
-                                               << "" << InputBackendKind::Portal;
-        QTest::newRow("bare wayland, uinput") << "wayland"
-                                              << "WXUu"
-                                              << "" << InputBackendKind::Uinput;
-        QTest::newRow("uinput not writable, xwayland") << "wayland"
-                                                       << "WXU"
-                                                       << "" << InputBackendKind::XTest;
-        QTest::newRow("uinput not opted in") << "wayland"
-                                             << "Wu"
-                                             << "" << InputBackendKind::LogOnly;
-        QTest::newRow("bare wayland, xwayland") << "wayland"
-                                                << "WX"
-                                                << "" << InputBackendKind::XTest;
-        QTest::newRow("bare wayland") << "wayland"
-                                      << "W"
-                                      << "" << InputBackendKind::LogOnly;
-        QTest::newRow("no session type, compositor") << ""
-                                                     << "WXPK"
-                                                     << "" << InputBackendKind::Wlroots;
-        QTest::newRow("no session type, X only") << ""
-                                                 << "X"
-                                                 << "" << InputBackendKind::XTest;
-        QTest::newRow("tty session with nothing") << "tty"
-                                                  << ""
-                                                  << "" << InputBackendKind::LogOnly;
-        QTest::newRow("tty, uinput") << "tty"
-                                     << "Uu"
-                                     << "" << InputBackendKind::Uinput;
-        QTest::newRow("forced log") << "x11"
-                                    << "X"
-                                    << "log" << InputBackendKind::LogOnly;
-        QTest::newRow("forced portal") << "x11"
-                                       << "X"
-                                       << "Portal" << InputBackendKind::Portal;
-        QTest::newRow("forced unknown is ignored") << "x11"
-                                                   << "X"
-                                                   << "magic" << InputBackendKind::XTest;
+        const auto row = [](const char* name, const char* session, const char* facts, const char* forced,
+                            InputBackendKind expected) {
+            QTest::newRow(name) << QString::fromLatin1(session) << QString::fromLatin1(facts)
+                                << QString::fromLatin1(forced) << expected;
+        };
+        row("x11 session", "x11", "X", "", InputBackendKind::XTest);
+        row("x11 session, uinput opted in", "x11", "XUu", "", InputBackendKind::XTest);
+        row("sway", "wayland", "WXPK", "", InputBackendKind::Wlroots);
+        row("wlroots without xwayland", "wayland", "WPK", "", InputBackendKind::Wlroots);
+        row("pointer only, portal", "wayland", "WXPD", "", InputBackendKind::Portal);
+        row("gnome", "wayland", "WXD", "", InputBackendKind::Portal);
+        row("gnome with uinput too", "wayland", "WXDUu", "", InputBackendKind::Portal);
+        row("bare wayland, uinput", "wayland", "WXUu", "", InputBackendKind::Uinput);
+        row("uinput not writable, xwayland", "wayland", "WXU", "", InputBackendKind::XTest);
+        row("uinput not opted in", "wayland", "Wu", "", InputBackendKind::LogOnly);
+        row("bare wayland, xwayland", "wayland", "WX", "", InputBackendKind::XTest);
+        row("bare wayland", "wayland", "W", "", InputBackendKind::LogOnly);
+        row("no session type, compositor", "", "WXPK", "", InputBackendKind::Wlroots);
+        row("no session type, X only", "", "X", "", InputBackendKind::XTest);
+        row("tty session with nothing", "tty", "", "", InputBackendKind::LogOnly);
+        row("tty, uinput", "tty", "Uu", "", InputBackendKind::Uinput);
+        row("forced log", "x11", "X", "log", InputBackendKind::LogOnly);
+        row("forced portal", "x11", "X", "Portal", InputBackendKind::Portal);
+        row("forced unknown is ignored", "x11", "X", "magic", InputBackendKind::XTest);
     }
     void choice()
     {
