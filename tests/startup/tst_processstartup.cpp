@@ -28,11 +28,9 @@ void TestProcessStartup::offscreenRunsWithoutTrayOrDisplay()
 
     velmora.signal(SIGINT);
     QCOMPARE(velmora.waitForExit(), 0);
-    const QString log = velmora.log();
-    const int received = log.indexOf(QStringLiteral("收到Ctrl+C信号，准备退出程序"));
-    const int released = log.indexOf(QStringLiteral("服务关闭: 数据库连接已释放"));
-    const int unregistered = log.indexOf(QStringLiteral("Windows控制台事件处理器已取消注册"));
-    QVERIFY2(received >= 0 && received < released && released < unregistered, qPrintable(log));
+    QVERIFY2(inOrder(velmora.log(), {"收到Ctrl+C信号，准备退出程序", "服务关闭: 数据库连接已释放",
+                                     "Windows控制台事件处理器已取消注册"}),
+             qPrintable(velmora.log()));
 }
 
 void TestProcessStartup::signalEndsTheEventLoopInOrder_data()
@@ -59,11 +57,9 @@ void TestProcessStartup::signalEndsTheEventLoopInOrder()
 
     velmora.signal(signalNumber);
     QCOMPARE(velmora.waitForExit(), 0);
-    const QString log = velmora.log();
-    const int received = log.indexOf(logLine);
-    const int aboutToQuit = log.indexOf(QStringLiteral("应用程序即将退出，执行清理操作"));
-    const int unregistered = log.indexOf(QStringLiteral("Windows控制台事件处理器已取消注册"));
-    QVERIFY2(received >= 0 && received < aboutToQuit && aboutToQuit < unregistered, qPrintable(log));
+    QVERIFY2(inOrder(velmora.log(), {logLine, QStringLiteral("应用程序即将退出，执行清理操作"),
+                                     QStringLiteral("Windows控制台事件处理器已取消注册")}),
+             qPrintable(velmora.log()));
 }
 
 QTEST_GUILESS_MAIN(TestProcessStartup)

@@ -17,18 +17,6 @@ bool listening(quint16 port)
     return socket.waitForConnected(2000);
 }
 
-bool inOrder(const QString& log, const QStringList& texts)
-{
-    int previous = -1;
-    for (const QString& text : texts) {
-        const int at = log.indexOf(text, previous + 1);
-        if (at <= previous)
-            return false;
-        previous = at;
-    }
-    return true;
-}
-
 } // namespace
 
 // The real program on a display of its own: an X server and a window manager, and a tray host
@@ -126,15 +114,15 @@ void TestWindowMode::initTestCase()
     m_windowManager.setProcessChannelMode(QProcess::MergedChannels);
     m_windowManager.start(QStringLiteral("openbox"), {"--sm-disable"});
     QVERIFY(m_windowManager.waitForStarted(10000));
-    QElapsedTimer timer;
-    timer.start();
-    while (!x(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"})
-                .contains(QLatin1String("window id"))) {
-        QVERIFY2(
-            timer.elapsed() < 20000 && m_windowManager.state() == QProcess::Running,
-            qPrintable(m_display + QLatin1Char(' ') + QString::fromLocal8Bit(m_windowManager.readAll())));
-        QTest::qWait(50);
-    }
+    const bool managed = QTest::qWaitFor(
+        [this] {
+            return m_windowManager.state() != QProcess::Running ||
+                   x(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"})
+                       .contains(QLatin1String("window id"));
+        },
+        20000);
+    QVERIFY2(managed && m_windowManager.state() == QProcess::Running,
+             qPrintable(m_display + QLatin1Char(' ') + QString::fromLocal8Bit(m_windowManager.readAll())));
 }
 
 void TestWindowMode::cleanup()

@@ -93,3 +93,16 @@ inline bool haveDisplay()
 {
     return !qEnvironmentVariableIsEmpty("DISPLAY");
 }
+
+// True when each of `texts` appears in `log` after the one before it.
+inline bool inOrder(const QString& log, const QStringList& texts)
+{
+    int previous = -1;
+    for (const QString& text : texts) {
+        const int at = log.indexOf(text, previous + 1);
+        if (at <= previous)
+            return false;
+        previous = at;
+    }
+    return true;
+}
