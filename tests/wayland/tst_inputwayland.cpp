@@ -43,13 +43,9 @@ private:
         m_events.clear();
         return picked;
     }
-    bool waitFor(const QString& line, int timeout = 5000)
+    bool waitFor(const QString& line)
     {
-        QElapsedTimer timer;
-        timer.start();
-        while (!m_events.contains(line) && timer.elapsed() < timeout)
-            QTest::qWait(10);
-        return m_events.contains(line);
+        return QTest::qWaitFor([&] { return m_events.contains(line); }, 5000);
     }
     static QByteArray absolute(int x, int y)
     {

@@ -45,12 +45,9 @@ struct WsPhone : QWebSocket
         connect(this, &QWebSocket::textMessageReceived, [this](const QString& m) {
             const QJsonObject object = QJsonDocument::fromJson(m.toUtf8()).object();
             const QString command = object.value(QLatin1String("command")).toString();
+            const QJsonObject params = object.value(QLatin1String("params")).toObject();
             if (command == QLatin1String("challenge")) {
-                challenge = object.value(QLatin1String("params"))
-                                .toObject()
-                                .value(QLatin1String("challenge"))
-                                .toString()
-                                .toLatin1();
+                challenge = params.value(QLatin1String("challenge")).toString().toLatin1();
                 sendTextMessage(
                     answerMessage(fixedAnswer.isEmpty() ? answerFor(token, challenge) : fixedAnswer));
             } else if (command == QLatin1String("paired")) {
