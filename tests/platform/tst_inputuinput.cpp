@@ -27,6 +27,14 @@ class tst_InputUinput : public QObject
         return out.join(QLatin1Char(' '));
     }
 
+    // Pipes standing in for the relative and absolute devices; the backend owns the write ends.
+    struct Devices
+    {
+        int rel[2] = {-1, -1}, abs[2] = {-1, -1};
+        bool open() { return ::pipe2(rel, O_NONBLOCK) == 0 && ::pipe2(abs, O_NONBLOCK) == 0; }
+        ~Devices() { ::close(rel[0]), ::close(abs[0]); }
+    };
+
 private slots:
     void events_data()
     {
@@ -74,30 +82,24 @@ private slots:
         QFETCH(QVector<InputRecord>, records);
         QFETCH(QString, relative);
         QFETCH(QString, absolute);
-        int rel[2], abs[2];
-        QVERIFY(::pipe2(rel, O_NONBLOCK) == 0 && ::pipe2(abs, O_NONBLOCK) == 0);
-        {
-            InputBackendUinput backend(rel[1], abs[1]);
-            backend.send(records);
-            QCOMPARE(drain(rel[0]), relative);
-            QCOMPARE(drain(abs[0]), absolute);
-        }
-        ::close(rel[0]);
-        ::close(abs[0]);
+        Devices d;
+        QVERIFY(d.open());
+        InputBackendUinput backend(d.rel[1], d.abs[1]);
+        backend.send(records);
+        QCOMPARE(drain(d.rel[0]), relative);
+        QCOMPARE(drain(d.abs[0]), absolute);
     }
 
     void releasesHeldKeysAndButtonsWhenGone()
     {
-        int rel[2], abs[2];
-        QVERIFY(::pipe2(rel, O_NONBLOCK) == 0 && ::pipe2(abs, O_NONBLOCK) == 0);
+        Devices d;
+        QVERIFY(d.open());
         {
-            InputBackendUinput backend(rel[1], abs[1]);
+            InputBackendUinput backend(d.rel[1], d.abs[1]);
             backend.send({InputRecord::key(0x10, 0, 0), InputRecord::mouse(InputRecord::RightDown)});
-            QCOMPARE(drain(rel[0]), QStringLiteral("1:42:1 | 1:273:1 |"));
+            QCOMPARE(drain(d.rel[0]), QStringLiteral("1:42:1 | 1:273:1 |"));
         }
-        QCOMPARE(drain(rel[0]), QStringLiteral("1:42:0 | 1:273:0 |"));
-        ::close(rel[0]);
-        ::close(abs[0]);
+        QCOMPARE(drain(d.rel[0]), QStringLiteral("1:42:0 | 1:273:0 |"));
     }
 };
 
