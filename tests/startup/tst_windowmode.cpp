@@ -44,6 +44,7 @@ private:
     QProcess m_windowManager;
     QProcess m_trayHost;
     QString m_display;
+    QString m_window; // the program's main window, once startProgram() has found it
 };
 
 QString TestWindowMode::x(const QString& program, const QStringList& arguments) const
@@ -153,6 +154,7 @@ void TestWindowMode::startProgram(VelmoraProcess& velmora, const QStringList& ar
              qPrintable(velmora.log()));
     QVERIFY2(velmora.log().contains(QStringLiteral("系统托盘可用性: false")), qPrintable(velmora.log()));
     QVERIFY(velmora.log().contains(QStringLiteral("没有系统托盘，以窗口模式运行")));
+    QTRY_VERIFY_WITH_TIMEOUT(!(m_window = mainWindow()).isEmpty(), 20000);
 }
 
 void TestWindowMode::withoutTrayRunsInAWindow()
@@ -162,8 +164,7 @@ void TestWindowMode::withoutTrayRunsInAWindow()
     if (QTest::currentTestFailed())
         return;
     QVERIFY(listening(8888) && listening(6888));
-    QString window;
-    QTRY_VERIFY_WITH_TIMEOUT(!(window = mainWindow()).isEmpty(), 20000);
+    const QString window = m_window;
     QTRY_COMPARE_WITH_TIMEOUT(windowState(window), QStringLiteral("Normal"), 10000);
     QVERIFY(viewable(window));
 
@@ -204,8 +205,7 @@ void TestWindowMode::trayStartedLaterTakesOver()
     startProgram(velmora);
     if (QTest::currentTestFailed())
         return;
-    QString window;
-    QTRY_VERIFY_WITH_TIMEOUT(!(window = mainWindow()).isEmpty(), 20000);
+    const QString window = m_window;
     QTRY_VERIFY_WITH_TIMEOUT(viewable(window), 10000);
 
     m_trayHost.start(QStringLiteral("trayer"), {"--edge", "top", "--align", "right", "--widthtype", "request",
@@ -238,8 +238,7 @@ void TestWindowMode::autostartEntryStartsMinimised()
     startProgram(velmora, command);
     if (QTest::currentTestFailed())
         return;
-    QString window;
-    QTRY_VERIFY_WITH_TIMEOUT(!(window = mainWindow()).isEmpty(), 20000);
+    const QString window = m_window;
     QTRY_COMPARE_WITH_TIMEOUT(windowState(window), QStringLiteral("Iconic"), 10000);
     QVERIFY(!viewable(window));
     velmora.signal(SIGTERM);
