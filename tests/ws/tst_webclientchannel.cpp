@@ -192,7 +192,6 @@ private slots:
     {
         QFETCH(QString, first);
         WsPhone phone;
-        phone.fixedAnswer = QStringLiteral("unused");
         // Answers by hand: the wrong first message, then a command that must never run.
         disconnect(&phone, &QWebSocket::textMessageReceived, nullptr, nullptr);
         connect(&phone, &QWebSocket::textMessageReceived, &phone, [&phone, first](const QString&) {
