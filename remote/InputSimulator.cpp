@@ -4,6 +4,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -164,13 +165,37 @@ void InputSimulator::sendKeyCombination(const QVector<int>& codes)
         inject({InputRecord::key(static_cast<std::uint16_t>(*it), 0, InputRecord::KeyUp)});
 }
 
+void InputSimulator::typeUnit(QChar unit)
+{
+    const std::uint16_t u = unit.unicode();
+    inject({InputRecord::key(0, u, InputRecord::Unicode),
+            InputRecord::key(0, u, InputRecord::Unicode | InputRecord::KeyUp)});
+    pause(TypePauseMs);
+}
+
 void InputSimulator::typeText(const QString& text)
 {
-    for (const QChar unit : text) {
-        const std::uint16_t u = unit.unicode();
-        inject({InputRecord::key(0, u, InputRecord::Unicode),
-                InputRecord::key(0, u, InputRecord::Unicode | InputRecord::KeyUp)});
-        pause(TypePauseMs);
+    for (const QChar unit : text)
+        typeUnit(unit);
+    logTypedText(text);
+}
+
+int InputSimulator::typeTextPart(const QString& text, int from, int budgetMs)
+{
+    const qint64 start = m_backend->monotonicMs();
+    int next = std::max(from, 0);
+    while (next < text.size()) {
+        const QChar unit = text.at(next++);
+        typeUnit(unit);
+        if (unit.isHighSurrogate() && next < text.size() && text.at(next).isLowSurrogate())
+            typeUnit(text.at(next++));
+        if (m_backend->monotonicMs() - start >= budgetMs)
+            break;
     }
+    return next;
+}
+
+void InputSimulator::logTypedText(const QString& text)
+{
     qDebug().noquote() << "输入文本(Unicode模式): " << text;
 }

@@ -38,13 +38,20 @@ public:
     void moveRelative(int dx, int dy);
     void moveAbsolute(int x, int y);
     void sendKeyCombination(const QVector<int>& codes);
+    // Types every UTF-16 unit of `text`, then logs it.
     void typeText(const QString& text);
+    // Types the units of `text` from `from` on until all are typed or `budgetMs` have passed
+    // on the backend's clock, never parting a surrogate pair; at least one unit is typed.
+    // Returns where it stopped. Logs nothing: logTypedText does once the text is done.
+    int typeTextPart(const QString& text, int from, int budgetMs);
+    void logTypedText(const QString& text);
 
     InputBackend* backend() const { return m_backend.get(); }
 
 private:
     void inject(const QVector<InputRecord>& records);
     void mouse(quint32 flags);
+    void typeUnit(QChar unit);
     void pause(int milliseconds);
     // Press, hold for ClickHoldMs, release.
     void click(quint32 down, quint32 up);

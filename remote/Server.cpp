@@ -10,6 +10,7 @@
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalBlocker>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -29,6 +30,10 @@ constexpr int kProcessingSliceMs = 100;
 constexpr qint64 kWebQueueBytes = 1024 * 1024;
 // A closing WebSocket gets this long to finish its close handshake.
 constexpr int kWebCloseGraceMs = 2000;
+// Complete messages of phones that have gone, waiting to run. One phone leaves at most a
+// line's limit plus the socket's read buffer behind; this holds a few of them, so phones
+// reconnecting while a long text is typed cannot grow our memory.
+constexpr qint64 kLeftoverBytes = 4 * 1024 * 1024;
 
 } // namespace
 
@@ -77,6 +82,10 @@ void Server::stop()
     qDebug() << "服务器已停止";
     dropWaitingPhone();
     closeClientConnection();
+    // Stopped means no more input, including what phones left behind.
+    m_leftover.clear();
+    m_leftoverBytes = 0;
+    m_typing.reset();
     emit statusChanged(false);
 }
 
@@ -127,7 +136,10 @@ void Server::displaceCurrentPhone(const QHostAddress& newcomer)
         qDebug().noquote() << text;
         emit logMessage(text);
         emit clientDisconnected();
+        // What it sent before the newcomer arrived still runs, ahead of the newcomer's.
+        keepInputOfLeavingPhone();
         closeClientConnection(CloseReplaced);
+        scheduleProcessing();
     }
     qDebug().noquote() << "新客户端连接: " << newcomer.toString();
 }
@@ -186,8 +198,14 @@ void Server::onSocketReadyRead()
     processInput();
 }
 
-bool Server::takeMessage(QByteArray* message)
+bool Server::takeMessage(QByteArray* message, bool* fromCurrentPhone)
 {
+    *fromCurrentPhone = m_leftover.isEmpty();
+    if (!m_leftover.isEmpty()) {
+        *message = m_leftover.dequeue();
+        m_leftoverBytes -= message->size();
+        return true;
+    }
     if (m_clientSocket == nullptr) {
         if (m_webMessages.isEmpty())
             return false;
@@ -210,35 +228,82 @@ bool Server::takeMessage(QByteArray* message)
     }
 }
 
-qint64 Server::pendingBytes() const
+bool Server::hasPendingInput() const
 {
-    return m_clientSocket != nullptr ? m_buffer.size() + m_clientSocket->bytesAvailable() : m_webQueuedBytes;
+    if (!m_leftover.isEmpty())
+        return true;
+    if (m_clientSocket != nullptr)
+        return !m_buffer.isEmpty() || m_clientSocket->bytesAvailable() > 0;
+    return !m_webMessages.isEmpty();
 }
 
-void Server::processInput(bool final)
+void Server::keepInputOfLeavingPhone()
+{
+    QQueue<QByteArray> messages;
+    qint64 dropped = 0;
+    if (m_clientSocket != nullptr) {
+        // Bytes not handled yet, whether Qt or the system holds them: the abort that follows
+        // would discard them. The phone's signals are of no use any more.
+        const QSignalBlocker quiet(m_clientSocket);
+        do {
+            m_buffer.append(m_clientSocket->readAll());
+        } while (m_buffer.size() <= kLeftoverBytes && m_clientSocket->isValid() &&
+                 m_clientSocket->state() == QAbstractSocket::ConnectedState &&
+                 m_clientSocket->waitForReadyRead(0));
+        QByteArray line;
+        while (m_buffer.takeLine(&line) == LineFramer::Result::Line)
+            messages.enqueue(line);
+        dropped = m_buffer.size(); // a partial line, or one past the limit
+        m_buffer.clear();
+    } else if (m_webSocket != nullptr) {
+        messages.swap(m_webMessages);
+        m_webQueuedBytes = 0;
+    }
+    while (!messages.isEmpty()) {
+        const QByteArray message = messages.dequeue();
+        // Past the bound the rest goes too: running later messages without it would break the order.
+        if (m_leftoverBytes + message.size() > kLeftoverBytes) {
+            dropped += message.size();
+            while (!messages.isEmpty())
+                dropped += messages.dequeue().size();
+            break;
+        }
+        m_leftover.enqueue(message);
+        m_leftoverBytes += message.size();
+    }
+    if (dropped > 0)
+        qWarning() << "客户端已断开，丢弃未处理的数据字节数:" << dropped;
+}
+
+void Server::processInput()
 {
     if (m_processing) {
-        if (!final)
-            scheduleProcessing(); // the running loop may belong to a phone that is gone by then
+        scheduleProcessing(); // a nested call: the running loop may be about to stop
         return;
     }
     m_processing = true;
     QElapsedTimer slice;
     slice.start();
-    QObject* const phone = currentPhone();
     QByteArray message;
-    // Stops as soon as the phone is dropped or replaced by a command.
-    while (phone != nullptr && currentPhone() == phone) {
-        if (slice.elapsed() >= kProcessingSliceMs && pendingBytes() > 0) {
-            if (final) // the caller forgets the rest along with the phone
-                qWarning() << "客户端已断开，丢弃未处理的数据字节数:" << pendingBytes();
-            else
+    bool fromCurrentPhone = true;
+    for (;;) {
+        const qint64 used = slice.elapsed();
+        if (m_typing) {
+            if (used >= kProcessingSliceMs || !continueTyping(int(kProcessingSliceMs - used))) {
                 scheduleProcessing();
+                break;
+            }
+            continue;
+        }
+        if (used >= kProcessingSliceMs && hasPendingInput()) {
+            scheduleProcessing();
             break;
         }
-        if (!takeMessage(&message))
+        if (!takeMessage(&message, &fromCurrentPhone))
             break;
+        m_replyToSender = fromCurrentPhone;
         handleMessage(message);
+        m_replyToSender = true;
     }
     m_processing = false;
 }
@@ -250,9 +315,7 @@ void Server::scheduleProcessing()
     m_continueScheduled = true;
     QTimer::singleShot(0, this, [this] {
         m_continueScheduled = false;
-        // A TCP phone on its way out finishes its lines in its disconnect handler.
-        if (m_clientSocket == nullptr || m_clientSocket->state() == QAbstractSocket::ConnectedState)
-            processInput();
+        processInput();
     });
 }
 
@@ -329,6 +392,8 @@ void Server::sendReply(const QString& command, const QJsonObject& body)
 void Server::writeReply(const QByteArray& line)
 {
     qDebug().noquote() << QString::fromUtf8(line);
+    if (!m_replyToSender)
+        return; // its sender has gone; the current phone did not ask
     if (m_webSocket != nullptr) {
         // A message is already framed: it goes without the line feed.
         if (m_webSocket->state() == QAbstractSocket::ConnectedState)
@@ -384,12 +449,12 @@ void Server::onWebSocketMessage(QWebSocket* socket, const QByteArray& message)
 void Server::onWebSocketDisconnected(QWebSocket* socket)
 {
     qDebug() << "客户端断开连接";
-    if (socket == m_webSocket)
-        processInput(true); // messages that arrived before the goodbye still count
     QObject::disconnect(socket, nullptr, this, nullptr);
     if (socket == m_webSocket) {
+        keepInputOfLeavingPhone(); // messages that arrived before the goodbye still count
         releaseWebSocketPhone();
         announcePhoneGone();
+        scheduleProcessing();
     }
     socket->deleteLater();
 }
@@ -417,12 +482,13 @@ void Server::onSocketDisconnected()
     bool wasCurrent = false;
     if (socket != nullptr) {
         if (socket == m_clientSocket)
-            processInput(true); // lines that arrived before the goodbye still count
+            keepInputOfLeavingPhone(); // lines that arrived before the goodbye still count
         QObject::disconnect(socket, nullptr, nullptr, nullptr);
         if (socket == m_clientSocket) {
             wasCurrent = true;
             announcePhoneGone();
             m_clientSocket = nullptr;
+            scheduleProcessing();
         }
         socket->deleteLater();
     }
@@ -441,12 +507,11 @@ void Server::onSocketError(QAbstractSocket::SocketError socketError)
     qDebug() << "错误代码: " << socketError;
     emit logMessage(QStringLiteral("Socket错误: ") + socket->errorString());
     if (socket == m_clientSocket) {
-        if (socketError == QAbstractSocket::RemoteHostClosedError)
-            processInput(true); // the phone said goodbye after its last lines
-        if (socket == m_clientSocket) {
-            closeClientConnection();
-            emit clientDisconnected();
-        }
+        // Whether it closed, reset or broke: the lines it completed before still count.
+        keepInputOfLeavingPhone();
+        closeClientConnection();
+        emit clientDisconnected();
+        scheduleProcessing();
     } else {
         QObject::disconnect(socket, nullptr, nullptr, nullptr);
         socket->deleteLater();

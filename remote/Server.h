@@ -8,9 +8,11 @@
 #include <QHash>
 #include <QObject>
 #include <QQueue>
+#include <QVector>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class InputBackend;
 class InputSimulator;
@@ -122,16 +124,22 @@ private:
     void announcePhoneGone();
     // Forgets the WebSocket phone and its queued messages; returns its socket.
     QWebSocket* releaseWebSocketPhone();
-    // Runs the messages of the current phone of either kind, in order: complete lines of a
-    // TCP phone (reading more as needed) or the queued messages of a WebSocket phone. After
-    // a time slice the event loop gets a turn first; with `final`, the phone has gone and
-    // what the slice leaves is dropped.
-    void processInput(bool final = false);
-    // Takes the next message of the current phone; false when there is none yet, or when a
-    // TCP phone's line outgrew the limit and the phone was dropped for it.
-    bool takeMessage(QByteArray* message);
-    qint64 pendingBytes() const;
+    // Runs the messages waiting, in arrival order: first those of phones that have gone, then
+    // the complete lines of a TCP phone (reading more as needed) or the queued messages of a
+    // WebSocket phone. After a time slice the event loop gets a turn before it goes on.
+    void processInput();
+    // Takes the next message; false when there is none yet, or when a TCP phone's line
+    // outgrew the limit and the phone was dropped for it. `fromCurrentPhone` tells whether a
+    // reply can go back to its sender.
+    bool takeMessage(QByteArray* message, bool* fromCurrentPhone);
+    bool hasPendingInput() const;
     void scheduleProcessing();
+    // Keeps the complete messages of the current phone, which is about to go, so that they
+    // still run; only a trailing partial line is dropped.
+    void keepInputOfLeavingPhone();
+    // Types the next part of a long text, for at most `budgetMs`; true once it is all typed
+    // (and its key combination pressed).
+    bool continueTyping(int budgetMs);
     // Drops the current phone for a fault of its own, saying why in the log.
     void dropPhone(const QString& reason, int webCloseCode);
     void onWebSocketMessage(QWebSocket* socket, const QByteArray& message);
@@ -173,6 +181,19 @@ private:
     QWebSocket* m_webSocket = nullptr; // the current phone when it came over a WebSocket
     QQueue<QByteArray> m_webMessages;  // its messages not run yet
     qint64 m_webQueuedBytes = 0;
+    // Complete messages of phones that have gone (closed, reset or displaced), not run yet.
+    QQueue<QByteArray> m_leftover;
+    qint64 m_leftoverBytes = 0;
+    // A "keyinput" whose text is typed over several turns of the event loop; later messages
+    // wait for it.
+    struct TypingJob
+    {
+        QString text;
+        int next = 0;      // first UTF-16 unit not typed yet
+        QVector<int> keys; // the combination pressed after the text
+    };
+    std::optional<TypingJob> m_typing;
+    bool m_replyToSender = true; // false while a message of a phone that has gone runs
     bool m_processing = false;
     bool m_continueScheduled = false;
 

@@ -13,9 +13,9 @@
 
 namespace {
 
-// Typing costs 5 ms per UTF-16 unit with the event loop held; one message may not hold it
-// for longer than about 20 s.
-constexpr int kMaxTypedUnits = 4096;
+// Typing costs 5 ms per UTF-16 unit; a long text is typed in parts of this long, with a turn
+// of the event loop between them, so the window never freezes.
+constexpr int kTypingSliceMs = 100;
 // A combination is a few modifiers and a key. Each key costs a round trip to the input
 // system, so a message full of codes must not hold the event loop for long either.
 constexpr int kMaxCombinationKeys = 32;
@@ -78,25 +78,42 @@ void Server::handleMouseButton(const QJsonObject& params, bool down)
 
 void Server::handleKeyInput(const QJsonObject& params)
 {
-    QString text = params.value(QLatin1String("text")).toString();
+    const QString text = params.value(QLatin1String("text")).toString();
     const QJsonArray keycodes = params.value(QLatin1String("keycodes")).toArray();
-    if (!text.isEmpty()) {
-        if (text.size() > kMaxTypedUnits) {
-            qWarning() << "输入文本过长，只输入前" << kMaxTypedUnits << "个字符，共" << text.size();
-            // Never cut between the halves of a surrogate pair.
-            text.truncate(text.at(kMaxTypedUnits - 1).isHighSurrogate() ? kMaxTypedUnits - 1
-                                                                        : kMaxTypedUnits);
-        }
-        m_inputSimulator->typeText(text);
-    }
+    QVector<int> codes;
     if (!keycodes.isEmpty()) {
         if (keycodes.size() > kMaxCombinationKeys)
             qWarning() << "组合键过多，只按前" << kMaxCombinationKeys << "个，共" << keycodes.size();
-        QVector<int> codes;
         const int count = std::min(int(keycodes.size()), kMaxCombinationKeys);
         codes.reserve(count);
         for (int i = 0; i < count; ++i)
             codes.append(keycodes.at(i).toInt(0));
-        m_inputSimulator->sendKeyCombination(codes);
     }
+    if (text.isEmpty()) {
+        if (!codes.isEmpty())
+            m_inputSimulator->sendKeyCombination(codes);
+        return;
+    }
+    // Messages run one at a time, so a text is still being typed only when messages are fed
+    // in directly; it is finished first to keep the order.
+    if (m_typing)
+        continueTyping(std::numeric_limits<int>::max());
+    m_typing = TypingJob{text, 0, codes};
+    if (!continueTyping(kTypingSliceMs))
+        scheduleProcessing(); // the message loop types the rest, and later messages wait
+}
+
+bool Server::continueTyping(int budgetMs)
+{
+    if (!m_typing)
+        return true;
+    m_typing->next = m_inputSimulator->typeTextPart(m_typing->text, m_typing->next, budgetMs);
+    if (m_typing->next < m_typing->text.size())
+        return false;
+    const TypingJob done = std::move(*m_typing);
+    m_typing.reset();
+    m_inputSimulator->logTypedText(done.text);
+    if (!done.keys.isEmpty())
+        m_inputSimulator->sendKeyCombination(done.keys);
+    return true;
 }
