@@ -4,13 +4,40 @@
 #include <QFileInfo>
 #include <QJsonArray>
 
+MediaFolderScope::MediaFolderScope(const QStringList& folders)
+{
+    for (const QString& folder : folders) {
+        QString root = QFileInfo(folder).canonicalFilePath();
+        if (root.isEmpty())
+            continue;
+        // Whole path components are compared: "/music2" is not inside "/music".
+        if (!root.endsWith(QLatin1Char('/')))
+            root += QLatin1Char('/');
+        m_roots.append(root);
+    }
+}
+
+QString MediaFolderScope::resolve(const QString& path) const
+{
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (canonical.isEmpty())
+        return QString();
+    const QString asFolder = canonical.endsWith(QLatin1Char('/')) ? canonical : canonical + QLatin1Char('/');
+    for (const QString& root : m_roots) {
+        if (asFolder.startsWith(root))
+            return canonical;
+    }
+    return QString();
+}
+
 FileExplorer::FileExplorer(QObject* parent)
     : QObject(parent)
     , m_dir(QDir::homePath())
 {
 }
 
-bool FileExplorer::list(const QString& path, QStringList& dirs, QStringList& files, const QString& filter)
+bool FileExplorer::list(const QString& path, QStringList& dirs, QStringList& files, const QString& filter,
+                        const MediaFolderScope* scope)
 {
     dirs.clear();
     files.clear();
@@ -33,6 +60,11 @@ bool FileExplorer::list(const QString& path, QStringList& dirs, QStringList& fil
     }
 
     for (const QFileInfo& entry : entries) {
+        // Listed entries must be usable: a link that leads nowhere, or out of the media
+        // folders, could be neither browsed nor opened.
+        if (entry.isSymLink() &&
+            (scope != nullptr ? scope->resolve(entry.filePath()).isEmpty() : !entry.exists()))
+            continue;
         if (entry.isDir()) {
             dirs.append(entry.fileName());
         } else if (extensions.isEmpty()) {
@@ -46,7 +78,7 @@ bool FileExplorer::list(const QString& path, QStringList& dirs, QStringList& fil
     return true;
 }
 
-QJsonObject directoryListing(const QString& path)
+QJsonObject directoryListing(const QString& path, const MediaFolderScope* scope)
 {
     const QString filter = QString::fromLatin1(MediaExtensions::kAll);
     QJsonObject listing;
@@ -56,7 +88,7 @@ QJsonObject directoryListing(const QString& path)
     QStringList dirs;
     QStringList files;
     FileExplorer explorer;
-    if (!explorer.list(path, dirs, files, filter))
+    if (!explorer.list(path, dirs, files, filter, scope))
         return listing;
 
     QJsonArray fileArray;

@@ -14,27 +14,14 @@
 
 namespace {
 
-// The canonical form of `path` (links, "." and ".." resolved) when it is a registered media
-// folder or lies below one; empty otherwise, also for paths that do not exist. The phone
-// only ever names paths it was shown below these folders, so nothing else is served.
-QString canonicalInsideMediaFolders(const QString& path)
+// The registered media folders as the phone may use them. The phone only ever names paths it
+// was shown below these folders, so nothing else is served.
+MediaFolderScope mediaFolderScope()
 {
-    const QString canonical = QFileInfo(path).canonicalFilePath();
-    if (canonical.isEmpty())
-        return QString();
-    for (const auto& folder : MediaService::instance()->folders()) {
-        QString root = QFileInfo(folder->path()).canonicalFilePath();
-        if (root.isEmpty())
-            continue;
-        if (canonical == root)
-            return canonical;
-        // Compare whole path components: "/music2" is not inside "/music".
-        if (!root.endsWith(QLatin1Char('/')))
-            root += QLatin1Char('/');
-        if (canonical.startsWith(root))
-            return canonical;
-    }
-    return QString();
+    QStringList folders;
+    for (const auto& folder : MediaService::instance()->folders())
+        folders.append(folder->path());
+    return MediaFolderScope(folders);
 }
 
 QJsonObject rootListing()
@@ -69,7 +56,8 @@ void Server::handleMediaExplore(const QJsonObject& params)
         body.insert(QStringLiteral("root"), true);
         body.insert(QStringLiteral("packet"), rootListing());
     } else {
-        const QString canonical = canonicalInsideMediaFolders(path);
+        const MediaFolderScope scope = mediaFolderScope();
+        const QString canonical = scope.resolve(path);
         QJsonObject packet;
         if (canonical.isEmpty()) {
             // Answered like a path that does not exist: nothing tells what lies outside.
@@ -79,7 +67,7 @@ void Server::handleMediaExplore(const QJsonObject& params)
             packet.insert(QStringLiteral("filter"), QString::fromLatin1(MediaExtensions::kAll));
         } else {
             // The folder that was checked is the one listed; the phone gets its own path back.
-            packet = directoryListing(canonical);
+            packet = directoryListing(canonical, &scope);
             packet.insert(QStringLiteral("path"), path);
         }
         body.insert(QStringLiteral("packet"), packet);
@@ -102,7 +90,7 @@ void Server::handleMediaOpen(const QJsonObject& params)
     else
         return;
 
-    const QString file = canonicalInsideMediaFolders(path);
+    const QString file = mediaFolderScope().resolve(path);
     if (file.isEmpty() || QFileInfo(file).isDir()) {
         qWarning().noquote() << "mediaopen: not a file in the media folders, ignored:" << path;
         return;

@@ -111,6 +111,11 @@ private slots:
             writeFile(m_root + "/" + file);
         QVERIFY(QFile::link(m_root + "/Outside", m_media + "/escape"));
         QVERIFY(QFile::link(m_root + "/Outside/secret.mp3", m_media + "/leak.mp3"));
+        // Links that stay inside, and links that lead nowhere.
+        QVERIFY(QFile::link(m_media + "/Sub", m_media + "/inner"));
+        QVERIFY(QFile::link(m_media + "/Song.MP3", m_media + "/inner.mp3"));
+        QVERIFY(QFile::link(m_media + "/Sub/gone", m_media + "/gone"));
+        QVERIFY(QFile::link(m_media + "/gone.wav", m_media + "/dangling.mp3"));
         QVERIFY(execOn(SqlDatabase::Data, "insert into MediaFolder (name,path,sortNum) values "
                                           "('Films','/no/films',1),('Music','" +
                                               m_media + "',2)"));
@@ -171,8 +176,9 @@ private slots:
         QCOMPARE(m_rig->ask(R"({"command":"mediaexplore"})"), root);
 
         // Inside (also through a ".." that stays inside): the listing, with the phone's own path.
+        const MediaFolderScope scope({"/no/films", m_media});
         for (const QString& path : QStringList{m_media, m_media + "/Sub/.."}) {
-            QJsonObject packet = ::directoryListing(m_media);
+            QJsonObject packet = ::directoryListing(m_media, &scope);
             packet.insert("path", path);
             QCOMPARE(m_rig->ask(command("mediaexplore", path)),
                      "{\"command\":\"mediaexplore\",\"params\":" +
@@ -185,6 +191,53 @@ private slots:
             QCOMPARE(m_rig->ask(command("mediaexplore", path)),
                      "{\"command\":\"mediaexplore\",\"params\":{\"packet\":{\"filter\":\"" +
                          QByteArray(MediaExtensions::kAll) + "\",\"path\":\"" + path.toUtf8() + "\"}}}\n");
+    }
+
+    // What the listing shows and what may be browsed or opened agree: a link counts where its
+    // target lies, and one leading out of the media folders, or nowhere, is not shown.
+    void linksAgreeWithContainment_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<bool>("usable"); // listed, and browsed or opened
+        QTest::newRow("plain folder") << "Sub" << true << true;
+        QTest::newRow("plain file") << "Song.MP3" << false << true;
+        QTest::newRow("link to a folder inside") << "inner" << true << true;
+        QTest::newRow("link to a file inside") << "inner.mp3" << false << true;
+        QTest::newRow("link to a folder outside") << "escape" << true << false;
+        QTest::newRow("link to a file outside") << "leak.mp3" << false << false;
+        QTest::newRow("dangling link, folder name") << "gone" << true << false;
+        QTest::newRow("dangling link, media name") << "dangling.mp3" << false << false;
+    }
+    void linksAgreeWithContainment()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, folder);
+        QFETCH(bool, usable);
+        QVERIFY(m_rig->connectPhone());
+        const auto packetOf = [this](const QString& path) {
+            const QJsonObject reply =
+                QJsonDocument::fromJson(m_rig->ask(command("mediaexplore", path))).object();
+            return reply.value("params").toObject().value("packet").toObject();
+        };
+        const QJsonObject listing = packetOf(m_media);
+        QStringList listed;
+        for (const QJsonValue& entry : listing.value("files").toArray())
+            listed << entry.toObject().value("name").toString();
+        listed += listing.value("dirs").toVariant().toStringList();
+        QCOMPARE(listed.contains(name), usable);
+
+        const QString path = m_media + "/" + name;
+        if (folder) {
+            QCOMPARE(packetOf(path).contains("dirs"), usable);
+        } else {
+            if (!usable)
+                QTest::ignoreMessage(QtWarningMsg,
+                                     QRegularExpression("^mediaopen: not a file in the media folders"));
+            ConfigService::instance()->setValue("audioPlayer", QString(), QString());
+            m_rig->run(command("mediaopen", path));
+            QCOMPARE(m_rig->shell->calls().size(), usable ? 1 : 0);
+        }
     }
 
     void mediaOpen()
