@@ -58,6 +58,8 @@ struct WsPhone : QWebSocket
         });
         connect(this, &QWebSocket::disconnected, [this] { code = closeCode(); });
     }
+    // QWebSocket's destructor still signals; by then the members above are gone.
+    ~WsPhone() override { QObject::disconnect(this, nullptr, nullptr, nullptr); }
     static QString answerFor(const QString& key, const QByteArray& challenge)
     {
         return QString::fromLatin1(
