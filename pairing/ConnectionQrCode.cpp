@@ -1,5 +1,6 @@
 #include "pairing/ConnectionQrCode.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -96,7 +97,8 @@ QImage createPlaceholderQrImage(const QString& payload, const QSize& size)
     }
 
     painter.setFont(QFont(QStringLiteral("Arial"), 12));
-    painter.drawText(QRect(w / 4, h / 2 - 20, w / 2, 40), Qt::AlignCenter, QStringLiteral("扫描连接"));
+    painter.drawText(QRect(w / 4, h / 2 - 20, w / 2, 40), Qt::AlignCenter,
+                     QCoreApplication::translate("ConnectionQrCode", "扫描连接"));
     painter.end();
     return image;
 }

@@ -1,4 +1,5 @@
 #include "app/DemoApp.h"
+#include "app/Translations.h"
 #include "platform/ConsoleEvents.h"
 #include "platform/DpiAwareness.h"
 #include "platform/GraphicsSetup.h"
@@ -11,10 +12,10 @@
 #include <QDebug>
 #include <QFont>
 #include <QIcon>
+#include <QLocale>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
-#include <QTranslator>
 
 namespace {
 
@@ -76,12 +77,9 @@ int main(int argc, char** argv)
     logScreenDetails();
     QApplication::setFont(applicationFont());
 
-    QTranslator translator;
-    QTranslator qtTranslator;
-    translator.load(QCoreApplication::applicationDirPath() + QStringLiteral("/translations/zh-CN.qm"));
-    QCoreApplication::installTranslator(&translator);
-    qtTranslator.load(QCoreApplication::applicationDirPath() + QStringLiteral("/translations/qt_zh_CN.qm"));
-    QCoreApplication::installTranslator(&qtTranslator);
+    // Before any window exists: the interface in the user's language, where the program has it.
+    Translations translations;
+    translations.install(QLocale::system().uiLanguages());
 
     // A second start shows the running copy's window and leaves the data and the ports to it. The
     // data folder is still named after the executable here, as phase A will use it.

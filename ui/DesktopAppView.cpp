@@ -8,6 +8,14 @@
 
 #include <QIcon>
 
+// The shared list page translates its texts in this page's context; listed here for lupdate.
+[[maybe_unused]] static const char* const kListPageTexts[] = {
+    QT_TRANSLATE_NOOP("DesktopAppView", "Name"),
+    QT_TRANSLATE_NOOP("DesktopAppView", "Path"),
+    QT_TRANSLATE_NOOP("DesktopAppView", "Please select a data item before selecting this operation."),
+    QT_TRANSLATE_NOOP("DesktopAppView", "Are you sure you want to delete this data?"),
+};
+
 DesktopAppView::DesktopAppView(QWidget* parent)
     : ViewController(parent)
     , m_ui(new Ui::DesktopAppView)

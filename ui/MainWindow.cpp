@@ -201,12 +201,12 @@ void MainWindow::onStartServer()
 {
     if (m_server->start(m_commandPort)) {
         if (m_trayIcon && m_trayIcon->isVisible()) {
-            m_trayIcon->showMessage(QStringLiteral("远程控制服务器"),
-                                    QStringLiteral("服务器已启动并正在监听端口：%1").arg(serverPort()),
+            m_trayIcon->showMessage(tr("远程控制服务器"),
+                                    tr("服务器已启动并正在监听端口：%1").arg(serverPort()),
                                     QSystemTrayIcon::Information, 3000);
         }
     } else {
-        MessageBoxView::information(QStringLiteral("无法启动服务器，可能端口已被占用"), QString(), QString());
+        MessageBoxView::information(tr("无法启动服务器，可能端口已被占用"), QString(), QString());
     }
 }
 
@@ -219,8 +219,7 @@ void MainWindow::onServerStatusChanged(bool running)
 {
     m_ui->btnStart->setEnabled(!running);
     m_ui->btnStop->setEnabled(running);
-    m_ui->statusLabel->setText(running ? QStringLiteral("服务器状态: 运行中")
-                                       : QStringLiteral("服务器状态: 已停止"));
+    m_ui->statusLabel->setText(running ? tr("服务器状态: 运行中") : tr("服务器状态: 已停止"));
     // The header's state is the tray's middle-click answer, for when there is no tray.
     m_ui->lbServerState->setText(running ? tr("服务器正在运行中") : tr("服务器已停止"));
 }
@@ -271,8 +270,8 @@ QIcon MainWindow::createFallbackIcon()
 void MainWindow::createTrayIcon()
 {
     m_trayMenu = new QMenu(this);
-    m_showAction = new QAction(QStringLiteral("显示"), this);
-    m_quitAction = new QAction(QStringLiteral("退出"), this);
+    m_showAction = new QAction(tr("显示"), this);
+    m_quitAction = new QAction(tr("退出"), this);
     connect(m_showAction, &QAction::triggered, this, &MainWindow::bringToFront);
     connect(m_quitAction, &QAction::triggered, this, &MainWindow::quitApplication);
     m_trayMenu->addAction(m_showAction);
@@ -285,7 +284,7 @@ void MainWindow::createTrayIcon()
     qDebug() << "图标是否为空:" << icon.isNull();
     qDebug() << "图标可用大小:" << icon.availableSizes();
     m_trayIcon->setIcon(icon);
-    m_trayIcon->setToolTip(QStringLiteral("维莫拉"));
+    m_trayIcon->setToolTip(tr("维莫拉"));
     m_trayIcon->setContextMenu(m_trayMenu);
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::onTrayIconActivated);
     m_trayIcon->setVisible(true);
@@ -346,11 +345,10 @@ void MainWindow::onTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
         if (!m_trayIcon)
             break;
         if (m_server && m_server->isListening())
-            m_trayIcon->showMessage(QStringLiteral("服务器状态"), QStringLiteral("服务器正在运行中"),
-                                    QSystemTrayIcon::Information, 2000);
+            m_trayIcon->showMessage(tr("服务器状态"), tr("服务器正在运行中"), QSystemTrayIcon::Information,
+                                    2000);
         else
-            m_trayIcon->showMessage(QStringLiteral("服务器状态"), QStringLiteral("服务器已停止"),
-                                    QSystemTrayIcon::Warning, 2000);
+            m_trayIcon->showMessage(tr("服务器状态"), tr("服务器已停止"), QSystemTrayIcon::Warning, 2000);
         break;
     case QSystemTrayIcon::Context:
     case QSystemTrayIcon::Unknown:

@@ -8,6 +8,14 @@
 
 #include <QStyle>
 
+// The shared list page translates its texts in this page's context; listed here for lupdate.
+[[maybe_unused]] static const char* const kListPageTexts[] = {
+    QT_TRANSLATE_NOOP("MediaLibraryView", "Name"),
+    QT_TRANSLATE_NOOP("MediaLibraryView", "Path"),
+    QT_TRANSLATE_NOOP("MediaLibraryView", "Please select a data item before selecting this operation."),
+    QT_TRANSLATE_NOOP("MediaLibraryView", "Are you sure you want to delete this data?"),
+};
+
 MediaLibraryView::MediaLibraryView(QWidget* parent)
     : ViewController(parent)
     , m_ui(new Ui::MediaLibraryView)

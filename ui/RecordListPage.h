@@ -34,7 +34,7 @@ public:
     {
         m_tree->clear();
         m_tree->setIndentation(0);
-        m_tree->setHeaderLabels({tr("Name"), tr("Path")});
+        m_tree->setHeaderLabels({translated("Name"), translated("Path")});
         for (int column = 0; column < m_tree->columnCount(); ++column)
             m_tree->setColumnWidth(column, 360);
         m_store.selectAll(m_list);
@@ -73,10 +73,11 @@ public:
     void remove()
     {
         if (m_tree->selectedItems().isEmpty()) {
-            MessageBoxView::information(tr("Please select a data item before selecting this operation."));
+            MessageBoxView::information(
+                translated("Please select a data item before selecting this operation."));
             return;
         }
-        if (!MessageBoxView::question(tr("Are you sure you want to delete this data?")))
+        if (!MessageBoxView::question(translated("Are you sure you want to delete this data?")))
             return;
         // The list may have been rebuilt while the question was open; look the row up again.
         const int row = selectedRow();
@@ -87,7 +88,8 @@ public:
     }
 
 private:
-    QString tr(const char* text) const { return QCoreApplication::translate(m_context, text); }
+    // The page lists these texts for the translation tools under its own context.
+    QString translated(const char* text) const { return QCoreApplication::translate(m_context, text); }
 
     // The record row of the first selected item; -1 (after telling the user) when nothing is
     // selected or the row has no record.
@@ -95,7 +97,8 @@ private:
     {
         const QList<QTreeWidgetItem*> selected = m_tree->selectedItems();
         if (selected.isEmpty()) {
-            MessageBoxView::information(tr("Please select a data item before selecting this operation."));
+            MessageBoxView::information(
+                translated("Please select a data item before selecting this operation."));
             return -1;
         }
         const int row = m_tree->indexOfTopLevelItem(selected.first());

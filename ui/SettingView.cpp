@@ -27,10 +27,12 @@ SettingView::SettingView(QWidget* parent)
     m_ui->setupUi(this);
     ApplicationBase::applyStyleSheet(this, QStringLiteral("settingview.css"), false);
     connect(m_ui->btnSelectAudioPlayer, &QPushButton::clicked, this, [this] {
-        selectPlayer(m_ui->edAudioPlayerPath, AudioPlayerKey, translated("Select Audio Player"));
+        selectPlayer(m_ui->edAudioPlayerPath, AudioPlayerKey,
+                     translated(QT_TRANSLATE_NOOP("SettingView", "Select Audio Player")));
     });
     connect(m_ui->btnSelectVideoPlayer, &QPushButton::clicked, this, [this] {
-        selectPlayer(m_ui->edVideoPlayerPath, VideoPlayerKey, translated("Select Video Player"));
+        selectPlayer(m_ui->edVideoPlayerPath, VideoPlayerKey,
+                     translated(QT_TRANSLATE_NOOP("SettingView", "Select Video Player")));
     });
     connect(m_ui->btnDefaultAudioPlayer, &QPushButton::clicked, this,
             [this] { resetPlayer(m_ui->edAudioPlayerPath, AudioPlayerKey); });
@@ -100,7 +102,8 @@ void SettingView::showInputStatus()
 void SettingView::selectPlayer(QLineEdit* field, const QString& key, const QString& caption)
 {
     // A player is any executable program; the dialog lists only those (and folders).
-    QFileDialog dialog(this, caption, desktopFolder(), translated("Media Player (*)"));
+    QFileDialog dialog(this, caption, desktopFolder(),
+                       translated(QT_TRANSLATE_NOOP("SettingView", "Media Player (*)")));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Executable | QDir::NoDotAndDotDot);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

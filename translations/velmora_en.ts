@@ -1,0 +1,351 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en">
+<context>
+    <name>AboutView</name>
+    <message>
+        <source>Connection Address:</source>
+        <translation>Connection Address:</translation>
+    </message>
+    <message>
+        <source>Web Client</source>
+        <translation>Web Client</translation>
+    </message>
+    <message>
+        <source>Scan with the phone&apos;s camera to use its browser as the remote.</source>
+        <translation>Scan with the phone&apos;s camera to use its browser as the remote.</translation>
+    </message>
+    <message>
+        <source>Browsers paired with the old code are disconnected and must scan the new one.</source>
+        <translation>Browsers paired with the old code are disconnected and must scan the new one.</translation>
+    </message>
+    <message>
+        <source>New Pairing Code</source>
+        <translation>New Pairing Code</translation>
+    </message>
+    <message>
+        <source>Velmora</source>
+        <translation>Velmora</translation>
+    </message>
+    <message>
+        <source>Support: </source>
+        <translation>Support: </translation>
+    </message>
+    <message>
+        <source>Version:</source>
+        <translation>Version:</translation>
+    </message>
+    <message>
+        <source>Copyright © 2026 Orvane Software. All rights reserved.</source>
+        <translation>Copyright © 2026 Orvane Software. All rights reserved.</translation>
+    </message>
+    <message>
+        <source>Mobile Application</source>
+        <translation>Mobile Application</translation>
+    </message>
+</context>
+<context>
+    <name>ConnectionQrCode</name>
+    <message>
+        <source>扫描连接</source>
+        <translation>Scan to connect</translation>
+    </message>
+</context>
+<context>
+    <name>DesktopAppEditView</name>
+    <message>
+        <source>Name:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>Path:</source>
+        <translation>Path:</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>Select</translation>
+    </message>
+    <message>
+        <source>Work dir:</source>
+        <translation>Work dir:</translation>
+    </message>
+    <message>
+        <source>Parameter:</source>
+        <translation>Parameter:</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>Desktop app add</source>
+        <translation>Desktop app add</translation>
+    </message>
+    <message>
+        <source>Desktop app edit</source>
+        <translation>Desktop app edit</translation>
+    </message>
+    <message>
+        <source>The name cannot be empty.</source>
+        <translation>The name cannot be empty.</translation>
+    </message>
+    <message>
+        <source>The path cannot be empty.</source>
+        <translation>The path cannot be empty.</translation>
+    </message>
+    <message>
+        <source>Select Application</source>
+        <translation>Select Application</translation>
+    </message>
+    <message>
+        <source>Shortcuts (*.desktop *.lnk);;Programs (*)</source>
+        <translation>Shortcuts (*.desktop *.lnk);;Programs (*)</translation>
+    </message>
+</context>
+<context>
+    <name>DesktopAppView</name>
+    <message>
+        <source>Application Center</source>
+        <translation>Application Center</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>Modify</source>
+        <translation>Modify</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>Apply</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Path</source>
+        <translation>Path</translation>
+    </message>
+    <message>
+        <source>Please select a data item before selecting this operation.</source>
+        <translation>Please select a data item before selecting this operation.</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to delete this data?</source>
+        <translation>Are you sure you want to delete this data?</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Media Library</source>
+        <translation>Media Library</translation>
+    </message>
+    <message>
+        <source>Desktop App</source>
+        <translation>Desktop App</translation>
+    </message>
+    <message>
+        <source>Setting</source>
+        <translation>Setting</translation>
+    </message>
+    <message>
+        <source>Service Control</source>
+        <translation>Service Control</translation>
+    </message>
+    <message>
+        <source>Start Service</source>
+        <translation>Start Service</translation>
+    </message>
+    <message>
+        <source>Stop Service</source>
+        <translation>Stop Service</translation>
+    </message>
+    <message>
+        <source>DemoApp</source>
+        <translation>Velmora</translation>
+    </message>
+    <message>
+        <source>远程控制服务器</source>
+        <translation>Remote control server</translation>
+    </message>
+    <message>
+        <source>服务器已启动并正在监听端口：%1</source>
+        <translation>The server is running and listening on port %1</translation>
+    </message>
+    <message>
+        <source>无法启动服务器，可能端口已被占用</source>
+        <translation>The server cannot start; the port may already be in use</translation>
+    </message>
+    <message>
+        <source>服务器状态: 运行中</source>
+        <translation>Server status: running</translation>
+    </message>
+    <message>
+        <source>服务器状态: 已停止</source>
+        <translation>Server status: stopped</translation>
+    </message>
+    <message>
+        <source>显示</source>
+        <translation>Show</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>维莫拉</source>
+        <translation>Velmora</translation>
+    </message>
+    <message>
+        <source>服务器状态</source>
+        <translation>Server status</translation>
+    </message>
+    <message>
+        <source>服务器正在运行中</source>
+        <translation>The server is running</translation>
+    </message>
+    <message>
+        <source>服务器已停止</source>
+        <translation>The server is stopped</translation>
+    </message>
+</context>
+<context>
+    <name>MediaFolderEditView</name>
+    <message>
+        <source>Name:</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>Path:</source>
+        <translation>Path:</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>Select</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>Media folder add</source>
+        <translation>Media folder add</translation>
+    </message>
+    <message>
+        <source>Media folder edit</source>
+        <translation>Media folder edit</translation>
+    </message>
+    <message>
+        <source>The name cannot be empty.</source>
+        <translation>The name cannot be empty.</translation>
+    </message>
+    <message>
+        <source>The path cannot be empty.</source>
+        <translation>The path cannot be empty.</translation>
+    </message>
+    <message>
+        <source>Select Media Folder</source>
+        <translation>Select Media Folder</translation>
+    </message>
+</context>
+<context>
+    <name>MediaLibraryView</name>
+    <message>
+        <source>Media Library</source>
+        <translation>Media Library</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>Modify</source>
+        <translation>Modify</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>Apply</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Path</source>
+        <translation>Path</translation>
+    </message>
+    <message>
+        <source>Please select a data item before selecting this operation.</source>
+        <translation>Please select a data item before selecting this operation.</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to delete this data?</source>
+        <translation>Are you sure you want to delete this data?</translation>
+    </message>
+</context>
+<context>
+    <name>MessageBoxView</name>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Sure</source>
+        <translation>Sure</translation>
+    </message>
+</context>
+<context>
+    <name>SettingView</name>
+    <message>
+        <source>Audio Player</source>
+        <translation>Audio Player</translation>
+    </message>
+    <message>
+        <source>Path:</source>
+        <translation>Path:</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>Select</translation>
+    </message>
+    <message>
+        <source>Default</source>
+        <translation>Default</translation>
+    </message>
+    <message>
+        <source>Video Player</source>
+        <translation>Video Player</translation>
+    </message>
+    <message>
+        <source>Select Audio Player</source>
+        <translation>Select Audio Player</translation>
+    </message>
+    <message>
+        <source>Select Video Player</source>
+        <translation>Select Video Player</translation>
+    </message>
+    <message>
+        <source>Media Player (*)</source>
+        <translation>Media Player (*)</translation>
+    </message>
+</context>
+</TS>

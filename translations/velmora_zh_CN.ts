@@ -1,0 +1,351 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>AboutView</name>
+    <message>
+        <source>Connection Address:</source>
+        <translation>连接地址：</translation>
+    </message>
+    <message>
+        <source>Web Client</source>
+        <translation>网页客户端</translation>
+    </message>
+    <message>
+        <source>Scan with the phone&apos;s camera to use its browser as the remote.</source>
+        <translation>用手机相机扫描，即可用手机浏览器遥控电脑。</translation>
+    </message>
+    <message>
+        <source>Browsers paired with the old code are disconnected and must scan the new one.</source>
+        <translation>用旧配对码配对的浏览器将断开连接，需重新扫描新码。</translation>
+    </message>
+    <message>
+        <source>New Pairing Code</source>
+        <translation>新配对码</translation>
+    </message>
+    <message>
+        <source>Velmora</source>
+        <translation>维莫拉</translation>
+    </message>
+    <message>
+        <source>Support: </source>
+        <translation>技术支持：</translation>
+    </message>
+    <message>
+        <source>Version:</source>
+        <translation>版本：</translation>
+    </message>
+    <message>
+        <source>Copyright © 2026 Orvane Software. All rights reserved.</source>
+        <translation>版权所有 © 2026 Orvane Software。保留所有权利。</translation>
+    </message>
+    <message>
+        <source>Mobile Application</source>
+        <translation>手机应用</translation>
+    </message>
+</context>
+<context>
+    <name>ConnectionQrCode</name>
+    <message>
+        <source>扫描连接</source>
+        <translation>扫描连接</translation>
+    </message>
+</context>
+<context>
+    <name>DesktopAppEditView</name>
+    <message>
+        <source>Name:</source>
+        <translation>名称：</translation>
+    </message>
+    <message>
+        <source>Path:</source>
+        <translation>路径：</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>选择</translation>
+    </message>
+    <message>
+        <source>Work dir:</source>
+        <translation>工作目录：</translation>
+    </message>
+    <message>
+        <source>Parameter:</source>
+        <translation>参数：</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>Desktop app add</source>
+        <translation>添加桌面应用</translation>
+    </message>
+    <message>
+        <source>Desktop app edit</source>
+        <translation>编辑桌面应用</translation>
+    </message>
+    <message>
+        <source>The name cannot be empty.</source>
+        <translation>名称不能为空。</translation>
+    </message>
+    <message>
+        <source>The path cannot be empty.</source>
+        <translation>路径不能为空。</translation>
+    </message>
+    <message>
+        <source>Select Application</source>
+        <translation>选择应用程序</translation>
+    </message>
+    <message>
+        <source>Shortcuts (*.desktop *.lnk);;Programs (*)</source>
+        <translation>快捷方式 (*.desktop *.lnk);;程序 (*)</translation>
+    </message>
+</context>
+<context>
+    <name>DesktopAppView</name>
+    <message>
+        <source>Application Center</source>
+        <translation>应用中心</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>添加</translation>
+    </message>
+    <message>
+        <source>Modify</source>
+        <translation>修改</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>删除</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>应用</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>名称</translation>
+    </message>
+    <message>
+        <source>Path</source>
+        <translation>路径</translation>
+    </message>
+    <message>
+        <source>Please select a data item before selecting this operation.</source>
+        <translation>请先选择一条数据，再执行此操作。</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to delete this data?</source>
+        <translation>确定要删除这条数据吗？</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Media Library</source>
+        <translation>媒体库</translation>
+    </message>
+    <message>
+        <source>Desktop App</source>
+        <translation>桌面应用</translation>
+    </message>
+    <message>
+        <source>Setting</source>
+        <translation>设置</translation>
+    </message>
+    <message>
+        <source>Service Control</source>
+        <translation>服务控制</translation>
+    </message>
+    <message>
+        <source>Start Service</source>
+        <translation>启动服务</translation>
+    </message>
+    <message>
+        <source>Stop Service</source>
+        <translation>停止服务</translation>
+    </message>
+    <message>
+        <source>DemoApp</source>
+        <translation>维莫拉</translation>
+    </message>
+    <message>
+        <source>远程控制服务器</source>
+        <translation>远程控制服务器</translation>
+    </message>
+    <message>
+        <source>服务器已启动并正在监听端口：%1</source>
+        <translation>服务器已启动并正在监听端口：%1</translation>
+    </message>
+    <message>
+        <source>无法启动服务器，可能端口已被占用</source>
+        <translation>无法启动服务器，可能端口已被占用</translation>
+    </message>
+    <message>
+        <source>服务器状态: 运行中</source>
+        <translation>服务器状态: 运行中</translation>
+    </message>
+    <message>
+        <source>服务器状态: 已停止</source>
+        <translation>服务器状态: 已停止</translation>
+    </message>
+    <message>
+        <source>显示</source>
+        <translation>显示</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>退出</translation>
+    </message>
+    <message>
+        <source>维莫拉</source>
+        <translation>维莫拉</translation>
+    </message>
+    <message>
+        <source>服务器状态</source>
+        <translation>服务器状态</translation>
+    </message>
+    <message>
+        <source>服务器正在运行中</source>
+        <translation>服务器正在运行中</translation>
+    </message>
+    <message>
+        <source>服务器已停止</source>
+        <translation>服务器已停止</translation>
+    </message>
+</context>
+<context>
+    <name>MediaFolderEditView</name>
+    <message>
+        <source>Name:</source>
+        <translation>名称：</translation>
+    </message>
+    <message>
+        <source>Path:</source>
+        <translation>路径：</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>选择</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Save</source>
+        <translation>保存</translation>
+    </message>
+    <message>
+        <source>Media folder add</source>
+        <translation>添加媒体文件夹</translation>
+    </message>
+    <message>
+        <source>Media folder edit</source>
+        <translation>编辑媒体文件夹</translation>
+    </message>
+    <message>
+        <source>The name cannot be empty.</source>
+        <translation>名称不能为空。</translation>
+    </message>
+    <message>
+        <source>The path cannot be empty.</source>
+        <translation>路径不能为空。</translation>
+    </message>
+    <message>
+        <source>Select Media Folder</source>
+        <translation>选择媒体文件夹</translation>
+    </message>
+</context>
+<context>
+    <name>MediaLibraryView</name>
+    <message>
+        <source>Media Library</source>
+        <translation>媒体库</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>添加</translation>
+    </message>
+    <message>
+        <source>Modify</source>
+        <translation>修改</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>删除</translation>
+    </message>
+    <message>
+        <source>Apply</source>
+        <translation>应用</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>名称</translation>
+    </message>
+    <message>
+        <source>Path</source>
+        <translation>路径</translation>
+    </message>
+    <message>
+        <source>Please select a data item before selecting this operation.</source>
+        <translation>请先选择一条数据，再执行此操作。</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to delete this data?</source>
+        <translation>确定要删除这条数据吗？</translation>
+    </message>
+</context>
+<context>
+    <name>MessageBoxView</name>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Sure</source>
+        <translation>确定</translation>
+    </message>
+</context>
+<context>
+    <name>SettingView</name>
+    <message>
+        <source>Audio Player</source>
+        <translation>音频播放器</translation>
+    </message>
+    <message>
+        <source>Path:</source>
+        <translation>路径：</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>选择</translation>
+    </message>
+    <message>
+        <source>Default</source>
+        <translation>默认</translation>
+    </message>
+    <message>
+        <source>Video Player</source>
+        <translation>视频播放器</translation>
+    </message>
+    <message>
+        <source>Select Audio Player</source>
+        <translation>选择音频播放器</translation>
+    </message>
+    <message>
+        <source>Select Video Player</source>
+        <translation>选择视频播放器</translation>
+    </message>
+    <message>
+        <source>Media Player (*)</source>
+        <translation>媒体播放器 (*)</translation>
+    </message>
+</context>
+</TS>
