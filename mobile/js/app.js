@@ -13,11 +13,16 @@ import { MEDIA_STATUS } from './nowplaying.js';
 import { createNowPlayingBar } from './nowplaying-view.js';
 import { VK, appExplore, appOpen, closeWindow, keyCombo, mouseDown, mouseUp } from './protocol.js';
 import { SETTING_LIMITS, loadSettings, saveSettings } from './settings.js';
+import { t, pickLanguage, setLanguage, translatePage } from './i18n.js';
 import { extractToken, forgetToken, parseFragment, resolveToken, saveToken } from './token.js';
 
 const $ = (id) => document.getElementById(id);
 const TABS = ['pad', 'keys', 'media', 'apps'];
 const REPLY_TIMEOUT_MS = 8000;
+
+// The phone's language, before anything is shown.
+document.documentElement.lang = setLanguage(pickLanguage(navigator.languages ?? [navigator.language]));
+translatePage(document);
 
 function el(tag, className, text) {
     const node = document.createElement(tag);
@@ -135,27 +140,27 @@ function showState(state, detail = {}) {
 
     switch (state) {
     case State.CONNECTED:
-        text.textContent = 'connected';
+        text.textContent = t('connected');
         break;
     case State.CONNECTING:
-        text.textContent = 'connecting';
+        text.textContent = t('connecting');
         break;
     case State.UNPAIRED:
-        text.textContent = 'not paired';
+        text.textContent = t('not paired');
         break;
     case State.REFUSED:
         // The banner below spells out "not paired / wrong token"; the pill
         // stays short enough for narrow phones.
-        text.textContent = 'not paired';
-        status.title = 'not paired / wrong token';
+        text.textContent = t('not paired');
+        status.title = t('not paired / wrong token');
         break;
     case State.REPLACED:
-        text.textContent = 'another phone took over · tap to reconnect';
+        text.textContent = t('another phone took over · tap to reconnect');
         break;
     case State.WAITING: {
         const update = () => {
             const s = Math.max(1, Math.ceil((detail.retryAt - Date.now()) / 1000));
-            text.textContent = `offline · retry in ${s} s`;
+            text.textContent = t('offline · retry in {seconds} s', { seconds: s });
         };
         update();
         countdownTimer = setInterval(update, 1000);
@@ -167,7 +172,7 @@ function showState(state, detail = {}) {
 
     const needsPairing = state === State.UNPAIRED || state === State.REFUSED;
     $('pairing').hidden = !needsPairing;
-    $('pairing-title').textContent = state === State.REFUSED ? 'not paired / wrong token' : 'not paired';
+    $('pairing-title').textContent = t(state === State.REFUSED ? 'not paired / wrong token' : 'not paired');
     $('pair-retry').hidden = state !== State.REFUSED;
     if (state !== State.CONNECTED) {
         cancelPendingReplies();
@@ -207,7 +212,7 @@ $('pair-form').addEventListener('submit', (event) => {
     const input = $('pair-input');
     const token = extractToken(input.value);
     if (!token) {
-        $('pair-error').textContent = 'That is not a pairing token (32 hexadecimal characters).';
+        $('pair-error').textContent = t('That is not a pairing token (32 hexadecimal characters).');
         return;
     }
     $('pair-error').textContent = '';
@@ -403,13 +408,13 @@ for (const mod of MODIFIERS) {
     $('mod-keys').appendChild(b);
 }
 for (const [row, keys] of [['special-keys', SPECIAL_KEYS], ['arrow-keys', ARROW_KEYS], ['function-keys', FUNCTION_KEYS]]) {
-    for (const key of keys) $(row).appendChild(keyButton(key.label, '', () => pressKey(key.vk), key.title));
+    for (const key of keys) $(row).appendChild(keyButton(key.label, '', () => pressKey(key.vk), key.title && t(key.title)));
 }
 for (const combo of COMBOS) {
     const b = keyButton('', 'combo', () => {
         if (send(keyCombo(combo.codes))) toast(combo.hint);
     });
-    b.append(el('span', '', combo.label), el('small', '', combo.hint));
+    b.append(el('span', '', t(combo.label)), el('small', '', combo.hint));
     $('combo-keys').appendChild(b);
 }
 
@@ -484,16 +489,16 @@ for (const btn of document.querySelectorAll('[data-close-window]')) {
         clearTimeout(armedTimer);
         armedTimer = null;
         btn.classList.remove('armed');
-        label.textContent = 'Close window';
+        label.textContent = t('Close window');
     };
     btn.addEventListener('click', () => {
         if (armedTimer !== null) {
             disarm();
-            if (send(closeWindow())) toast('Closed the active window');
+            if (send(closeWindow())) toast(t('Closed the active window'));
             return;
         }
         btn.classList.add('armed');
-        label.textContent = 'Tap again to close the active window';
+        label.textContent = t('Tap again to close the active window');
         armedTimer = setTimeout(disarm, 3000);
     });
 }
@@ -507,7 +512,7 @@ let mediaTimer = null;
 for (const key of MEDIA_KEYS) {
     const b = el('button', `key${key.id === 'playpause' ? ' main' : ''}`);
     b.type = 'button';
-    b.setAttribute('aria-label', key.label);
+    b.setAttribute('aria-label', t(key.label));
     b.appendChild(icon(key.id));
     b.addEventListener('click', () => send(keyCombo([key.vk])));
     $('media-keys').appendChild(b);
@@ -523,7 +528,7 @@ function shortenStart(text, max) {
 
 function setMediaHeader() {
     const trail = media.trail;
-    $('media-title').textContent = media.atRoot ? 'Media folders' : trail[trail.length - 1];
+    $('media-title').textContent = media.atRoot ? t('Media folders') : trail[trail.length - 1];
     $('media-path').textContent = media.atRoot ? '' : shortenStart(media.path, 44);
     $('media-back').disabled = media.atRoot;
 }
@@ -534,7 +539,7 @@ function listMessage(boxId, text, onRetry) {
     box.replaceChildren();
     if (text) box.appendChild(el('div', '', text));
     if (onRetry) {
-        const b = el('button', 'btn', 'Try again');
+        const b = el('button', 'btn', t('Try again'));
         b.type = 'button';
         b.addEventListener('click', onRetry);
         box.appendChild(b);
@@ -555,7 +560,7 @@ function requestMedia(command) {
     }
     mediaShown = true;
     mediaMessage('Loading…');
-    mediaTimer = setTimeout(() => mediaMessage('No answer from the PC.', true), REPLY_TIMEOUT_MS);
+    mediaTimer = setTimeout(() => mediaMessage(t('No answer from the PC.'), true), REPLY_TIMEOUT_MS);
 }
 
 function renderMediaPlaceholder() {
@@ -563,7 +568,7 @@ function renderMediaPlaceholder() {
     clearTimeout(mediaTimer);
     setMediaHeader();
     $('media-list').replaceChildren();
-    mediaMessage('Connect to the PC to browse its media folders.');
+    mediaMessage(t('Connect to the PC to browse its media folders.'));
     mediaShown = false;
 }
 
@@ -601,16 +606,16 @@ function renderMedia(listing) {
         const iconName = file.kind === 'other' ? 'file' : file.kind;
         items.push(listItem(iconName, file.kind, file.name, meta, false, () => {
             if (send(media.open(file))) {
-                toast(`Opening ${file.name}`);
+                toast(t('Opening {name}', { name: file.name }));
                 nowPlaying.expect(file.name);
             }
         }));
     }
     $('media-list').replaceChildren(...items);
-    if (!listing.exists) mediaMessage('This folder is not available on the PC.', true);
-    else if (listing.root && items.length === 0) mediaMessage('No media folders yet. Add them in Velmora on the PC (Media library), then press Apply.');
-    else if (items.length === 0) mediaMessage('No media files here.');
-    else if (listing.truncated) mediaMessage('Only the first entries are shown.');
+    if (!listing.exists) mediaMessage(t('This folder is not available on the PC.'), true);
+    else if (listing.root && items.length === 0) mediaMessage(t('No media folders yet. Add them in Velmora on the PC (Media Library), then press Apply.'));
+    else if (items.length === 0) mediaMessage(t('No media files here.'));
+    else if (listing.truncated) mediaMessage(t('Only the first entries are shown.'));
     else mediaMessage('');
 }
 
@@ -638,7 +643,7 @@ function requestApps() {
     appsShown = true;
     if ($('apps-list').children.length === 0) appsMessage('Loading…');
     appsTimer = setTimeout(() => {
-        if ($('apps-list').children.length === 0) appsMessage('No answer from the PC.', true);
+        if ($('apps-list').children.length === 0) appsMessage(t('No answer from the PC.'), true);
     }, REPLY_TIMEOUT_MS);
 }
 
@@ -647,7 +652,7 @@ function renderAppsPlaceholder() {
     clearTimeout(appsTimer);
     $('apps-list').replaceChildren();
     $('apps-count').textContent = '';
-    appsMessage('Connect to the PC to see its applications.');
+    appsMessage(t('Connect to the PC to see its applications.'));
     appsShown = false;
 }
 
@@ -663,14 +668,14 @@ function renderApps(apps) {
     const items = apps.map((app) => {
         const meta = [baseName(app.path), app.args].filter(Boolean).join(' ');
         const li = listItem(null, 'letter', app.name, meta, false, () => {
-            if (send(appOpen(app))) toast(`Starting ${app.name}`);
+            if (send(appOpen(app))) toast(t('Starting {name}', { name: app.name }));
         });
         li.querySelector('.item-icon').style.background = avatarColour(app.name);
         return li;
     });
     $('apps-list').replaceChildren(...items);
-    $('apps-count').textContent = apps.length ? `${apps.length} registered` : '';
-    if (apps.length === 0) appsMessage('No applications yet. Add them in Velmora on the PC (Desktop apps), then press Apply.');
+    $('apps-count').textContent = apps.length ? t('{count} registered', { count: apps.length }) : '';
+    if (apps.length === 0) appsMessage(t('No applications yet. Add them in Velmora on the PC (Desktop App), then press Apply.'));
     else appsMessage('');
 }
 

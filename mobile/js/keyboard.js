@@ -28,11 +28,11 @@ export const SPECIAL_KEYS = Object.freeze([
 // Laid out as an inverted T, three to a row.
 export const ARROW_KEYS = Object.freeze([
     { id: 'ins', label: 'Ins', vk: VK.INSERT },
-    { id: 'up', label: '↑', title: 'Up', vk: VK.UP },
+    { id: 'up', label: '↑', title: 'Up arrow', vk: VK.UP },
     { id: 'menu', label: 'Menu', vk: VK.APPS },
-    { id: 'left', label: '←', title: 'Left', vk: VK.LEFT },
-    { id: 'down', label: '↓', title: 'Down', vk: VK.DOWN },
-    { id: 'right', label: '→', title: 'Right', vk: VK.RIGHT },
+    { id: 'left', label: '←', title: 'Left arrow', vk: VK.LEFT },
+    { id: 'down', label: '↓', title: 'Down arrow', vk: VK.DOWN },
+    { id: 'right', label: '→', title: 'Right arrow', vk: VK.RIGHT },
 ]);
 
 export const FUNCTION_KEYS = Object.freeze(

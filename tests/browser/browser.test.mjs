@@ -111,6 +111,16 @@ let failed = false;
 const noteFailure = (fn) => fn().catch((error) => { failed = true; throw error; });
 const step = (name, fn) => test(name, () => noteFailure(fn));
 
+// A phone's browser whose language is `locale`.
+function launchPhone(locale) {
+    return chromium.launchPersistentContext(fs.mkdtempSync(path.join(home, 'chromium-')), {
+        executablePath: process.env.VELMORA_CHROMIUM ?? '/usr/bin/chromium',
+        args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+            '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+        hasTouch: true, isMobile: true, viewport: { width: 390, height: 760 }, deviceScaleFactor: 1, locale,
+    });
+}
+
 // Everything the pages send: request lines and headers, WebSocket addresses and frames.
 const sent = [];
 // The opening of each WebSocket: [challenge received, answer sent].
@@ -167,12 +177,7 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         await waitFor('the web client', () => log.includes('服务器已启动，监听端口:') && fetch(BASE).then((r) => r.ok, () => false), 30000);
         const settings = path.join(env.XDG_CONFIG_HOME, 'Orvane', 'Velmora.conf');
         token = await waitFor('the pairing token', () => /^token=([0-9a-f]{32})\s*$/m.exec(contents(settings) || '')?.[1]);
-        browser = await chromium.launchPersistentContext(fs.mkdtempSync(path.join(home, 'chromium-')), {
-            executablePath: process.env.VELMORA_CHROMIUM ?? '/usr/bin/chromium',
-            args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-                '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-            hasTouch: true, isMobile: true, viewport: { width: 390, height: 760 }, deviceScaleFactor: 1,
-        });
+        browser = await launchPhone('en-US');
         browser.on('request', (request) => {
             sent.push(request.url(), ...Object.entries(request.headers()).flat());
             const body = request.postData();
@@ -311,5 +316,27 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         await page.locator('.tab[data-tab="apps"]').click();
         await page.locator('#apps-list .item-name', { hasText: 'Recorder' }).click();
         assert.deepEqual((await waitFor('the application', () => contents(appLog))).split('\n'), [fs.realpathSync(work), 'hello', 'world']);
+    });
+
+    step('the page speaks the browser language: English here, Simplified Chinese in a Chinese browser', async () => {
+        const tabs = (p) => p.locator('.tab span').allTextContents();
+        assert.deepEqual(await tabs(page), ['Pad', 'Keys', 'Media', 'Apps']);
+        assert.equal(await page.locator('#status-text').textContent(), 'connected');
+        const chinese = await launchPhone('zh-CN');
+        try {
+            const zh = await chinese.newPage();
+            zh.on('pageerror', (error) => { throw error; });
+            await zh.goto(`${BASE}#token=${token}`);
+            await zh.locator('#status[data-state="connected"]').waitFor();
+            assert.equal(await zh.locator('html').getAttribute('lang'), 'zh-CN');
+            assert.deepEqual(await tabs(zh), ['触控板', '按键', '媒体', '应用']);
+            assert.equal(await zh.locator('#status-text').textContent(), '已连接');
+            assert.equal(await zh.locator('#pair-input').getAttribute('placeholder'), '配对码');
+            // The phone that was replaced says so in its own language.
+            await page.locator('#status[data-state="replaced"]').waitFor();
+            assert.equal(await page.locator('#status-text').textContent(), 'another phone took over · tap to reconnect');
+        } finally {
+            await chinese.close();
+        }
     });
 });

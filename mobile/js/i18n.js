@@ -1,0 +1,154 @@
+// The web client's words in the phone's language. English is written in the page and the
+// scripts and is the key of the table below, so a text the table lacks still shows, in English.
+//   page:    <span data-i18n>Pad</span>, or data-i18n-attr="aria-label placeholder" for attributes
+//   scripts: t('Opening {name}', { name })
+// Every English text needs its Simplified Chinese here; tests/mobile/i18n.test.mjs lists the
+// missing ones. Words the PC's window also shows are translated as it translates them.
+
+export const ZH_CN = {
+    // status and pairing
+    'connecting': '正在连接',
+    'connected': '已连接',
+    'not paired': '未配对',
+    'not paired / wrong token': '未配对 / 配对码错误',
+    'another phone took over · tap to reconnect': '另一部手机已接管 · 轻点重新连接',
+    'offline · retry in {seconds} s': '离线 · {seconds} 秒后重试',
+    'Retry': '重试',
+    "Scan the pairing code on the PC's About page, or paste the pairing link or token.":
+        '扫描电脑“关于”页上的配对二维码，或粘贴配对链接或配对码。',
+    'Pairing token': '配对码',
+    'Pair': '配对',
+    'That is not a pairing token (32 hexadecimal characters).': '这不是配对码（应为 32 位十六进制字符）。',
+    // tabs and sections
+    'Sections': '分区',
+    'Pad': '触控板',
+    'Keys': '按键',
+    'Media': '媒体',
+    'Apps': '应用',
+    'Settings': '设置',
+    // touch pad
+    'Touch pad': '触控板',
+    'Move with one finger · tap to click': '单指移动 · 轻点单击',
+    'Two fingers: scroll · tap for right click': '双指滚动 · 双指轻点右键单击',
+    'Hold to drag': '按住拖动',
+    'Dragging': '拖动中',
+    'Left': '左键',
+    'Middle button': '中键',
+    'Right': '右键',
+    // keyboard
+    'Keyboard': '键盘',
+    'Type here to type on the PC': '在此输入，文字会输入到电脑上',
+    'Text to type on the PC': '要输入到电脑上的文字',
+    'Enter': '回车',
+    'Modifiers': '修饰键',
+    'tap to hold for the next key': '轻点后作用于下一个按键',
+    'Function keys': '功能键',
+    'Shortcuts': '快捷键',
+    'Backspace': '退格',
+    'Up arrow': '上箭头',
+    'Down arrow': '下箭头',
+    'Left arrow': '左箭头',
+    'Right arrow': '右箭头',
+    'Copy': '复制',
+    'Paste': '粘贴',
+    'Cut': '剪切',
+    'Undo': '撤销',
+    'Select all': '全选',
+    'Save': '保存',
+    'Switch': '切换窗口',
+    'Start': '开始菜单',
+    'Desktop': '桌面',
+    'Find': '查找',
+    'New tab': '新标签页',
+    'Close tab': '关闭标签页',
+    'Close window': '关闭窗口',
+    'Tap again to close the active window': '再点一次关闭当前窗口',
+    'Closed the active window': '已关闭当前窗口',
+    // media
+    'Back': '返回',
+    'Refresh': '刷新',
+    'Playback': '播放控制',
+    'Previous': '上一首',
+    'Play / pause': '播放 / 暂停',
+    'Next': '下一首',
+    'Volume down': '音量减',
+    'Mute': '静音',
+    'Volume up': '音量加',
+    'Media folders': '媒体文件夹',
+    'Try again': '重试',
+    'No answer from the PC.': '电脑没有回应。',
+    'Connect to the PC to browse its media folders.': '连接电脑后即可浏览它的媒体文件夹。',
+    'Opening {name}': '正在打开 {name}',
+    'This folder is not available on the PC.': '电脑上没有这个文件夹。',
+    'No media folders yet. Add them in Velmora on the PC (Media Library), then press Apply.':
+        '还没有媒体文件夹。请在电脑上的维莫拉中添加（媒体库），然后点击“应用”。',
+    'No media files here.': '这里没有媒体文件。',
+    'Only the first entries are shown.': '只显示了前面的条目。',
+    // applications
+    'Applications': '应用程序',
+    'Connect to the PC to see its applications.': '连接电脑后即可查看它的应用程序。',
+    'Starting {name}': '正在启动 {name}',
+    '{count} registered': '已登记 {count} 个',
+    'No applications yet. Add them in Velmora on the PC (Desktop App), then press Apply.':
+        '还没有应用程序。请在电脑上的维莫拉中添加（桌面应用），然后点击“应用”。',
+    // settings sheet
+    'Done': '完成',
+    'Pointer speed': '指针速度',
+    'Scroll speed': '滚动速度',
+    'Natural scrolling (content follows the fingers)': '自然滚动（内容跟随手指）',
+    'Vibrate on click': '点击时振动',
+    'Forget pairing': '忘记配对',
+};
+
+const TABLES = { 'zh-CN': ZH_CN };
+let table = null;
+let current = 'en';
+
+// 'zh-CN' for the first of the browser's languages that is Simplified Chinese, 'en' for English
+// or when the browser asks for neither. Traditional Chinese (zh-TW, zh-HK, zh-Hant) is passed over.
+export function pickLanguage(languages) {
+    for (const tag of languages ?? []) {
+        const [language, ...rest] = String(tag).toLowerCase().split(/[-_]/);
+        if (language === 'en') return 'en';
+        if (language !== 'zh') continue;
+        const traditional = rest.includes('hant') || (!rest.includes('hans') && rest.some((part) => ['tw', 'hk', 'mo'].includes(part)));
+        if (!traditional) return 'zh-CN';
+    }
+    return 'en';
+}
+
+export function setLanguage(language) {
+    current = TABLES[language] ? language : 'en';
+    table = TABLES[current] ?? null;
+    return current;
+}
+
+export function language() {
+    return current;
+}
+
+// The text in the current language, with {name} placeholders filled from `values`.
+export function t(text, values) {
+    const words = table?.[text] ?? text;
+    if (!values) return words;
+    return words.replace(/\{(\w+)\}/g, (whole, name) => (name in values ? String(values[name]) : whole));
+}
+
+// Translates the marked elements under `root`; the English originals are kept in the attributes,
+// so running it again (after a language change) starts from them.
+export function translatePage(root) {
+    for (const node of root.querySelectorAll('[data-i18n]')) {
+        const key = node.getAttribute('data-i18n') || node.textContent.trim();
+        node.setAttribute('data-i18n', key);
+        node.textContent = t(key);
+    }
+    for (const node of root.querySelectorAll('[data-i18n-attr]')) {
+        for (const attribute of node.getAttribute('data-i18n-attr').split(/\s+/).filter(Boolean)) {
+            const keep = `data-i18n-${attribute}`;
+            const key = node.getAttribute(keep) ?? node.getAttribute(attribute);
+            if (key === null) continue;
+            node.setAttribute(keep, key);
+            node.setAttribute(attribute, t(key));
+        }
+    }
+}
