@@ -3,6 +3,7 @@
 #include "app/ApplicationBase.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -106,7 +107,7 @@ bool openDatabases()
         qWarning() << "No application context: the databases cannot be located";
         return false;
     }
-    const QString sourceFolder = app->applicationDirPath() + QStringLiteral("/Data");
+    const QString sourceFolder = templateFolder(app->applicationDirPath());
     const QString targetFolder = app->writableLocation() + QStringLiteral("/Data");
     qDebug().noquote() << QStringLiteral("Database path: ") + targetFolder;
 
@@ -115,6 +116,18 @@ bool openDatabases()
     if (!installDatabase(sourceFolder, targetFolder, QStringLiteral("log.db"), SqlDatabase::Log))
         return false;
     return installDatabase(sourceFolder, targetFolder, QStringLiteral("data.db"), SqlDatabase::Data);
+}
+
+QString templateFolder(const QString& programDir)
+{
+    const QString beside = programDir + QStringLiteral("/Data");
+    if (QFileInfo(beside).isDir())
+        return beside;
+    // An installed program lives in bin/ and its templates with the other shared files; a folder
+    // named Data in /usr/bin would be no place for them.
+    const QString installed = QDir::cleanPath(programDir + QLatin1Char('/') +
+                                              QStringLiteral(VELMORA_INSTALLED_TEMPLATES_FROM_BINARY));
+    return QFileInfo(installed).isDir() ? installed : beside;
 }
 
 bool installDatabase(const QString& sourceFolder, const QString& targetFolder, const QString& fileName,

@@ -47,6 +47,10 @@ private:
 // the program cannot run without its data.
 bool openDatabases();
 
+// The folder holding the template databases: "Data" beside the program when there is one,
+// otherwise the installed data folder (share/velmora/Data relative to an installed bin/).
+QString templateFolder(const QString& programDir);
+
 // Installs `fileName` from `sourceFolder` into `targetFolder` unless it is already there, then
 // opens and registers it under `id`. False only when the template is missing or the copy fails;
 // a live file that cannot be used is left on disk as it is, with a warning, and stays unregistered.

@@ -8,14 +8,23 @@ class TestDataFolder : public QObject
 {
     Q_OBJECT
 private slots:
+    void installsUnderTheExecutablesName_data()
+    {
+        QTest::addColumn<QString>("templates"); // relative to the program's folder, "bin"
+        QTest::newRow("beside the program") << "bin/Data";
+        QTest::newRow("installed under share") << "share/velmora/Data";
+    }
+
     void installsUnderTheExecutablesName()
     {
-        QTemporaryDir programDir;
-        const QString program = programDir.filePath("vm-copy");
-        QVERIFY(QFile::copy(VELMORA_BINARY, program) && QDir(programDir.path()).mkdir("Data"));
+        QFETCH(QString, templates);
+        QTemporaryDir prefix;
+        QVERIFY(QDir(prefix.path()).mkpath("bin") && QDir(prefix.path()).mkpath(templates));
+        const QString program = prefix.filePath("bin/vm-copy");
+        QVERIFY(QFile::copy(VELMORA_BINARY, program));
         QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
         for (const QString name : {"cfg.db", "log.db", "data.db"})
-            QVERIFY(QFile::copy(VELMORA_BUILD_DIR "/Data/" + name, programDir.filePath("Data/" + name)));
+            QVERIFY(QFile::copy(VELMORA_BUILD_DIR "/Data/" + name, prefix.filePath(templates + "/" + name)));
         VelmoraProcess velmora;
         velmora.environment().insert("QT_QPA_PLATFORM", "offscreen");
         velmora.start(program);
