@@ -219,6 +219,10 @@
         <source>服务器已停止</source>
         <translation>The server is stopped</translation>
     </message>
+    <message>
+        <source>停止服务并退出维莫拉</source>
+        <translation>Stop the service and quit Velmora</translation>
+    </message>
 </context>
 <context>
     <name>MediaFolderEditView</name>

@@ -219,6 +219,10 @@
         <source>服务器已停止</source>
         <translation>服务器已停止</translation>
     </message>
+    <message>
+        <source>停止服务并退出维莫拉</source>
+        <translation>停止服务并退出维莫拉</translation>
+    </message>
 </context>
 <context>
     <name>MediaFolderEditView</name>

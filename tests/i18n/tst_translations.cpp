@@ -54,20 +54,24 @@ void TestTranslations::windowSpeaksTheLanguage_data()
     QTest::addColumn<QStringList>("navigation"); // the three page buttons
     QTest::addColumn<QStringList>("tray");       // menu entries, then the tool tip
     QTest::addColumn<QString>("status");
-    QTest::addColumn<QString>("addButton"); // on the media library page
-    QTest::addColumn<QString>("qtCancel");  // Qt's own text, as its standard dialogs use it
+    QTest::addColumn<QString>("serverState"); // the window-mode header's, as the tray balloon says it
+    QTest::addColumn<QString>("addButton");   // on the media library page
+    QTest::addColumn<QString>("qtCancel");    // Qt's own text, as its standard dialogs use it
 
     // In neither language the texts stay exactly as the program writes them, Chinese and English.
     QTest::newRow("C") << QStringList{"C"} << QStringList{"Media Library", "Desktop App", "Setting"}
                        << QStringList{"显示", "退出", "维莫拉"} << "服务器状态: 运行中"
+                       << "服务器正在运行中"
                        << "Add"
                        << "Cancel";
     QTest::newRow("zh_CN") << QStringList{"zh-CN"} << QStringList{"媒体库", "桌面应用", "设置"}
                            << QStringList{"显示", "退出", "维莫拉"} << "服务器状态: 运行中"
+                           << "服务器正在运行中"
                            << "添加"
                            << "取消";
     QTest::newRow("en_US") << QStringList{"en-US"} << QStringList{"Media Library", "Desktop App", "Setting"}
                            << QStringList{"Show", "Quit", "Velmora"} << "Server status: running"
+                           << "The server is running"
                            << "Add"
                            << "Cancel";
 }
@@ -78,6 +82,7 @@ void TestTranslations::windowSpeaksTheLanguage()
     QFETCH(QStringList, navigation);
     QFETCH(QStringList, tray);
     QFETCH(QString, status);
+    QFETCH(QString, serverState);
     QFETCH(QString, addButton);
     QFETCH(QString, qtCancel);
 
@@ -99,6 +104,7 @@ void TestTranslations::windowSpeaksTheLanguage()
     QCOMPARE(trayTexts, tray);
 
     QCOMPARE(window.findChild<QLabel*>("statusLabel")->text(), status);
+    QCOMPARE(window.findChild<QLabel*>("lbServerState")->text(), serverState);
     QWidget* library = window.findChild<QWidget*>("swMediaLibraryViewItem");
     QCOMPARE(library->findChild<QPushButton*>("btnAdd")->text(), addButton);
     QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), qtCancel);
