@@ -43,6 +43,30 @@
         <source>Mobile Application</source>
         <translation>Mobile Application</translation>
     </message>
+    <message>
+        <source>Serve only the local network</source>
+        <translation>Serve only the local network</translation>
+    </message>
+    <message>
+        <source>Ask before a new phone takes control</source>
+        <translation>Ask before a new phone takes control</translation>
+    </message>
+    <message>
+        <source>Always allowed phones:</source>
+        <translation>Always allowed phones:</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>Last seen</source>
+        <translation>Last seen</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Remove</translation>
+    </message>
 </context>
 <context>
     <name>ConnectionQrCode</name>
@@ -315,6 +339,33 @@
     <message>
         <source>Sure</source>
         <translation>Sure</translation>
+    </message>
+</context>
+<context>
+    <name>PhoneConsentView</name>
+    <message>
+        <source>Velmora: new phone</source>
+        <translation>Velmora: new phone</translation>
+    </message>
+    <message>
+        <source>A new phone wants to control this PC</source>
+        <translation>A new phone wants to control this PC</translation>
+    </message>
+    <message>
+        <source>&amp;Refuse</source>
+        <translation>&amp;Refuse</translation>
+    </message>
+    <message>
+        <source>&amp;Allow</source>
+        <translation>&amp;Allow</translation>
+    </message>
+    <message>
+        <source>Al&amp;ways Allow</source>
+        <translation>Al&amp;ways Allow</translation>
+    </message>
+    <message>
+        <source>The phone at %1 is connected and waits. Once allowed, it can move the pointer, type, open files and start programs on this PC.</source>
+        <translation>The phone at %1 is connected and waits. Once allowed, it can move the pointer, type, open files and start programs on this PC.</translation>
     </message>
 </context>
 <context>

@@ -43,6 +43,30 @@
         <source>Mobile Application</source>
         <translation>手机应用</translation>
     </message>
+    <message>
+        <source>Serve only the local network</source>
+        <translation>仅服务本地网络</translation>
+    </message>
+    <message>
+        <source>Ask before a new phone takes control</source>
+        <translation>新手机接管控制前先询问</translation>
+    </message>
+    <message>
+        <source>Always allowed phones:</source>
+        <translation>始终允许的手机：</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>地址</translation>
+    </message>
+    <message>
+        <source>Last seen</source>
+        <translation>上次连接</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>移除</translation>
+    </message>
 </context>
 <context>
     <name>ConnectionQrCode</name>
@@ -315,6 +339,33 @@
     <message>
         <source>Sure</source>
         <translation>确定</translation>
+    </message>
+</context>
+<context>
+    <name>PhoneConsentView</name>
+    <message>
+        <source>Velmora: new phone</source>
+        <translation>维莫拉：新手机</translation>
+    </message>
+    <message>
+        <source>A new phone wants to control this PC</source>
+        <translation>有新手机想要控制这台电脑</translation>
+    </message>
+    <message>
+        <source>&amp;Refuse</source>
+        <translation>拒绝(&amp;R)</translation>
+    </message>
+    <message>
+        <source>&amp;Allow</source>
+        <translation>允许(&amp;A)</translation>
+    </message>
+    <message>
+        <source>Al&amp;ways Allow</source>
+        <translation>始终允许(&amp;W)</translation>
+    </message>
+    <message>
+        <source>The phone at %1 is connected and waits. Once allowed, it can move the pointer, type, open files and start programs on this PC.</source>
+        <translation>地址为 %1 的手机已连接，正在等待。允许后，它可以在这台电脑上移动指针、输入文字、打开文件和启动程序。</translation>
     </message>
 </context>
 <context>

@@ -10,7 +10,7 @@ import {
 } from './keyboard.js';
 import { MediaNavigator, baseName, parseApps, parseMediaListing } from './listing.js';
 import { MEDIA_STATUS } from './nowplaying.js';
-import { createNowPlayingBar } from './nowplaying-view.js';
+import { NOW_PLAYING_TEXT, createNowPlayingBar } from './nowplaying-view.js';
 import { VK, appExplore, appOpen, closeWindow, keyCombo, mouseDown, mouseUp } from './protocol.js';
 import { SETTING_LIMITS, loadSettings, saveSettings } from './settings.js';
 import { t, pickLanguage, setLanguage, translatePage } from './i18n.js';
@@ -518,7 +518,8 @@ for (const key of MEDIA_KEYS) {
     $('media-keys').appendChild(b);
 }
 
-const nowPlaying = createNowPlayingBar({ parent: $('view-media'), before: $('media-keys'), send });
+const nowPlayingText = Object.fromEntries(Object.entries(NOW_PLAYING_TEXT).map(([key, text]) => [key, t(text)]));
+const nowPlaying = createNowPlayingBar({ parent: $('view-media'), before: $('media-keys'), send, text: nowPlayingText });
 
 // Deep paths are told apart by their end, so long ones lose their start.
 function shortenStart(text, max) {

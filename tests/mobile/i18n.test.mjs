@@ -6,6 +6,7 @@ import { describe, test } from 'node:test';
 
 import { ZH_CN, language, pickLanguage, setLanguage, t } from '../../mobile/js/i18n.js';
 import { ARROW_KEYS, COMBOS, MEDIA_KEYS, SPECIAL_KEYS } from '../../mobile/js/keyboard.js';
+import { NOW_PLAYING_TEXT } from '../../mobile/js/nowplaying-view.js';
 
 const read = (file) => fs.readFileSync(new URL(`../../${file}`, import.meta.url), 'utf8');
 
@@ -41,7 +42,7 @@ test('texts, placeholders and the fallback to English', () => {
 });
 
 // Every English text the user may see: t('…') in the scripts, data-i18n and data-i18n-attr in the
-// page, and the words of the key tables that the page passes through t().
+// page, and the words of the key tables and the now-playing bar that the page passes through t().
 function englishTexts() {
     const texts = new Set();
     for (const file of fs.readdirSync(new URL('../../mobile/js/', import.meta.url))) {
@@ -60,6 +61,7 @@ function englishTexts() {
     }
     for (const key of [...SPECIAL_KEYS, ...ARROW_KEYS]) if (key.title) texts.add(key.title);
     for (const key of [...COMBOS, ...MEDIA_KEYS]) texts.add(key.label);
+    for (const text of Object.values(NOW_PLAYING_TEXT)) texts.add(text);
     return texts;
 }
 
