@@ -402,5 +402,53 @@
         <source>Media Player (*)</source>
         <translation>Media Player (*)</translation>
     </message>
+    <message>
+        <source>Pointer and Keyboard</source>
+        <translation>Pointer and Keyboard</translation>
+    </message>
+    <message>
+        <source>Ask Again</source>
+        <translation>Ask Again</translation>
+    </message>
+    <message>
+        <source>X11 (XTest)</source>
+        <translation>X11 (XTest)</translation>
+    </message>
+    <message>
+        <source>Wayland virtual pointer and keyboard</source>
+        <translation>Wayland virtual pointer and keyboard</translation>
+    </message>
+    <message>
+        <source>Desktop remote-control portal</source>
+        <translation>Desktop remote-control portal</translation>
+    </message>
+    <message>
+        <source>Virtual input devices (uinput)</source>
+        <translation>Virtual input devices (uinput)</translation>
+    </message>
+    <message>
+        <source>None: phone input is only logged</source>
+        <translation>None: phone input is only logged</translation>
+    </message>
+    <message>
+        <source>ready</source>
+        <translation>ready</translation>
+    </message>
+    <message>
+        <source>waiting for your permission</source>
+        <translation>waiting for your permission</translation>
+    </message>
+    <message>
+        <source>refused</source>
+        <translation>refused</translation>
+    </message>
+    <message>
+        <source>not available</source>
+        <translation>not available</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
 </context>
 </TS>

@@ -402,5 +402,53 @@
         <source>Media Player (*)</source>
         <translation>媒体播放器 (*)</translation>
     </message>
+    <message>
+        <source>Pointer and Keyboard</source>
+        <translation>指针和键盘</translation>
+    </message>
+    <message>
+        <source>Ask Again</source>
+        <translation>再次请求</translation>
+    </message>
+    <message>
+        <source>X11 (XTest)</source>
+        <translation>X11 (XTest)</translation>
+    </message>
+    <message>
+        <source>Wayland virtual pointer and keyboard</source>
+        <translation>Wayland 虚拟指针和键盘</translation>
+    </message>
+    <message>
+        <source>Desktop remote-control portal</source>
+        <translation>桌面远程控制门户</translation>
+    </message>
+    <message>
+        <source>Virtual input devices (uinput)</source>
+        <translation>虚拟输入设备 (uinput)</translation>
+    </message>
+    <message>
+        <source>None: phone input is only logged</source>
+        <translation>无：手机输入只记录到日志</translation>
+    </message>
+    <message>
+        <source>ready</source>
+        <translation>就绪</translation>
+    </message>
+    <message>
+        <source>waiting for your permission</source>
+        <translation>等待你的许可</translation>
+    </message>
+    <message>
+        <source>refused</source>
+        <translation>已拒绝</translation>
+    </message>
+    <message>
+        <source>not available</source>
+        <translation>不可用</translation>
+    </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1：%2</translation>
+    </message>
 </context>
 </TS>

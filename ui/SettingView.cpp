@@ -64,37 +64,37 @@ void SettingView::showInputStatus()
     QString backend;
     switch (status->kind()) {
     case InputBackendKind::XTest:
-        backend = translated("X11 (XTest)");
+        backend = translated(QT_TRANSLATE_NOOP("SettingView", "X11 (XTest)"));
         break;
     case InputBackendKind::Wlroots:
-        backend = translated("Wayland virtual pointer and keyboard");
+        backend = translated(QT_TRANSLATE_NOOP("SettingView", "Wayland virtual pointer and keyboard"));
         break;
     case InputBackendKind::Portal:
-        backend = translated("Desktop remote-control portal");
+        backend = translated(QT_TRANSLATE_NOOP("SettingView", "Desktop remote-control portal"));
         break;
     case InputBackendKind::Uinput:
-        backend = translated("Virtual input devices (uinput)");
+        backend = translated(QT_TRANSLATE_NOOP("SettingView", "Virtual input devices (uinput)"));
         break;
     case InputBackendKind::LogOnly:
-        backend = translated("None: phone input is only logged");
+        backend = translated(QT_TRANSLATE_NOOP("SettingView", "None: phone input is only logged"));
         break;
     }
     QString state;
     switch (status->state()) {
     case InputBackendStatus::State::Ready:
-        state = translated("ready");
+        state = translated(QT_TRANSLATE_NOOP("SettingView", "ready"));
         break;
     case InputBackendStatus::State::WaitingForPermission:
-        state = translated("waiting for your permission");
+        state = translated(QT_TRANSLATE_NOOP("SettingView", "waiting for your permission"));
         break;
     case InputBackendStatus::State::Refused:
-        state = translated("refused");
+        state = translated(QT_TRANSLATE_NOOP("SettingView", "refused"));
         break;
     case InputBackendStatus::State::Unavailable:
-        state = translated("not available");
+        state = translated(QT_TRANSLATE_NOOP("SettingView", "not available"));
         break;
     }
-    m_ui->lbInputStatus->setText(translated("%1: %2").arg(backend, state));
+    m_ui->lbInputStatus->setText(translated(QT_TRANSLATE_NOOP("SettingView", "%1: %2")).arg(backend, state));
     m_ui->lbInputStatus->setToolTip(status->detail());
     m_ui->btnAskAgain->setVisible(status->canAskAgain());
 }
