@@ -8,6 +8,7 @@
 #include "data/ConfigService.h"
 #include "data/MediaService.h"
 #include "data/SqlDatabase.h"
+#include "support/LogCapture.h"
 
 #include <QDir>
 #include <QFile>
@@ -44,25 +45,6 @@ public:
 private:
     QTemporaryDir m_program;
     QTemporaryDir m_home;
-};
-
-// Records every message while it exists, instead of printing it.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        s_messages.clear();
-        m_previous = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext&, const QString& text) { s_messages[type] << text; });
-    }
-    ~LogCapture() { qInstallMessageHandler(m_previous); }
-    QStringList messages(QtMsgType type = QtDebugMsg) const { return s_messages.value(type); }
-    QStringList daoErrors() const { return messages().filter(QStringLiteral("**Debug** Dao Error: ")); }
-
-private:
-    static inline QMap<QtMsgType, QStringList> s_messages;
-    QtMessageHandler m_previous;
 };
 
 inline bool startDatabases()

@@ -3,10 +3,7 @@
 // pushes, and against mpv with its MPRIS plugin where both are installed.
 
 #include "FakeMprisPlayer.h"
-// Both helper headers define a LogCapture; this test uses neither, so the data one is renamed.
-#define LogCapture DataLogCapture
 #include "data/DataTestSupport.h"
-#undef LogCapture
 #include "platform/InputBackendFake.h"
 #include "platform/MediaPlayerLinkFake.h"
 #include "platform/MediaPlayerLinkMpris.h"

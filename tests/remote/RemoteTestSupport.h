@@ -4,34 +4,12 @@
 
 #include "platform/InputBackend.h"
 #include "remote/Server.h"
+#include "support/LogCapture.h"
 
 #include <QHostAddress>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTest>
-
-// Collects every log line while it lives (one at a time); all but debug lines are still printed.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        s_lines.clear();
-        s_previous = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
-                s_lines.append(text);
-                if (s_previous != nullptr && type != QtDebugMsg)
-                    s_previous(type, context, text);
-            });
-    }
-    ~LogCapture() { qInstallMessageHandler(s_previous); }
-
-    int count(const QString& text) const { return s_lines.filter(text).size(); }
-
-private:
-    static inline QStringList s_lines;
-    static inline QtMessageHandler s_previous = nullptr;
-};
 
 // A phone: connects to the server on loopback and writes raw bytes.
 class Phone
