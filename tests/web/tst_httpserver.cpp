@@ -18,10 +18,10 @@ void writeFile(const QString& name, const QByteArray& content)
     QFile file(name);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
 }
-QByteArray randomBytes(int size, quint32 seed)
+QByteArray randomBytes(int size, quint32 stream)
 {
     QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(seed);
+    QRandomGenerator generator(stream);
     for (char& byte : bytes)
         byte = char(generator.generate());
     return bytes;
