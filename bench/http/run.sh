@@ -10,7 +10,7 @@
 # Installs the bench-only Debian packages wrk and nginx-light when they are missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${1:-$root/build}
+build=$(cd "${1:-$root/build}" && pwd) # absolute: the program runs from another folder
 seconds=${2:-5}
 rounds=${3:-3}
 connections=16

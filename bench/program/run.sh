@@ -9,7 +9,7 @@
 # as a desktop session's log would take it.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${1:-$root/build}
+build=$(cd "${1:-$root/build}" && pwd) # absolute: the program runs from another folder
 seconds=${2:-600}
 starts=${3:-5}
 rate=240
