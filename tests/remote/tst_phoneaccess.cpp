@@ -453,6 +453,40 @@ private slots:
         QTRY_COMPARE(moves(), 1);
         QCOMPARE(m_asker->asked.size(), 1);
     }
+
+    // Seeing an always-allowed phone again is noted in memory; the settings file is written
+    // once later (or at quit), not on every connection.
+    void lastSeenIsWrittenInBatches()
+    {
+        const QString file = QSettings(QStringLiteral("Orvane"), QStringLiteral("Velmora")).fileName();
+        const QDateTime longAgo(QDate(2025, 1, 1), QTime(0, 0), Qt::UTC);
+        m_access->remember(QStringLiteral("127.0.0.2"), longAgo);
+        QFile stored(file);
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        const QByteArray before = stored.readAll();
+        stored.close();
+        QVERIFY(before.contains("2025-01-01"));
+
+        for (int i = 0; i < 5; ++i) {
+            TestPhone phone(port(), "127.0.0.2");
+            phone.send(moveLine(1));
+            QTRY_COMPARE(moves(), i + 1);
+        }
+        QVERIFY(m_asker->asked.isEmpty());
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QCOMPARE(stored.readAll(), before);
+        stored.close();
+        QVERIFY(m_access->rememberedPhones().first().lastSeen > longAgo);
+        auto* write = m_access->findChild<QTimer*>(QStringLiteral("lastSeenWrite"));
+        QVERIFY(write && write->isActive() && write->interval() == PhoneAccess::LastSeenWriteMs);
+
+        // Quitting writes it.
+        m_server.reset();
+        m_access.reset();
+        PhoneAccess restarted;
+        QVERIFY(qAbs(restarted.rememberedPhones().first().lastSeen.secsTo(QDateTime::currentDateTimeUtc())) <
+                60);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_PhoneAccess)
