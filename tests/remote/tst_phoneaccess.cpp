@@ -290,6 +290,23 @@ private slots:
         QVERIFY(fresh.askBeforeNewPhone() && fresh.localNetworkOnly());
     }
 
+    // A browser that a web page sent to the command port is no phone to ask the user about.
+    void browserWaitingForConsentIsTurnedAway()
+    {
+        LogCapture log;
+        TestPhone browser(port());
+        QTRY_VERIFY(m_asker->waiting());
+        browser.send("POST / HTTP/1.1\r\nHost: 127.0.0.1:8888\r\n\r\n" + moveLine(1));
+        QVERIFY(browser.closedByServer());
+        QCOMPARE(m_asker->cancelled, 1);
+        QCOMPARE(
+            log.count(QStringLiteral("Connection closed, it speaks HTTP, not the phone protocol: 127.0.0.1")),
+            1);
+        TestPhone phone(port()); // not held off: the next one is asked
+        QTRY_COMPARE(m_asker->asked.size(), 2);
+        QCOMPARE(moves(), 0);
+    }
+
     // An unanswered question ends after a minute: its phone is turned away without the refusal
     // hold, the dialog is withdrawn, and the next new phone is asked. Until then a newcomer is
     // told to retry.
