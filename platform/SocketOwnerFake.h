@@ -18,6 +18,7 @@ public:
 
     // The socket whose own end has `port` belongs to `user`; ports not set have no known owner.
     void setOwner(quint16 port, quint32 user) { m_owners.insert(port, user); }
+    void clearOwner(quint16 port) { m_owners.remove(port); }
     int lookups = 0;
 
 private:
