@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QGlobalStatic>
 #include <QSettings>
+#include <QTimer>
 
 namespace {
 
@@ -27,7 +28,23 @@ QSettings settingsStore()
 PhoneAccess::PhoneAccess(QObject* parent)
     : QObject(parent)
     , m_prefixSource(&systemInterfacePrefixes)
+    , m_lastSeenWrite(new QTimer(this))
 {
+    m_lastSeenWrite->setObjectName(QStringLiteral("lastSeenWrite"));
+    m_lastSeenWrite->setSingleShot(true);
+    m_lastSeenWrite->setInterval(LastSeenWriteMs);
+    connect(m_lastSeenWrite, &QTimer::timeout, this, &PhoneAccess::storePhones);
+}
+
+PhoneAccess::~PhoneAccess()
+{
+    flush();
+}
+
+void PhoneAccess::flush()
+{
+    if (m_lastSeenWrite->isActive())
+        storePhones();
 }
 
 PhoneAccess* PhoneAccess::shared()
@@ -111,6 +128,7 @@ void PhoneAccess::load() const
 
 void PhoneAccess::storePhones()
 {
+    m_lastSeenWrite->stop(); // whatever waited goes with this write
     QSettings settings = settingsStore();
     settings.remove(QLatin1String(kPhonesKey));
     settings.beginWriteArray(QLatin1String(kPhonesKey), m_phones.size());
@@ -148,8 +166,11 @@ void PhoneAccess::remember(const QString& address, const QDateTime& seen)
     load();
     for (RememberedPhone& phone : m_phones) {
         if (phone.address == address) {
+            // Not worth a write per connection (a phone may reconnect all day long).
             phone.lastSeen = seen;
-            storePhones();
+            if (!m_lastSeenWrite->isActive())
+                m_lastSeenWrite->start();
+            emit rememberedPhonesChanged();
             return;
         }
     }

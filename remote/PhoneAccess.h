@@ -10,6 +10,8 @@
 
 #include <functional>
 
+class QTimer;
+
 // A phone the user chose to always allow, and when it last connected.
 struct RememberedPhone
 {
@@ -27,6 +29,8 @@ public:
     using PrefixSource = std::function<QList<InterfacePrefix>()>;
 
     explicit PhoneAccess(QObject* parent = nullptr);
+    // Writes a pending "last seen" time.
+    ~PhoneAccess() override;
 
     // The one instance of the process, shared by the servers and the About page.
     static PhoneAccess* shared();
@@ -44,9 +48,14 @@ public:
 
     QList<RememberedPhone> rememberedPhones() const;
     bool isRemembered(const QString& address) const;
-    // Adds the phone, or notes that it was seen again.
+    // Adds the phone (written at once), or notes that it was seen again (kept in memory and
+    // written within LastSeenWriteMs, or by flush()).
     void remember(const QString& address, const QDateTime& seen = QDateTime::currentDateTimeUtc());
     void forget(const QString& address);
+    // Writes what is still only in memory; the program calls it when it quits.
+    void flush();
+    // A phone that reconnects often costs at most one write of the settings file this often.
+    static constexpr int LastSeenWriteMs = 5 * 60 * 1000;
 
 signals:
     void rememberedPhonesChanged();
@@ -63,4 +72,5 @@ private:
     QElapsedTimer m_prefixesAge;
     mutable bool m_loaded = false;
     mutable QList<RememberedPhone> m_phones;
+    QTimer* m_lastSeenWrite = nullptr; // runs while a "last seen" time is not written yet
 };

@@ -20,7 +20,8 @@ public:
     virtual ~PhoneConsentAsker() = default;
     // Puts the question about the phone at `address`; `answered` runs once with the user's
     // answer, later, from the event loop, unless cancel() comes first. One question at a time.
-    virtual void ask(const QString& address, Callback answered) = 0;
+    // It is withdrawn (cancel()) if not answered within `timeoutMs`.
+    virtual void ask(const QString& address, int timeoutMs, Callback answered) = 0;
     // The phone went away before the user answered: the question is withdrawn.
     virtual void cancel() = 0;
 };

@@ -2,8 +2,11 @@
 
 #include "platform/InputBackend.h"
 #include "platform/Shell.h"
+#include "platform/SocketOwner.h"
 #include "remote/InputSimulator.h"
 #include "remote/JsonKeyCheck.h"
+#include "remote/LocalNetwork.h"
+#include "remote/ProtocolGuard.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -36,6 +39,12 @@ constexpr int kWebCloseGraceMs = 2000;
 constexpr qint64 kLeftoverBytes = 4 * 1024 * 1024;
 
 } // namespace
+
+QString Server::httpRefusal(const QHostAddress& peer)
+{
+    return QStringLiteral("Connection closed, it speaks HTTP, not the phone protocol: ") +
+           peerAddressKey(peer);
+}
 
 Server::Server(QObject* parent)
     : Server(createInputBackend(), parent)
@@ -215,6 +224,11 @@ bool Server::takeMessage(QByteArray* message, bool* fromCurrentPhone)
     }
     for (;;) {
         const LineFramer::Result result = m_buffer.takeLine(message);
+        if (result == LineFramer::Result::Line && looksLikeHttp(*message)) {
+            // A browser, sent here by a web page: nothing it sent runs, this line or later ones.
+            dropPhone(httpRefusal(m_clientSocket->peerAddress()), CloseGoingAway);
+            return false;
+        }
         if (result == LineFramer::Result::Line)
             return true;
         if (result == LineFramer::Result::Overflow) {
@@ -251,10 +265,20 @@ void Server::keepInputOfLeavingPhone()
                  m_clientSocket->state() == QAbstractSocket::ConnectedState &&
                  m_clientSocket->waitForReadyRead(0));
         QByteArray line;
-        while (m_buffer.takeLine(&line) == LineFramer::Result::Line)
+        bool spokeHttp = false;
+        while (m_buffer.takeLine(&line) == LineFramer::Result::Line) {
+            spokeHttp = spokeHttp || looksLikeHttp(line);
             messages.enqueue(line);
+        }
         dropped = m_buffer.size(); // a partial line, or one past the limit
         m_buffer.clear();
+        if (spokeHttp) {
+            // Not a phone: none of its lines runs, before or after the HTTP ones.
+            qWarning().noquote() << httpRefusal(m_clientSocket->peerAddress());
+            for (const QByteArray& message : qAsConst(messages))
+                dropped += message.size();
+            messages.clear();
+        }
     } else if (m_webSocket != nullptr) {
         messages.swap(m_webMessages);
         m_webQueuedBytes = 0;

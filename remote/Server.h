@@ -19,6 +19,7 @@ class InputSimulator;
 class MediaPlayerLink;
 class PhoneAccess;
 class Shell;
+class SocketOwner;
 class QHostAddress;
 class QJsonObject;
 class QTcpServer;
@@ -69,8 +70,12 @@ public:
     // Loopback peers are this machine and need no consent; tests turn that off so that a
     // loopback phone stands in for one on the network.
     void setLoopbackTrusted(bool trusted) { m_loopbackTrusted = trusted; }
+    // Finds who owns the other end of a loopback connection (tests); the system's by default.
+    void setSocketOwner(std::unique_ptr<SocketOwner> owner);
     // After "Refuse", further connections from the address are closed unasked this long.
     static constexpr qint64 RefusalHoldMs = 60000;
+    // A question nobody answers ends after this long, and its phone is turned away.
+    static constexpr qint64 ConsentTimeoutMs = 60000;
 
     // Close codes a browser phone sees when the PC ends its connection.
     static constexpr int CloseGoingAway = 1001;      // the service stopped
@@ -110,13 +115,22 @@ private:
     // Decides at accept whether `socket` becomes the phone now; otherwise it is closed, or
     // it waits for the user's answer without any of its commands running.
     bool admitNewcomer(QTcpSocket* socket);
-    void askConsent(QTcpSocket* socket, const QString& address);
+    void askConsent(QTcpSocket* socket, const QString& address, bool otherUser, qint64 now);
+    // Whether the loopback peer of `socket` is a program of the user this process runs as.
+    bool isOwnUsersConnection(QTcpSocket* socket);
+    // Turns the waiting phone away once its question is older than ConsentTimeoutMs.
+    void expireConsentQuestion(qint64 now);
     void onConsentAnswer(quint64 question, PhoneConsentAsker::Answer answer);
     void onWaitingPhoneGone(QTcpSocket* socket);
     // Ends the wait of the phone that waits for an answer, withdrawing the question.
     void dropWaitingPhone();
     void onPhoneForgotten(const QString& address);
     static void closeUnserved(QTcpSocket* socket);
+    // The log line of a connection closed for speaking HTTP.
+    static QString httpRefusal(const QHostAddress& peer);
+    // Bytes from the phone waiting for consent: dropped, and the question withdrawn if it is
+    // a browser.
+    void onWaitingPhoneData(QTcpSocket* socket);
     QObject* currentPhone() const;
     // Drops the current phone, if any, to make room for `newcomer`.
     void displaceCurrentPhone(const QHostAddress& newcomer);
@@ -205,4 +219,8 @@ private:
     QString m_waitingAddress;
     quint64 m_question = 0; // tells a late answer to an earlier question apart
     QHash<QString, qint64> m_refusedUntil;
+    bool m_waitingIsOtherUser = false; // the waiting phone is another user's program on this PC
+    qint64 m_questionDeadline = 0;
+    QTimer* m_consentExpiry = nullptr;
+    std::unique_ptr<SocketOwner> m_socketOwner;
 };

@@ -1,8 +1,10 @@
 // Who gets to be the phone: the local-network rule and the user's consent, applied when a TCP
 // phone connects. Browsers prove the pairing token instead and are admitted by their channel.
 
+#include "platform/SocketOwner.h"
 #include "remote/LocalNetwork.h"
 #include "remote/PhoneAccess.h"
+#include "remote/ProtocolGuard.h"
 #include "remote/Server.h"
 
 #include <QDateTime>
@@ -10,11 +12,14 @@
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace {
 
 // Addresses held off after a refusal, at most; expired ones are swept first.
 constexpr int kMaxRefusedAddresses = 1024;
+// What is read at a time from a phone that waits for consent (and then thrown away).
+constexpr qint64 kWaitingReadBytes = 16 * 1024;
 
 // A clock that a change of the system time does not move.
 qint64 monotonicMs()
@@ -38,6 +43,11 @@ void Server::setAccess(PhoneAccess* access, std::unique_ptr<PhoneConsentAsker> a
         connect(m_access, &PhoneAccess::phoneForgotten, this, &Server::onPhoneForgotten);
 }
 
+void Server::setSocketOwner(std::unique_ptr<SocketOwner> owner)
+{
+    m_socketOwner = std::move(owner);
+}
+
 void Server::closeUnserved(QTcpSocket* socket)
 {
     socket->disconnect();
@@ -56,15 +66,26 @@ bool Server::admitNewcomer(QTcpSocket* socket)
         closeUnserved(socket);
         return false;
     }
-    // Programs on this machine can inject input anyway; a paired browser never comes here.
-    const bool loopback = QHostAddress(address).isLoopback();
-    if ((loopback && m_loopbackTrusted) || !m_access->askBeforeNewPhone() || !m_asker)
+    // Programs of this user on this machine can inject input anyway; a paired browser never
+    // comes here. Another user's program is a stranger, whatever the settings say.
+    bool otherUser = false;
+    if (QHostAddress(address).isLoopback() && m_loopbackTrusted) {
+        if (isOwnUsersConnection(socket))
+            return true;
+        otherUser = true;
+        if (!m_asker) {
+            qWarning().noquote() << "Connection refused, another user's program on this PC:" << address;
+            closeUnserved(socket);
+            return false;
+        }
+    } else if (!m_access->askBeforeNewPhone() || !m_asker) {
         return true;
-    if (m_access->isRemembered(address)) {
+    } else if (m_access->isRemembered(address)) {
         m_access->remember(address); // seen now
         return true;
     }
     const qint64 now = m_nowMs ? m_nowMs() : monotonicMs();
+    expireConsentQuestion(now); // an unanswered question does not keep the next phone out
     const auto refused = m_refusedUntil.find(address);
     if (refused != m_refusedUntil.end()) {
         if (now < *refused) {
@@ -77,7 +98,8 @@ bool Server::admitNewcomer(QTcpSocket* socket)
     if (m_waitingSocket != nullptr) {
         if (m_waitingAddress != address) {
             // One question at a time: a crowd of newcomers cannot bury the screen in dialogs.
-            qWarning().noquote() << "Connection refused, another new phone is waiting for consent:"
+            qWarning().noquote() << "Connection refused for now, another new phone is waiting for consent;"
+                                    " this one may retry once that is answered:"
                                  << address;
             closeUnserved(socket);
             return false;
@@ -86,26 +108,66 @@ bool Server::admitNewcomer(QTcpSocket* socket)
         closeUnserved(m_waitingSocket);
         m_waitingSocket = nullptr;
     }
-    askConsent(socket, address);
+    askConsent(socket, address, otherUser, now);
     return false;
 }
 
-void Server::askConsent(QTcpSocket* socket, const QString& address)
+bool Server::isOwnUsersConnection(QTcpSocket* socket)
+{
+    if (!m_socketOwner)
+        m_socketOwner = createSocketOwner();
+    const std::optional<quint32> owner = m_socketOwner->ownerOf(socket->peerAddress(), socket->peerPort(),
+                                                                socket->localAddress(), socket->localPort());
+    if (owner && *owner == m_socketOwner->currentUser())
+        return true;
+    // Unknown counts as someone else: trust needs proof.
+    qWarning().noquote() << "Loopback connection from another user's program, it needs consent:"
+                         << peerAddressKey(socket->peerAddress()) << "port" << socket->peerPort() << "user"
+                         << (owner ? QString::number(*owner) : QStringLiteral("unknown"));
+    return false;
+}
+
+void Server::askConsent(QTcpSocket* socket, const QString& address, bool otherUser, qint64 now)
 {
     const bool asking = m_waitingSocket == nullptr && m_waitingAddress.isEmpty();
     m_waitingSocket = socket;
     m_waitingAddress = address;
+    m_waitingIsOtherUser = otherUser;
     // Commands sent before the answer are read and dropped: a remote must not replay stale
     // clicks once allowed, nor fill our memory while it waits.
-    connect(socket, &QTcpSocket::readyRead, this, [socket] { socket->skip(socket->bytesAvailable()); });
+    connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onWaitingPhoneData(socket); });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onWaitingPhoneGone(socket); });
     connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] { onWaitingPhoneGone(socket); });
     qInfo().noquote() << "New phone waits for the user's consent:" << address;
     if (!asking)
         return;
     const quint64 question = ++m_question;
-    m_asker->ask(address,
+    m_questionDeadline = now + ConsentTimeoutMs;
+    if (m_consentExpiry == nullptr) {
+        m_consentExpiry = new QTimer(this);
+        m_consentExpiry->setObjectName(QStringLiteral("consentExpiry"));
+        m_consentExpiry->setSingleShot(true);
+        connect(m_consentExpiry, &QTimer::timeout, this,
+                [this] { expireConsentQuestion(m_nowMs ? m_nowMs() : monotonicMs()); });
+    }
+    m_consentExpiry->start(int(ConsentTimeoutMs));
+    m_asker->ask(address, int(ConsentTimeoutMs),
                  [this, question](PhoneConsentAsker::Answer answer) { onConsentAnswer(question, answer); });
+}
+
+void Server::expireConsentQuestion(qint64 now)
+{
+    if (m_waitingAddress.isEmpty())
+        return;
+    if (now < m_questionDeadline) {
+        m_consentExpiry->start(int(m_questionDeadline - now)); // woken early: wait for the rest
+        return;
+    }
+    // Like a refusal of this connection, but without holding the address off: the user may
+    // simply have been away.
+    qWarning().noquote() << "Nobody answered in time, the phone waiting for consent is turned away:"
+                         << m_waitingAddress;
+    dropWaitingPhone();
 }
 
 void Server::onConsentAnswer(quint64 question, PhoneConsentAsker::Answer answer)
@@ -114,8 +176,11 @@ void Server::onConsentAnswer(quint64 question, PhoneConsentAsker::Answer answer)
         return;
     QTcpSocket* socket = m_waitingSocket;
     const QString address = m_waitingAddress;
+    const bool otherUser = m_waitingIsOtherUser;
     m_waitingSocket = nullptr;
     m_waitingAddress.clear();
+    if (m_consentExpiry != nullptr)
+        m_consentExpiry->stop();
     if (answer == PhoneConsentAsker::Answer::Refuse) {
         qWarning().noquote() << "The user refused the phone:" << address;
         const qint64 now = m_nowMs ? m_nowMs() : monotonicMs();
@@ -130,7 +195,8 @@ void Server::onConsentAnswer(quint64 question, PhoneConsentAsker::Answer answer)
             closeUnserved(socket);
         return;
     }
-    if (answer == PhoneConsentAsker::Answer::AlwaysAllow && m_access != nullptr)
+    // Remembering a loopback address would let every user of this PC in: this time only.
+    if (answer == PhoneConsentAsker::Answer::AlwaysAllow && m_access != nullptr && !otherUser)
         m_access->remember(address);
     qInfo().noquote() << "The user allowed the phone:" << address;
     if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState || !m_server->isListening()) {
@@ -141,6 +207,21 @@ void Server::onConsentAnswer(quint64 question, PhoneConsentAsker::Answer answer)
     socket->disconnect(this);
     socket->skip(socket->bytesAvailable()); // what it sent while waiting is stale
     takePhone(socket);
+}
+
+void Server::onWaitingPhoneData(QTcpSocket* socket)
+{
+    // Read in pieces: a stranger must not make us hold much of what it sends.
+    while (socket == m_waitingSocket && socket->bytesAvailable() > 0) {
+        const QByteArray bytes = socket->read(kWaitingReadBytes);
+        for (const QByteArray& line : bytes.split('\n')) {
+            if (looksLikeHttp(line)) {
+                qWarning().noquote() << httpRefusal(socket->peerAddress());
+                dropWaitingPhone();
+                return;
+            }
+        }
+    }
 }
 
 void Server::onWaitingPhoneGone(QTcpSocket* socket)
@@ -159,6 +240,8 @@ void Server::dropWaitingPhone()
         closeUnserved(m_waitingSocket);
     m_waitingSocket = nullptr;
     m_waitingAddress.clear();
+    if (m_consentExpiry != nullptr)
+        m_consentExpiry->stop();
     ++m_question;
     if (m_asker)
         m_asker->cancel();

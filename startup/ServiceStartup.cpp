@@ -92,6 +92,7 @@ void ServiceStartup::phaseC()
         m_httpServer->stop();
     qDebug() << "服务关闭: HTTP服务器已停止";
     m_webChannel.reset();
+    PhoneAccess::shared()->flush(); // "last seen" times kept in memory so far
     SqlDatabase::destroyRegistry();
     qDebug() << "服务关闭: 数据库连接已释放";
 }

@@ -367,6 +367,13 @@
         <source>The phone at %1 is connected and waits. Once allowed, it can move the pointer, type, open files and start programs on this PC.</source>
         <translation>The phone at %1 is connected and waits. Once allowed, it can move the pointer, type, open files and start programs on this PC.</translation>
     </message>
+    <message numerus="yes">
+        <source>Without an answer the phone is turned away in %n second(s).</source>
+        <translation>
+            <numerusform>Without an answer the phone is turned away in %n second.</numerusform>
+            <numerusform>Without an answer the phone is turned away in %n seconds.</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>SettingView</name>

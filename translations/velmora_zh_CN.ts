@@ -367,6 +367,12 @@
         <source>The phone at %1 is connected and waits. Once allowed, it can move the pointer, type, open files and start programs on this PC.</source>
         <translation>地址为 %1 的手机已连接，正在等待。允许后，它可以在这台电脑上移动指针、输入文字、打开文件和启动程序。</translation>
     </message>
+    <message numerus="yes">
+        <source>Without an answer the phone is turned away in %n second(s).</source>
+        <translation>
+            <numerusform>若无人回答，%n 秒后将拒绝这台手机。</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>SettingView</name>

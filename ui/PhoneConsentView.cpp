@@ -7,10 +7,13 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QTimer>
 
-PhoneConsentView::PhoneConsentView(const QString& address, QWidget* parent)
+PhoneConsentView::PhoneConsentView(const QString& address, int timeoutMs, QWidget* parent)
     : DialogBase(parent)
     , m_ui(new Ui::PhoneConsentView)
+    , m_secondsLeft((qMax(timeoutMs, 0) + 999) / 1000)
+    , m_countdown(new QTimer(this))
 {
     m_ui->setupUi(this);
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
@@ -24,6 +27,16 @@ PhoneConsentView::PhoneConsentView(const QString& address, QWidget* parent)
                                     "pointer, type, open files and start programs on this PC.")
             .arg(address));
 
+    // Only what the user reads: the server withdraws the question when its time is up.
+    m_countdown->setObjectName(QStringLiteral("countdown"));
+    m_countdown->setInterval(1000);
+    connect(m_countdown, &QTimer::timeout, this, [this] {
+        m_secondsLeft = qMax(m_secondsLeft - 1, 0);
+        showTimeLeft();
+    });
+    m_countdown->start();
+    showTimeLeft();
+
     using Answer = PhoneConsentAsker::Answer;
     connect(m_ui->btnAllow, &QPushButton::clicked, this, [this] { answer(Answer::Allow); });
     connect(m_ui->btnAlwaysAllow, &QPushButton::clicked, this, [this] { answer(Answer::AlwaysAllow); });
@@ -31,6 +44,13 @@ PhoneConsentView::PhoneConsentView(const QString& address, QWidget* parent)
 }
 
 PhoneConsentView::~PhoneConsentView() = default;
+
+void PhoneConsentView::showTimeLeft()
+{
+    m_ui->lbTimeLeft->setText(QCoreApplication::translate(
+        "PhoneConsentView", "Without an answer the phone is turned away in %n second(s).", nullptr,
+        m_secondsLeft));
+}
 
 void PhoneConsentView::answer(PhoneConsentAsker::Answer answer)
 {
@@ -69,10 +89,10 @@ PhoneConsentDialogAsker::~PhoneConsentDialogAsker()
     cancel();
 }
 
-void PhoneConsentDialogAsker::ask(const QString& address, Callback answered)
+void PhoneConsentDialogAsker::ask(const QString& address, int timeoutMs, Callback answered)
 {
     cancel();
-    auto* view = new PhoneConsentView(address);
+    auto* view = new PhoneConsentView(address, timeoutMs);
     m_view = view;
     QObject::connect(view, &PhoneConsentView::answered, view, [answered](PhoneConsentAsker::Answer answer) {
         if (answered)

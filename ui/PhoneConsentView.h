@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QScopedPointer>
 
+class QTimer;
+
 namespace Ui {
 class PhoneConsentView;
 }
@@ -17,7 +19,8 @@ class PhoneConsentView final : public DialogBase
 {
     Q_OBJECT
 public:
-    explicit PhoneConsentView(const QString& address, QWidget* parent = nullptr);
+    // The question closes by itself after `timeoutMs`; the dialog counts the time down.
+    PhoneConsentView(const QString& address, int timeoutMs, QWidget* parent = nullptr);
     ~PhoneConsentView() override;
 
     // Escape, or the window closed otherwise: a refusal.
@@ -32,9 +35,12 @@ protected:
 
 private:
     void answer(PhoneConsentAsker::Answer answer);
+    void showTimeLeft();
 
     QScopedPointer<Ui::PhoneConsentView> m_ui;
     bool m_answered = false;
+    int m_secondsLeft = 0;
+    QTimer* m_countdown = nullptr;
 };
 
 // Asks with a PhoneConsentView; closing it counts as "Refuse".
@@ -44,7 +50,7 @@ public:
     PhoneConsentDialogAsker() = default;
     ~PhoneConsentDialogAsker() override;
 
-    void ask(const QString& address, Callback answered) override;
+    void ask(const QString& address, int timeoutMs, Callback answered) override;
     void cancel() override;
 
 private:

@@ -7,6 +7,7 @@
 #include "platform/MediaPlayerLinkFake.h"
 #include "platform/ShellFake.h"
 #include "remote/LineFramer.h"
+#include "remote/ProtocolGuard.h"
 #include "remote/Server.h"
 
 #include <QCoreApplication>
@@ -50,7 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         while ((result = framer.takeLine(&line)) == LineFramer::Result::Line) {
             if (taken + 1 >= lines.size() || line != lines[taken++] || line.size() > 128)
                 std::abort();
-            g_server->handleMessage(line);
+            // As on the command port: an HTTP line never reaches the parser.
+            if (!looksLikeHttp(line))
+                g_server->handleMessage(line);
         }
         if (result == LineFramer::Result::Overflow) {
             if (lines[taken].size() <= 128)

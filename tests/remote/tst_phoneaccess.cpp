@@ -1,11 +1,18 @@
 #include "RemoteTestSupport.h"
 
 #include "platform/InputBackendFake.h"
+#include "platform/SocketOwnerFake.h"
+#include "platform/SocketOwnerLinux.h"
 #include "remote/LocalNetwork.h"
 #include "remote/PhoneAccess.h"
 
+#include <QProcess>
 #include <QSettings>
+#include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <unistd.h>
 
 namespace {
 
@@ -20,10 +27,12 @@ class FakeAsker final : public PhoneConsentAsker
 public:
     QStringList asked; // every address asked about, in order
     int cancelled = 0;
+    int timeoutMs = 0;
 
-    void ask(const QString& address, Callback answered) override
+    void ask(const QString& address, int timeout, Callback answered) override
     {
         asked << address;
+        timeoutMs = timeout;
         m_answered = std::move(answered);
     }
     void cancel() override
@@ -48,9 +57,13 @@ struct TestPhone
 {
     QTcpSocket socket;
 
-    explicit TestPhone(quint16 port, const char* from = "127.0.0.1")
+    // `bound` learns the phone's own port before it connects.
+    explicit TestPhone(quint16 port, const char* from = "127.0.0.1",
+                       const std::function<void(quint16)>& bound = {})
     {
         socket.bind(QHostAddress(QString::fromLatin1(from)));
+        if (bound)
+            bound(socket.localPort());
         socket.connectToHost(QHostAddress::LocalHost, port);
         socket.waitForConnected(5000);
     }
@@ -172,7 +185,9 @@ private slots:
         // Another newcomer meanwhile is closed at once: one question on the screen at a time.
         TestPhone other(port(), "127.0.0.2");
         QVERIFY(other.closedByServer());
-        QCOMPARE(log.count(QStringLiteral("another new phone is waiting for consent: 127.0.0.2")), 1);
+        QCOMPARE(log.count(QStringLiteral("another new phone is waiting for consent; this one may retry once "
+                                          "that is answered: 127.0.0.2")),
+                 1);
         QCOMPARE(m_asker->asked.size(), 1);
         QCOMPARE(moves(), 0);
         QVERIFY(m_events.isEmpty()); // not the phone yet: the window shows nobody
@@ -273,6 +288,222 @@ private slots:
         QFile::remove(QSettings(QStringLiteral("Orvane"), QStringLiteral("Velmora")).fileName());
         PhoneAccess fresh;
         QVERIFY(fresh.askBeforeNewPhone() && fresh.localNetworkOnly());
+    }
+
+    // A browser that a web page sent to the command port is no phone to ask the user about.
+    void browserWaitingForConsentIsTurnedAway()
+    {
+        LogCapture log;
+        TestPhone browser(port());
+        QTRY_VERIFY(m_asker->waiting());
+        browser.send("POST / HTTP/1.1\r\nHost: 127.0.0.1:8888\r\n\r\n" + moveLine(1));
+        QVERIFY(browser.closedByServer());
+        QCOMPARE(m_asker->cancelled, 1);
+        QCOMPARE(
+            log.count(QStringLiteral("Connection closed, it speaks HTTP, not the phone protocol: 127.0.0.1")),
+            1);
+        TestPhone phone(port()); // not held off: the next one is asked
+        QTRY_COMPARE(m_asker->asked.size(), 2);
+        QCOMPARE(moves(), 0);
+    }
+
+    // An unanswered question ends after a minute: its phone is turned away without the refusal
+    // hold, the dialog is withdrawn, and the next new phone is asked. Until then a newcomer is
+    // told to retry.
+    void unansweredQuestionExpires()
+    {
+        LogCapture log;
+        TestPhone waiting(port());
+        QTRY_VERIFY(m_asker->waiting());
+        QCOMPARE(m_asker->timeoutMs, int(Server::ConsentTimeoutMs));
+        auto* expiry = m_server->findChild<QTimer*>(QStringLiteral("consentExpiry"));
+        QVERIFY(expiry && expiry->isActive());
+        m_now += Server::ConsentTimeoutMs - 1;
+        QMetaObject::invokeMethod(expiry, "timeout"); // woken early: nothing ends yet
+        TestPhone tooEarly(port(), "127.0.0.2");
+        QVERIFY(tooEarly.closedByServer());
+        QCOMPARE(log.count(QStringLiteral("this one may retry once that is answered: 127.0.0.2")), 1);
+        QCOMPARE(waiting.socket.state(), QAbstractSocket::ConnectedState);
+
+        m_now += 1;
+        QMetaObject::invokeMethod(expiry, "timeout");
+        QVERIFY(waiting.closedByServer());
+        QCOMPARE(m_asker->cancelled, 1);
+        QCOMPARE(log.count(QStringLiteral("Nobody answered in time, the phone waiting for consent is turned "
+                                          "away: 127.0.0.1")),
+                 1);
+        // Not a refusal: the same phone is asked again at once.
+        TestPhone again(port());
+        QTRY_COMPARE(m_asker->asked.size(), 2);
+
+        // With no timer firing (the event loop was busy), the next newcomer ends the old question.
+        m_now += Server::ConsentTimeoutMs;
+        TestPhone next(port(), "127.0.0.2");
+        QVERIFY(again.closedByServer());
+        QTRY_COMPARE(m_asker->asked.last(), QStringLiteral("127.0.0.2"));
+        m_asker->answer(PhoneConsentAsker::Answer::Allow);
+        next.send(moveLine(5));
+        QTRY_COMPARE(moves(), 1);
+    }
+
+    // Loopback is trusted only for programs of the user the service runs as: another user's,
+    // or one whose owner cannot be found, is asked about like a new phone, whatever the
+    // settings, and "Always Allow" does not let every local user in later.
+    void otherUsersOnLoopbackNeedConsent()
+    {
+        LogCapture log;
+        m_server->setLoopbackTrusted(true);
+        auto owner = std::make_unique<SocketOwnerFake>(1000);
+        SocketOwnerFake* owners = owner.get();
+        m_server->setSocketOwner(std::move(owner));
+        m_access->setAskBeforeNewPhone(false);
+
+        TestPhone own(port(), "127.0.0.1",
+                      [owners](quint16 localPort) { owners->setOwner(localPort, 1000); });
+        own.send(moveLine(1));
+        QTRY_COMPARE(moves(), 1);
+        QVERIFY(m_asker->asked.isEmpty());
+
+        TestPhone other(port(), "127.0.0.1",
+                        [owners](quint16 localPort) { owners->setOwner(localPort, 1001); });
+        QTRY_COMPARE(m_asker->asked, QStringList{QStringLiteral("127.0.0.1")});
+        QCOMPARE(
+            log.count(QStringLiteral("Loopback connection from another user's program, it needs consent: "
+                                     "127.0.0.1 port %1 user 1001")
+                          .arg(other.socket.localPort())),
+            1);
+        m_asker->answer(PhoneConsentAsker::Answer::AlwaysAllow);
+        other.send(moveLine(3));
+        QTRY_COMPARE(moves(), 2);
+        QVERIFY(m_access->rememberedPhones().isEmpty());
+
+        // No owner found (the port of an earlier phone may come round again).
+        TestPhone unknown(port(), "127.0.0.1",
+                          [owners](quint16 localPort) { owners->clearOwner(localPort); });
+        QTRY_COMPARE(m_asker->asked.size(), 2);
+        unknown.send(moveLine(4));
+        QTest::qWait(20);
+        QCOMPARE(moves(), 2);
+        QCOMPARE(log.count(QStringLiteral("user unknown")), 1);
+    }
+
+    // The owner of the other end of a real loopback connection, over IPv4 and IPv6, whether
+    // the listener is dual-stack or not; and the fallback table read as the kernel writes it.
+    void socketOwnerOnThisMachine()
+    {
+        SocketOwnerLinux owners;
+        for (const auto& [listen, connectTo] :
+             {std::pair{QHostAddress::Any, QHostAddress::LocalHost},
+              std::pair{QHostAddress::Any, QHostAddress::LocalHostIPv6},
+              std::pair{QHostAddress::LocalHost, QHostAddress::LocalHost}}) {
+            QTcpServer listener;
+            QVERIFY(listener.listen(listen));
+            QTcpSocket client;
+            client.connectToHost(connectTo, listener.serverPort());
+            QVERIFY(client.waitForConnected(5000) && listener.waitForNewConnection(5000));
+            std::unique_ptr<QTcpSocket> accepted(listener.nextPendingConnection());
+            const auto owner = owners.ownerOf(accepted->peerAddress(), accepted->peerPort(),
+                                              accepted->localAddress(), accepted->localPort());
+            QCOMPARE(owner, std::optional<quint32>(owners.currentUser()));
+            // The listener's side is no socket of the peer's.
+            QCOMPARE(owners.ownerOf(accepted->peerAddress(), quint16(accepted->peerPort() ^ 1),
+                                    accepted->localAddress(), accepted->localPort()),
+                     std::nullopt);
+        }
+
+        const QByteArray tcp =
+            "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  "
+            "timeout inode\n"
+            "   0: 0100007F:22B8 00000000:0000 0A 00000000:00000000 00:00000000 00000000  1000  "
+            "      0 1 1 0000000000000000 100 0 0 10 0\n"
+            "   1: 0100007F:C350 0100007F:22B8 01 00000000:00000000 00:00000000 00000000  1001  "
+            "      0 2 1 0000000000000000 20 4 30 10 -1\n";
+        const QHostAddress v4(QStringLiteral("127.0.0.1"));
+        const QHostAddress mapped(QStringLiteral("::ffff:127.0.0.1"));
+        QCOMPARE(ownerInProcNetTable(tcp, v4, 50000, v4, 8888), std::optional<quint32>(1001));
+        QCOMPARE(ownerInProcNetTable(tcp, mapped, 50000, mapped, 8888), std::optional<quint32>(1001));
+        QCOMPARE(ownerInProcNetTable(tcp, v4, 8888, v4, 50000), std::nullopt);
+        const QByteArray tcp6 =
+            "  sl  local_address                         remote_address                        st "
+            "tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
+            "   0: 00000000000000000000000001000000:C351 00000000000000000000000001000000:22B8 "
+            "01 00000000:00000000 00:00000000 00000000   0        0 3 1\n"
+            "   1: garbage\n   2: 0000:ZZ 1:2 01 0 0 0 7\n";
+        const QHostAddress v6(QStringLiteral("::1"));
+        QCOMPARE(ownerInProcNetTable(tcp6, v6, 50001, v6, 8888), std::optional<quint32>(0));
+        QCOMPARE(ownerInProcNetTable(tcp6, v4, 50001, v4, 8888), std::nullopt);
+    }
+
+    // A real second Unix user on this PC connects over loopback: nothing it sends runs without
+    // the user's consent, while this user's own connection still needs none.
+    void anotherUnixUserIsAStranger()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root, to create a second user and run a program as that user");
+        const QString user = QStringLiteral("velmora-stranger");
+        if (QProcess::execute(QStringLiteral("sh"),
+                              {QStringLiteral("-c"), QStringLiteral("id -u %1 >/dev/null").arg(user)}) != 0)
+            QCOMPARE(
+                QProcess::execute(QStringLiteral("useradd"),
+                                  {QStringLiteral("--system"), QStringLiteral("--no-create-home"),
+                                   QStringLiteral("--shell"), QStringLiteral("/usr/sbin/nologin"), user}),
+                0);
+        m_server->setLoopbackTrusted(true);
+        m_access->setAskBeforeNewPhone(false);
+
+        QProcess stranger;
+        stranger.start(QStringLiteral("setpriv"),
+                       {QStringLiteral("--reuid=") + user, QStringLiteral("--regid=") + user,
+                        QStringLiteral("--clear-groups"), QStringLiteral("bash"), QStringLiteral("-c"),
+                        QStringLiteral("exec 3<>/dev/tcp/127.0.0.1/%1 && printf '%s\\n' '%2' >&3 && sleep 30")
+                            .arg(port())
+                            .arg(QString::fromLatin1(moveLine(9).chopped(1)))});
+        QTRY_COMPARE_WITH_TIMEOUT(m_asker->asked, QStringList{QStringLiteral("127.0.0.1")}, 10000);
+        QTest::qWait(100);
+        QCOMPARE(moves(), 0);
+        m_asker->answer(PhoneConsentAsker::Answer::Refuse);
+        stranger.kill();
+        stranger.waitForFinished();
+
+        // Refusing the stranger holds off strangers on 127.0.0.1, not this user's programs.
+        TestPhone own(port());
+        own.send(moveLine(1));
+        QTRY_COMPARE(moves(), 1);
+        QCOMPARE(m_asker->asked.size(), 1);
+    }
+
+    // Seeing an always-allowed phone again is noted in memory; the settings file is written
+    // once later (or at quit), not on every connection.
+    void lastSeenIsWrittenInBatches()
+    {
+        const QString file = QSettings(QStringLiteral("Orvane"), QStringLiteral("Velmora")).fileName();
+        const QDateTime longAgo(QDate(2025, 1, 1), QTime(0, 0), Qt::UTC);
+        m_access->remember(QStringLiteral("127.0.0.2"), longAgo);
+        QFile stored(file);
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        const QByteArray before = stored.readAll();
+        stored.close();
+        QVERIFY(before.contains("2025-01-01"));
+
+        for (int i = 0; i < 5; ++i) {
+            TestPhone phone(port(), "127.0.0.2");
+            phone.send(moveLine(1));
+            QTRY_COMPARE(moves(), i + 1);
+        }
+        QVERIFY(m_asker->asked.isEmpty());
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QCOMPARE(stored.readAll(), before);
+        stored.close();
+        QVERIFY(m_access->rememberedPhones().first().lastSeen > longAgo);
+        auto* write = m_access->findChild<QTimer*>(QStringLiteral("lastSeenWrite"));
+        QVERIFY(write && write->isActive() && write->interval() == PhoneAccess::LastSeenWriteMs);
+
+        // Quitting writes it.
+        m_server.reset();
+        m_access.reset();
+        PhoneAccess restarted;
+        QVERIFY(qAbs(restarted.rememberedPhones().first().lastSeen.secsTo(QDateTime::currentDateTimeUtc())) <
+                60);
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "platform/InputBackendFake.h"
 #include "remote/InputSimulator.h"
+#include "remote/ProtocolGuard.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -70,6 +71,99 @@ private slots:
         QTRY_VERIFY(!phone.isConnected());
         QCOMPARE(m_events, QStringList{QStringLiteral("disconnected")});
         QCOMPARE(log.count(QStringLiteral("接收的消息超过1MiB仍无换行，关闭连接")), 1);
+        QVERIFY(m_server->isListening());
+    }
+
+    void httpLines_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<bool>("http");
+        const auto row = [](const char* line, bool http) {
+            QTest::newRow(line) << QByteArray(line) << http;
+        };
+        row("POST / HTTP/1.1\r", true);
+        row("GET /index.html?a=b HTTP/1.0", true);
+        row("OPTIONS * HTTP/1.1\r", true);
+        row("PRI * HTTP/2.0\r", true);
+        row("M-SEARCH * HTTP/1.1", true);
+        row("Host: 127.0.0.1:8888\r", true);
+        row("host:127.0.0.1", true);
+        row("ORIGIN: null\r", true);
+        row("Content-Type: text/plain\r", true);
+        row("Content-Length: 42", true);
+        row("User-Agent: Mozilla/5.0 (X11; Linux x86_64)", true);
+        row("Accept: text/html,*/*;q=0.8", true);
+        row("Accept-Language: en-US", true);
+        row("Sec-Fetch-Mode: navigate", true);
+        row("Upgrade-Insecure-Requests: 1", true);
+        row("Cookie:", true);
+        // Commands and everything else a phone might send stay with the JSON parser.
+        row("{\"command\":\"mousemove\",\"params\":{\"dx\":1}}", false);
+        row(" {\"command\":\"keyinput\",\"params\":{\"text\":\"GET / HTTP/1.1\"}}", false);
+        row("{\"Host\": \"x\"}", false);
+        row("", false);
+        row("\r", false);
+        row("a=\r", false);
+        row("GET /", false);
+        row("GET  HTTP/1.1", false);
+        row("POST / HTTP", false);
+        row("Hello: world", false);
+        row(" Host: x", false);
+        row("Host : x", false);
+        row("Hostname: x", false);
+        row("Accept-", false);
+    }
+    void httpLines()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(bool, http);
+        QCOMPARE(looksLikeHttp(line), http);
+    }
+
+    // A web page makes the browser post command lines to this port: the connection is closed at
+    // the first HTTP line and nothing after it runs, however the lines were queued.
+    void httpConnectionRunsNothing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("form post") << QStringLiteral("post");
+        QTest::newRow("header after a command") << QStringLiteral("header");
+        QTest::newRow("displaced while queued") << QStringLiteral("displaced");
+    }
+    void httpConnectionRunsNothing()
+    {
+        QFETCH(QString, how);
+        LogCapture log;
+        Phone phone, newcomer;
+        QVERIFY(attach(phone));
+        const QByteArray body = "a=\r\n" + moveLine(999).replace("\n", "\r\n");
+        const QByteArray post = "POST / HTTP/1.1\r\nHost: 127.0.0.1:8888\r\nContent-Type: text/plain\r\n"
+                                "Content-Length: " +
+                                QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        QVector<R> expected;
+        if (how == QLatin1String("post")) {
+            phone.send(post);
+        } else if (how == QLatin1String("header")) {
+            phone.send(moveLine(1) + "Origin: http://example.com\r\n" + moveLine(999));
+            expected = move(1);
+        } else {
+            m_fake->setSendHook([](const QVector<R>&) { QThread::msleep(2); });
+            phone.send(QByteArray("{\"command\":\"mousewheel\",\"params\":{\"amount\":1}}\n").repeated(200) +
+                       post);
+            QVERIFY(newcomer.attach(*m_server));
+            newcomer.send(moveLine(7));
+        }
+        QTRY_VERIFY(!phone.isConnected());
+        if (how == QLatin1String("displaced")) {
+            QTRY_VERIFY(!m_fake->records().isEmpty() && m_fake->records().last() == move(7).first());
+            QVERIFY(!m_fake->records().contains(move(999).first()));
+        } else {
+            QCOMPARE(m_fake->records(), expected);
+            QCOMPARE(m_events, QStringList{QStringLiteral("disconnected")});
+        }
+        QCOMPARE(
+            log.count(QStringLiteral("Connection closed, it speaks HTTP, not the phone protocol: 127.0.0.1")),
+            1);
+        QCOMPARE(log.count(QStringLiteral("接收到无效的JSON数据")), 0);
         QVERIFY(m_server->isListening());
     }
 

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -53,7 +54,7 @@ private slots:
         QFETCH(Answer, expected);
         PhoneConsentDialogAsker asker;
         QList<Answer> answers;
-        asker.ask(QStringLiteral("192.168.1.23"), [&answers](Answer answer) { answers << answer; });
+        asker.ask(QStringLiteral("192.168.1.23"), 60000, [&answers](Answer answer) { answers << answer; });
         QPointer<PhoneConsentView> view = shownDialog();
         QVERIFY(view);
         // Above every window, frameless, and naming the phone.
@@ -79,11 +80,30 @@ private slots:
     {
         PhoneConsentDialogAsker asker;
         int answers = 0;
-        asker.ask(QStringLiteral("10.0.0.8"), [&answers](Answer) { ++answers; });
+        asker.ask(QStringLiteral("10.0.0.8"), 60000, [&answers](Answer) { ++answers; });
         QPointer<PhoneConsentView> view = shownDialog();
         asker.cancel();
         QTRY_VERIFY(!view);
         QCOMPARE(answers, 0);
+    }
+
+    // The dialog tells how long is left before the question closes by itself, down to none.
+    void countsDownTheTimeLeft()
+    {
+        PhoneConsentDialogAsker asker;
+        asker.ask(QStringLiteral("10.0.0.9"), 59001, [](Answer) {});
+        PhoneConsentView* view = shownDialog();
+        QVERIFY(view);
+        auto* left = view->findChild<QLabel*>("lbTimeLeft");
+        auto* countdown = view->findChild<QTimer*>("countdown");
+        QVERIFY(left->isVisible() && countdown->isActive() && countdown->interval() == 1000);
+        QVERIFY2(left->text().contains(QLatin1String(" 60 ")), qPrintable(left->text()));
+        for (int i = 0; i < 59; ++i)
+            QMetaObject::invokeMethod(countdown, "timeout");
+        QVERIFY2(left->text().contains(QLatin1String(" 1 ")), qPrintable(left->text()));
+        QMetaObject::invokeMethod(countdown, "timeout");
+        QMetaObject::invokeMethod(countdown, "timeout");
+        QVERIFY2(left->text().contains(QLatin1String(" 0 ")), qPrintable(left->text()));
     }
 
     void aboutPageListsAndRemovesAllowedPhones()
