@@ -36,6 +36,14 @@ bool isLocalNetworkPeer(const QHostAddress& peer, const QList<InterfacePrefix>& 
     return false;
 }
 
+bool isFromThisMachine(const QHostAddress& peer, const QHostAddress& local)
+{
+    const QHostAddress address = unmapped(peer);
+    if (address.isNull())
+        return false;
+    return address.isLoopback() || address == unmapped(local);
+}
+
 QList<InterfacePrefix> systemInterfacePrefixes()
 {
     QList<InterfacePrefix> prefixes;

@@ -69,7 +69,9 @@ bool Server::admitNewcomer(QTcpSocket* socket)
     // Programs of this user on this machine can inject input anyway; a paired browser never
     // comes here. Another user's program is a stranger, whatever the settings say.
     bool otherUser = false;
-    if (QHostAddress(address).isLoopback() && m_loopbackTrusted) {
+    // A program of this machine may come over loopback or through one of the machine's own
+    // network addresses; either way its owner decides.
+    if (m_loopbackTrusted && isFromThisMachine(peer, socket->localAddress())) {
         if (isOwnUsersConnection(socket))
             return true;
         otherUser = true;

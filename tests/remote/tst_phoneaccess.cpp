@@ -169,6 +169,36 @@ private slots:
             QCOMPARE(peerAddressKey(QHostAddress(peer)), peer.mid(7));
     }
 
+    // A program on this PC that connects to one of the PC's own LAN addresses is as much this
+    // machine as one on loopback: its owner must be checked, not the LAN rules.
+    void fromThisMachine_data()
+    {
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<QString>("local");
+        QTest::addColumn<bool>("ownMachine");
+        QTest::newRow("loopback") << "127.0.0.1"
+                                  << "127.0.0.1" << true;
+        QTest::newRow("own LAN address") << "192.168.1.10"
+                                         << "192.168.1.10" << true;
+        QTest::newRow("own address, IPv4-mapped") << "::ffff:192.168.1.10"
+                                                  << "192.168.1.10" << true;
+        QTest::newRow("own IPv6 address") << "2001:db8:1:2::10"
+                                          << "2001:db8:1:2::10" << true;
+        QTest::newRow("a phone on the LAN") << "192.168.1.77"
+                                            << "192.168.1.10" << false;
+        QTest::newRow("a phone, IPv4-mapped") << "::ffff:192.168.1.77"
+                                              << "::ffff:192.168.1.10" << false;
+        QTest::newRow("no address") << ""
+                                    << "" << false;
+    }
+    void fromThisMachine()
+    {
+        QFETCH(QString, peer);
+        QFETCH(QString, local);
+        QFETCH(bool, ownMachine);
+        QCOMPARE(isFromThisMachine(QHostAddress(peer), QHostAddress(local)), ownMachine);
+    }
+
     void unknownPhoneRunsNothingUntilAllowed()
     {
         LogCapture log;
