@@ -11,6 +11,10 @@
 // user; false when it runs as someone else or the system cannot tell.
 bool peerIsCurrentUser(qintptr socketDescriptor);
 
+// This process's user, as the system knows it: unlike USER or LOGNAME, the same in every
+// session and terminal of that user.
+uint currentUserId();
+
 // True when `path` is a folder of this user that nobody else may enter or list (no group or
 // other permission bits), so that the sockets inside it are reachable only by this user.
 bool isPrivateFolder(const QString& path);

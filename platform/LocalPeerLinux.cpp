@@ -17,6 +17,11 @@ bool peerIsCurrentUser(qintptr socketDescriptor)
     return credentials.uid == ::geteuid();
 }
 
+uint currentUserId()
+{
+    return static_cast<uint>(::geteuid());
+}
+
 bool isPrivateFolder(const QString& path)
 {
     if (path.isEmpty())

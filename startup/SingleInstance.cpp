@@ -23,10 +23,12 @@ constexpr int kRetryMs = 50;
 // A few addresses with their labels; anything longer is not an answer of ours.
 constexpr int kMaxPairAnswer = 64 * 1024;
 
-// The user and the data folder make the name; hashed, since socket paths are short.
+// The user and the data folder make the name; hashed, since socket paths are short. The user is
+// the numeric id: USER and LOGNAME differ between sessions (a terminal emulator sets LOGNAME, a
+// service manager may set neither), and `velmora --pair` from any terminal must find the copy.
 QString instanceName(const QString& dataFolder)
 {
-    const QString user = qEnvironmentVariable("USER", qEnvironmentVariable("LOGNAME"));
+    const QString user = QString::number(currentUserId());
     const QByteArray key = (user + QLatin1Char('\n') + QDir::cleanPath(dataFolder)).toUtf8();
     return QStringLiteral("velmora-") +
            QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24));
