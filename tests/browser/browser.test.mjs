@@ -2,7 +2,7 @@
 // display that scripts/test provides. Uses the fixed ports 8888 and 6888, so never beside CTest.
 
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
@@ -389,4 +389,21 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
             await chinese.close();
         }
     });
+
+    test('the link that velmora --pair prints in a terminal opens the client and pairs', (t) => noteFailure(async () => {
+        const pair = spawnSync(path.join(buildDir, 'velmora'), ['--pair'],
+            { env: { ...env, LANG: 'C.UTF-8', LANGUAGE: 'en' }, encoding: 'utf8', timeout: 20000 });
+        if (pair.status === 1 && pair.stderr.includes('no network address')) {
+            t.skip('this machine has no LAN address to print');
+            return;
+        }
+        assert.equal(pair.status, 0, pair.stderr);
+        const link = /^http:\/\/\S+:6888\/#token=[0-9a-f]{32}$/m.exec(pair.stdout)?.[0];
+        assert.ok(link?.endsWith(`#token=${token}`), pair.stdout);
+        assert.ok(!log.includes(token), 'the running copy does not log the link');
+        const phone = await browser.newPage();
+        await phone.goto(link);
+        await phone.locator('#status[data-state="connected"]').waitFor();
+        await phone.close();
+    }));
 });
