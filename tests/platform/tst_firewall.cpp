@@ -1,6 +1,12 @@
 #include "platform/FirewallProbeLinux.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusVirtualObject>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -42,6 +48,41 @@ void write(const QString& fileName, const QByteArray& text)
     file.write(text);
 }
 
+using ActiveZones = QMap<QString, QMap<QString, QStringList>>;
+using PortPairs = QList<QStringList>;
+
+// firewalld's D-Bus interface as far as the probe asks it, answering from what a test sets.
+class FakeFirewalld final : public QDBusVirtualObject
+{
+public:
+    QString defaultZone = QStringLiteral("public");
+    ActiveZones active;
+    QMap<QString, QStringList> services;
+    QMap<QString, PortPairs> ports;
+    QString refusal; // an error name to answer every call with, as a denying policy would
+
+    QString introspect(const QString&) const override { return QString(); }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        const QString member = message.member();
+        const QString zone = message.arguments().value(0).toString();
+        QVariant answer;
+        if (!refusal.isEmpty())
+            return connection.send(message.createErrorReply(refusal, QStringLiteral("not for you")));
+        if (member == QLatin1String("getDefaultZone"))
+            answer = defaultZone;
+        else if (member == QLatin1String("getActiveZones"))
+            answer = QVariant::fromValue(active);
+        else if (member == QLatin1String("getServices"))
+            answer = services.value(zone);
+        else if (member == QLatin1String("getPorts"))
+            answer = QVariant::fromValue(ports.value(zone));
+        else
+            return false;
+        return connection.send(message.createReply(answer));
+    }
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(FirewallFacts)
@@ -50,9 +91,11 @@ class TestFirewall : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { qRegisterMetaType<FirewallFacts>(); }
     void advice_data();
     void advice();
     void readsUfwAsAUser();
+    void asksFirewalldOverTheBus();
 };
 
 void TestFirewall::advice_data()
@@ -140,6 +183,85 @@ void TestFirewall::readsUfwAsAUser()
 
     write(etc.filePath("ufw/ufw.conf"), "ENABLED=no\n");
     QVERIFY(!facts().ufwEnabled);
+}
+
+void TestFirewall::asksFirewalldOverTheBus()
+{
+    const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
+    if (daemon.isEmpty())
+        QSKIP("dbus-daemon is not installed (Debian package dbus-daemon)");
+    // A bus of this test's own, with no service folders: nothing can be started on it.
+    QTemporaryDir dir;
+    QFile config(dir.filePath("bus.conf"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                 " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                 "<busconfig><type>session</type><listen>unix:dir=" +
+                 QFile::encodeName(dir.path()) +
+                 "</listen><auth>EXTERNAL</auth>"
+                 "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                 "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy>"
+                 "</busconfig>\n");
+    config.close();
+    QProcess bus;
+    bus.start(daemon, {"--config-file=" + config.fileName(), "--nofork", "--nopidfile", "--print-address=1"});
+    QVERIFY(bus.waitForReadyRead(5000));
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+
+    qDBusRegisterMetaType<QMap<QString, QStringList>>();
+    qDBusRegisterMetaType<ActiveZones>();
+    qDBusRegisterMetaType<PortPairs>();
+    {
+        QDBusConnection server = QDBusConnection::connectToBus(address, "firewalld");
+        QDBusConnection client = QDBusConnection::connectToBus(address, "probe");
+        QVERIFY(server.isConnected() && client.isConnected());
+        QTemporaryDir etc; // no ufw
+        FirewallProbeLinux probe(etc.path(), client);
+        QSignalSpy finished(&probe, &FirewallProbe::finished);
+        const auto facts = [&] {
+            probe.probe();
+            if (!finished.wait(5000) || finished.size() != 1)
+                return FirewallFacts();
+            return finished.takeFirst().at(0).value<FirewallFacts>();
+        };
+
+        QVERIFY(!facts().firewalldRunning); // not on the bus: no firewalld
+
+        FakeFirewalld firewalld;
+        firewalld.active = {{"home", {{"interfaces", {"wlan0"}}}}, {"public", {{"sources", {"10.0.0.0/8"}}}}};
+        firewalld.services = {{"home", {"ssh", "velmora"}}, {"public", {"ssh"}}};
+        firewalld.ports = {{"public", {{"8888", "tcp"}, {"6000-7000", "tcp"}}}};
+        QVERIFY(server.registerVirtualObject("/org/fedoraproject/FirewallD1", &firewalld));
+        QVERIFY(server.registerService("org.fedoraproject.FirewallD1"));
+        FirewallFacts seen = facts();
+        QVERIFY(seen.firewalldRunning && seen.firewalldAnswered);
+        QCOMPARE(seen.firewalldZones.size(), 2);
+        QCOMPARE(seen.firewalldZones.at(0).services, QStringList({"ssh", "velmora"}));
+        QCOMPARE(seen.firewalldZones.at(1).ports, QStringList({"8888/tcp", "6000-7000/tcp"}));
+        QCOMPARE(adviseFirewall(seen).verdict, FirewallAdvice::Open);
+
+        // No zone bound to anything: the default zone governs.
+        firewalld.active.clear();
+        firewalld.defaultZone = "public";
+        firewalld.ports.clear();
+        seen = facts();
+        QCOMPARE(seen.firewalldZones.size(), 1);
+        QCOMPARE(seen.firewalldZones.at(0).name, QStringLiteral("public"));
+        QCOMPARE(adviseFirewall(seen).verdict, FirewallAdvice::Blocked);
+
+        // Running, but it will not tell this user: the hint hedges.
+        firewalld.refusal = "org.freedesktop.DBus.Error.AccessDenied";
+        seen = facts();
+        QVERIFY(seen.firewalldRunning && !seen.firewalldAnswered);
+        QCOMPARE(adviseFirewall(seen).verdict, FirewallAdvice::Unknown);
+
+        server.unregisterObject("/org/fedoraproject/FirewallD1");
+    }
+    // Private connections are closed before their bus goes.
+    QDBusConnection::disconnectFromBus("firewalld");
+    QDBusConnection::disconnectFromBus("probe");
+    bus.kill();
+    bus.waitForFinished();
 }
 
 QTEST_GUILESS_MAIN(TestFirewall)
