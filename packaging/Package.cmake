@@ -13,6 +13,21 @@ add_custom_command(OUTPUT ${doc_folder}/changelog.gz
 add_custom_target(velmora_package_docs ALL DEPENDS ${doc_folder}/changelog.gz)
 install(FILES packaging/copyright ${doc_folder}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# Firewall definitions, so that one command lets phones in: `sudo ufw allow Velmora`, or
+# `sudo firewall-cmd --permanent --add-service=velmora`. Installing them opens nothing by itself.
+# ufw reads its profiles from /etc only, which, like the autostart entry, only the /usr prefix may
+# write; any other prefix keeps the profile under share for the administrator to copy.
+install(CODE "
+    if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+        set(ufw_folder /etc/ufw/applications.d)
+    else()
+        set(ufw_folder \"\${CMAKE_INSTALL_PREFIX}/${VELMORA_DATA_INSTALL_DIR}/ufw\")
+    endif()
+    file(INSTALL \"${PROJECT_SOURCE_DIR}/packaging/firewall/ufw-velmora\"
+         DESTINATION \"\${ufw_folder}\" RENAME velmora)
+")
+install(FILES packaging/firewall/velmora.xml DESTINATION lib/firewalld/services)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME velmora)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -1,9 +1,12 @@
 #include "startup/SingleInstance.h"
 
+#include "platform/LocalPeer.h"
+
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QStandardPaths>
@@ -13,12 +16,19 @@ namespace {
 
 const QByteArray kRequest = QByteArrayLiteral("show\n");
 const QByteArray kAnswer = QByteArrayLiteral("ok\n");
+const QByteArray kPairRequest = QByteArrayLiteral("pair\n");
+// Both requests are this long, so one peek tells them apart.
+constexpr int kRequestSize = 5;
 constexpr int kRetryMs = 50;
+// A few addresses with their labels; anything longer is not an answer of ours.
+constexpr int kMaxPairAnswer = 64 * 1024;
 
-// The user and the data folder make the name; hashed, since socket paths are short.
+// The user and the data folder make the name; hashed, since socket paths are short. The user is
+// the numeric id: USER and LOGNAME differ between sessions (a terminal emulator sets LOGNAME, a
+// service manager may set neither), and `velmora --pair` from any terminal must find the copy.
 QString instanceName(const QString& dataFolder)
 {
-    const QString user = qEnvironmentVariable("USER", qEnvironmentVariable("LOGNAME"));
+    const QString user = QString::number(currentUserId());
     const QByteArray key = (user + QLatin1Char('\n') + QDir::cleanPath(dataFolder)).toUtf8();
     return QStringLiteral("velmora-") +
            QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(24));
@@ -35,6 +45,7 @@ SingleInstance::SingleInstance(const QString& dataFolder, const QString& runtime
     : QObject(parent)
     , m_socketPath(runtimeFolder + QLatin1Char('/') + instanceName(dataFolder))
     , m_lock(m_socketPath + QStringLiteral(".lock"))
+    , m_peerCheck(&peerIsCurrentUser)
 {
     // Only a live holder counts; the lock of a crashed copy is taken over.
     m_lock.setStaleLockTime(0);
@@ -68,22 +79,82 @@ void SingleInstance::onNewConnection()
 {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        // Only the one short request is read; anything longer or different ends the connection.
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            const QByteArray request = socket->peek(kRequest.size());
-            if (!kRequest.startsWith(request)) {
-                socket->abort();
-                return;
-            }
-            if (request.size() < kRequest.size())
-                return;
-            socket->read(kRequest.size());
-            socket->write(kAnswer);
-            socket->disconnectFromServer();
-            qInfo() << "再次启动: 显示已运行实例的窗口";
-            emit activationRequested();
-        });
+        if (!m_peerCheck(socket->socketDescriptor())) {
+            qWarning() << "Instance socket: refused a connection from another user";
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        // Only one short request is read; anything longer or different ends the connection.
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] { answer(socket); });
     }
+}
+
+void SingleInstance::answer(QLocalSocket* socket)
+{
+    const QByteArray request = socket->peek(kRequestSize);
+    if (!kRequest.startsWith(request) && !kPairRequest.startsWith(request)) {
+        socket->abort();
+        return;
+    }
+    if (request.size() < kRequestSize)
+        return;
+    socket->read(kRequestSize);
+    if (request == kRequest) {
+        socket->write(kAnswer);
+        socket->disconnectFromServer();
+        qInfo() << "再次启动: 显示已运行实例的窗口";
+        emit activationRequested();
+        return;
+    }
+    // The links carry the pairing token: they go to the asking terminal only, never to the log.
+    qInfo() << "Pairing links requested from the command line";
+    QByteArray reply;
+    const QList<PairingLink> links = m_linksProvider ? m_linksProvider() : QList<PairingLink>();
+    for (const PairingLink& link : links) {
+        QString label = link.label;
+        label.replace(QLatin1Char('\t'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        reply += link.url.toUtf8() + '\t' + label.toUtf8() + '\n';
+    }
+    reply += '\n'; // an empty line ends the answer, so a cut-off one is told apart
+    socket->write(reply);
+    socket->disconnectFromServer();
+}
+
+bool SingleInstance::requestPairingLinks(QList<PairingLink>* links, int timeoutMs)
+{
+    links->clear();
+    // Only a folder no one else can enter is trusted to hold our socket: a socket planted by
+    // another user would hand us links of their choosing.
+    if (!isPrivateFolder(QFileInfo(m_socketPath).absolutePath()))
+        return false;
+    QElapsedTimer timer;
+    timer.start();
+    QLocalSocket socket;
+    socket.connectToServer(m_socketPath);
+    if (!socket.waitForConnected(timeoutMs) || !m_peerCheck(socket.socketDescriptor()))
+        return false;
+    socket.write(kPairRequest);
+    QByteArray reply;
+    while (!reply.endsWith("\n\n") && reply != "\n") {
+        if (reply.size() > kMaxPairAnswer || timer.elapsed() >= timeoutMs)
+            return false;
+        if (!socket.bytesAvailable() && !socket.waitForReadyRead(qMax(1, timeoutMs - int(timer.elapsed()))) &&
+            !socket.bytesAvailable())
+            return false;
+        reply += socket.read(kMaxPairAnswer + 1 - reply.size());
+    }
+    const QList<QByteArray> lines = reply.split('\n');
+    for (const QByteArray& line : lines) {
+        if (line.isEmpty())
+            continue;
+        const int tab = line.indexOf('\t');
+        const QString url = QString::fromUtf8(tab < 0 ? line : line.left(tab));
+        if (!url.startsWith(QLatin1String("http://")))
+            return false;
+        links->append({url, tab < 0 ? QString() : QString::fromUtf8(line.mid(tab + 1))});
+    }
+    return true;
 }
 
 bool SingleInstance::activateRunning(int timeoutMs)

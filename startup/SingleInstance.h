@@ -5,12 +5,24 @@
 #include <QScopedPointer>
 #include <QString>
 
+#include <functional>
+
 class QLocalServer;
+class QLocalSocket;
+
+// One address a phone can open the web client on: the link (with the pairing token in its
+// fragment) and the adapter it belongs to.
+struct PairingLink
+{
+    QString url;
+    QString label;
+};
 
 // One running copy per user and data folder. The first start holds a lock file and listens on a
 // local socket beside it; a later start finds the lock taken and asks, over the socket, for the
 // running copy's window instead of fighting over the ports. Both live in the user's runtime
-// folder, which only the user can enter.
+// folder, which only the user can enter. The same channel hands a later `velmora --pair` the
+// web client's links, so both ends also check that the other runs as the same user.
 class SingleInstance final : public QObject
 {
     Q_OBJECT
@@ -29,6 +41,17 @@ public:
     // The later start: asks the running copy to show its window; true once it has confirmed.
     bool activateRunning(int timeoutMs = 5000);
 
+    // The running copy's answer to `velmora --pair`.
+    using LinksProvider = std::function<QList<PairingLink>()>;
+    void setPairingLinksProvider(LinksProvider provider) { m_linksProvider = std::move(provider); }
+    // Asks the running copy for its pairing links. False when no copy of this user runs (or it
+    // does not answer in time, or answers with something else); `links` may then be empty.
+    bool requestPairingLinks(QList<PairingLink>* links, int timeoutMs = 5000);
+
+    // Whether the other end of a local socket is this user; replaceable for tests.
+    using PeerCheck = std::function<bool(qintptr socketDescriptor)>;
+    void setPeerCheck(PeerCheck check) { m_peerCheck = std::move(check); }
+
     QString socketPath() const { return m_socketPath; }
 
 signals:
@@ -37,8 +60,11 @@ signals:
 
 private:
     void onNewConnection();
+    void answer(QLocalSocket* socket);
 
     QString m_socketPath;
     QLockFile m_lock;
     QScopedPointer<QLocalServer> m_server;
+    LinksProvider m_linksProvider;
+    PeerCheck m_peerCheck;
 };

@@ -4,6 +4,7 @@
 #include "platform/DpiAwareness.h"
 #include "platform/GraphicsSetup.h"
 #include "startup/ConsoleHandler.h"
+#include "startup/PairCommand.h"
 #include "startup/ServiceStartup.h"
 #include "startup/SingleInstance.h"
 #include "ui/MainWindow.h"
@@ -13,9 +14,11 @@
 #include <QFont>
 #include <QIcon>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QTextStream>
 
 namespace {
 
@@ -45,10 +48,33 @@ QFont applicationFont()
     return font;
 }
 
+// --help and --pair: answered from a terminal, possibly over SSH, so without a display.
+int runTerminalRequest(CommandLineRequest request, int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    // The terminal shows the answer, not the program's progress notes; warnings still go through.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false"));
+    Translations translations;
+    translations.install(QLocale::system().uiLanguages());
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    if (request == CommandLineRequest::Help) {
+        out << usageText();
+        return 0;
+    }
+    // The same data folder as a full start derives: the running copy is found by it.
+    SingleInstance instance(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
+    return runPairCommand(instance, out, err);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    const CommandLineRequest request = commandLineRequest(argc, argv);
+    if (request != CommandLineRequest::Run)
+        return runTerminalRequest(request, argc, argv);
+
     setupDpiAwareness();
     preferRasterGraphics();
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
@@ -120,6 +146,7 @@ int main(int argc, char** argv)
     // Here the session ends with SIGTERM (Shutdown) rather than a window message: the window
     // runs its session-end clean-up and quits, after the handler above has logged the event.
     MainWindow* window = services.mainWindow();
+    instance.setPairingLinksProvider(&currentPairingLinks);
     QObject::connect(&instance, &SingleInstance::activationRequested, window, &MainWindow::bringToFront);
     QObject::connect(consoleEvents.get(), &ConsoleEvents::eventReceived, window, [window](int ctrlType) {
         if (ctrlType == ConsoleEvents::Logoff || ctrlType == ConsoleEvents::Shutdown)

@@ -67,6 +67,18 @@
         <source>Remove</source>
         <translation>Remove</translation>
     </message>
+    <message>
+        <source>Copy</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>The firewall (%1) keeps phones out of ports 8888 and 6888. To let them in, run this in a terminal:</source>
+        <translation>The firewall (%1) keeps phones out of ports 8888 and 6888. To let them in, run this in a terminal:</translation>
+    </message>
+    <message>
+        <source>A firewall (%1) is on and may keep phones out of ports 8888 and 6888. If the phone cannot connect, run this in a terminal:</source>
+        <translation>A firewall (%1) is on and may keep phones out of ports 8888 and 6888. If the phone cannot connect, run this in a terminal:</translation>
+    </message>
 </context>
 <context>
     <name>ConnectionQrCode</name>
@@ -339,6 +351,47 @@
     <message>
         <source>Sure</source>
         <translation>Sure</translation>
+    </message>
+</context>
+<context>
+    <name>PairCommand</name>
+    <message>
+        <source>Usage: velmora [--minimized | --pair | --help] [Qt options]
+
+Starts Velmora in the system tray (or as a window where there is no tray); a second
+start shows the running copy&apos;s window.
+
+  --minimized  start the window minimised where there is no tray
+  --pair       print the running copy&apos;s pairing links with QR codes to scan with
+               the phone, for a computer without a screen or over SSH
+  --help       show this text
+</source>
+        <translation>Usage: velmora [--minimized | --pair | --help] [Qt options]
+
+Starts Velmora in the system tray (or as a window where there is no tray); a second
+start shows the running copy&apos;s window.
+
+  --minimized  start the window minimised where there is no tray
+  --pair       print the running copy&apos;s pairing links with QR codes to scan with
+               the phone, for a computer without a screen or over SSH
+  --help       show this text
+</translation>
+    </message>
+    <message>
+        <source>Velmora is not running for this user. Start it first (for example with scripts/run), then run velmora --pair again.</source>
+        <translation>Velmora is not running for this user. Start it first (for example with scripts/run), then run velmora --pair again.</translation>
+    </message>
+    <message>
+        <source>Velmora is running, but this computer has no network address a phone could reach.</source>
+        <translation>Velmora is running, but this computer has no network address a phone could reach.</translation>
+    </message>
+    <message>
+        <source>Scan this code with the phone&apos;s camera to open Velmora on %1 (%2):</source>
+        <translation>Scan this code with the phone&apos;s camera to open Velmora on %1 (%2):</translation>
+    </message>
+    <message>
+        <source>The link holds the pairing code: whoever has it can control this computer. New Pairing Code on the About page revokes it.</source>
+        <translation>The link holds the pairing code: whoever has it can control this computer. New Pairing Code on the About page revokes it.</translation>
     </message>
 </context>
 <context>

@@ -67,6 +67,18 @@
         <source>Remove</source>
         <translation>移除</translation>
     </message>
+    <message>
+        <source>Copy</source>
+        <translation>复制</translation>
+    </message>
+    <message>
+        <source>The firewall (%1) keeps phones out of ports 8888 and 6888. To let them in, run this in a terminal:</source>
+        <translation>防火墙（%1）挡住了手机对端口 8888 和 6888 的连接。要放行，请在终端中运行：</translation>
+    </message>
+    <message>
+        <source>A firewall (%1) is on and may keep phones out of ports 8888 and 6888. If the phone cannot connect, run this in a terminal:</source>
+        <translation>防火墙（%1）已开启，可能挡住手机对端口 8888 和 6888 的连接。如果手机连不上，请在终端中运行：</translation>
+    </message>
 </context>
 <context>
     <name>ConnectionQrCode</name>
@@ -339,6 +351,46 @@
     <message>
         <source>Sure</source>
         <translation>确定</translation>
+    </message>
+</context>
+<context>
+    <name>PairCommand</name>
+    <message>
+        <source>Usage: velmora [--minimized | --pair | --help] [Qt options]
+
+Starts Velmora in the system tray (or as a window where there is no tray); a second
+start shows the running copy&apos;s window.
+
+  --minimized  start the window minimised where there is no tray
+  --pair       print the running copy&apos;s pairing links with QR codes to scan with
+               the phone, for a computer without a screen or over SSH
+  --help       show this text
+</source>
+        <translation>用法: velmora [--minimized | --pair | --help] [Qt 选项]
+
+在系统托盘中启动维莫拉（没有托盘时以窗口运行）；再次启动会显示已运行实例的窗口。
+
+  --minimized  没有托盘时以最小化的窗口启动
+  --pair       打印已运行实例的配对链接及二维码，供手机扫描；
+               适用于没有屏幕的电脑或通过 SSH 登录时
+  --help       显示本说明
+</translation>
+    </message>
+    <message>
+        <source>Velmora is not running for this user. Start it first (for example with scripts/run), then run velmora --pair again.</source>
+        <translation>维莫拉未以当前用户运行。请先启动它（例如用 scripts/run），然后再运行 velmora --pair。</translation>
+    </message>
+    <message>
+        <source>Velmora is running, but this computer has no network address a phone could reach.</source>
+        <translation>维莫拉正在运行，但这台电脑没有手机可以访问的网络地址。</translation>
+    </message>
+    <message>
+        <source>Scan this code with the phone&apos;s camera to open Velmora on %1 (%2):</source>
+        <translation>用手机相机扫描此二维码，即可通过 %1（%2）打开维莫拉：</translation>
+    </message>
+    <message>
+        <source>The link holds the pairing code: whoever has it can control this computer. New Pairing Code on the About page revokes it.</source>
+        <translation>链接中含有配对码：持有它的人都能控制这台电脑。在“关于”页面点击“新配对码”即可使其失效。</translation>
     </message>
 </context>
 <context>

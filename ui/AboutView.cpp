@@ -5,10 +5,13 @@
 #include "pairing/ConnectionQrCode.h"
 #include "pairing/PairingToken.h"
 #include "pairing/ServerPortProvider.h"
+#include "platform/FirewallProbe.h"
 #include "remote/PhoneAccess.h"
 
+#include <QClipboard>
 #include <QDebug>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
 #include <QLocale>
@@ -64,6 +67,41 @@ AboutView::AboutView(QWidget* parent)
     connect(token, &PairingToken::tokenChanged, this, &AboutView::updateWebClientQRCode);
     updateWebClientQRCode();
     connectPhoneAccess();
+
+    m_ui->frFirewall->hide();
+    connect(m_ui->btnCopyFirewallCommand, &QPushButton::clicked, this,
+            [this] { QGuiApplication::clipboard()->setText(m_ui->edFirewallCommand->text()); });
+    setFirewallProbe(createFirewallProbe());
+}
+
+void AboutView::setFirewallProbe(std::unique_ptr<FirewallProbe> probe)
+{
+    m_firewallProbe = std::move(probe);
+    if (!m_firewallProbe)
+        return;
+    connect(m_firewallProbe.get(), &FirewallProbe::finished, this, &AboutView::showFirewallAdvice);
+    m_firewallProbe->probe();
+}
+
+void AboutView::showFirewallAdvice(const FirewallFacts& facts)
+{
+    const FirewallAdvice advice = adviseFirewall(facts);
+    if (advice.verdict == FirewallAdvice::Open) {
+        m_ui->frFirewall->hide();
+        return;
+    }
+    const QString name =
+        advice.firewall == FirewallAdvice::Ufw ? QStringLiteral("ufw") : QStringLiteral("firewalld");
+    const QString hint =
+        advice.verdict == FirewallAdvice::Blocked
+            ? tr("The firewall (%1) keeps phones out of ports 8888 and 6888. To let them in, "
+                 "run this in a terminal:")
+            : tr("A firewall (%1) is on and may keep phones out of ports 8888 and 6888. If the "
+                 "phone cannot connect, run this in a terminal:");
+    m_ui->lbFirewallHint->setText(hint.arg(name));
+    m_ui->edFirewallCommand->setText(advice.command);
+    m_ui->edFirewallCommand->setCursorPosition(0);
+    m_ui->frFirewall->show();
 }
 
 AboutView::~AboutView() = default;
@@ -108,6 +146,9 @@ void AboutView::load(QHash<QString, QVariant>* params)
 {
     Q_UNUSED(params)
     qDebug() << "AboutView::load.";
+    // The user may have opened the firewall meanwhile.
+    if (m_firewallProbe)
+        m_firewallProbe->probe();
 }
 
 void AboutView::unload(QHash<QString, QVariant>* params)

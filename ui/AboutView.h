@@ -5,6 +5,11 @@
 
 #include <QScopedPointer>
 
+#include <memory>
+
+class FirewallProbe;
+struct FirewallFacts;
+
 namespace Ui {
 class AboutView;
 }
@@ -36,10 +41,16 @@ public:
     // Lists the always-allowed phones in "twRememberedPhones", newest sighting first.
     void updateRememberedPhones();
 
+    // Replaces the firewall probe (tests pass a fake) and asks it at once. The page asks again
+    // each time it is shown; it only ever suggests a command, it never runs one.
+    void setFirewallProbe(std::unique_ptr<FirewallProbe> probe);
+
 private:
     int serverPort() const;
     void connectPhoneAccess();
     QString selectedAddress() const;
+    void showFirewallAdvice(const FirewallFacts& facts);
 
     QScopedPointer<Ui::AboutView> m_ui;
+    std::unique_ptr<FirewallProbe> m_firewallProbe;
 };

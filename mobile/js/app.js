@@ -13,6 +13,7 @@ import { MEDIA_STATUS } from './nowplaying.js';
 import { NOW_PLAYING_TEXT, createNowPlayingBar } from './nowplaying-view.js';
 import { VK, appExplore, appOpen, closeWindow, keyCombo, mouseDown, mouseUp } from './protocol.js';
 import { SETTING_LIMITS, loadSettings, saveSettings } from './settings.js';
+import { ScreenKeeper, makeKeepAwakeVideo, wantsScreenOn } from './wakelock.js';
 import { t, pickLanguage, setLanguage, translatePage } from './i18n.js';
 import { extractToken, forgetToken, parseFragment, resolveToken, saveToken } from './token.js';
 
@@ -364,9 +365,29 @@ function releaseEverything() {
     updatePadLook();
 }
 
+// ---- keeping the screen on -----------------------------------------------
+
+const screenKeeper = new ScreenKeeper({
+    wakeLock: window.isSecureContext ? navigator.wakeLock ?? null : null,
+    makeVideo: () => makeKeepAwakeVideo(document),
+});
+
+function updateScreenKeeper() {
+    screenKeeper.update(
+        wantsScreenOn({
+            enabled: settings.keepScreenOn,
+            tab: currentTab,
+            visible: document.visibilityState === 'visible',
+        }),
+    );
+}
+// A fallback video may need a touch to start.
+document.addEventListener('pointerdown', () => screenKeeper.retry(), { passive: true });
+
 document.addEventListener('visibilitychange', () => {
     if (document.visibilityState === 'hidden') releaseEverything();
     else connection.resume();
+    updateScreenKeeper();
 });
 window.addEventListener('pagehide', releaseEverything);
 window.addEventListener('online', () => connection.resume());
@@ -702,6 +723,7 @@ function setTab(name) {
     for (const view of document.querySelectorAll('.view')) view.hidden = view.dataset.view !== currentTab;
     for (const tab of document.querySelectorAll('.tab')) tab.setAttribute('aria-selected', String(tab.dataset.tab === currentTab));
     if (currentTab !== 'pad') releaseEverything();
+    updateScreenKeeper();
     history.replaceState(history.state, '', `${location.pathname}${location.search}#tab=${currentTab}`);
     loadVisibleList();
 }
@@ -734,6 +756,7 @@ function bindSwitch(id, key) {
     input.addEventListener('change', () => {
         settings = saveSettings(storage, { ...settings, [key]: input.checked });
         recognizer.configure(gestureOptions());
+        updateScreenKeeper();
     });
 }
 
@@ -741,6 +764,7 @@ bindRange('sensitivity', 'sensitivity-value', 'sensitivity');
 bindRange('scroll-speed', 'scroll-value', 'scrollSpeed');
 bindSwitch('natural-scroll', 'naturalScroll');
 bindSwitch('haptics', 'haptics');
+bindSwitch('keep-screen-on', 'keepScreenOn');
 
 $('open-settings').addEventListener('click', () => {
     $('settings').hidden = false;

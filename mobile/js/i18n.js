@@ -105,6 +105,7 @@ export const ZH_CN = {
     'Scroll speed': '滚动速度',
     'Natural scrolling (content follows the fingers)': '自然滚动（内容跟随手指）',
     'Vibrate on click': '点击时振动',
+    'Keep screen on': '保持屏幕常亮',
     'Forget pairing': '忘记配对',
 };
 

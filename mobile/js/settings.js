@@ -14,6 +14,7 @@ export const DEFAULT_SETTINGS = Object.freeze({
     scrollSpeed: SETTING_LIMITS.scrollSpeed.fallback,
     naturalScroll: true,
     haptics: true,
+    keepScreenOn: true,
 });
 
 function clampNumber(value, { min, max, fallback }) {
@@ -29,6 +30,7 @@ export function sanitizeSettings(raw) {
         scrollSpeed: clampNumber(s.scrollSpeed, SETTING_LIMITS.scrollSpeed),
         naturalScroll: typeof s.naturalScroll === 'boolean' ? s.naturalScroll : DEFAULT_SETTINGS.naturalScroll,
         haptics: typeof s.haptics === 'boolean' ? s.haptics : DEFAULT_SETTINGS.haptics,
+        keepScreenOn: typeof s.keepScreenOn === 'boolean' ? s.keepScreenOn : DEFAULT_SETTINGS.keepScreenOn,
     };
 }
 

@@ -2,7 +2,7 @@
 // display that scripts/test provides. Uses the fixed ports 8888 and 6888, so never beside CTest.
 
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
+import { execFileSync, spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
@@ -275,6 +275,56 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         assert.equal(await waitFor('the player', () => contents(playerLog)), fs.realpathSync(path.join(music, 'song.mp3')));
     });
 
+    step('the screen stays on while the pad is shown, and is let go when the page is hidden', async () => {
+        // A phone of its own without a pairing: this page must not take the PC from the one above.
+        const phone = await launchPhone('en-US');
+        try {
+            const hide = (p) => p.evaluate(() => {
+                Object.defineProperty(document, 'visibilityState', { value: 'hidden', configurable: true });
+                document.dispatchEvent(new Event('visibilitychange'));
+            });
+            // A page served from this PC may use the Screen Wake Lock API; the locks it takes are recorded.
+            const locked = await phone.newPage();
+            await locked.addInitScript(() => {
+                window.wakeLocks = [];
+                const request = async (type) => {
+                    const sentinel = new EventTarget();
+                    sentinel.released = false;
+                    sentinel.release = async () => { sentinel.released = true; sentinel.dispatchEvent(new Event('release')); };
+                    window.wakeLocks.push({ type, sentinel });
+                    return sentinel;
+                };
+                Object.defineProperty(navigator, 'wakeLock', { value: { request }, configurable: true });
+            });
+            await locked.goto(BASE);
+            const locks = () => locked.evaluate(() => window.wakeLocks.map((l) => `${l.type}:${l.sentinel.released}`).join());
+            await waitFor('a screen wake lock on the Pad tab', async () => (await locks()) === 'screen:false', 5000);
+            await locked.locator('.tab[data-tab="keys"]').click();
+            await waitFor('the lock let go on the Keys tab', async () => (await locks()) === 'screen:true', 5000);
+            await locked.locator('.tab[data-tab="media"]').click();
+            await waitFor('a new lock on the Media tab', async () => (await locks()) === 'screen:true,screen:false', 5000);
+            await hide(locked);
+            await waitFor('the lock let go on a hidden page', async () => (await locks()) === 'screen:true,screen:true', 5000);
+
+            // A plain-http page on the LAN has no Wake Lock API: the muted video plays instead.
+            const plain = await phone.newPage();
+            await plain.addInitScript(() => Object.defineProperty(navigator, 'wakeLock', { value: undefined, configurable: true }));
+            await plain.goto(BASE);
+            const video = plain.locator('video.keep-awake');
+            await waitFor('the video playing', () => video.evaluate((v) => !v.paused && v.muted && v.loop).catch(() => false), 5000);
+            await plain.locator('#open-settings').click();
+            assert.equal(await plain.locator('#keep-screen-on').isChecked(), true, 'on by default');
+            await plain.locator('#keep-screen-on').uncheck();
+            await waitFor('the video paused with the setting off', () => video.evaluate((v) => v.paused), 5000);
+            await plain.locator('#keep-screen-on').check();
+            await waitFor('the video playing again', () => video.evaluate((v) => !v.paused), 5000);
+            await hide(plain);
+            await waitFor('the video paused on a hidden page', () => video.evaluate((v) => v.paused), 5000);
+        } finally {
+            await phone.close();
+        }
+    });
+
     test('the now-playing bar shows the player the phone started and drives it',
         { skip: !dbusDaemon && 'dbus-daemon is not installed (Debian package dbus-daemon)' }, () => noteFailure(async () => {
             // The file was just opened: the bar is up before any player has said a word.
@@ -339,4 +389,21 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
             await chinese.close();
         }
     });
+
+    test('the link that velmora --pair prints in a terminal opens the client and pairs', (t) => noteFailure(async () => {
+        const pair = spawnSync(path.join(buildDir, 'velmora'), ['--pair'],
+            { env: { ...env, LANG: 'C.UTF-8', LANGUAGE: 'en' }, encoding: 'utf8', timeout: 20000 });
+        if (pair.status === 1 && pair.stderr.includes('no network address')) {
+            t.skip('this machine has no LAN address to print');
+            return;
+        }
+        assert.equal(pair.status, 0, pair.stderr);
+        const link = /^http:\/\/\S+:6888\/#token=[0-9a-f]{32}$/m.exec(pair.stdout)?.[0];
+        assert.ok(link?.endsWith(`#token=${token}`), pair.stdout);
+        assert.ok(!log.includes(token), 'the running copy does not log the link');
+        const phone = await browser.newPage();
+        await phone.goto(link);
+        await phone.locator('#status[data-state="connected"]').waitFor();
+        await phone.close();
+    }));
 });

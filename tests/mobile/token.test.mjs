@@ -43,7 +43,8 @@ test('settings survive storage round trips, garbage and unavailable storage', ()
     assert.deepEqual([loadSettings(storage).sensitivity, loadSettings(storage).naturalScroll], [2.2, false]);
     // A sensitivity of 0 or NaN would freeze the pointer.
     const fixed = loadSettings(memory({ [SETTINGS_KEY]: '{"sensitivity":0,"scrollSpeed":"fast","haptics":"no"}' }));
-    assert.deepEqual(fixed, { sensitivity: 0.3, scrollSpeed: 1, naturalScroll: true, haptics: true });
+    // Settings stored before a switch existed get its default.
+    assert.deepEqual(fixed, { sensitivity: 0.3, scrollSpeed: 1, naturalScroll: true, haptics: true, keepScreenOn: true });
     assert.equal(loadSettings(memory({ [SETTINGS_KEY]: '{not json' })).sensitivity, 1.6);
     assert.equal(loadSettings(broken).sensitivity, 1.6);
     assert.doesNotThrow(() => saveSettings(broken, {}));

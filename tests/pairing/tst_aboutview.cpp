@@ -1,10 +1,16 @@
 #include "app/DemoApp.h"
 #include "pairing/ConnectionQrCode.h"
 #include "pairing/ServerPortProvider.h"
+#include "platform/FirewallProbeFake.h"
 #include "ui/AboutView.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QFrame>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -80,6 +86,33 @@ private slots:
         // Nothing selected: the machine is asked again rather than the old code kept.
         box->clear();
         QCOMPARE(shown(), connectionPayload(preferred, advertised));
+    }
+
+    void firewallHint()
+    {
+        AboutView view;
+        auto probe = std::make_unique<FirewallProbeFake>();
+        FirewallProbeFake* fake = probe.get();
+        FirewallFacts blocked;
+        blocked.ufwEnabled = true;
+        blocked.ufwInputPolicy = "DROP";
+        blocked.ufwRulesReadable = true;
+        fake->setFacts(blocked);
+        view.setFirewallProbe(std::move(probe));
+        auto* frame = view.findChild<QFrame*>("frFirewall");
+        auto* command = view.findChild<QLineEdit*>("edFirewallCommand");
+        QVERIFY(!frame->isHidden());
+        QCOMPARE(command->text(), QStringLiteral("sudo ufw allow Velmora"));
+        QVERIFY(command->isReadOnly());
+        view.findChild<QPushButton*>("btnCopyFirewallCommand")->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("sudo ufw allow Velmora"));
+
+        // Opened meanwhile: showing the page again asks again, and the hint goes.
+        blocked.ufwRules = "### tuple ### allow tcp 6888,8888 0.0.0.0/0 any 0.0.0.0/0 Velmora - in\n";
+        fake->setFacts(blocked);
+        view.load(nullptr);
+        QCOMPARE(fake->probes(), 2);
+        QVERIFY(frame->isHidden());
     }
 };
 

@@ -1,5 +1,7 @@
 #include "pairing/ConnectionAddresses.h"
 #include "pairing/ConnectionQrCode.h"
+#include "pairing/TerminalQrCode.h"
+#include "support/TerminalQr.h"
 
 #include <QtTest>
 
@@ -67,6 +69,31 @@ private slots:
         // Sizes without room for an image or for the dots: a null image, or no division by zero.
         QVERIFY(createPlaceholderQrImage(QString(), QSize(-5, 10)).isNull());
         QCOMPARE(createPlaceholderQrImage(QString(), QSize(700, 200)).size(), QSize(700, 200));
+    }
+
+    void terminalCodeScans_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("smallest symbol") << QStringLiteral("hi");
+        QTest::newRow("web client link")
+            << QStringLiteral("http://192.168.178.100:6888/#token=0123456789abcdef0123456789abcdef");
+        QTest::newRow("large symbol") << QString(600, QLatin1Char('q'));
+    }
+    void terminalCodeScans()
+    {
+        QFETCH(QString, text);
+        const QStringList lines = terminalQrCode(text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY(!lines.isEmpty());
+        QCOMPARE(decodeQr(terminalQrImage(lines, 0)), text);
+        // The quiet zone is drawn, not left to the terminal's own background; every line
+        // resets the colours before its end so the terminal does not stay painted.
+        const QString blank = QStringLiteral("\x1b[30;107m") +
+                              QString(lines.first().size() - 13, QLatin1Char(' ')) +
+                              QStringLiteral("\x1b[0m");
+        QCOMPARE(lines.first(), blank);
+        for (const QString& line : lines)
+            QVERIFY(line.endsWith(QLatin1String("\x1b[0m")));
+        QCOMPARE(terminalQrCode(QString(4000, 'x')), QString());
     }
 
     void addresses()

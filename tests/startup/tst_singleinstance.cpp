@@ -1,4 +1,5 @@
 #include "startup/SingleInstance.h"
+#include "support/LogCapture.h"
 
 #include <QLocalSocket>
 #include <QSignalSpy>
@@ -22,6 +23,19 @@ bool activateFromAnotherThread(SingleInstance& later, int timeoutMs)
     return answered;
 }
 
+bool requestLinksFromAnotherThread(SingleInstance& later, QList<PairingLink>* links, int timeoutMs = 5000)
+{
+    std::atomic<bool> answered{false};
+    QScopedPointer<QThread> thread(
+        QThread::create([&] { answered = later.requestPairingLinks(links, timeoutMs); }));
+    thread->start();
+    while (!thread->wait(10))
+        QCoreApplication::processEvents();
+    return answered;
+}
+
+const QString kToken = QStringLiteral("0123456789abcdef0123456789abcdef");
+
 } // namespace
 
 class TestSingleInstance : public QObject
@@ -34,6 +48,7 @@ private slots:
     void strayRequestsShowNothing_data();
     void strayRequestsShowNothing();
     void silentHolderIsNoAnswer();
+    void pairingLinksGoToTheSameUserOnly();
 
 private:
     QTemporaryDir m_runtime;
@@ -137,6 +152,64 @@ void TestSingleInstance::silentHolderIsNoAnswer()
     timer.start();
     QVERIFY(!later.activateRunning(300));
     QVERIFY(timer.elapsed() < 3000);
+}
+
+void TestSingleInstance::pairingLinksGoToTheSameUserOnly()
+{
+    const QString data = QStringLiteral("/home/e/.local/share/velmora");
+    SingleInstance first(data, m_runtime.path());
+    QSignalSpy shown(&first, &SingleInstance::activationRequested);
+    first.setPairingLinksProvider([] {
+        return QList<PairingLink>{{"http://10.0.0.5:6888/#token=" + kToken, "Wi-Fi"},
+                                  {"http://192.168.1.9:6888/#token=" + kToken, "eth\t0\nx"}};
+    });
+    QVERIFY(first.claim());
+
+    // A terminal emulator sets LOGNAME, a service manager may set neither: still the same user.
+    qputenv("LOGNAME", "terminal-login");
+    qunsetenv("USER");
+    SingleInstance later(data, m_runtime.path());
+    QList<PairingLink> links;
+    {
+        LogCapture log;
+        QVERIFY(requestLinksFromAnotherThread(later, &links));
+        QCOMPARE(log.count("Pairing links requested"), 1);
+        QCOMPARE(log.count(kToken), 0); // the links hold the token: never logged
+    }
+    QCOMPARE(links.size(), 2);
+    QCOMPARE(links.at(0).url, "http://10.0.0.5:6888/#token=" + kToken);
+    QCOMPARE(links.at(0).label, QStringLiteral("Wi-Fi"));
+    QCOMPARE(links.at(1).label, QStringLiteral("eth 0 x")); // a label cannot break the framing
+    QCOMPARE(shown.count(), 0);
+
+    // A copy without addresses answers with an empty list, which is still an answer.
+    first.setPairingLinksProvider([] { return QList<PairingLink>(); });
+    QVERIFY(requestLinksFromAnotherThread(later, &links));
+    QVERIFY(links.isEmpty());
+
+    // Another user at either end: the running copy hangs up, the asking one does not listen.
+    first.setPeerCheck([](qintptr) { return false; });
+    QVERIFY(!requestLinksFromAnotherThread(later, &links, 2000));
+    QVERIFY(links.isEmpty());
+    first.setPeerCheck([](qintptr) { return true; });
+    later.setPeerCheck([](qintptr) { return false; });
+    QVERIFY(!requestLinksFromAnotherThread(later, &links, 2000));
+
+    // A runtime folder others may enter could hold a socket of theirs: not asked at all.
+    QTemporaryDir open;
+    QVERIFY(QFile::setPermissions(open.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                   QFileDevice::ExeOwner | QFileDevice::ExeOther));
+    SingleInstance elsewhere(data, open.path());
+    QVERIFY(elsewhere.claim());
+    SingleInstance asking(data, open.path());
+    QVERIFY(!requestLinksFromAnotherThread(asking, &links, 2000));
+
+    // Nobody running: a quick no.
+    SingleInstance nobody(QStringLiteral("/home/f/.local/share/velmora"), m_runtime.path());
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!nobody.requestPairingLinks(&links, 5000));
+    QVERIFY(timer.elapsed() < 2000);
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

@@ -8,6 +8,8 @@
 #include "data/DesktopAppDao.h"
 #include "data/MediaFolder.h"
 #include "data/MediaFolderDao.h"
+#include "platform/FirewallProbeFake.h"
+#include "ui/AboutView.h"
 #include "ui/MainWindow.h"
 #include "ui/tools/ScratchContext.h"
 
@@ -86,16 +88,31 @@ int main(int argc, char** argv)
         window.show();
         if (!QTest::qWaitForWindowExposed(&window))
             return 1;
+        // The firewall as the pictures need it, not as this machine has it: first none, then ufw
+        // keeping phones out, for the hint.
+        auto* about = window.findChild<AboutView*>();
+        auto* firewall = new FirewallProbeFake;
+        about->setFirewallProbe(std::unique_ptr<FirewallProbe>(firewall));
+        FirewallFacts blocking;
+        blocking.ufwEnabled = true;
+        blocking.ufwInputPolicy = QStringLiteral("DROP");
+        blocking.ufwRulesReadable = true;
         const struct
         {
             const char* button;
             const char* file;
-        } pages[] = {{"btnNavMediaLibraryView", "media-library.png"},
-                     {"btnNavDesktopAppView", "desktop-apps.png"},
-                     {"btnNavSettingView", "settings.png"},
-                     {"btnAbout", "about.png"}};
+            bool firewallBlocks;
+        } pages[] = {{"btnNavMediaLibraryView", "media-library.png", false},
+                     {"btnNavDesktopAppView", "desktop-apps.png", false},
+                     {"btnNavSettingView", "settings.png", false},
+                     {"btnAbout", "about.png", false},
+                     {"btnNavMediaLibraryView", nullptr, true},
+                     {"btnAbout", "about-firewall.png", true}};
         for (const auto& page : pages) {
+            firewall->setFacts(page.firewallBlocks ? blocking : FirewallFacts());
             window.findChild<QPushButton*>(QLatin1String(page.button))->click();
+            if (!page.file)
+                continue;
             QTest::qWait(300);
             const QString path = output + QLatin1Char('/') + QLatin1String(page.file);
             // Highest compression: the pictures live in the repository.
