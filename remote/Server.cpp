@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <algorithm>
+
 namespace {
 
 // Bytes Qt may hold unread per phone; beyond it the phone waits (TCP flow control) until
@@ -37,6 +39,16 @@ constexpr qint64 kLeftoverBytes = 4 * 1024 * 1024;
 
 } // namespace
 
+std::optional<QJsonObject> Server::parseCommand(const QByteArray& line)
+{
+    if (hasDuplicateJsonKeys(line))
+        return std::nullopt;
+    const QJsonDocument document = QJsonDocument::fromJson(line);
+    if (document.isNull() || !document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
 Server::Server(QObject* parent)
     : Server(createInputBackend(), parent)
 {
@@ -54,6 +66,8 @@ Server::Server(std::unique_ptr<InputBackend> backend, QObject* parent)
 Server::~Server()
 {
     stop();
+    endTyping();
+    m_inputSimulator->releaseHeldButtons();
     // The link's signals must not reach a half-destroyed server.
     if (m_mediaPlayers)
         m_mediaPlayers->disconnect(this);
@@ -82,10 +96,14 @@ void Server::stop()
     qDebug() << "服务器已停止";
     dropWaitingPhone();
     closeClientConnection();
-    // Stopped means no more input, including what phones left behind.
+    // Stopped means no more input, including what phones left behind, and nothing held.
     m_leftover.clear();
     m_leftoverBytes = 0;
-    m_typing.reset();
+    m_leftoverRun = m_leftoverQueued;
+    m_afterText.reset();
+    endTyping();
+    m_releaseAfter.clear();
+    m_inputSimulator->releaseHeldButtons();
     emit statusChanged(false);
 }
 
@@ -131,6 +149,7 @@ QObject* Server::currentPhone() const
 
 void Server::displaceCurrentPhone(const QHostAddress& newcomer)
 {
+    endTyping(); // a phone taking over is the way to stop a runaway text
     if (hasPhone()) {
         const QString text = QStringLiteral("接收到新连接请求，关闭旧连接并接受新连接");
         qDebug().noquote() << text;
@@ -139,7 +158,7 @@ void Server::displaceCurrentPhone(const QHostAddress& newcomer)
         // What it sent before the newcomer arrived still runs, ahead of the newcomer's.
         keepInputOfLeavingPhone();
         closeClientConnection(CloseReplaced);
-        scheduleProcessing();
+        phoneLeft();
     }
     qDebug().noquote() << "新客户端连接: " << newcomer.toString();
 }
@@ -204,6 +223,7 @@ bool Server::takeMessage(QByteArray* message, bool* fromCurrentPhone)
     if (!m_leftover.isEmpty()) {
         *message = m_leftover.dequeue();
         m_leftoverBytes -= message->size();
+        ++m_leftoverRun;
         return true;
     }
     if (m_clientSocket == nullptr) {
@@ -270,7 +290,9 @@ void Server::keepInputOfLeavingPhone()
         }
         m_leftover.enqueue(message);
         m_leftoverBytes += message.size();
+        ++m_leftoverQueued;
     }
+    m_afterTextFromCurrentPhone = false; // if a message waits for a text, its sender is leaving
     if (dropped > 0)
         qWarning() << "客户端已断开，丢弃未处理的数据字节数:" << dropped;
 }
@@ -288,11 +310,27 @@ void Server::processInput()
     bool fromCurrentPhone = true;
     for (;;) {
         const qint64 used = slice.elapsed();
+        releaseButtonsOfDepartedPhones();
         if (m_typing) {
-            if (used >= kProcessingSliceMs || !continueTyping(int(kProcessingSliceMs - used))) {
+            if (used >= kProcessingSliceMs) {
                 scheduleProcessing();
                 break;
             }
+            if (!m_afterText && runBesideTyping())
+                continue;
+            // After each part the event loop brings in what the phone sent meanwhile.
+            if (!continueTyping(int(std::min<qint64>(TypingPartMs, kProcessingSliceMs - used)))) {
+                scheduleProcessing();
+                break;
+            }
+            continue;
+        }
+        if (m_afterText) {
+            message = std::move(*m_afterText);
+            m_afterText.reset();
+            m_replyToSender = m_afterTextFromCurrentPhone;
+            handleMessage(message);
+            m_replyToSender = true;
             continue;
         }
         if (used >= kProcessingSliceMs && hasPendingInput()) {
@@ -325,22 +363,20 @@ void Server::dropPhone(const QString& reason, int webCloseCode)
     emit logMessage(reason);
     closeClientConnection(webCloseCode);
     emit clientDisconnected();
+    phoneLeft();
 }
 
 void Server::handleMessage(const QByteArray& line)
 {
-    // A repeated key is refused before Qt's parser sees it (the parser leaks on it).
-    const QJsonDocument document =
-        hasDuplicateJsonKeys(line) ? QJsonDocument() : QJsonDocument::fromJson(line);
-    if (!document.isNull() && document.isObject())
-        handleCommand(document.object());
+    if (const std::optional<QJsonObject> object = parseCommand(line))
+        handleCommand(*object);
     else
         qDebug() << "接收到无效的JSON数据";
 }
 
 void Server::handleCommand(const QJsonObject& object)
 {
-    qDebug() << "Receive => " << object;
+    qDebug() << "Receive => " << loggableCommand(object);
     const QString command = object.value(QLatin1String("command")).toString();
     const QJsonObject params = object.value(QLatin1String("params")).toObject();
 
@@ -431,6 +467,7 @@ void Server::dropWebSocketPhone(int closeCode)
         return;
     closeWebSocket(releaseWebSocketPhone(), closeCode);
     announcePhoneGone();
+    phoneLeft();
 }
 
 void Server::onWebSocketMessage(QWebSocket* socket, const QByteArray& message)
@@ -454,7 +491,7 @@ void Server::onWebSocketDisconnected(QWebSocket* socket)
         keepInputOfLeavingPhone(); // messages that arrived before the goodbye still count
         releaseWebSocketPhone();
         announcePhoneGone();
-        scheduleProcessing();
+        phoneLeft();
     }
     socket->deleteLater();
 }
@@ -488,7 +525,7 @@ void Server::onSocketDisconnected()
             wasCurrent = true;
             announcePhoneGone();
             m_clientSocket = nullptr;
-            scheduleProcessing();
+            phoneLeft();
         }
         socket->deleteLater();
     }
@@ -511,7 +548,7 @@ void Server::onSocketError(QAbstractSocket::SocketError socketError)
         keepInputOfLeavingPhone();
         closeClientConnection();
         emit clientDisconnected();
-        scheduleProcessing();
+        phoneLeft();
     } else {
         QObject::disconnect(socket, nullptr, nullptr, nullptr);
         socket->deleteLater();
