@@ -91,6 +91,10 @@ public:
     virtual qint64 monotonicMs() = 0;
     // Milliseconds since the Unix epoch; only for log lines.
     virtual qint64 wallClockMs() = 0;
+    // Pause after each typed UTF-16 unit, for paths to applications that lose or reorder
+    // characters that come faster. 0 where every character arrives in order however fast:
+    // then a whole run of text goes in one batch.
+    virtual int typingPauseMs() { return 5; }
 };
 
 // The X11 (XTest) backend when an X display can be opened; otherwise, with a clear warning,

@@ -19,6 +19,8 @@ void InputBackendFake::send(const QVector<InputRecord>& records)
         for (const InputRecord& r : records) {
             if (r.type == InputRecord::Mouse)
                 qDebug("input: mouse flags=0x%04x dx=%d dy=%d data=%d", r.flags, r.dx, r.dy, r.mouseData);
+            else if (r.flags & InputRecord::Unicode)
+                qDebug("input: key flags=0x%04x (a typed character)", r.flags); // typed text stays private
             else
                 qDebug("input: key flags=0x%04x vk=0x%02x scan=0x%04x", r.flags, r.vk, r.scan);
         }

@@ -31,9 +31,11 @@ public:
     void sleep(int milliseconds) override;
     qint64 monotonicMs() override;
     qint64 wallClockMs() override;
+    int typingPauseMs() override { return m_typingPause; }
 
     void setPrimaryScreenSize(const QSize& size) { m_screenSize = size; }
     void setDoubleClickTime(int milliseconds) { m_doubleClickTime = milliseconds; }
+    void setTypingPause(int milliseconds) { m_typingPause = milliseconds; }
     // Lets time pass (fake clocks) without a pause of the code under test.
     void advance(qint64 milliseconds);
     // Sets the wall clock, for example backwards, without touching the monotonic clock.
@@ -55,6 +57,7 @@ private:
     bool m_recording = true;
     QSize m_screenSize{1920, 1080};
     int m_doubleClickTime = 500;
+    int m_typingPause = 5;
     qint64 m_monotonic = 1000;
     qint64 m_wall = 1700000000000;
     qint64 m_batchCount = 0;

@@ -123,7 +123,8 @@ struct InputBackendUinput::Private
         bool shift = false;
         const int code = InputBackendUinput::keyForCharacter(codePoint, &shift);
         if (code == 0) {
-            qDebug("uinput input: U+%04X has no key on a US keyboard", unsigned(codePoint));
+            qDebug("uinput input: a typed character has no key on a US keyboard"); // not which: typed text
+                                                                                   // stays private
             return;
         }
         if (shift)

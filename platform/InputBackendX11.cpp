@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 // X headers last: they define macros (None, Bool, KeyPress...) that clash with Qt names.
@@ -26,9 +27,17 @@ namespace {
 // Spare keycodes go back to unmapped once typing has been idle this long; clients that
 // read the keymap lazily must still find the character when they handle the key event.
 constexpr int kSpareRestoreDelayMs = 1000;
-// Before a spare keycode is given a new character, clients get a moment to handle the
-// events typed with its previous one.
-constexpr int kSpareRemapSettleMs = 20;
+// A spare keycode is given a new character only this long after it was last typed: a client
+// that reads the keymap when it handles a key (Xlib does, after a mapping change) must have
+// handled the events typed with the previous character by then, or it sees the new one.
+// Typing is not paced otherwise, so the wait is counted from the spare's last use: a text
+// with more distinct missing characters than there are spares types at about this many
+// spares per this long, any other text at full speed.
+constexpr int kSpareRemapSettleMs = 100;
+// Every keymap change makes every X client read the keymap again; a text that keeps changing
+// it is held to this pace, so that the focused client keeps up (characters on the layout and
+// those already on a spare key are not paced).
+constexpr int kKeymapChangePaceMs = 5;
 constexpr unsigned int kButtonLeft = 1;
 constexpr unsigned int kButtonMiddle = 2;
 constexpr unsigned int kButtonRight = 3;
@@ -98,14 +107,23 @@ struct InputBackendX11::Private
     {
         KeySym sym = NoSymbol;
         quint64 lastUse = 0;
+        qint64 lastUseMs = 0; // monotonic
     };
     QHash<KeyCode, SpareUse> mapped;
     QSet<KeyCode> heldKeys;
     unsigned int heldButtons = 0; // bit per X button
     quint64 useCounter = 0;
+    qint64 lastKeymapChangeMs = 0; // monotonic
     QTimer restoreTimer;
     TypedUnitJoiner joiner;
     WheelSteps wheel;
+
+    static qint64 nowMs()
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
 
     void drainEvents()
     {
@@ -123,6 +141,7 @@ struct InputBackendX11::Private
         for (auto it = mapped.begin(); it != mapped.end(); ++it) {
             if (it.value().sym == sym) {
                 it.value().lastUse = ++useCounter;
+                it.value().lastUseMs = nowMs();
                 restoreTimer.start();
                 return it.key();
             }
@@ -148,14 +167,25 @@ struct InputBackendX11::Private
         if (chosen == 0)
             return 0;
         if (reused) {
-            XSync(display, False);
-            QThread::msleep(kSpareRemapSettleMs);
+            const qint64 age = nowMs() - mapped.value(chosen).lastUseMs;
+            if (age < kSpareRemapSettleMs) {
+                XSync(display, False);
+                QThread::msleep(static_cast<unsigned long>(kSpareRemapSettleMs - age));
+            }
         }
         // Both shift levels carry the symbol, so a held Shift or Caps Lock cannot change it.
+        // The server handles the change before the key events that follow it on this
+        // connection, so no round trip is needed here.
         KeySym syms[2] = {sym, sym};
+        if (lastKeymapChangeMs != 0 && nowMs() - lastKeymapChangeMs < kKeymapChangePaceMs) {
+            XSync(display, False);
+            const qint64 wait = kKeymapChangePaceMs - (nowMs() - lastKeymapChangeMs);
+            if (wait > 0)
+                QThread::msleep(static_cast<unsigned long>(wait));
+        }
         XChangeKeyboardMapping(display, chosen, 2, syms, 1);
-        XSync(display, False);
-        mapped.insert(chosen, SpareUse{sym, ++useCounter});
+        lastKeymapChangeMs = nowMs();
+        mapped.insert(chosen, SpareUse{sym, ++useCounter, lastKeymapChangeMs});
         restoreTimer.start();
         return chosen;
     }
@@ -199,7 +229,7 @@ struct InputBackendX11::Private
         bool shift = false;
         const KeyCode code = keycodeFor(sym, true, &shift);
         if (code == 0) {
-            qWarning("X11 input: no free keycode to type U+%04X", unsigned(codePoint));
+            qWarning("X11 input: no free keycode to type a character"); // not which: typed text stays private
             return;
         }
         const KeyCode shiftCode = shift ? XKeysymToKeycode(display, XK_Shift_L) : 0;

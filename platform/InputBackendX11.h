@@ -15,6 +15,8 @@ public:
 
     void send(const QVector<InputRecord>& records) override;
     QSize primaryScreenSize() override;
+    // Key events reach X clients in order however fast they come: no pause between characters.
+    int typingPauseMs() override { return 0; }
 
     // Puts back the spare keycodes that were mapped for typing; runs by itself shortly
     // after typing stops, and at destruction.

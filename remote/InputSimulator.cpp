@@ -40,6 +40,29 @@ void InputSimulator::inject(const QVector<InputRecord>& records)
 void InputSimulator::mouse(quint32 flags)
 {
     inject({InputRecord::mouse(flags)});
+    trackButtons(flags);
+}
+
+void InputSimulator::trackButtons(quint32 flags)
+{
+    // Each release flag is its press flag shifted left by one.
+    for (const quint32 down : {InputRecord::LeftDown, InputRecord::RightDown, InputRecord::MiddleDown}) {
+        if (flags & down)
+            m_heldButtons |= down;
+        if (flags & (down << 1))
+            m_heldButtons &= ~down;
+    }
+}
+
+void InputSimulator::releaseHeldButtons()
+{
+    if (m_heldButtons == 0)
+        return;
+    qDebug("释放仍按住的鼠标按键: 0x%02x", unsigned(m_heldButtons));
+    for (const quint32 down : {InputRecord::LeftDown, InputRecord::RightDown, InputRecord::MiddleDown}) {
+        if (m_heldButtons & down)
+            mouse(down << 1);
+    }
 }
 
 void InputSimulator::pause(int milliseconds)
@@ -165,30 +188,49 @@ void InputSimulator::sendKeyCombination(const QVector<int>& codes)
         inject({InputRecord::key(static_cast<std::uint16_t>(*it), 0, InputRecord::KeyUp)});
 }
 
-void InputSimulator::typeUnit(QChar unit)
+void InputSimulator::typeUnit(QChar unit, int pauseMs)
 {
     const std::uint16_t u = unit.unicode();
     inject({InputRecord::key(0, u, InputRecord::Unicode),
             InputRecord::key(0, u, InputRecord::Unicode | InputRecord::KeyUp)});
-    pause(TypePauseMs);
+    pause(pauseMs);
 }
 
 void InputSimulator::typeText(const QString& text)
 {
-    for (const QChar unit : text)
-        typeUnit(unit);
+    typeTextPart(text, 0, std::numeric_limits<int>::max());
     logTypedText(text);
 }
 
 int InputSimulator::typeTextPart(const QString& text, int from, int budgetMs)
 {
     const qint64 start = m_backend->monotonicMs();
-    int next = std::max(from, 0);
-    while (next < text.size()) {
-        const QChar unit = text.at(next++);
-        typeUnit(unit);
-        if (unit.isHighSurrogate() && next < text.size() && text.at(next).isLowSurrogate())
-            typeUnit(text.at(next++));
+    const int pauseMs = m_backend->typingPauseMs();
+    const int size = int(text.size());
+    int next = std::clamp(from, 0, size);
+    // A high surrogate at the end of a step takes its low one along.
+    const auto stepEnd = [&text, size](int end) {
+        return end < size && text.at(end - 1).isHighSurrogate() && text.at(end).isLowSurrogate() ? end + 1
+                                                                                                 : end;
+    };
+    while (next < size) {
+        if (pauseMs > 0) {
+            const int end = stepEnd(next + 1);
+            while (next < end)
+                typeUnit(text.at(next++), pauseMs);
+        } else {
+            // Nothing to wait for between characters: a run goes in one batch, which the
+            // backend injects with one round trip to the input system.
+            const int end = stepEnd(std::min(next + TypeBatchUnits, size));
+            QVector<InputRecord> records;
+            records.reserve(2 * (end - next));
+            for (; next < end; ++next) {
+                const std::uint16_t u = text.at(next).unicode();
+                records << InputRecord::key(0, u, InputRecord::Unicode)
+                        << InputRecord::key(0, u, InputRecord::Unicode | InputRecord::KeyUp);
+            }
+            inject(records);
+        }
         if (m_backend->monotonicMs() - start >= budgetMs)
             break;
     }
@@ -197,5 +239,16 @@ int InputSimulator::typeTextPart(const QString& text, int from, int budgetMs)
 
 void InputSimulator::logTypedText(const QString& text)
 {
-    qDebug().noquote() << "输入文本(Unicode模式): " << text;
+    // The length only: what the phone types may be a password.
+    qDebug().noquote() << "输入文本(Unicode模式): " << characterCount(text) << "个字符";
+}
+
+int InputSimulator::characterCount(QStringView text)
+{
+    int count = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!(text.at(i).isLowSurrogate() && i > 0 && text.at(i - 1).isHighSurrogate()))
+            ++count;
+    }
+    return count;
 }

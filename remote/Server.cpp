@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <algorithm>
+
 namespace {
 
 // Bytes Qt may hold unread per phone; beyond it the phone waits (TCP flow control) until
@@ -46,6 +48,16 @@ QString Server::httpRefusal(const QHostAddress& peer)
            peerAddressKey(peer);
 }
 
+std::optional<QJsonObject> Server::parseCommand(const QByteArray& line)
+{
+    if (hasDuplicateJsonKeys(line))
+        return std::nullopt;
+    const QJsonDocument document = QJsonDocument::fromJson(line);
+    if (document.isNull() || !document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
 Server::Server(QObject* parent)
     : Server(createInputBackend(), parent)
 {
@@ -63,6 +75,8 @@ Server::Server(std::unique_ptr<InputBackend> backend, QObject* parent)
 Server::~Server()
 {
     stop();
+    endTyping();
+    m_inputSimulator->releaseHeldButtons();
     // The link's signals must not reach a half-destroyed server.
     if (m_mediaPlayers)
         m_mediaPlayers->disconnect(this);
@@ -91,10 +105,14 @@ void Server::stop()
     qDebug() << "服务器已停止";
     dropWaitingPhone();
     closeClientConnection();
-    // Stopped means no more input, including what phones left behind.
+    // Stopped means no more input, including what phones left behind, and nothing held.
     m_leftover.clear();
     m_leftoverBytes = 0;
-    m_typing.reset();
+    m_leftoverRun = m_leftoverQueued;
+    m_afterText.reset();
+    endTyping();
+    m_releaseAfter.clear();
+    m_inputSimulator->releaseHeldButtons();
     emit statusChanged(false);
 }
 
@@ -140,6 +158,7 @@ QObject* Server::currentPhone() const
 
 void Server::displaceCurrentPhone(const QHostAddress& newcomer)
 {
+    endTyping(); // a phone taking over is the way to stop a runaway text
     if (hasPhone()) {
         const QString text = QStringLiteral("接收到新连接请求，关闭旧连接并接受新连接");
         qDebug().noquote() << text;
@@ -148,7 +167,7 @@ void Server::displaceCurrentPhone(const QHostAddress& newcomer)
         // What it sent before the newcomer arrived still runs, ahead of the newcomer's.
         keepInputOfLeavingPhone();
         closeClientConnection(CloseReplaced);
-        scheduleProcessing();
+        phoneLeft();
     }
     qDebug().noquote() << "新客户端连接: " << newcomer.toString();
 }
@@ -213,6 +232,7 @@ bool Server::takeMessage(QByteArray* message, bool* fromCurrentPhone)
     if (!m_leftover.isEmpty()) {
         *message = m_leftover.dequeue();
         m_leftoverBytes -= message->size();
+        ++m_leftoverRun;
         return true;
     }
     if (m_clientSocket == nullptr) {
@@ -294,7 +314,9 @@ void Server::keepInputOfLeavingPhone()
         }
         m_leftover.enqueue(message);
         m_leftoverBytes += message.size();
+        ++m_leftoverQueued;
     }
+    m_afterTextFromCurrentPhone = false; // if a message waits for a text, its sender is leaving
     if (dropped > 0)
         qWarning() << "客户端已断开，丢弃未处理的数据字节数:" << dropped;
 }
@@ -312,11 +334,27 @@ void Server::processInput()
     bool fromCurrentPhone = true;
     for (;;) {
         const qint64 used = slice.elapsed();
+        releaseButtonsOfDepartedPhones();
         if (m_typing) {
-            if (used >= kProcessingSliceMs || !continueTyping(int(kProcessingSliceMs - used))) {
+            if (used >= kProcessingSliceMs) {
                 scheduleProcessing();
                 break;
             }
+            if (!m_afterText && runBesideTyping())
+                continue;
+            // After each part the event loop brings in what the phone sent meanwhile.
+            if (!continueTyping(int(std::min<qint64>(TypingPartMs, kProcessingSliceMs - used)))) {
+                scheduleProcessing();
+                break;
+            }
+            continue;
+        }
+        if (m_afterText) {
+            message = std::move(*m_afterText);
+            m_afterText.reset();
+            m_replyToSender = m_afterTextFromCurrentPhone;
+            handleMessage(message);
+            m_replyToSender = true;
             continue;
         }
         if (used >= kProcessingSliceMs && hasPendingInput()) {
@@ -349,22 +387,20 @@ void Server::dropPhone(const QString& reason, int webCloseCode)
     emit logMessage(reason);
     closeClientConnection(webCloseCode);
     emit clientDisconnected();
+    phoneLeft();
 }
 
 void Server::handleMessage(const QByteArray& line)
 {
-    // A repeated key is refused before Qt's parser sees it (the parser leaks on it).
-    const QJsonDocument document =
-        hasDuplicateJsonKeys(line) ? QJsonDocument() : QJsonDocument::fromJson(line);
-    if (!document.isNull() && document.isObject())
-        handleCommand(document.object());
+    if (const std::optional<QJsonObject> object = parseCommand(line))
+        handleCommand(*object);
     else
         qDebug() << "接收到无效的JSON数据";
 }
 
 void Server::handleCommand(const QJsonObject& object)
 {
-    qDebug() << "Receive => " << object;
+    qDebug() << "Receive => " << loggableCommand(object);
     const QString command = object.value(QLatin1String("command")).toString();
     const QJsonObject params = object.value(QLatin1String("params")).toObject();
 
@@ -455,6 +491,7 @@ void Server::dropWebSocketPhone(int closeCode)
         return;
     closeWebSocket(releaseWebSocketPhone(), closeCode);
     announcePhoneGone();
+    phoneLeft();
 }
 
 void Server::onWebSocketMessage(QWebSocket* socket, const QByteArray& message)
@@ -478,7 +515,7 @@ void Server::onWebSocketDisconnected(QWebSocket* socket)
         keepInputOfLeavingPhone(); // messages that arrived before the goodbye still count
         releaseWebSocketPhone();
         announcePhoneGone();
-        scheduleProcessing();
+        phoneLeft();
     }
     socket->deleteLater();
 }
@@ -512,7 +549,7 @@ void Server::onSocketDisconnected()
             wasCurrent = true;
             announcePhoneGone();
             m_clientSocket = nullptr;
-            scheduleProcessing();
+            phoneLeft();
         }
         socket->deleteLater();
     }
@@ -535,7 +572,7 @@ void Server::onSocketError(QAbstractSocket::SocketError socketError)
         keepInputOfLeavingPhone();
         closeClientConnection();
         emit clientDisconnected();
-        scheduleProcessing();
+        phoneLeft();
     } else {
         QObject::disconnect(socket, nullptr, nullptr, nullptr);
         socket->deleteLater();

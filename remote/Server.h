@@ -51,6 +51,11 @@ public:
     void handleMessage(const QByteArray& line);
     // Runs one parsed command.
     void handleCommand(const QJsonObject& object);
+    // The object of one message, or nothing when it is not a JSON object. A repeated key is
+    // refused before Qt's parser sees it (the parser leaks on it).
+    static std::optional<QJsonObject> parseCommand(const QByteArray& line);
+    // What the log shows of a command: typed text only as its length.
+    static QJsonObject loggableCommand(const QJsonObject& object);
 
     InputSimulator* inputSimulator() const { return m_inputSimulator; }
     // Replaces the desktop shell that opens media and starts applications (tests).
@@ -154,6 +159,17 @@ private:
     // Types the next part of a long text, for at most `budgetMs`; true once it is all typed
     // (and its key combination pressed).
     bool continueTyping(int budgetMs);
+    // Drops what is left of the text being typed, logging how much.
+    void endTyping();
+    // While a text is typed: takes the next message and runs it at once unless it must wait
+    // for the text (more text, closing a window), in which case it is kept back until the
+    // text is done. True when a message ran.
+    bool runBesideTyping();
+    // A phone has gone: the buttons it holds are released once the messages it left behind
+    // have run (a queued "mouseup" still lands where it should, a queued "mousedown" is not
+    // left held).
+    void phoneLeft();
+    void releaseButtonsOfDepartedPhones();
     // Drops the current phone for a fault of its own, saying why in the log.
     void dropPhone(const QString& reason, int webCloseCode);
     void onWebSocketMessage(QWebSocket* socket, const QByteArray& message);
@@ -207,6 +223,17 @@ private:
         QVector<int> keys; // the combination pressed after the text
     };
     std::optional<TypingJob> m_typing;
+    // Typing goes in parts this long, with a turn of the event loop after each, so that a
+    // pointer move sent meanwhile runs between two parts.
+    static constexpr int TypingPartMs = 10;
+    // A message that came while a text was typed and waits for the text to be done.
+    std::optional<QByteArray> m_afterText;
+    bool m_afterTextFromCurrentPhone = true;
+    // Leftover messages queued and run so far, and the counts of queued ones after which a
+    // departed phone has nothing left to run.
+    qint64 m_leftoverQueued = 0;
+    qint64 m_leftoverRun = 0;
+    QQueue<qint64> m_releaseAfter;
     bool m_replyToSender = true; // false while a message of a phone that has gone runs
     bool m_processing = false;
     bool m_continueScheduled = false;

@@ -13,9 +13,6 @@
 
 namespace {
 
-// Typing costs 5 ms per UTF-16 unit; a long text is typed in parts of this long, with a turn
-// of the event loop between them, so the window never freezes.
-constexpr int kTypingSliceMs = 100;
 // A combination is a few modifiers and a key. Each key costs a round trip to the input
 // system, so a message full of codes must not hold the event loop for long either.
 constexpr int kMaxCombinationKeys = 32;
@@ -30,6 +27,17 @@ qint64 toMilliseconds(double value)
     if (value <= -9.2e18)
         return std::numeric_limits<qint64>::min();
     return static_cast<qint64>(value);
+}
+
+// More text, or closing a window, must wait for the text being typed: the characters have to
+// arrive in order and in the window they were meant for. A cancel does not wait.
+bool waitsForText(const QJsonObject& object)
+{
+    const QString command = object.value(QLatin1String("command")).toString();
+    if (command == QLatin1String("closewindow"))
+        return true;
+    return command == QLatin1String("keyinput") &&
+           !object.value(QLatin1String("params")).toObject().value(QLatin1String("cancel")).toBool(false);
 }
 
 } // namespace
@@ -78,6 +86,11 @@ void Server::handleMouseButton(const QJsonObject& params, bool down)
 
 void Server::handleKeyInput(const QJsonObject& params)
 {
+    // Stops the text being typed; nothing else of the message runs.
+    if (params.value(QLatin1String("cancel")).toBool(false)) {
+        endTyping();
+        return;
+    }
     const QString text = params.value(QLatin1String("text")).toString();
     const QJsonArray keycodes = params.value(QLatin1String("keycodes")).toArray();
     QVector<int> codes;
@@ -99,8 +112,8 @@ void Server::handleKeyInput(const QJsonObject& params)
     if (m_typing)
         continueTyping(std::numeric_limits<int>::max());
     m_typing = TypingJob{text, 0, codes};
-    if (!continueTyping(kTypingSliceMs))
-        scheduleProcessing(); // the message loop types the rest, and later messages wait
+    if (!continueTyping(TypingPartMs))
+        scheduleProcessing(); // the message loop types the rest; only more text waits for it
 }
 
 bool Server::continueTyping(int budgetMs)
@@ -116,4 +129,69 @@ bool Server::continueTyping(int budgetMs)
     if (!done.keys.isEmpty())
         m_inputSimulator->sendKeyCombination(done.keys);
     return true;
+}
+
+void Server::endTyping()
+{
+    if (!m_typing)
+        return;
+    const int dropped = InputSimulator::characterCount(QStringView(m_typing->text).mid(m_typing->next));
+    m_typing.reset();
+    qInfo() << "停止输入文本，丢弃未输入的字符数:" << dropped;
+}
+
+QJsonObject Server::loggableCommand(const QJsonObject& object)
+{
+    if (object.value(QLatin1String("command")).toString() != QLatin1String("keyinput"))
+        return object;
+    // The command, the text's length and the keys; nothing else the phone put in the message.
+    const QJsonObject params = object.value(QLatin1String("params")).toObject();
+    QJsonObject shown;
+    if (params.contains(QLatin1String("text")))
+        shown.insert(QStringLiteral("textLength"),
+                     InputSimulator::characterCount(params.value(QLatin1String("text")).toString()));
+    for (const QLatin1String key : {QLatin1String("keycodes"), QLatin1String("cancel")}) {
+        if (params.contains(key))
+            shown.insert(key, params.value(key));
+    }
+    return QJsonObject{{QStringLiteral("command"), QStringLiteral("keyinput")},
+                       {QStringLiteral("params"), shown}};
+}
+
+bool Server::runBesideTyping()
+{
+    QByteArray message;
+    bool fromCurrentPhone = true;
+    if (!takeMessage(&message, &fromCurrentPhone))
+        return false;
+    const std::optional<QJsonObject> object = parseCommand(message);
+    if (object && waitsForText(*object)) {
+        m_afterText = message;
+        m_afterTextFromCurrentPhone = fromCurrentPhone;
+        return false;
+    }
+    m_replyToSender = fromCurrentPhone;
+    if (object)
+        handleCommand(*object);
+    else
+        qDebug() << "接收到无效的JSON数据";
+    m_replyToSender = true;
+    return true;
+}
+
+void Server::phoneLeft()
+{
+    m_releaseAfter.enqueue(m_leftoverQueued);
+    scheduleProcessing();
+}
+
+void Server::releaseButtonsOfDepartedPhones()
+{
+    bool due = false;
+    while (!m_releaseAfter.isEmpty() && m_leftoverRun >= m_releaseAfter.head()) {
+        m_releaseAfter.dequeue();
+        due = true;
+    }
+    if (due)
+        m_inputSimulator->releaseHeldButtons();
 }

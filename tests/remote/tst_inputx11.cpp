@@ -1,8 +1,11 @@
 #include "RemoteTestSupport.h"
 
 #include "platform/InputBackendX11.h"
+#include "support/XTermSink.h"
 
 #include <QCursor>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,6 +28,13 @@ private:
     {
         send(R"({"command":"mousemove","params":{"absolute":true,"dx":)" + QByteArray::number(p.x()) +
              ",\"dy\":" + QByteArray::number(p.y()) + "}}");
+    }
+
+    void type(const QString& text)
+    {
+        const QJsonObject command{{QStringLiteral("command"), QStringLiteral("keyinput")},
+                                  {QStringLiteral("params"), QJsonObject{{QStringLiteral("text"), text}}}};
+        send(QJsonDocument(command).toJson(QJsonDocument::Compact));
     }
 
 public:
@@ -81,6 +91,35 @@ private slots:
         send(R"({"command":"keyinput","params":{"keycodes":[17,65]}})"); // Ctrl+A selects all
         QTRY_COMPARE(m_keys.join(' '), QStringLiteral("+Ctrl +A -A -Ctrl"));
         QTRY_COMPARE(m_line->selectedText(), text);
+    }
+
+    // A long text reaches a real terminal exactly and unpaced: every printable ASCII character,
+    // shifted or not, Returns, and characters off the layout, typed through spare keys.
+    void typesLongTextIntoATerminal()
+    {
+        if (!XTermSink::available())
+            QSKIP("needs xterm");
+        XTermSink terminal;
+        QVERIFY(terminal.start());
+        moveTo(terminal.center());
+        bool ready = false; // it takes keys once it is mapped under the pointer
+        for (int attempt = 0; attempt < 40 && !ready; ++attempt) {
+            type(QStringLiteral("."));
+            ready = XTermSink::spinUntil([&] { return terminal.size() > 0; }, 250);
+        }
+        QVERIFY(ready);
+        terminal.clear();
+        QString text;
+        for (int i = 0; i < 3000; ++i) {
+            text += i % 79 == 78 ? QChar('\n') : QChar(0x21 + (i * 7) % 94);
+            if (i % 5 == 0) // six distinct: fewer than the test display's spare keycodes
+                text += QChar(char16_t(i % 2 ? 0x4E00 + i % 6 : 0xE0 + i % 6));
+        }
+        type(text);
+        const QByteArray expected = XTermSink::expectedBytes(text);
+        QTRY_COMPARE_WITH_TIMEOUT(terminal.size(), qint64(expected.size()), 60000);
+        QTest::qWait(200); // nothing late or extra
+        QCOMPARE(terminal.contents(), expected);
     }
 };
 

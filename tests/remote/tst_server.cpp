@@ -311,6 +311,7 @@ private slots:
         LogCapture log;
         Phone phone, newcomer;
         QVERIFY(attach(phone));
+        m_fake->setTypingPause(0); // each short text is typed whole: a newcomer finds none half-typed
         m_fake->setSendHook([](const QVector<R>&) { QThread::msleep(2); }); // real time passes
         QByteArray burst;
         QVector<R> expected;
@@ -345,9 +346,28 @@ private slots:
         QCOMPARE(newcomer.socket().bytesAvailable(), 0);
     }
 
+    static QByteArray keyinputLine(const QString& text, const QJsonArray& keycodes = {})
+    {
+        QJsonObject params{{QStringLiteral("text"), text}};
+        if (!keycodes.isEmpty())
+            params.insert(QStringLiteral("keycodes"), keycodes);
+        const QJsonObject command{{QStringLiteral("command"), QStringLiteral("keyinput")},
+                                  {QStringLiteral("params"), params}};
+        return QJsonDocument(command).toJson(QJsonDocument::Compact) + "\n";
+    }
+    static QVector<R> typed(const QString& text)
+    {
+        QVector<R> records;
+        for (const QChar u : text)
+            records << unit(u.unicode(), 0) << unit(u.unicode(), R::KeyUp);
+        return records;
+    }
+
     // 10 000 characters, a quarter of them outside the Basic Multilingual Plane, are typed in
     // full and in order, in parts with turns of the event loop between them (a timer keeps
-    // firing); the key combination and the next message follow only after the last unit.
+    // firing). A pointer move sent with the text runs after its first part; more text and a
+    // window closing wait for it, and what came after them waits for them. The text's key
+    // combination follows its last unit.
     void longTextTypedInParts()
     {
         LogCapture log;
@@ -356,10 +376,6 @@ private slots:
         QString text;
         for (int i = 0; i < 10000; ++i)
             text += i % 4 == 3 ? QString::fromUtf8("\xF0\x9F\x98\x80") : QString(QChar('a' + i % 26));
-        QVector<R> expected;
-        for (const QChar u : qAsConst(text))
-            expected << unit(u.unicode(), 0) << unit(u.unicode(), R::KeyUp);
-        expected << key(17, 0) << key(17, R::KeyUp) << move(3);
 
         int ticks = 0;
         QTimer timer;
@@ -368,21 +384,148 @@ private slots:
         timer.start();
         QVector<int> ticksAtBatch;
         m_fake->setSendHook([&](const QVector<R>&) { ticksAtBatch << ticks; });
-        const QJsonObject params{{QStringLiteral("text"), text},
-                                 {QStringLiteral("keycodes"), QJsonArray{17}}};
-        const QJsonObject command{{QStringLiteral("command"), QStringLiteral("keyinput")},
-                                  {QStringLiteral("params"), params}};
-        phone.send(QJsonDocument(command).toJson(QJsonDocument::Compact) + "\n" + moveLine(3));
-        QTRY_COMPARE_WITH_TIMEOUT(m_fake->records().size(), expected.size(), 30000);
-        QCOMPARE(m_fake->records(), expected);
-        // About 100 ms of typing per part at 5 ms a unit: 625 parts, each followed by a turn.
-        const int textBatches = int(text.size());
-        QVERIFY2(ticksAtBatch.at(textBatches - 1) - ticksAtBatch.first() >= 600,
-                 qPrintable(QString::number(ticksAtBatch.at(textBatches - 1) - ticksAtBatch.first())));
-        for (int i = 1; i < textBatches; ++i) // a surrogate pair is never parted by a turn
-            if (text.at(i).isLowSurrogate())
-                QCOMPARE(ticksAtBatch.at(i), ticksAtBatch.at(i - 1));
-        QCOMPARE(log.count(QStringLiteral("输入文本(Unicode模式): ")), 1);
+        phone.send(keyinputLine(text, QJsonArray{17}) + moveLine(3) + keyinputLine(QStringLiteral("Z")) +
+                   moveLine(4) + "{\"command\":\"closewindow\"}\n" + moveLine(5));
+        const QVector<R> closeWindow{key(18, 0), key(115, 0), key(115, R::KeyUp), key(18, R::KeyUp)};
+        const QVector<R> expected = typed(text) + QVector<R>{key(17, 0), key(17, R::KeyUp)} +
+                                    typed(QStringLiteral("Z")) + move(4) + closeWindow + move(5);
+        QTRY_COMPARE_WITH_TIMEOUT(m_fake->records().size(), expected.size() + 1, 30000);
+        QVector<R> records = m_fake->records();
+        const int moved = int(records.indexOf(move(3).constFirst()));
+        QVERIFY2(moved >= 0 && moved < 40, qPrintable(QString::number(moved))); // after a part or two
+        records.remove(moved);
+        QCOMPARE(records, expected);
+        // At 5 ms a unit, parts of 10 ms: thousands of parts, each followed by a turn.
+        const QVector<InputBackendFake::Batch>& batches = m_fake->batches();
+        const int lastUnit = int(text.size()); // one batch a unit, and one for the move
+        QVERIFY2(ticksAtBatch.at(lastUnit) - ticksAtBatch.first() >= 4000,
+                 qPrintable(QString::number(ticksAtBatch.at(lastUnit) - ticksAtBatch.first())));
+        for (int i = 0; i < lastUnit; ++i) { // a surrogate pair is never parted by a turn
+            if (QChar(batches.at(i).records.constFirst().scan).isHighSurrogate())
+                QCOMPARE(ticksAtBatch.at(i + 1), ticksAtBatch.at(i));
+        }
+        QCOMPARE(log.count(QStringLiteral("输入文本(Unicode模式): ")), 2);
+    }
+
+    // A phone stops a runaway text by cancelling it, by another phone taking over, or by the
+    // service stopping; what is not typed yet is dropped and counted in the log.
+    void typingEnds_data()
+    {
+        QTest::addColumn<QString>("how");
+        for (const char* how : {"cancel", "newcomer", "stop"})
+            QTest::newRow(how) << QString::fromLatin1(how);
+    }
+    void typingEnds()
+    {
+        QFETCH(QString, how);
+        LogCapture log;
+        Phone phone, newcomer;
+        QVERIFY(attach(phone));
+        const QString text(1000, QLatin1Char('x'));
+        m_fake->setSendHook([](const QVector<R>&) { QThread::msleep(2); }); // real time passes too
+        phone.send(keyinputLine(text, QJsonArray{17}));
+        QTRY_VERIFY(m_fake->records().size() >= 20);
+        if (how == QLatin1String("cancel")) {
+            phone.send("{\"command\":\"keyinput\",\"params\":{\"cancel\":true,\"text\":\"y\"}}\n" +
+                       moveLine(1));
+        } else if (how == QLatin1String("newcomer")) {
+            QVERIFY(newcomer.attach(*m_server));
+            newcomer.send(moveLine(1));
+        } else {
+            m_server->stop();
+        }
+        if (how != QLatin1String("stop"))
+            QTRY_COMPARE(m_fake->records().constLast(), move(1).constFirst());
+        QTest::qWait(50); // nothing of the text comes after
+        const QVector<R> records = m_fake->records();
+        const int typedUnits = (records.size() - (how == QLatin1String("stop") ? 0 : 1)) / 2;
+        QVERIFY2(typedUnits < 600, qPrintable(QString::number(typedUnits)));
+        QCOMPARE(records.mid(0, 2 * typedUnits), typed(text.left(typedUnits)));
+        QCOMPARE(log.count(QStringLiteral("停止输入文本，丢弃未输入的字符数: %1").arg(1000 - typedUnits)), 1);
+        QCOMPARE(log.count(QStringLiteral("输入文本(Unicode模式)")), 0);
+    }
+
+    // Whatever a phone pressed and did not release is released when it goes, however it goes,
+    // once the lines it sent before going have run: a queued release is not doubled and a
+    // queued press is not left held.
+    void heldButtonsReleased_data()
+    {
+        QTest::addColumn<QString>("how");
+        for (const char* how : {"close", "reset", "displaced", "overflow", "stop", "destroyed"})
+            QTest::newRow(how) << QString::fromLatin1(how);
+    }
+    void heldButtonsReleased()
+    {
+        QFETCH(QString, how);
+        Phone phone, newcomer;
+        QVERIFY(attach(phone));
+        QVector<R> records; // outlives the server and its backend
+        m_fake->setSendHook([&records](const QVector<R>& batch) { records += batch; });
+        const QByteArray drag =
+            "{\"command\":\"mousedown\"}\n" + moveLine(1) + "{\"command\":\"mouseup\"}\n" +
+            "{\"command\":\"mousedown\",\"params\":{\"button\":\"right\"}}\n" +
+            "{\"command\":\"mousedown\",\"params\":{\"button\":\"middle\"}}\n" + moveLine(2);
+        QVector<R> expected = {R::mouse(R::LeftDown),  move(1).constFirst(),    R::mouse(R::LeftUp),
+                               R::mouse(R::RightDown), R::mouse(R::MiddleDown), move(2).constFirst()};
+        phone.send(drag);
+        if (how == QLatin1String("close")) {
+            phone.socket().disconnectFromHost();
+        } else if (how == QLatin1String("reset")) {
+            const linger hard{1, 0};
+            QCOMPARE(::setsockopt(int(phone.socket().socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard,
+                                  sizeof hard),
+                     0);
+            phone.socket().abort();
+        } else if (how == QLatin1String("displaced")) {
+            QVERIFY(newcomer.attach(*m_server));
+        } else {
+            QTRY_COMPARE(records, expected);
+            if (how == QLatin1String("overflow"))
+                phone.send(QByteArray(LineFramer::MaxLineBytes + 1, ' '));
+            else if (how == QLatin1String("stop"))
+                m_server->stop();
+            else
+                m_server.reset();
+        }
+        expected << R::mouse(R::RightUp) << R::mouse(R::MiddleUp);
+        QTRY_COMPARE(records, expected);
+        if (m_server) { // nothing more once the next phone has come and gone
+            QVERIFY(m_server->isListening() || m_server->start(0));
+            Phone next;
+            QVERIFY(next.attach(*m_server));
+            next.send(moveLine(3));
+            next.socket().disconnectFromHost();
+            QTRY_COMPARE(records, expected + move(3));
+            QTest::qWait(20);
+            QCOMPARE(records, expected + move(3));
+        }
+    }
+
+    // Typed text never reaches the log, whatever way it goes: the command line shows its length,
+    // the simulator's line too, and the stand-in backend does not spell out the characters.
+    void typedTextStaysOutOfTheLog()
+    {
+        LogCapture log;
+        const QString secret = QStringLiteral("Tr0ub4dor&3-\u00e9\u4e2d");
+        Phone phone;
+        QVERIFY(attach(phone));
+        phone.send(
+            keyinputLine(secret, QJsonArray{13}) + "{\"command\":\"keyinput\",\"params\":{\"text\":\"" +
+            secret.toUtf8() + "\",\"text\":\"x\"}}\n" + // refused whole for its repeated key
+            "{\"command\":\"keyinput\",\"note\":\"" + secret.toUtf8() + "\",\"params\":{\"text\":7}}\n");
+        QTRY_COMPARE(m_fake->records().size(), 2 * secret.size() + 2);
+        const QByteArray display = qgetenv("DISPLAY");
+        qunsetenv("DISPLAY");
+        Server standIn(nullptr); // the stand-in backend logs every record
+        qputenv("DISPLAY", display);
+        standIn.handleMessage(keyinputLine(secret));
+        QTRY_COMPARE(log.count(QStringLiteral("输入文本(Unicode模式):  14 个字符")), 2);
+
+        for (const QString& part : {secret, secret.left(4), secret.mid(4, 4), QStringLiteral("0x0054")})
+            QCOMPARE(log.count(part), 0);
+        QCOMPARE(log.count(QStringLiteral("\"textLength\":14")), 2);
+        QCOMPARE(log.count(QStringLiteral("{\"command\":\"keyinput\",\"params\":{\"textLength\":0}}")), 1);
+        QCOMPARE(log.count(QStringLiteral("\"keycodes\":[13]")), 1);
     }
 
     // Without an X display (say, Wayland without XWayland) the service logs why and keeps

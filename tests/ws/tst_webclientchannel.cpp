@@ -2,6 +2,7 @@
 
 #include "platform/InputBackendFake.h"
 #include "remote/Server.h"
+#include "support/LogCapture.h"
 #include "web/HttpServer.h"
 #include "web/WebClientChannel.h"
 
@@ -178,6 +179,25 @@ private slots:
         QCOMPARE(m_events.join(' '), QStringLiteral("in out in"));
         next.sendTextMessage(QString(int(WebClientChannel::MaxMessageBytes) + 1, QLatin1Char('x')));
         QCOMPARE(next.waitClosed(), int(QWebSocketProtocol::CloseCodeTooMuchData));
+    }
+
+    // What a browser phone types stays out of the log, and the button it holds is released
+    // when it leaves.
+    void aBrowserPhoneLeavesNoTrace()
+    {
+        LogCapture log;
+        WsPhone phone;
+        QVERIFY(phone.join(port()));
+        const QString secret = QStringLiteral("s3cret-Passw0rd");
+        phone.sendTextMessage(
+            QStringLiteral("{\"command\":\"keyinput\",\"params\":{\"text\":\"%1\"}}").arg(secret));
+        phone.sendTextMessage(QStringLiteral("{\"command\":\"mousedown\"}"));
+        QTRY_COMPARE(m_fake->records().size(), 2 * secret.size() + 1);
+        phone.close();
+        QTRY_COMPARE(m_fake->records().size(), 2 * secret.size() + 2);
+        QVERIFY(m_fake->records().constLast() == InputRecord::mouse(InputRecord::LeftUp));
+        QCOMPARE(log.count(secret.left(6)), 0);
+        QCOMPARE(log.count(QStringLiteral("\"textLength\":15")), 1);
     }
 
     void wrongAnswersRunNothing_data()
