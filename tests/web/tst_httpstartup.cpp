@@ -23,14 +23,18 @@ void TestHttpStartup::servesBesideTheProgramAndHoldsThePort()
 {
     if (!haveDisplay())
         QSKIP("needs the X display with a tray host that scripts/test starts");
-    VelmoraProcess velmora; // its working directory is a fresh home without a "mobile" folder
+    VelmoraProcess velmora; // its working directory is a fresh home, whose "mobile" is not served
+    QVERIFY(QDir(velmora.home()).mkdir(QStringLiteral("mobile")));
+    QFile own(velmora.home() + QStringLiteral("/mobile/index.html"));
+    QVERIFY(own.open(QIODevice::WriteOnly) && own.write("private\n") == 8);
+    own.close();
     velmora.start();
     QVERIFY2(velmora.waitForLog(QStringLiteral("HTTP服务器已启动，监听端口6888")), qPrintable(velmora.log()));
 
     QFile index(QStringLiteral(VELMORA_BUILD_DIR "/mobile/index.html"));
     QVERIFY(index.open(QIODevice::ReadOnly));
     LoopbackClient client(6888);
-    client.send("GET / HTTP/1.1\r\nHost: phone\r\n\r\n");
+    client.send("GET / HTTP/1.1\r\nHost: 127.0.0.1:6888\r\n\r\n");
     QCOMPARE(client.next(), httpResponse("200 OK", "text/html", index.readAll()));
 
     velmora.signal(SIGTERM);
