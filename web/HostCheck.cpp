@@ -135,20 +135,18 @@ bool HostCheck::splitHost(const QByteArray& host, QString* name, int* port)
         *name = addressText(address);
     } else {
         const int colon = host.indexOf(':');
-        QByteArray nameText = colon < 0 ? host : host.left(colon);
+        const QByteArray nameText = colon < 0 ? host : host.left(colon);
         if (colon >= 0) {
             hasPort = true;
             portText = host.mid(colon + 1);
         }
-        if (nameText.endsWith('.'))
-            nameText.chop(1);
-        if (nameText.isEmpty())
-            return false;
         for (const char c : nameText) {
             if (!isNameCharacter(c))
                 return false;
         }
-        *name = normalisedName(QString::fromLatin1(nameText));
+        *name = normalisedName(QString::fromLatin1(nameText)); // one final dot goes
+        if (name->isEmpty())
+            return false;
     }
     *port = -1;
     return !hasPort || parsePort(portText, port);
