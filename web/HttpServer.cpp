@@ -68,7 +68,8 @@ QByteArray mimeTypeName(const QString& fileName, QIODevice* file)
     return database.mimeTypeForFileNameAndData(fileName, file).name().toUtf8();
 }
 
-// Refused connections of one address are logged once in this time.
+// Refusals of one kind from one address are logged once in this time, so that a flood of them
+// cannot flood the log as well.
 constexpr qint64 kRefusalNoteMs = 60000;
 
 // One text for an address whether it came in over IPv4 or IPv4-mapped on the dual-stack
@@ -196,11 +197,14 @@ void HttpServer::newConnection()
         const bool addressFull = m_openPerAddress.value(address) >= MaxConnectionsPerAddress;
         if (addressFull || m_connections.size() >= MaxConnections) {
             if (addressFull)
-                noteRefusal(address, "Too many HTTP connections from one address, closing new ones from",
-                            address);
+                noteRefusal(
+                    address,
+                    QStringLiteral("Too many HTTP connections from one address, closing new ones from ") +
+                        address);
             else
                 noteRefusal(QStringLiteral("*"),
-                            "Too many HTTP connections, closing new ones; the first from", address);
+                            QStringLiteral("Too many HTTP connections, closing new ones; the first from ") +
+                                address);
             socket->abort();
             socket->deleteLater();
             continue;
@@ -323,8 +327,9 @@ bool HttpServer::acceptsHost(QTcpSocket* socket, const HttpRequest& request)
     const QByteArray named = hosts.value(0);
     if (hosts.size() > 1 || (hosts.size() == 1 && named.isEmpty()) ||
         (hosts.isEmpty() && request.version != QLatin1String("HTTP/1.0"))) {
-        qWarning().noquote() << "HTTP request refused, not exactly one Host header, from"
-                             << addressKey(socket->peerAddress());
+        const QString address = addressKey(socket->peerAddress());
+        noteRefusal(QStringLiteral("Host ") + address,
+                    QStringLiteral("HTTP request refused, not exactly one Host header, from ") + address);
         closeWith(socket, errorResponse(400, QStringLiteral("Bad Request"), "Connection: close\r\n"));
         return false;
     }
@@ -339,9 +344,11 @@ bool HttpServer::acceptsHost(QTcpSocket* socket, const HttpRequest& request)
              local));
     if (own)
         return true;
-    qWarning() << "HTTP request refused, addressed to another host:"
-               << shown(named.isEmpty() ? targetHost.toLatin1() : named) << "from"
-               << addressKey(socket->peerAddress());
+    const QString address = addressKey(socket->peerAddress());
+    QString line;
+    QDebug(&line) << "HTTP request refused, addressed to another host:"
+                  << shown(named.isEmpty() ? targetHost.toLatin1() : named) << "from" << qPrintable(address);
+    noteRefusal(QStringLiteral("Host ") + address, line.trimmed());
     closeWith(socket, errorResponse(421, QStringLiteral("Misdirected Request"), "Connection: close\r\n"));
     return false;
 }
@@ -359,7 +366,7 @@ void HttpServer::closeWith(QTcpSocket* socket, const QByteArray& response)
     socket->disconnectFromHost();
 }
 
-void HttpServer::noteRefusal(const QString& key, const char* text, const QString& address)
+void HttpServer::noteRefusal(const QString& key, const QString& line)
 {
     const qint64 now = m_nowMs();
     const auto noted = m_refusalNotedMs.constFind(key);
@@ -368,7 +375,7 @@ void HttpServer::noteRefusal(const QString& key, const char* text, const QString
     if (m_refusalNotedMs.size() >= 1024)
         m_refusalNotedMs.clear(); // at worst one more line per address
     m_refusalNotedMs.insert(key, now);
-    qWarning().noquote() << text << address;
+    qWarning().noquote() << line;
 }
 
 void HttpServer::serveStaticFile(QTcpSocket* socket, const QString& path)

@@ -102,8 +102,8 @@ private:
     bool acceptsHost(QTcpSocket* socket, const HttpRequest& request);
     // Writes the last answer of a connection, which then closes once it is out.
     void closeWith(QTcpSocket* socket, const QByteArray& response);
-    // One log line for refused connections of `key` in a row, not one per connection.
-    void noteRefusal(const QString& key, const char* text, const QString& address);
+    // Logs `line` unless a refusal of the same `key` (its kind and address) was logged lately.
+    void noteRefusal(const QString& key, const QString& line);
 
     void receive(QTcpSocket* socket);
     void onBytesWritten(QTcpSocket* socket);
