@@ -1,5 +1,7 @@
 #include "pairing/PairingToken.h"
 
+#include "platform/PrivateFiles.h"
+
 #include <QDebug>
 #include <QGlobalStatic>
 #include <QRandomGenerator>
@@ -101,6 +103,8 @@ void PairingToken::store(const QString& token)
     settings.sync();
     if (settings.status() != QSettings::NoError)
         qWarning() << "Pairing token could not be stored; it holds until the program ends";
+    // Created private at start, and a rewrite keeps the mode; this covers a file made meanwhile.
+    makeFilePrivate(settings.fileName());
 }
 
 QString webClientUrl(const QString& host, int port, const QString& token)

@@ -3,6 +3,7 @@
 #include "platform/InputBackendStatus.h"
 #include "platform/InputDecoding.h"
 #include "platform/Keysyms.h"
+#include "platform/PrivateFiles.h"
 
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -240,6 +241,7 @@ private:
                     if (!next.isEmpty()) {
                         m_settings->setValue(QLatin1String(RestoreTokenKey), next);
                         m_settings->sync();
+                        makeFilePrivate(m_settings->fileName());
                     }
                     m_ready = true;
                     m_warnedNotReady = false;

@@ -11,11 +11,3 @@ bool ShellFake::startProgram(const QString& program, const QStringList& argument
     m_calls.append({Call::StartProgram, program, arguments, workDir});
     return m_result;
 }
-
-bool ShellFake::setCurrentDirectory(const QString& path)
-{
-    m_calls.append({Call::SetCurrentDirectory, path, {}, {}});
-    if (m_result)
-        m_currentDirectory = path;
-    return m_result;
-}

@@ -4,8 +4,8 @@
 
 #include <QVector>
 
-// Records every request in order and touches nothing: no process is started and the real
-// current directory stays where it is.
+// Records every request in order (with the working directory a program was given) and
+// touches nothing: no process is started.
 class ShellFake final : public Shell
 {
 public:
@@ -15,7 +15,6 @@ public:
         {
             OpenDocument,
             StartProgram,
-            SetCurrentDirectory,
         };
         Kind kind = OpenDocument;
         QString path;
@@ -25,17 +24,13 @@ public:
 
     bool openDocument(const QString& path) override;
     bool startProgram(const QString& program, const QStringList& arguments, const QString& workDir) override;
-    bool setCurrentDirectory(const QString& path) override;
 
     // What every request answers from now on.
     void setResult(bool result) { m_result = result; }
     const QVector<Call>& calls() const { return m_calls; }
     void clear() { m_calls.clear(); }
-    // The last directory asked for by setCurrentDirectory (empty if none).
-    QString currentDirectory() const { return m_currentDirectory; }
 
 private:
     QVector<Call> m_calls;
-    QString m_currentDirectory;
     bool m_result = true;
 };

@@ -2,7 +2,6 @@
 #include "platform/ShortcutReader.h"
 
 #include <QDebug>
-#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -64,13 +63,6 @@ public:
     bool startProgram(const QString& program, const QStringList& arguments, const QString& workDir) override
     {
         return start(program, arguments, workDir, 0);
-    }
-
-    bool setCurrentDirectory(const QString& path) override
-    {
-        if (path.isEmpty() || !QFileInfo(path).isDir())
-            return false;
-        return QDir::setCurrent(path);
     }
 
 private:

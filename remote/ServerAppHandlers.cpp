@@ -57,9 +57,9 @@ void Server::handleAppOpen(const QJsonObject& params)
         return;
     }
 
-    shell()->setCurrentDirectory(workdir);
-    // The parameter text is split the way the application editor joins arguments (double
-    // quotes around blanks) and never handed to a command interpreter.
+    // The program gets its working directory; ours stays where it is. The parameter text is split the way the
+    // application editor joins arguments (double quotes around blanks) and never handed to a command
+    // interpreter.
     shell()->startProgram(path, QProcess::splitCommand(args), workdir);
 }
 

@@ -103,9 +103,8 @@ void Server::handleMediaOpen(const QJsonObject& params)
         shell()->openDocument(file);
         return;
     }
-    // The player runs from its own folder, where it may expect its companion files; the
-    // process stays there afterwards.
-    shell()->setCurrentDirectory(QDir::toNativeSeparators(QFileInfo(player).dir().canonicalPath()));
-    // The file is one argument, whatever quotes or blanks its name holds.
-    shell()->startProgram(QDir::toNativeSeparators(player), {file}, QString());
+    // The player runs from its own folder, where it may expect its companion files; ours stays
+    // where it is. The file is one argument, whatever quotes or blanks its name holds.
+    shell()->startProgram(QDir::toNativeSeparators(player), {file},
+                          QDir::toNativeSeparators(QFileInfo(player).dir().canonicalPath()));
 }

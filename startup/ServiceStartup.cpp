@@ -1,10 +1,12 @@
 #include "startup/ServiceStartup.h"
 
+#include "app/ApplicationBase.h"
 #include "data/ConfigService.h"
 #include "data/SqlDatabase.h"
 #include "web/HttpServer.h"
 
 #include "pairing/PairingToken.h"
+#include "platform/PrivateFiles.h"
 #include "remote/PhoneAccess.h"
 #include "remote/Server.h"
 #include "ui/MainWindow.h"
@@ -23,6 +25,13 @@ ServiceStartup::~ServiceStartup()
 
 bool ServiceStartup::phaseA()
 {
+    // Before anything writes them: the settings hold the pairing token, the data folder the
+    // user's lists, and no other user of this PC may read either.
+    makeFilePrivate(userSettingsFileName());
+    if (const ApplicationBase* app = ApplicationBase::instance()) {
+        makeFolderPrivate(app->writableLocation());
+        makeFolderPrivate(app->writableLocation() + QStringLiteral("/Data"));
+    }
     SqlDatabase::createRegistry();
     if (!openDatabases())
         return false;

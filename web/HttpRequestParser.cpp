@@ -15,6 +15,13 @@ constexpr std::string_view HeadTerminator("\r\n\r\n");
 
 QByteArray HttpRequest::headerValue(const QByteArray& name) const
 {
+    const QList<QByteArray> values = headerValues(name);
+    return values.isEmpty() ? QByteArray() : values.first();
+}
+
+QList<QByteArray> HttpRequest::headerValues(const QByteArray& name) const
+{
+    QList<QByteArray> values;
     const QList<QByteArray> lines = head.split('\n');
     for (int i = 1; i < lines.size(); ++i) {
         const QByteArray& line = lines.at(i);
@@ -22,9 +29,9 @@ QByteArray HttpRequest::headerValue(const QByteArray& name) const
         if (colon <= 0)
             continue;
         if (line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
-            return line.mid(colon + 1).trimmed();
+            values << line.mid(colon + 1).trimmed();
     }
-    return QByteArray();
+    return values;
 }
 
 bool HttpRequest::isWebSocketUpgrade() const
@@ -56,6 +63,7 @@ HttpRequestParser::Result HttpRequestParser::parse(const QByteArray& buffer, Htt
 
     request->method = parts.at(0);
     request->target = parts.at(1);
+    request->version = parts.at(2);
     request->path = QUrl(request->target, QUrl::TolerantMode).path(QUrl::FullyDecoded);
     request->head = buffer.left(headSize);
     const int bodyStart = headSize + static_cast<int>(HeadTerminator.size());

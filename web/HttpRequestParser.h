@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // One request as the server sees it: the request line, the decoded path and whatever body
@@ -9,12 +10,15 @@ struct HttpRequest
 {
     QString method;
     QString target;
+    QString version; // as written, e.g. "HTTP/1.1"
     QString path;    // the target's path, percent escapes undone; the query plays no part
     QByteArray head; // request line and header lines, without the blank line
     QByteArray body; // the bytes after the blank line present in the buffer
 
     // The value of the first header line named `name` (case-insensitive), trimmed; empty when absent.
     QByteArray headerValue(const QByteArray& name) const;
+    // The values of every header line named `name`, trimmed, in order.
+    QList<QByteArray> headerValues(const QByteArray& name) const;
     // A GET of "/ws" asking to switch to the WebSocket protocol.
     bool isWebSocketUpgrade() const;
 };

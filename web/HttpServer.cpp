@@ -3,6 +3,7 @@
 #include "platform/FileIdentity.h"
 #include "platform/FileSender.h"
 #include "web/FileResponseCache.h"
+#include "web/HostCheck.h"
 #include "web/HttpRequestParser.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
@@ -20,6 +22,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -45,7 +48,7 @@ QByteArray responseHead(const QByteArray& statusLine, const QByteArray& contentT
     head += contentType;
     head += "\r\nContent-Length: ";
     head += QByteArray::number(contentLength);
-    head += "\r\nAccess-Control-Allow-Origin: *\r\n";
+    head += "\r\n"; // no CORS header: no other site's page may read what is served here
     head += extraHeaders;
     head += "\r\n";
     return head;
@@ -63,6 +66,25 @@ QByteArray mimeTypeName(const QString& fileName, QIODevice* file)
 {
     static const QMimeDatabase database;
     return database.mimeTypeForFileNameAndData(fileName, file).name().toUtf8();
+}
+
+// Refusals of one kind from one address are logged once in this time, so that a flood of them
+// cannot flood the log as well.
+constexpr qint64 kRefusalNoteMs = 60000;
+
+// One text for an address whether it came in over IPv4 or IPv4-mapped on the dual-stack
+// listener, so that switching families does not double a host's share.
+QString addressKey(const QHostAddress& address)
+{
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : address.toString();
+}
+
+// A header value as it may appear in the log: short, and quoted with its escapes by QDebug.
+QString shown(const QByteArray& value)
+{
+    return QString::fromLatin1(value.left(80));
 }
 
 QString absoluteClean(const QString& folder)
@@ -83,14 +105,17 @@ struct HttpServer::Connection
     // Parented to the socket; enabled while a sent file waits for room in the socket.
     QSocketNotifier* writable = nullptr;
     bool handling = false; // inside handleRequest, where a flush may call back into us
+    bool closing = false;  // the last answer is going out; nothing more is read
+    QString address;       // the peer's, as counted against its share
 };
 
 HttpServer::HttpServer(QObject* parent)
     : QObject(parent)
-    , m_fallbackFolders(defaultFallbackFolders())
+    , m_clientFolders(defaultClientFolders())
     , m_fileSender(createFileSender())
     , m_fileCache(std::make_unique<FileResponseCache>())
     , m_nowMs([] { return QDateTime::currentMSecsSinceEpoch(); })
+    , m_hostCheck(std::make_shared<HostCheck>())
 {
 }
 
@@ -105,10 +130,9 @@ void HttpServer::setFileSender(std::unique_ptr<FileSender> sender)
     m_fileSender = std::move(sender);
 }
 
-QStringList HttpServer::defaultFallbackFolders()
+QStringList HttpServer::defaultClientFolders()
 {
-    // The working directory moves whenever a player or an application is launched, so the
-    // folder beside the program (and that of an installed program) is searched as well.
+    // The folder beside the program (a build), then that of an installed program.
     const QString programDir = QCoreApplication::applicationDirPath();
     QStringList folders{programDir + QStringLiteral("/mobile")};
     folders << QDir::cleanPath(programDir + QLatin1Char('/') +
@@ -140,6 +164,7 @@ void HttpServer::stop()
     for (QTcpSocket* socket : m_server->findChildren<QTcpSocket*>())
         socket->disconnect(this);
     m_connections.clear();
+    m_openPerAddress.clear();
     m_buffers.clear();
     delete m_server;
     m_server = nullptr;
@@ -148,6 +173,11 @@ void HttpServer::stop()
 quint16 HttpServer::port() const
 {
     return m_server ? m_server->serverPort() : 0;
+}
+
+int HttpServer::connectionCount(const QHostAddress& peer) const
+{
+    return m_openPerAddress.value(addressKey(peer));
 }
 
 void HttpServer::newConnection()
@@ -163,8 +193,18 @@ void HttpServer::newConnection()
             socket->deleteLater();
             continue;
         }
-        if (m_connections.size() >= MaxConnections) {
-            qWarning() << "Too many HTTP connections, refusing one from" << socket->peerAddress().toString();
+        const QString address = addressKey(socket->peerAddress());
+        const bool addressFull = m_openPerAddress.value(address) >= MaxConnectionsPerAddress;
+        if (addressFull || m_connections.size() >= MaxConnections) {
+            if (addressFull)
+                noteRefusal(
+                    address,
+                    QStringLiteral("Too many HTTP connections from one address, closing new ones from ") +
+                        address);
+            else
+                noteRefusal(QStringLiteral("*"),
+                            QStringLiteral("Too many HTTP connections, closing new ones; the first from ") +
+                                address);
             socket->abort();
             socket->deleteLater();
             continue;
@@ -175,10 +215,14 @@ void HttpServer::newConnection()
         connection->deadline = new QTimer(socket);
         connection->deadline->setSingleShot(true);
         connect(connection->deadline, &QTimer::timeout, this, [this, socket] {
-            const bool idle = !m_buffers.contains(socket) && socket->bytesToWrite() == 0;
-            dropConnection(socket, idle ? "idle" : "request or response stalled");
+            if (m_buffers.contains(socket))
+                dropConnection(socket, "request head not complete in time");
+            else
+                dropConnection(socket, socket->bytesToWrite() == 0 ? "idle" : "response stalled");
         });
         connection->deadline->start(m_idleTimeoutMs);
+        connection->address = address;
+        ++m_openPerAddress[address];
         m_connections[socket] = std::move(connection);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { receive(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
@@ -196,7 +240,7 @@ void HttpServer::receive(QTcpSocket* socket)
         return;
     Connection& connection = *found->second;
     // While an answer is still going out, further requests wait in the socket (bounded).
-    if (connection.handling || isBusy(socket, connection))
+    if (connection.handling || connection.closing || isBusy(socket, connection))
         return;
     const QByteArray bytes = socket->readAll();
     if (bytes.isEmpty())
@@ -206,7 +250,7 @@ void HttpServer::receive(QTcpSocket* socket)
     if (entry == m_buffers.end()) {
         entry = m_buffers.insert(socket, bytes);
         // Counted from the first byte: trickling a byte now and then does not keep it open.
-        connection.deadline->start(m_stallTimeoutMs);
+        connection.deadline->start(m_headerTimeoutMs);
     } else {
         entry->append(bytes);
     }
@@ -238,6 +282,8 @@ void HttpServer::handleRequest(QTcpSocket* socket, QByteArray& buffer)
     case HttpRequestParser::Result::Complete:
         break;
     }
+    if (!acceptsHost(socket, request))
+        return;
 
     // The request is taken; bytes after it in the same buffer go with the entry. The entry
     // goes before anything is written, since a failed write can end the connection at once.
@@ -249,6 +295,7 @@ void HttpServer::handleRequest(QTcpSocket* socket, QByteArray& buffer)
 
     if (upgrade) {
         const auto found = m_connections.find(socket);
+        untrack(*found->second);
         delete found->second->deadline;
         delete found->second->writable;
         m_connections.erase(found);
@@ -273,21 +320,77 @@ void HttpServer::handleRequest(QTcpSocket* socket, QByteArray& buffer)
     }
 }
 
+bool HttpServer::acceptsHost(QTcpSocket* socket, const HttpRequest& request)
+{
+    // HTTP/1.1 requires exactly one Host; only an HTTP/1.0 client (never a browser) may omit it.
+    const QList<QByteArray> hosts = request.headerValues("Host");
+    const QByteArray named = hosts.value(0);
+    if (hosts.size() > 1 || (hosts.size() == 1 && named.isEmpty()) ||
+        (hosts.isEmpty() && request.version != QLatin1String("HTTP/1.0"))) {
+        const QString address = addressKey(socket->peerAddress());
+        noteRefusal(QStringLiteral("Host ") + address,
+                    QStringLiteral("HTTP request refused, not exactly one Host header, from ") + address);
+        closeWith(socket, errorResponse(400, QStringLiteral("Bad Request"), "Connection: close\r\n"));
+        return false;
+    }
+    // A target in absolute form names its host too; it must be this PC as well.
+    const QString targetHost = QUrl(request.target, QUrl::TolerantMode).host(QUrl::FullyEncoded);
+    const QHostAddress local = socket->localAddress();
+    const bool own =
+        (named.isEmpty() || m_hostCheck->isOwnHost(named, local)) &&
+        (targetHost.isEmpty() ||
+         m_hostCheck->isOwnHost(
+             (targetHost.contains(QLatin1Char(':')) ? '[' + targetHost + ']' : targetHost).toLatin1(),
+             local));
+    if (own)
+        return true;
+    const QString address = addressKey(socket->peerAddress());
+    QString line;
+    QDebug(&line) << "HTTP request refused, addressed to another host:"
+                  << shown(named.isEmpty() ? targetHost.toLatin1() : named) << "from" << qPrintable(address);
+    noteRefusal(QStringLiteral("Host ") + address, line.trimmed());
+    closeWith(socket, errorResponse(421, QStringLiteral("Misdirected Request"), "Connection: close\r\n"));
+    return false;
+}
+
+void HttpServer::closeWith(QTcpSocket* socket, const QByteArray& response)
+{
+    m_buffers.remove(socket);
+    const auto found = m_connections.find(socket);
+    if (found == m_connections.end())
+        return;
+    // Still counted against its address until it is gone; a peer that does not read is cut off.
+    found->second->closing = true;
+    found->second->deadline->start(m_stallTimeoutMs);
+    socket->write(response);
+    socket->disconnectFromHost();
+}
+
+void HttpServer::noteRefusal(const QString& key, const QString& line)
+{
+    const qint64 now = m_nowMs();
+    const auto noted = m_refusalNotedMs.constFind(key);
+    if (noted != m_refusalNotedMs.cend() && now - *noted >= 0 && now - *noted < kRefusalNoteMs)
+        return;
+    if (m_refusalNotedMs.size() >= 1024)
+        m_refusalNotedMs.clear(); // at worst one more line per address
+    m_refusalNotedMs.insert(key, now);
+    qWarning().noquote() << line;
+}
+
 void HttpServer::serveStaticFile(QTcpSocket* socket, const QString& path)
 {
-    // The working directory is asked once (a system call); the lines are formatted only when
-    // they go anywhere, since a disabled qDebug() still builds its text.
-    const QString currentPath = QDir::currentPath();
+    // The lines are formatted only when they go anywhere, since a disabled qDebug() still
+    // builds its text.
     const bool logging = QLoggingCategory::defaultCategory()->isDebugEnabled();
     if (logging) {
         qDebug() << "Requested path:" << path;
-        qDebug() << "Current directory:" << currentPath;
         qDebug() << "Application directory:" << QCoreApplication::applicationDirPath();
     }
 
     QString absolute;
     FileIdentity identity;
-    const QString fileName = findFile(path, currentPath, logging, &absolute, &identity);
+    const QString fileName = findFile(path, logging, &absolute, &identity);
     if (fileName.isEmpty()) {
         qDebug() << "File not found for path:" << path;
         sendErrorResponse(socket, 404, QStringLiteral("Not Found"));
@@ -306,7 +409,7 @@ QString HttpServer::folderRoot(const QString& folder) const
     if (known != m_folderRoots.cend() && known->first == identity)
         return known->second;
     const QString root = QFileInfo(folder).canonicalFilePath();
-    if (m_folderRoots.size() >= 16) // the working directory moves; old ones need not pile up
+    if (m_folderRoots.size() >= 16) // folders may be set anew; old ones need not pile up
         m_folderRoots.clear();
     m_folderRoots.insert(folder, {identity, root});
     return root;
@@ -334,7 +437,7 @@ bool HttpServer::isInsideFolder(const QString& folder, const QString& relative) 
     }
 }
 
-QString HttpServer::findFile(const QString& path, const QString& currentPath, bool logging, QString* absolute,
+QString HttpServer::findFile(const QString& path, bool logging, QString* absolute,
                              FileIdentity* identity) const
 {
     if (!isConfinedRequestPath(path)) {
@@ -344,29 +447,19 @@ QString HttpServer::findFile(const QString& path, const QString& currentPath, bo
     QString relative = path == QLatin1String("/") ? QStringLiteral("/index.html") : path;
     relative.replace(QLatin1Char('/'), QDir::separator());
 
-    const QString workingFolder = currentPath + QDir::separator() + QStringLiteral("mobile");
-    // Each folder as searched, and as an absolute name. The first two name the same folder, so
-    // the second is looked at only by name; the absolute names spare the system resolving the
-    // working directory again for every look.
-    QStringList folders{QStringLiteral("mobile"), workingFolder};
-    const QString workingClean = absoluteClean(workingFolder);
-    QStringList seen{workingClean, workingClean};
-    for (const QString& folder : m_fallbackFolders) {
+    // Only the installed client folders: whatever lies under our current directory (the home
+    // folder, say) is no business of the phone's browser.
+    QStringList seen;
+    for (const QString& folder : m_clientFolders) {
         const QString clean = absoluteClean(folder);
-        if (!seen.contains(clean)) {
-            seen << clean;
-            folders << folder;
-        }
-    }
-
-    for (int i = 0; i < folders.size(); ++i) {
-        const QString candidate = folders.at(i) + relative;
+        if (seen.contains(clean))
+            continue;
+        seen << clean;
+        const QString candidate = folder + relative;
         if (logging)
             qDebug() << "Trying path:" << candidate;
-        if (i > 0 && seen.at(i) == seen.at(i - 1))
-            continue;
-        const QString name = seen.at(i) + relative;
-        if (identifyFile(name, identity) && identity->regular && isInsideFolder(seen.at(i), relative)) {
+        const QString name = clean + relative;
+        if (identifyFile(name, identity) && identity->regular && isInsideFolder(clean, relative)) {
             *absolute = name;
             return candidate;
         }
@@ -564,6 +657,8 @@ void HttpServer::sendErrorResponse(QTcpSocket* socket, int statusCode, const QSt
 
 void HttpServer::rearm(QTcpSocket* socket, Connection& connection)
 {
+    if (connection.closing)
+        return; // its deadline runs until the last answer is out
     if (m_buffers.contains(socket))
         return; // a request is coming in: its deadline runs from its first byte
     // Progress on the way out: the peer is reading, so it gets a fresh allowance.
@@ -596,5 +691,13 @@ void HttpServer::forget(QTcpSocket* socket)
     found->second->deadline->stop();
     // Before the socket closes its descriptor, which the notifier would otherwise keep polling.
     delete found->second->writable;
+    untrack(*found->second);
     m_connections.erase(found);
+}
+
+void HttpServer::untrack(const Connection& connection)
+{
+    const auto open = m_openPerAddress.find(connection.address);
+    if (open != m_openPerAddress.end() && --*open <= 0)
+        m_openPerAddress.erase(open);
 }

@@ -15,12 +15,14 @@
 
 class FileResponseCache;
 class FileSender;
+class HostCheck;
+struct HttpRequest;
 class QHostAddress;
 class QTcpServer;
 class QTcpSocket;
 
 // The small HTTP/1.1 server that hands the phone's browser the web client: files from the
-// "mobile" folder for GET, a reserved JSON route for POST, JSON error documents otherwise.
+// installed "mobile" folder for GET, a reserved JSON route for POST, JSON error documents otherwise.
 // Connections stay open between requests; everything runs on the owning thread's event loop.
 class HttpServer : public QObject
 {
@@ -39,6 +41,11 @@ public:
     // Beyond this many open connections new ones are refused, so a flood of idle sockets cannot
     // use up the process's file descriptors (and with them the phone's command connection).
     static constexpr int MaxConnections = 256;
+    // Open connections from one address at most; more are closed at once, so that one host
+    // cannot take the slots of every other (a browser opens six or so).
+    static constexpr int MaxConnectionsPerAddress = 16;
+    // A request's head must be complete this long after its first byte.
+    static constexpr int DefaultHeaderTimeoutMs = 10000;
 
     explicit HttpServer(QObject* parent = nullptr);
     ~HttpServer() override;
@@ -54,12 +61,13 @@ public:
     // Connections the filter turns down are closed at once, before a byte is read.
     void setPeerFilter(PeerFilter filter) { m_peerFilter = std::move(filter); }
     void setStallTimeout(int milliseconds) { m_stallTimeoutMs = milliseconds; }
+    void setHeaderTimeout(int milliseconds) { m_headerTimeoutMs = milliseconds; }
     void setIdleTimeout(int milliseconds) { m_idleTimeoutMs = milliseconds; }
-    // Folders searched after the two working-directory candidates; by default the "mobile"
-    // folder beside the program and the one of an installed program.
-    void setFallbackFolders(const QStringList& folders) { m_fallbackFolders = folders; }
-    QStringList fallbackFolders() const { return m_fallbackFolders; }
-    static QStringList defaultFallbackFolders();
+    // The folders files are served from, searched in order; by default the "mobile" folder
+    // beside the program and the one of an installed program. Never the current directory.
+    void setClientFolders(const QStringList& folders) { m_clientFolders = folders; }
+    QStringList clientFolders() const { return m_clientFolders; }
+    static QStringList defaultClientFolders();
 
     // Large files go to the socket through `sender`; without one (null) they are read and
     // written in chunks through memory. By default the platform's sender, where there is one.
@@ -67,6 +75,13 @@ public:
     // Recently served files; the clock (milliseconds since the epoch) decides which have settled.
     FileResponseCache& fileCache() { return *m_fileCache; }
     void setClock(std::function<qint64()> nowMs) { m_nowMs = std::move(nowMs); }
+    // The names requests must be addressed to ("Host"); the WebSocket channel checks "Origin"
+    // against the same. By default this system's names.
+    std::shared_ptr<HostCheck> hostCheck() const { return m_hostCheck; }
+    void setHostCheck(std::shared_ptr<HostCheck> check) { m_hostCheck = std::move(check); }
+    // Open HTTP connections, in all and from one address (as the peer filter sees it).
+    int connectionCount() const { return static_cast<int>(m_connections.size()); }
+    int connectionCount(const QHostAddress& peer) const;
 
     // A whole error answer: the status line, the usual headers plus `extraHeaders` (each
     // ending in CRLF), and the indented JSON body {"error": true, "message": message}.
@@ -83,6 +98,12 @@ private:
     void serveStaticFile(QTcpSocket* socket, const QString& path);
     void sendErrorResponse(QTcpSocket* socket, int statusCode, const QString& message);
     void sendResponse(QTcpSocket* socket, const QByteArray& response);
+    // Whether the request is addressed to this PC; if not it is answered and the connection closes.
+    bool acceptsHost(QTcpSocket* socket, const HttpRequest& request);
+    // Writes the last answer of a connection, which then closes once it is out.
+    void closeWith(QTcpSocket* socket, const QByteArray& response);
+    // Logs `line` unless a refusal of the same `key` (its kind and address) was logged lately.
+    void noteRefusal(const QString& key, const QString& line);
 
     void receive(QTcpSocket* socket);
     void onBytesWritten(QTcpSocket* socket);
@@ -96,9 +117,9 @@ private:
     bool isBusy(QTcpSocket* socket, const Connection& connection) const;
     void dropConnection(QTcpSocket* socket, const char* reason);
     void forget(QTcpSocket* socket);
+    void untrack(const Connection& connection);
     // The found file's name as searched (empty when none), its absolute name and its identity.
-    QString findFile(const QString& path, const QString& currentPath, bool logging, QString* absolute,
-                     FileIdentity* identity) const;
+    QString findFile(const QString& path, bool logging, QString* absolute, FileIdentity* identity) const;
     bool isInsideFolder(const QString& folder, const QString& relative) const;
     // The folder's canonical name, resolved again whenever the name leads to another directory.
     QString folderRoot(const QString& folder) const;
@@ -108,11 +129,15 @@ private:
     std::unordered_map<QTcpSocket*, std::unique_ptr<Connection>> m_connections;
     UpgradeHandler m_upgradeHandler;
     PeerFilter m_peerFilter;
-    QStringList m_fallbackFolders;
+    QStringList m_clientFolders;
     std::unique_ptr<FileSender> m_fileSender;
     std::unique_ptr<FileResponseCache> m_fileCache;
     std::function<qint64()> m_nowMs;
     mutable QHash<QString, std::pair<FileIdentity, QString>> m_folderRoots;
+    std::shared_ptr<HostCheck> m_hostCheck;
+    QHash<QString, int> m_openPerAddress;
+    QHash<QString, qint64> m_refusalNotedMs; // by address, or "*" for the total
+    int m_headerTimeoutMs = DefaultHeaderTimeoutMs;
     int m_stallTimeoutMs = DefaultStallTimeoutMs;
     int m_idleTimeoutMs = DefaultIdleTimeoutMs;
 };

@@ -1,5 +1,6 @@
 #include "web/WebClientChannel.h"
 
+#include "web/HostCheck.h"
 #include "web/HttpRequestParser.h"
 #include "web/HttpServer.h"
 
@@ -43,26 +44,23 @@ QString addressKey(const QHostAddress& address)
     return isV4 ? QHostAddress(v4).toString() : address.toString();
 }
 
-int defaultPort(const QString& scheme)
-{
-    return scheme == QLatin1String("https") || scheme == QLatin1String("wss") ? 443 : 80;
-}
-
-// A browser names the page that opens the socket in "Origin"; it must be the page this
-// server gave out, so that no other site the phone visits can use a token it learnt.
-// Clients that are not browsers send no Origin at all: the token alone decides for them.
-bool originAllowed(const HttpRequest& request)
+// A browser names the page that opens the socket in "Origin"; it must be a page this server
+// gave out: plain http, one of this PC's names, and the very host and port the request was
+// sent to, so that neither another site the phone visits nor a name pointed at this PC can use
+// a token it learnt. Clients that are not browsers send no Origin at all: the token alone
+// decides for them.
+bool originAllowed(const HttpRequest& request, HostCheck& hosts, const QHostAddress& local)
 {
     const QByteArray origin = request.headerValue("Origin");
     if (origin.isEmpty())
         return true;
-    const QUrl originUrl(QString::fromUtf8(origin), QUrl::StrictMode);
-    const QUrl hostUrl(QStringLiteral("http://") + QString::fromUtf8(request.headerValue("Host")),
-                       QUrl::StrictMode);
-    if (!originUrl.isValid() || !hostUrl.isValid() || originUrl.host().isEmpty())
+    QString originName, hostName;
+    int originPort = -1, hostPort = -1;
+    if (!HostCheck::splitOrigin(origin, &originName, &originPort) ||
+        !HostCheck::splitHost(request.headerValue("Host"), &hostName, &hostPort))
         return false;
-    return originUrl.host().compare(hostUrl.host(), Qt::CaseInsensitive) == 0 &&
-           originUrl.port(defaultPort(originUrl.scheme())) == hostUrl.port(80);
+    return originName == hostName && (originPort < 0 ? 80 : originPort) == (hostPort < 0 ? 80 : hostPort) &&
+           hosts.isOwnName(originName, local);
 }
 
 } // namespace
@@ -78,6 +76,7 @@ WebClientChannel::WebClientChannel(AnswerCheck answerCheck, const AuthThrottle::
     , m_answerCheck(std::move(answerCheck))
     , m_throttle(policy)
     , m_webSockets(new QWebSocketServer(QStringLiteral("Velmora"), QWebSocketServer::NonSecureMode, this))
+    , m_hostCheck(std::make_shared<HostCheck>())
 {
     m_clock.start();
     // Never listens: the HTTP server owns the port and hands the sockets over.
@@ -88,6 +87,7 @@ WebClientChannel::~WebClientChannel() = default;
 
 void WebClientChannel::attachTo(HttpServer* server)
 {
+    m_hostCheck = server->hostCheck();
     QPointer<WebClientChannel> self(this);
     server->setUpgradeHandler([self](QTcpSocket* socket, const QByteArray& request) {
         if (self) {
@@ -118,32 +118,34 @@ void WebClientChannel::handleUpgrade(QTcpSocket* socket, const QByteArray& reque
         return;
     }
     // The hold comes before the token is even looked at, so parallel guesses do not help:
-    // only a few may wait, the rest are turned away unread.
-    if (m_heldPerAddress.value(address) >= MaxHeldPerAddress || m_heldSockets.size() >= MaxHeld) {
+    // only a few may wait, the rest are turned away unread. Strangers holding many attempts
+    // make room for an address that holds fewer.
+    QTcpSocket* evicted = nullptr;
+    const auto verdict = m_held.admit(address, &evicted);
+    if (verdict == AddressQuota<QTcpSocket*>::Verdict::Refuse) {
         qDebug().noquote() << "Web client attempt turned away while its address is held back:" << address;
         refuse(socket, 429, QStringLiteral("Too Many Requests"));
         return;
     }
+    if (verdict == AddressQuota<QTcpSocket*>::Verdict::AdmitAfterEvicting) {
+        qDebug().noquote() << "Web client attempt from" << address << "takes the place of one held from"
+                           << m_held.addressOf(evicted);
+        m_held.remove(evicted);
+        refuse(evicted, 429, QStringLiteral("Too Many Requests"));
+    }
     qDebug().noquote() << "Web client attempt from" << address << "held for" << hold << "ms";
-    m_heldSockets.insert(socket, address);
-    ++m_heldPerAddress[address];
+    m_held.add(address, socket);
     // Whatever the peer sends meanwhile stays bounded.
     socket->setReadBufferSize(HttpRequestParser::MaxHeadBytes);
     QTimer::singleShot(hold, socket, [this, socket, request, address] {
-        release(socket);
-        evaluate(socket, request, address);
+        if (m_held.remove(socket)) // not turned away meanwhile
+            evaluate(socket, request, address);
     });
 }
 
 void WebClientChannel::release(QTcpSocket* socket)
 {
-    const auto found = m_heldSockets.find(socket);
-    if (found == m_heldSockets.end())
-        return;
-    const QString address = *found;
-    m_heldSockets.erase(found);
-    if (--m_heldPerAddress[address] <= 0)
-        m_heldPerAddress.remove(address);
+    m_held.remove(socket);
 }
 
 void WebClientChannel::evaluate(QTcpSocket* socket, const QByteArray& request, const QString& address)
@@ -157,9 +159,10 @@ void WebClientChannel::evaluate(QTcpSocket* socket, const QByteArray& request, c
         refuse(socket, 400, QStringLiteral("Bad Request"));
         return;
     }
-    if (!originAllowed(parsed)) {
-        qWarning().noquote() << "Web client refused: foreign origin"
-                             << QString::fromUtf8(parsed.headerValue("Origin")) << "from" << address;
+    if (!originAllowed(parsed, *m_hostCheck, socket->localAddress())) {
+        qWarning() << "Web client refused: foreign origin"
+                   << QString::fromLatin1(parsed.headerValue("Origin").left(80)) << "from"
+                   << qPrintable(address);
         refuse(socket, 403, QStringLiteral("Forbidden"));
         return;
     }
@@ -205,15 +208,23 @@ void WebClientChannel::onNewWebSocket()
         socket->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
         socket->setParent(this);
         const QString address = addressKey(socket->peerAddress());
-        if (m_unansweredPerAddress.value(address) >= MaxUnansweredPerAddress ||
-            m_unanswered.size() >= MaxUnanswered) {
+        QWebSocket* evicted = nullptr;
+        const auto verdict = m_unansweredShares.admit(address, &evicted);
+        if (verdict == AddressQuota<QWebSocket*>::Verdict::Refuse) {
             qDebug().noquote() << "Web client turned away, too many unanswered challenges from" << address;
             socket->close(static_cast<QWebSocketProtocol::CloseCode>(kCloseTooManyUnanswered));
             socket->deleteLater();
             continue;
         }
+        if (verdict == AddressQuota<QWebSocket*>::Verdict::AdmitAfterEvicting) {
+            // An honest browser answers within moments; the longest silent of the address
+            // holding the most makes room.
+            qDebug().noquote() << "Web client from" << address << "takes the place of an unanswered one from"
+                               << m_unanswered.value(evicted).address;
+            closeUnanswered(evicted, kCloseTooManyUnanswered);
+        }
         m_unanswered.insert(socket, {newChallenge(), address});
-        ++m_unansweredPerAddress[address];
+        m_unansweredShares.add(address, socket);
         connect(socket, &QWebSocket::textMessageReceived, this,
                 [this, socket](const QString& message) { onAnswer(socket, message); });
         connect(socket, &QWebSocket::binaryMessageReceived, this,
@@ -278,10 +289,8 @@ bool WebClientChannel::forgetUnanswered(QWebSocket* socket)
     const auto found = m_unanswered.find(socket);
     if (found == m_unanswered.end())
         return false;
-    const QString address = found->address;
     m_unanswered.erase(found);
-    if (--m_unansweredPerAddress[address] <= 0)
-        m_unansweredPerAddress.remove(address);
+    m_unansweredShares.remove(socket);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "web/AddressQuota.h"
 #include "web/AuthThrottle.h"
 
 #include <QElapsedTimer>
@@ -8,7 +9,9 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
+class HostCheck;
 class HttpServer;
 class QTcpSocket;
 class QWebSocket;
@@ -34,13 +37,15 @@ public:
     static constexpr quint64 MaxMessageBytes = 64 * 1024;
     // Attempts from one address held at once; a further one is turned away unread.
     static constexpr int MaxHeldPerAddress = 2;
-    // Attempts held at once over all addresses.
+    // Attempts held at once over all addresses (an address holding fewer than another may
+    // still take one of its places).
     static constexpr int MaxHeld = 64;
     // A refusal the peer does not read is cut off after this.
     static constexpr int RefusalLingerMs = 5000;
     // Random bytes of a challenge (sent as lowercase hex).
     static constexpr int ChallengeBytes = 32;
-    // Sockets waiting for their answer, per address and in all; more are refused unopened.
+    // Sockets waiting for their answer, per address and in all; more are refused unopened,
+    // except that an address holding fewer than another takes the oldest place of that one.
     static constexpr int MaxUnansweredPerAddress = 4;
     static constexpr int MaxUnanswered = 64;
     // A browser that has not answered by then is closed (it may try again).
@@ -55,7 +60,8 @@ public:
 
     // Without a handler every upgrade is refused with 503.
     void setPhoneHandler(PhoneHandler handler) { m_phoneHandler = std::move(handler); }
-    // Makes this channel the server's upgrade handler for as long as both exist.
+    // Makes this channel the server's upgrade handler for as long as both exist; origins are
+    // checked against the server's host names from then on.
     void attachTo(HttpServer* server);
     // The upgrade hand-off: `socket` (parentless, now owned here) asked to switch to the
     // WebSocket protocol with the request `request` (all bytes read from it so far).
@@ -63,7 +69,7 @@ public:
 
     const AuthThrottle& throttle() const { return m_throttle; }
     // Attempts currently held back.
-    int heldCount() const { return m_heldSockets.size(); }
+    int heldCount() const { return m_held.size(); }
     // Open sockets that have not answered their challenge yet.
     int unansweredCount() const { return m_unanswered.size(); }
 
@@ -98,8 +104,9 @@ private:
     AuthThrottle m_throttle;
     QElapsedTimer m_clock;
     QWebSocketServer* m_webSockets = nullptr;
-    QHash<QTcpSocket*, QString> m_heldSockets; // held attempt → its address
-    QHash<QString, int> m_heldPerAddress;
+    std::shared_ptr<HostCheck> m_hostCheck;
+    AddressQuota<QTcpSocket*> m_held{MaxHeldPerAddress, MaxHeld};
     QHash<QWebSocket*, Unanswered> m_unanswered;
-    QHash<QString, int> m_unansweredPerAddress; // counted from the upgrade on
+    AddressQuota<QWebSocket*> m_unansweredShares{MaxUnansweredPerAddress,
+                                                 MaxUnanswered}; // from the upgrade on
 };

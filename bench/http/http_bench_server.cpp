@@ -14,12 +14,12 @@ int main(int argc, char** argv)
     const QStringList arguments = QCoreApplication::arguments();
     bool ok = false;
     const quint16 port = arguments.size() == 3 ? arguments.at(1).toUShort(&ok) : 0;
-    if (!ok || !QDir::setCurrent(arguments.at(2))) {
+    if (!ok || !QDir(arguments.at(2)).exists(QStringLiteral("mobile"))) {
         QTextStream(stderr) << "usage: http_bench_server <port> <directory holding mobile>\n";
         return 2;
     }
     HttpServer server;
-    server.setFallbackFolders({});
+    server.setClientFolders({arguments.at(2) + QStringLiteral("/mobile")});
     if (!server.start(port)) {
         QTextStream(stderr) << "cannot listen on port " << port << "\n";
         return 1;

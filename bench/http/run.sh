@@ -58,8 +58,14 @@ QT_LOGGING_RULES='*.debug=false' "$server" 18781 "$work" >/dev/null &
 pids+=($!)
 QT_LOGGING_RULES='*.debug=true' "$server" 18782 "$work" >/dev/null 2>&1 &
 pids+=($!)
+# The program serves only the "mobile" folder beside itself: a copy of it runs from a folder
+# whose "mobile" is the one the others serve, with the build's templates beside it.
+mkdir -p "$work/program"
+cp "$build/velmora" "$work/program/velmora"
+ln -s "$build/Data" "$work/program/Data"
+ln -s ../mobile "$work/program/mobile"
 (cd "$work" && HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" XDG_CONFIG_HOME="$work/home/.config" \
-    XDG_CACHE_HOME="$work/home/.cache" exec "$build/velmora" >"$work/velmora.log" 2>&1) &
+    XDG_CACHE_HOME="$work/home/.cache" exec "$work/program/velmora" >"$work/velmora.log" 2>&1) &
 program=$!
 pids+=($program)
 cat >"$work/nginx.conf" <<CONF

@@ -232,13 +232,12 @@ int main(int argc, char** argv)
     if (!index.open(QIODevice::WriteOnly) || index.write(QByteArray(10240, 'x')) != 10240)
         fail("index.html");
     index.close();
-    QDir::setCurrent(folder.path());
 
     auto backend = std::make_unique<InputBackendFake>();
     backend->setRecording(false); // counts batches without keeping them
     Server server(std::move(backend), nullptr);
     HttpServer http;
-    http.setFallbackFolders({});
+    http.setClientFolders({folder.path() + QStringLiteral("/mobile")});
     if (!server.start(0) || !http.start(0))
         fail("listen");
     const Ports ports{server.serverPort(), http.port()};

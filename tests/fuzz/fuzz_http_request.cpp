@@ -1,7 +1,11 @@
 // Feeds arbitrary bytes to the HTTP request parser, whole and as a growing buffer the way a
-// connection fills it, and checks that what it reports is consistent.
+// connection fills it, and checks that what it reports is consistent; the Host and Origin
+// values go through the host check as the server and the WebSocket channel use it.
 
+#include "web/HostCheck.h"
 #include "web/HttpRequestParser.h"
+
+#include <QHostAddress>
 
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +20,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         isConfinedRequestPath(request.path);
         request.isWebSocketUpgrade();
+        static HostCheck hosts(
+            [] {
+                return QStringList{"localhost", "192.168.1.20", "fe80::1%eth0", "velmora-pc"};
+            },
+            [] { return qint64(0); });
+        for (const QByteArray& host : request.headerValues("Host")) {
+            QString name;
+            int port = -2;
+            if (HostCheck::splitHost(host, &name, &port) && (name.isEmpty() || port < -1 || port > 65535))
+                std::abort();
+            hosts.isOwnHost(host, QHostAddress(QStringLiteral("127.0.0.1")));
+        }
+        QString name;
+        int port = -2;
+        if (HostCheck::splitOrigin(request.headerValue("Origin"), &name, &port) &&
+            (name.isEmpty() || port < -1 || port > 65535))
+            std::abort();
     }
 
     // Arriving in two segments: the first never completes a request the whole would not.

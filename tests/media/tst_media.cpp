@@ -45,7 +45,7 @@ QStringList requests(const ShellFake* shell)
     QStringList out;
     for (const auto& call : shell->calls())
         out << QStringLiteral("%1 %2 [%3] %4")
-                   .arg(QStringList{"open", "start", "cd"}.at(call.kind), call.path, call.arguments.join('|'),
+                   .arg(QStringList{"open", "start"}.at(call.kind), call.path, call.arguments.join('|'),
                         call.workDir);
     return out;
 }
@@ -249,10 +249,10 @@ private slots:
         ConfigService::instance()->setValue("videoPlayer", m_root + "/Players/video", QString());
         for (const QString& name : QStringList{"Song.MP3", "My \"best\" clip.TS", "track", "A.txt"})
             m_rig->run(command("mediaopen", m_media + "/" + name));
-        QCOMPARE(requests(m_rig->shell),
-                 QStringList({"open " + m_media + "/Song.MP3 [] ", "cd " + m_root + "/Players [] ",
-                              "start " + m_root + "/Players/video [" + m_media + "/My \"best\" clip.TS] ",
-                              "open " + m_media + "/track [] "}));
+        QCOMPARE(requests(m_rig->shell), QStringList({"open " + m_media + "/Song.MP3 [] ",
+                                                      "start " + m_root + "/Players/video [" + m_media +
+                                                          "/My \"best\" clip.TS] " + m_root + "/Players",
+                                                      "open " + m_media + "/track [] "}));
 
         // Only files inside the media folders are opened.
         m_rig->shell->clear();
@@ -284,8 +284,7 @@ private slots:
     {
         AppService::instance()->apps() = {app("/opt/tool/run", "/opt/tool", "--mode \"two words\"")};
         m_rig->run(command("appopen", "/opt/tool/run", "/opt/tool", "--mode \"two words\""));
-        QCOMPARE(requests(m_rig->shell),
-                 QStringList({"cd /opt/tool [] ", "start /opt/tool/run [--mode|two words] /opt/tool"}));
+        QCOMPARE(requests(m_rig->shell), QStringList({"start /opt/tool/run [--mode|two words] /opt/tool"}));
 
         m_rig->shell->clear();
         for (const QByteArray& line :
@@ -307,11 +306,20 @@ private slots:
         writeRecorder(m_root + "/launch me", m_root + "/marker");
         AppService::instance()->apps() = {app(m_root + "/launch me", work, args)};
         m_rig->server.setShell(createShell());
+        const QString ours = QDir::currentPath();
         m_rig->run(command("appopen", m_root + "/launch me", work, args));
         QTRY_COMPARE(QString(fileBytes(m_root + "/marker")),
                      work + "\n--title\nTwo Words\n$HOME\n; touch " + m_root + "/pwned\n");
         QVERIFY(!QFile::exists(m_root + "/pwned"));
-        QCOMPARE(QDir::currentPath(), work); // the service stays in the started program's folder
+
+        // A player starts in its own folder with the file as its argument.
+        writeRecorder(m_root + "/Players/video", m_root + "/played");
+        ConfigService::instance()->setValue("videoPlayer", m_root + "/Players/video", QString());
+        m_rig->run(command("mediaopen", m_media + "/My \"best\" clip.TS"));
+        QTRY_COMPARE(QString(fileBytes(m_root + "/played")),
+                     m_root + "/Players\n" + m_media + "/My \"best\" clip.TS\n");
+        // Neither moved our own current directory, which the web server once served from.
+        QCOMPARE(QDir::currentPath(), ours);
     }
 
     void closeWindowSendsAltF4()
@@ -344,12 +352,12 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("nested too deeply"));
         QVERIFY(!shell->startProgram(m_root + "/a.desktop", {}, QString()));
 
-        // A relative document name reaches the opener absolute, so it cannot pass for an option;
-        // the current directory moves only to a folder.
+        // A relative document name reaches the opener absolute, so it cannot pass for an option.
+        const QString ours = QDir::currentPath();
         QVERIFY(QDir::setCurrent(m_media));
         QVERIFY(shell->startProgram("./A.txt", {"--ignored"}, QString()));
         QTRY_COMPARE(QString(fileBytes(m_root + "/opened")), m_media + "\n" + m_media + "/A.txt\n");
-        QVERIFY(!shell->setCurrentDirectory(m_media + "/A.txt"));
+        QVERIFY(QDir::setCurrent(ours));
         qputenv("PATH", path);
     }
 };

@@ -3,6 +3,7 @@
 // Raw loopback clients for the web tests: they share the server's event loop, so every wait spins it.
 
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -14,13 +15,12 @@ template <typename Done> bool spinUntil(Done done, int ms = 5000)
     return done();
 }
 
-// A response as the server writes it: status line, the three headers (and any extra ones), body.
+// A response as the server writes it: status line, the two headers (and any extra ones), body.
 inline QByteArray httpResponse(const QByteArray& status, const QByteArray& type, const QByteArray& body,
                                const QByteArray& extraHeaders = QByteArray())
 {
-    return QByteArray("HTTP/1.1 " + status + "\r\nContent-Type: " + type +
-                      "\r\nContent-Length: " + QByteArray::number(body.size()) +
-                      "\r\nAccess-Control-Allow-Origin: *\r\n" + extraHeaders + "\r\n" + body);
+    return QByteArray("HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\nContent-Length: " +
+                      QByteArray::number(body.size()) + "\r\n" + extraHeaders + "\r\n" + body);
 }
 inline QByteArray httpError(int status, const QByteArray& reason,
                             const QByteArray& extraHeaders = QByteArray())
@@ -35,8 +35,11 @@ struct LoopbackClient
     QTcpSocket socket;
     QByteArray in; // received, not yet taken
 
-    explicit LoopbackClient(quint16 port)
+    // `from`, when given, is the client's own address (another loopback address plays another host).
+    explicit LoopbackClient(quint16 port, const QHostAddress& from = QHostAddress())
     {
+        if (!from.isNull())
+            socket.bind(from, 0);
         socket.connectToHost(QStringLiteral("127.0.0.1"), port);
         spinUntil([this] { return open(); });
     }

@@ -1,17 +1,21 @@
 #include "LoopbackClient.h"
 #include "platform/FileSenderFake.h"
+#include "support/LogCapture.h"
 #include "web/FileResponseCache.h"
+#include "web/HostCheck.h"
 #include "web/HttpServer.h"
 
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 namespace {
 
 QByteArray get(const QByteArray& target)
 {
-    return QByteArray("GET " + target + " HTTP/1.1\r\nHost: phone\r\n\r\n");
+    return QByteArray("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
 }
 void writeFile(const QString& name, const QByteArray& content)
 {
@@ -68,9 +72,8 @@ private slots:
     }
     void init()
     {
-        QVERIFY(QDir::setCurrent(m_work));
         m_server = std::make_unique<HttpServer>();
-        m_server->setFallbackFolders({});
+        m_server->setClientFolders({m_work + QStringLiteral("/mobile")});
         QVERIFY(m_server->start(0));
     }
     void cleanup() { m_server.reset(); }
@@ -87,17 +90,18 @@ private slots:
         QTest::newRow("link inside") << get("/inside.html") << Page;
         QTest::newRow("%20") << get("/hello%20world.txt") << httpResponse("200 OK", "text/plain", "hello\n");
         QTest::newRow("sub-folder") << get("/sub/") << notFound;
-        QTest::newRow("empty target") << QByteArray("GET  HTTP/1.1\r\n\r\n") << notFound;
-        QTest::newRow("get") << QByteArray("get / HTTP/1.1\r\n\r\n") << notAllowed;
-        QTest::newRow("OPTIONS") << QByteArray("OPTIONS / HTTP/1.1\r\n\r\n") << notAllowed;
-        QTest::newRow("POST {} reserved") << QByteArray("POST /api/xxx HTTP/1.1\r\n\r\n{}") << QByteArray();
-        QTest::newRow("POST []") << QByteArray("POST /api/xxx HTTP/1.1\r\n\r\n[]") << badRequest;
-        QTest::newRow("POST text") << QByteArray("POST /api/xxx HTTP/1.1\r\n\r\nhi") << badRequest;
-        QTest::newRow("POST {} elsewhere") << QByteArray("POST /api/y HTTP/1.1\r\n\r\n{}") << notFound;
+        const QByteArray head = " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        QTest::newRow("empty target") << QByteArray("GET " + head) << notFound;
+        QTest::newRow("get") << QByteArray("get /" + head) << notAllowed;
+        QTest::newRow("OPTIONS") << QByteArray("OPTIONS /" + head) << notAllowed;
+        QTest::newRow("POST {} reserved") << QByteArray("POST /api/xxx" + head + "{}") << QByteArray();
+        QTest::newRow("POST []") << QByteArray("POST /api/xxx" + head + "[]") << badRequest;
+        QTest::newRow("POST text") << QByteArray("POST /api/xxx" + head + "hi") << badRequest;
+        QTest::newRow("POST {} elsewhere") << QByteArray("POST /api/y" + head + "{}") << notFound;
         for (const char* target :
              {"/../secret.txt", "/%2e%2e/secret.txt", "/..%2fsecret.txt", "/%252e%252e/secret.txt",
               "/sub/..%5c..%5csecret.txt", "/index.html%00.txt", "/leak.txt", "/up/secret.txt",
-              "-private.txt", "http://phone/../secret.txt"})
+              "-private.txt", "http://127.0.0.1/../secret.txt"})
             QTest::newRow(target) << get(target) << notFound;
     }
 
@@ -118,9 +122,9 @@ private slots:
 
     void framingStallsAndStops()
     {
-        m_server->setStallTimeout(300);
+        m_server->setHeaderTimeout(300);
         LoopbackClient client(m_server->port());
-        client.send("GET /probe.txt HTTP/1.1\r\nHost: phone\r\n");
+        client.send("GET /probe.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n");
         QVERIFY(client.next(100).isEmpty());
         client.send("\r\n");
         QCOMPARE(client.next(), Probe);
@@ -323,18 +327,130 @@ private slots:
         }
     }
 
-    void folderBesideTheProgramIsSearchedLast()
+    void currentDirectoryIsNeverServed()
     {
-        QTemporaryDir program, elsewhere;
-        QVERIFY(QDir(program.path()).mkdir(QStringLiteral("mobile")));
+        // A "mobile" folder in the current directory (the home folder, or wherever a launched
+        // player lives) is not the web client, whatever the client folders hold.
+        QTemporaryDir home, program;
+        QVERIFY(QDir(home.path()).mkdir(QStringLiteral("mobile")) &&
+                QDir(program.path()).mkdir(QStringLiteral("mobile")));
+        writeFile(home.path() + QStringLiteral("/mobile/private.txt"), "private\n");
         writeFile(program.path() + QStringLiteral("/mobile/index.html"), "beside\n");
-        m_server->setFallbackFolders({program.path() + QStringLiteral("/mobile")});
+        const QString ours = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(home.path()));
         LoopbackClient client(m_server->port());
-        client.send(get("/"));
-        QCOMPARE(client.next(), Page);               // the working directory's folder comes first
-        QVERIFY(QDir::setCurrent(elsewhere.path())); // as after launching a player
+        for (const QStringList& folders :
+             {QStringList(), QStringList{program.path() + QStringLiteral("/mobile")}}) {
+            m_server->setClientFolders(folders);
+            client.send(get("/private.txt"));
+            QCOMPARE(client.next(), httpError(404, "Not Found"));
+        }
         client.send(get("/"));
         QVERIFY(client.next().endsWith("\r\n\r\nbeside\n"));
+        QVERIFY(QDir::setCurrent(ours));
+    }
+
+    void answersOnlyNamesOfThisPc_data()
+    {
+        QTest::addColumn<QByteArray>("head"); // request line and headers after "GET /probe.txt"
+        QTest::addColumn<int>("status");
+        const auto host = [](const QByteArray& value) -> QByteArray {
+            return " HTTP/1.1\r\nHost: " + value + "\r\n";
+        };
+        for (const char* own :
+             {"192.168.1.20", "192.168.1.20:6888", "[2001:db8::5]:6888", "[fe80::1]", "Velmora-PC",
+              "velmora-pc.local.", "localhost:6888", "127.0.0.1:1"}) // the last: where it came in
+            QTest::newRow(own) << host(own) << 200;
+        QTest::newRow("HTTP/1.0 without Host") << QByteArray(" HTTP/1.0\r\n") << 200;
+        for (const char* foreign : {"evil.example", "192.168.1.20.evil.example", "192.168.1.21",
+                                    "2001:db8::5", "[2001:db8::5%eth0]", "localhost:99999", "localhost:80/x",
+                                    "user@localhost", "velmora-pc.lan", "localhost\r\nHost: evil.example"})
+            QTest::newRow(foreign) << host(foreign) << (QByteArray(foreign).contains('\r') ? 400 : 421);
+        QTest::newRow("HTTP/1.1 without Host") << QByteArray(" HTTP/1.1\r\n") << 400;
+        QTest::newRow("empty Host") << host("") << 400;
+        QTest::newRow("absolute target elsewhere") << QByteArray("x HTTP/1.1\r\nHost: localhost\r\n") << 421;
+    }
+
+    void answersOnlyNamesOfThisPc()
+    {
+        // A name pointed at this PC by someone else's DNS reaches it with that name as Host.
+        QFETCH(QByteArray, head);
+        QFETCH(int, status);
+        m_server->setHostCheck(std::make_shared<HostCheck>(
+            [] {
+                return QStringList{"localhost",   "192.168.1.20", "fe80::1%eth0",
+                                   "2001:db8::5", "velmora-pc",   "velmora-pc.local"};
+            },
+            [] { return qint64(0); }));
+        const QByteArray target = head.startsWith("x ") ? "http://evil.example/probe.txt" : "/probe.txt";
+        LoopbackClient client(m_server->port());
+        if (status != 200)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^HTTP request refused"));
+        client.send("GET " + target + head.mid(head.startsWith("x ") ? 1 : 0) + "\r\n");
+        const QByteArray reply = client.next();
+        QCOMPARE(reply.mid(9, 3).toInt(), status);
+        QVERIFY(!reply.contains("Access-Control")); // no other site's page may read it
+        if (status != 200)
+            QVERIFY(client.waitClosed() && reply.contains("\r\nConnection: close\r\n"));
+    }
+
+    void hostNamesAreReadAgainOnlyNowAndThen()
+    {
+        int reads = 0;
+        qint64 now = 0;
+        QStringList names{"localhost"};
+        HostCheck check(
+            [&] {
+                ++reads;
+                return names;
+            },
+            [&] { return now; });
+        QVERIFY(check.isOwnHost("LOCALHOST:6888", QHostAddress()) && reads == 1);
+        names << "10.0.0.7"; // a new address: seen once the names are a second old
+        for (int i = 0; i < 100; ++i)
+            QVERIFY(!check.isOwnHost("10.0.0.7", QHostAddress()));
+        QCOMPARE(reads, 1);
+        now += HostCheck::RefreshMs;
+        QVERIFY(check.isOwnHost("10.0.0.7", QHostAddress()) && reads == 2);
+        QVERIFY(!check.isOwnHost("10.0.0.8", QHostAddress()) && reads == 2);
+        QVERIFY(check.isOwnHost("10.0.0.8:80", QHostAddress("::ffff:10.0.0.8"))); // where it came in
+    }
+
+    void oneHostCannotCrowdOutAnother()
+    {
+        // A stranger floods from another address; the user's phone still gets the page, and the
+        // flood is logged once, not per connection.
+        LogCapture log;
+        std::vector<std::unique_ptr<QTcpSocket>> flood;
+        for (int i = 0; i < 300; ++i) {
+            flood.push_back(std::make_unique<QTcpSocket>());
+            if (!flood.back()->bind(QHostAddress(QStringLiteral("127.0.0.2")), 0))
+                QSKIP("this system cannot bind a client socket to 127.0.0.2");
+            flood.back()->connectToHost(QHostAddress::LocalHost, m_server->port());
+        }
+        const QHostAddress stranger(QStringLiteral("127.0.0.2"));
+        // The kernel's accept queue overflows, so some of the flood still waits there meanwhile.
+        QVERIFY(spinUntil(
+            [&] {
+                return m_server->connectionCount(stranger) == HttpServer::MaxConnectionsPerAddress &&
+                       std::count_if(flood.cbegin(), flood.cend(), [](const auto& socket) {
+                           return socket->state() == QAbstractSocket::UnconnectedState;
+                       }) >= 100;
+            },
+            20000));
+        LoopbackClient phone(m_server->port());
+        phone.send(get("/"));
+        QCOMPARE(phone.next(), Page);
+        QCOMPARE(log.count(QStringLiteral("Too many HTTP connections from one address")), 1);
+
+        // Trickling heads do not keep their slots past the header deadline.
+        m_server->setHeaderTimeout(200);
+        for (const auto& socket : flood) {
+            if (socket->state() == QAbstractSocket::ConnectedState)
+                socket->write("G"), socket->flush();
+        }
+        QTRY_COMPARE(m_server->connectionCount(stranger), 0);
+        QVERIFY(phone.open());
     }
 };
 

@@ -16,6 +16,7 @@ class TestHttpStartup : public QObject
 {
     Q_OBJECT
 private slots:
+    // Also: the settings and data it keeps are private to the user.
     void servesBesideTheProgramAndHoldsThePort();
 };
 
@@ -23,18 +24,38 @@ void TestHttpStartup::servesBesideTheProgramAndHoldsThePort()
 {
     if (!haveDisplay())
         QSKIP("needs the X display with a tray host that scripts/test starts");
-    VelmoraProcess velmora; // its working directory is a fresh home without a "mobile" folder
+    VelmoraProcess velmora; // its working directory is a fresh home, whose "mobile" is not served
+    QVERIFY(QDir(velmora.home()).mkdir(QStringLiteral("mobile")));
+    QFile own(velmora.home() + QStringLiteral("/mobile/index.html"));
+    QVERIFY(own.open(QIODevice::WriteOnly) && own.write("private\n") == 8);
+    own.close();
+    // Settings left readable by everyone (the umask's default) are tightened at start.
+    const QString settings = velmora.home() + QStringLiteral("/.config/Orvane/Velmora.conf");
+    QVERIFY(QDir().mkpath(QFileInfo(settings).absolutePath()));
+    QFile stored(settings);
+    QVERIFY(stored.open(QIODevice::WriteOnly) && stored.write("[window]\nmaximized=false\n") > 0);
+    stored.close();
+    QVERIFY(QFile::setPermissions(settings, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                                QFile::ReadOther));
     velmora.start();
     QVERIFY2(velmora.waitForLog(QStringLiteral("HTTP服务器已启动，监听端口6888")), qPrintable(velmora.log()));
 
     QFile index(QStringLiteral(VELMORA_BUILD_DIR "/mobile/index.html"));
     QVERIFY(index.open(QIODevice::ReadOnly));
     LoopbackClient client(6888);
-    client.send("GET / HTTP/1.1\r\nHost: phone\r\n\r\n");
+    client.send("GET / HTTP/1.1\r\nHost: 127.0.0.1:6888\r\n\r\n");
     QCOMPARE(client.next(), httpResponse("200 OK", "text/html", index.readAll()));
 
     velmora.signal(SIGTERM);
     QCOMPARE(velmora.waitForExit(), 0);
+    // The settings (which now hold the pairing token) and the data are this user's alone.
+    const auto mode = [](const QString& path) {
+        return int(QFile::permissions(path) & 0x7777);
+    };
+    QCOMPARE(mode(settings), 0x6600);
+    QVERIFY(QFile(settings).size() > 30);
+    for (const QString& folder : {velmora.dataFolder(), QFileInfo(velmora.dataFolder()).absolutePath()})
+        QCOMPARE(mode(folder), 0x7700);
 
     // Another program holds both ports. The window's notice about 8888 waits for the user; once
     // that is dismissed, the web port's failure ends the program with 1.

@@ -1,11 +1,26 @@
 #include "app/DemoApp.h"
 #include "pairing/PairingToken.h"
+#include "platform/PrivateFiles.h"
 #include "ui/AboutView.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
 #include <QZXing.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+int modeOf(const QString& path)
+{
+    struct stat status
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
+}
+
+} // namespace
 
 // The pairing token: 128 random bits kept in the settings store, and the About page's code
 // that carries it to the phone.
@@ -18,8 +33,31 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
+        ::umask(022); // the usual one, which leaves new files readable by everyone
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
         ApplicationBase::setInstance(new DemoApp());
+    }
+
+    void secretsStayPrivate()
+    {
+        // Found too wide, tightened; made private, kept so across the settings store's rewrite
+        // (a fresh file renamed over it); what the owner alone could not do stays as it was.
+        const QString folder = m_settingsDir.path() + QStringLiteral("/private/Data");
+        QVERIFY(QDir().mkpath(folder));
+        const QString file = folder + QStringLiteral("/settings.ini");
+        QVERIFY(makeFilePrivate(file) && modeOf(file) == 0600);
+        QSettings store(file, QSettings::IniFormat);
+        store.setValue(QStringLiteral("secret"), 1);
+        store.sync();
+        QCOMPARE(modeOf(file), 0600);
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther) &&
+                makeFilePrivate(file) && modeOf(file) == 0600);
+        QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup) && makeFilePrivate(file) &&
+                modeOf(file) == 0400);
+        QVERIFY(makeFolderPrivate(m_settingsDir.path() + QStringLiteral("/private")) &&
+                modeOf(m_settingsDir.path() + QStringLiteral("/private")) == 0700);
+        QVERIFY(makeFolderPrivate(folder + QStringLiteral("/new/deeper")) &&
+                modeOf(folder + QStringLiteral("/new/deeper")) == 0700);
     }
 
     void tokenIsRandomStoredAndRegenerable()
@@ -32,8 +70,9 @@ private slots:
         store.setValue(QStringLiteral("pairing/token"), "ABC"); // hand-edited or cut short: replaced
         store.sync();
         const QString token = PairingToken().token();
-        store.sync(); // written at once
+        store.sync(); // written at once, and for this user's eyes only
         QVERIFY(PairingToken::isWellFormed(token) && store.value(QStringLiteral("pairing/token")) == token);
+        QCOMPARE(modeOf(store.fileName()), 0600);
         PairingToken restarted;
         QSignalSpy changed(&restarted, &PairingToken::tokenChanged);
         QCOMPARE(restarted.token(), token);

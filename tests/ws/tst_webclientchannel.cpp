@@ -297,6 +297,69 @@ private slots:
         QCOMPARE(late.waitClosed(), Server::CloseServiceStopped);
         QCOMPARE(m_events.join(' '), QStringLiteral("in out ").repeated(5).trimmed());
     }
+
+    void foreignOriginsAndNamesAreRefused()
+    {
+        // Only the page this server gave out, under the name it was asked for; a name someone
+        // else's DNS points at this PC is turned away before the channel sees it.
+        const QByteArray here = "127.0.0.1:" + QByteArray::number(port());
+        const QList<QByteArray> origins{
+            "https://" + here,      "http://127.0.0.1:1", "http://localhost:" + here.mid(10), "null",
+            "http://" + here + "/", "http://evil.example"};
+        for (const QByteArray& origin : origins) {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Web client refused: foreign origin"));
+            QCOMPARE(statusOf(handshake("/ws", "Origin: " + origin + "\r\n")), 403);
+        }
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^HTTP request refused, addressed to another host"));
+        QByteArray rebound = handshake("/ws", "Origin: http://evil.example\r\n");
+        rebound.replace("Host: 127.0.0.1", "Host: evil.example");
+        QCOMPARE(statusOf(rebound), 421);
+        QCOMPARE(m_channel->unansweredCount(), 0);
+    }
+
+    void strangersHoldingSocketsDoNotKeepThePageOut()
+    {
+        // Sixteen other hosts keep four sockets each open without answering, which fills the
+        // channel; the user's page, from yet another address, still pairs.
+        std::vector<std::unique_ptr<LoopbackClient>> silent;
+        for (int host = 2; host < 18; ++host) {
+            for (int i = 0; i < WebClientChannel::MaxUnansweredPerAddress; ++i) {
+                silent.emplace_back(
+                    new LoopbackClient(port(), QHostAddress(QStringLiteral("127.0.0.%1").arg(host))));
+                if (!silent.back()->open())
+                    QSKIP("this system cannot bind client sockets to 127.0.0.x");
+                silent.back()->send(handshake("/ws"));
+            }
+        }
+        for (const auto& client : silent)
+            QVERIFY(client->spin([&] { return client->in.contains("\"challenge\""); }));
+        QCOMPARE(m_channel->unansweredCount(), WebClientChannel::MaxUnanswered);
+        // One more from a full address is still refused.
+        LoopbackClient fifth(port(), QHostAddress(QStringLiteral("127.0.0.2")));
+        fifth.send(handshake("/ws"));
+        QVERIFY(fifth.waitClosed() && !fifth.in.contains("\"challenge\""));
+
+        WsPhone phone;
+        QVERIFY(phone.join(port()));
+        QCOMPARE(m_channel->unansweredCount(), WebClientChannel::MaxUnanswered - 1);
+
+        // The same sharing holds for attempts held back after wrong answers.
+        AddressQuota<int> held(2, 4);
+        int evicted = -1;
+        for (const int item : {1, 2, 3, 4})
+            held.add(item < 3 ? QStringLiteral("a") : QStringLiteral("b"), item);
+        QVERIFY(held.admit(QStringLiteral("a"), &evicted) == AddressQuota<int>::Verdict::Refuse);
+        QVERIFY(held.admit(QStringLiteral("c"), &evicted) == AddressQuota<int>::Verdict::AdmitAfterEvicting &&
+                evicted == 1); // the oldest of the fullest
+        QVERIFY(held.remove(1));
+        held.add(QStringLiteral("c"), 5);
+        QVERIFY(held.admit(QStringLiteral("a"), &evicted) == AddressQuota<int>::Verdict::AdmitAfterEvicting &&
+                evicted == 3);
+        QVERIFY(held.admit(QStringLiteral("c"), &evicted) == AddressQuota<int>::Verdict::AdmitAfterEvicting &&
+                evicted == 3);
+        QVERIFY(held.remove(3) && held.remove(5) && !held.remove(5) && held.size() == 2);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_WebClientChannel)
