@@ -4,6 +4,7 @@
 #include "platform/Shell.h"
 #include "remote/InputSimulator.h"
 #include "remote/JsonKeyCheck.h"
+#include "remote/PhoneLink.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -15,7 +16,6 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
-#include <QWebSocket>
 
 namespace {
 
@@ -28,8 +28,6 @@ constexpr int kProcessingSliceMs = 100;
 // Messages of a browser phone waiting to run, in bytes; a phone that gets this far ahead of
 // the input it drives is cut off rather than allowed to grow our memory.
 constexpr qint64 kWebQueueBytes = 1024 * 1024;
-// A closing WebSocket gets this long to finish its close handshake.
-constexpr int kWebCloseGraceMs = 2000;
 // Complete messages of phones that have gone, waiting to run. One phone leaves at most a
 // line's limit plus the socket's read buffer behind; this holds a few of them, so phones
 // reconnecting while a long text is typed cannot grow our memory.
@@ -157,9 +155,9 @@ void Server::announcePhoneGone()
     emit logMessage(QStringLiteral("客户端已断开连接"));
 }
 
-QWebSocket* Server::releaseWebSocketPhone()
+PhoneLink* Server::releaseWebSocketPhone()
 {
-    QWebSocket* socket = m_webSocket;
+    PhoneLink* socket = m_webSocket;
     m_webSocket = nullptr;
     m_webMessages.clear();
     m_webQueuedBytes = 0;
@@ -396,15 +394,15 @@ void Server::writeReply(const QByteArray& line)
         return; // its sender has gone; the current phone did not ask
     if (m_webSocket != nullptr) {
         // A message is already framed: it goes without the line feed.
-        if (m_webSocket->state() == QAbstractSocket::ConnectedState)
-            m_webSocket->sendTextMessage(QString::fromUtf8(line.endsWith('\n') ? line.chopped(1) : line));
+        if (m_webSocket->isOpen())
+            m_webSocket->sendMessage(line.endsWith('\n') ? line.chopped(1) : line);
         return;
     }
     if (m_clientSocket != nullptr && m_clientSocket->state() == QAbstractSocket::ConnectedState)
         m_clientSocket->write(line);
 }
 
-void Server::acceptWebSocket(QWebSocket* socket)
+void Server::acceptWebSocket(PhoneLink* socket)
 {
     if (socket == nullptr)
         return;
@@ -416,12 +414,9 @@ void Server::acceptWebSocket(QWebSocket* socket)
     }
     displaceCurrentPhone(socket->peerAddress());
     m_webSocket = socket;
-    connect(socket, &QWebSocket::textMessageReceived, this,
-            [this, socket](const QString& message) { onWebSocketMessage(socket, message.toUtf8()); });
-    // Commands are text; anything else is as unusable as a line that is no JSON object.
-    connect(socket, &QWebSocket::binaryMessageReceived, this,
-            [this, socket](const QByteArray&) { onWebSocketMessage(socket, QByteArray()); });
-    connect(socket, &QWebSocket::disconnected, this, [this, socket] { onWebSocketDisconnected(socket); });
+    connect(socket, &PhoneLink::messageReceived, this,
+            [this, socket](const QByteArray& message) { onWebSocketMessage(socket, message); });
+    connect(socket, &PhoneLink::disconnected, this, [this, socket] { onWebSocketDisconnected(socket); });
     announcePhone(socket->peerAddress(), socket->peerPort());
 }
 
@@ -433,7 +428,7 @@ void Server::dropWebSocketPhone(int closeCode)
     announcePhoneGone();
 }
 
-void Server::onWebSocketMessage(QWebSocket* socket, const QByteArray& message)
+void Server::onWebSocketMessage(PhoneLink* socket, const QByteArray& message)
 {
     if (socket != m_webSocket)
         return;
@@ -446,7 +441,7 @@ void Server::onWebSocketMessage(QWebSocket* socket, const QByteArray& message)
     processInput();
 }
 
-void Server::onWebSocketDisconnected(QWebSocket* socket)
+void Server::onWebSocketDisconnected(PhoneLink* socket)
 {
     qDebug() << "客户端断开连接";
     QObject::disconnect(socket, nullptr, this, nullptr);
@@ -459,20 +454,10 @@ void Server::onWebSocketDisconnected(QWebSocket* socket)
     socket->deleteLater();
 }
 
-void Server::closeWebSocket(QWebSocket* socket, int closeCode)
+void Server::closeWebSocket(PhoneLink* socket, int closeCode)
 {
     QObject::disconnect(socket, nullptr, this, nullptr);
-    if (socket->state() == QAbstractSocket::UnconnectedState) {
-        socket->deleteLater();
-        return;
-    }
-    // The close frame carries the reason; the socket goes once the peer has answered it.
-    socket->close(static_cast<QWebSocketProtocol::CloseCode>(closeCode));
-    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kWebCloseGraceMs, socket, [socket] {
-        socket->abort();
-        socket->deleteLater();
-    });
+    socket->closeAndRelease(closeCode);
 }
 
 void Server::onSocketDisconnected()
