@@ -148,6 +148,7 @@ test('the token never travels, and after the answer everything is sealed both wa
         await pair(socket);
         socket.onmessage({ data: injected });
         assert.equal(socket.closed, 4400);
+        socket.onclose({ code: 4400 });
     }
 
     // A challenge answered late, after the page moved on, is not sent on the old socket.
