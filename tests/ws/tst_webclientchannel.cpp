@@ -454,6 +454,7 @@ private slots:
         qInstallMessageHandler(previous);
         QTRY_COMPARE(m_events.join(' '), QStringLiteral("in out in out"));
         QVERIFY(m_fake->records().isEmpty());
+        QCOMPARE(phone.messages.size(), 1); // nor did a reflected request get an answer
         QCOMPARE(warnings.size(), 1);
         QVERIFY2(warnings[0].contains(QLatin1String("connection closed")) &&
                      !warnings[0].contains(QLatin1String("mousemove")),
