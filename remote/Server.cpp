@@ -7,6 +7,7 @@
 #include "remote/JsonKeyCheck.h"
 #include "remote/LocalNetwork.h"
 #include "remote/ProtocolGuard.h"
+#include "remote/PhoneLink.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -18,7 +19,6 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
-#include <QWebSocket>
 
 #include <algorithm>
 
@@ -33,8 +33,6 @@ constexpr int kProcessingSliceMs = 100;
 // Messages of a browser phone waiting to run, in bytes; a phone that gets this far ahead of
 // the input it drives is cut off rather than allowed to grow our memory.
 constexpr qint64 kWebQueueBytes = 1024 * 1024;
-// A closing WebSocket gets this long to finish its close handshake.
-constexpr int kWebCloseGraceMs = 2000;
 // Complete messages of phones that have gone, waiting to run. One phone leaves at most a
 // line's limit plus the socket's read buffer behind; this holds a few of them, so phones
 // reconnecting while a long text is typed cannot grow our memory.
@@ -185,9 +183,9 @@ void Server::announcePhoneGone()
     emit logMessage(QStringLiteral("客户端已断开连接"));
 }
 
-QWebSocket* Server::releaseWebSocketPhone()
+PhoneLink* Server::releaseWebSocketPhone()
 {
-    QWebSocket* socket = m_webSocket;
+    PhoneLink* socket = m_webSocket;
     m_webSocket = nullptr;
     m_webMessages.clear();
     m_webQueuedBytes = 0;
@@ -456,15 +454,15 @@ void Server::writeReply(const QByteArray& line)
         return; // its sender has gone; the current phone did not ask
     if (m_webSocket != nullptr) {
         // A message is already framed: it goes without the line feed.
-        if (m_webSocket->state() == QAbstractSocket::ConnectedState)
-            m_webSocket->sendTextMessage(QString::fromUtf8(line.endsWith('\n') ? line.chopped(1) : line));
+        if (m_webSocket->isOpen())
+            m_webSocket->sendMessage(line.endsWith('\n') ? line.chopped(1) : line);
         return;
     }
     if (m_clientSocket != nullptr && m_clientSocket->state() == QAbstractSocket::ConnectedState)
         m_clientSocket->write(line);
 }
 
-void Server::acceptWebSocket(QWebSocket* socket)
+void Server::acceptWebSocket(PhoneLink* socket)
 {
     if (socket == nullptr)
         return;
@@ -476,12 +474,9 @@ void Server::acceptWebSocket(QWebSocket* socket)
     }
     displaceCurrentPhone(socket->peerAddress());
     m_webSocket = socket;
-    connect(socket, &QWebSocket::textMessageReceived, this,
-            [this, socket](const QString& message) { onWebSocketMessage(socket, message.toUtf8()); });
-    // Commands are text; anything else is as unusable as a line that is no JSON object.
-    connect(socket, &QWebSocket::binaryMessageReceived, this,
-            [this, socket](const QByteArray&) { onWebSocketMessage(socket, QByteArray()); });
-    connect(socket, &QWebSocket::disconnected, this, [this, socket] { onWebSocketDisconnected(socket); });
+    connect(socket, &PhoneLink::messageReceived, this,
+            [this, socket](const QByteArray& message) { onWebSocketMessage(socket, message); });
+    connect(socket, &PhoneLink::disconnected, this, [this, socket] { onWebSocketDisconnected(socket); });
     announcePhone(socket->peerAddress(), socket->peerPort());
 }
 
@@ -494,7 +489,7 @@ void Server::dropWebSocketPhone(int closeCode)
     phoneLeft();
 }
 
-void Server::onWebSocketMessage(QWebSocket* socket, const QByteArray& message)
+void Server::onWebSocketMessage(PhoneLink* socket, const QByteArray& message)
 {
     if (socket != m_webSocket)
         return;
@@ -507,7 +502,7 @@ void Server::onWebSocketMessage(QWebSocket* socket, const QByteArray& message)
     processInput();
 }
 
-void Server::onWebSocketDisconnected(QWebSocket* socket)
+void Server::onWebSocketDisconnected(PhoneLink* socket)
 {
     qDebug() << "客户端断开连接";
     QObject::disconnect(socket, nullptr, this, nullptr);
@@ -520,20 +515,10 @@ void Server::onWebSocketDisconnected(QWebSocket* socket)
     socket->deleteLater();
 }
 
-void Server::closeWebSocket(QWebSocket* socket, int closeCode)
+void Server::closeWebSocket(PhoneLink* socket, int closeCode)
 {
     QObject::disconnect(socket, nullptr, this, nullptr);
-    if (socket->state() == QAbstractSocket::UnconnectedState) {
-        socket->deleteLater();
-        return;
-    }
-    // The close frame carries the reason; the socket goes once the peer has answered it.
-    socket->close(static_cast<QWebSocketProtocol::CloseCode>(closeCode));
-    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kWebCloseGraceMs, socket, [socket] {
-        socket->abort();
-        socket->deleteLater();
-    });
+    socket->closeAndRelease(closeCode);
 }
 
 void Server::onSocketDisconnected()

@@ -18,6 +18,7 @@ class InputBackend;
 class InputSimulator;
 class MediaPlayerLink;
 class PhoneAccess;
+class PhoneLink;
 class Shell;
 class SocketOwner;
 class QHostAddress;
@@ -25,12 +26,11 @@ class QJsonObject;
 class QTcpServer;
 class QTcpSocket;
 class QTimer;
-class QWebSocket;
 
 // The phone's way into the PC: listens for one phone at a time, reads one JSON command per
 // line and runs it. Only the two listing commands are answered. A browser phone arrives over
-// a WebSocket instead (one command per text message); it is the same one phone: whichever
-// kind connects last displaces the other.
+// a WebSocket instead (one command per message, through a PhoneLink that seals them); it is
+// the same one phone: whichever kind connects last displaces the other.
 class Server : public QObject
 {
     Q_OBJECT
@@ -89,11 +89,11 @@ public:
     static constexpr int CloseRevoked = 4401;        // its pairing token was revoked
     static constexpr int CloseReplaced = 4409;       // another phone took over
 
-    // Takes a phone connected over an (authenticated) WebSocket and owns the socket from now
-    // on: each text message runs as one command, and replies go back as text messages. It
-    // displaces the current phone like a new TCP phone does. While the server is stopped the
-    // socket is closed at once.
-    void acceptWebSocket(QWebSocket* socket);
+    // Takes a phone connected over an (authenticated) WebSocket and owns its link from now
+    // on: each message runs as one command, and replies go back as messages. It displaces
+    // the current phone like a new TCP phone does. While the server is stopped the link is
+    // closed at once.
+    void acceptWebSocket(PhoneLink* socket);
     // Ends the connection of a phone connected over a WebSocket, if there is one.
     void dropWebSocketPhone(int closeCode);
 
@@ -142,7 +142,7 @@ private:
     void announcePhone(const QHostAddress& address, quint16 port);
     void announcePhoneGone();
     // Forgets the WebSocket phone and its queued messages; returns its socket.
-    QWebSocket* releaseWebSocketPhone();
+    PhoneLink* releaseWebSocketPhone();
     // Runs the messages waiting, in arrival order: first those of phones that have gone, then
     // the complete lines of a TCP phone (reading more as needed) or the queued messages of a
     // WebSocket phone. After a time slice the event loop gets a turn before it goes on.
@@ -172,9 +172,9 @@ private:
     void releaseButtonsOfDepartedPhones();
     // Drops the current phone for a fault of its own, saying why in the log.
     void dropPhone(const QString& reason, int webCloseCode);
-    void onWebSocketMessage(QWebSocket* socket, const QByteArray& message);
-    void onWebSocketDisconnected(QWebSocket* socket);
-    void closeWebSocket(QWebSocket* socket, int closeCode);
+    void onWebSocketMessage(PhoneLink* socket, const QByteArray& message);
+    void onWebSocketDisconnected(PhoneLink* socket);
+    void closeWebSocket(PhoneLink* socket, int closeCode);
     // Builds a reply envelope and writes it as one line.
     void sendReply(const QString& command, const QJsonObject& body);
     // The one path of every reply to the current phone.
@@ -208,8 +208,8 @@ private:
     QTimer* m_mediaStatusTimer = nullptr; // a push waiting for the throttle
     LineFramer m_buffer;
     int m_port = 0;
-    QWebSocket* m_webSocket = nullptr; // the current phone when it came over a WebSocket
-    QQueue<QByteArray> m_webMessages;  // its messages not run yet
+    PhoneLink* m_webSocket = nullptr; // the current phone when it came over a WebSocket
+    QQueue<QByteArray> m_webMessages; // its messages not run yet
     qint64 m_webQueuedBytes = 0;
     // Complete messages of phones that have gone (closed, reset or displaced), not run yet.
     QQueue<QByteArray> m_leftover;

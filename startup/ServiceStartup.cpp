@@ -12,9 +12,9 @@
 #include "ui/MainWindow.h"
 #include "web/WebClientChannel.h"
 
+#include "remote/PhoneLink.h"
 #include <QDebug>
 #include <QPointer>
-#include <QWebSocket>
 
 ServiceStartup::ServiceStartup() = default;
 ServiceStartup::~ServiceStartup()
@@ -62,11 +62,7 @@ void ServiceStartup::connectWebClients()
 {
     PairingToken* token = PairingToken::shared();
     token->token(); // created now, so that the settings store holds it from the first start
-    m_webChannel =
-        std::make_unique<WebClientChannel>([token](const QByteArray& challenge, const QString& answer) {
-            return WebClientChannel::sameAnswer(WebClientChannel::challengeAnswer(token->token(), challenge),
-                                                answer);
-        });
+    m_webChannel = std::make_unique<WebClientChannel>([token] { return token->token(); });
     m_webChannel->attachTo(m_httpServer.get());
     m_httpServer->setPeerFilter(
         [](const QHostAddress& peer) { return PhoneAccess::shared()->admitsPeer(peer); });
@@ -78,13 +74,11 @@ void ServiceStartup::connectWebClients()
         return; // the channel answers 503 without a phone handler
     }
     QPointer<Server> guarded(server);
-    m_webChannel->setPhoneHandler([guarded](QWebSocket* socket) {
-        if (guarded) {
-            guarded->acceptWebSocket(socket);
-        } else {
-            socket->abort();
-            socket->deleteLater();
-        }
+    m_webChannel->setPhoneHandler([guarded](PhoneLink* link) {
+        if (guarded)
+            guarded->acceptWebSocket(link);
+        else
+            link->closeAndRelease(Server::CloseServiceStopped);
     });
     // A new token revokes the old one: the browser that used it must pair again.
     QObject::connect(token, &PairingToken::tokenChanged, server,

@@ -3,6 +3,8 @@
 #include "web/HostCheck.h"
 #include "web/HttpRequestParser.h"
 #include "web/HttpServer.h"
+#include "web/SealedChannel.h"
+#include "web/SealedPhoneLink.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -65,15 +67,14 @@ bool originAllowed(const HttpRequest& request, HostCheck& hosts, const QHostAddr
 
 } // namespace
 
-WebClientChannel::WebClientChannel(AnswerCheck answerCheck, QObject* parent)
-    : WebClientChannel(std::move(answerCheck), AuthThrottle::Policy(), parent)
+WebClientChannel::WebClientChannel(TokenSource token, QObject* parent)
+    : WebClientChannel(std::move(token), AuthThrottle::Policy(), parent)
 {
 }
 
-WebClientChannel::WebClientChannel(AnswerCheck answerCheck, const AuthThrottle::Policy& policy,
-                                   QObject* parent)
+WebClientChannel::WebClientChannel(TokenSource token, const AuthThrottle::Policy& policy, QObject* parent)
     : QObject(parent)
-    , m_answerCheck(std::move(answerCheck))
+    , m_token(std::move(token))
     , m_throttle(policy)
     , m_webSockets(new QWebSocketServer(QStringLiteral("Velmora"), QWebSocketServer::NonSecureMode, this))
     , m_hostCheck(std::make_shared<HostCheck>())
@@ -166,7 +167,7 @@ void WebClientChannel::evaluate(QTcpSocket* socket, const QByteArray& request, c
         refuse(socket, 403, QStringLiteral("Forbidden"));
         return;
     }
-    if (!m_phoneHandler || !m_answerCheck) {
+    if (!m_phoneHandler || !m_token) {
         refuse(socket, 503, QStringLiteral("Service Unavailable"));
         return;
     }
@@ -248,6 +249,8 @@ void WebClientChannel::sendChallenge(QWebSocket* socket)
 {
     QJsonObject params;
     params.insert(QStringLiteral("challenge"), QString::fromLatin1(m_unanswered.value(socket).challenge));
+    // Tells a page that it will be sealed; one that expects otherwise knows where it stands.
+    params.insert(QStringLiteral("version"), SealedChannel::Version);
     socket->sendTextMessage(envelope(QStringLiteral("challenge"), params));
 }
 
@@ -259,29 +262,38 @@ void WebClientChannel::onAnswer(QWebSocket* socket, const QString& message)
     const Unanswered pending = *found;
     forgetUnanswered(socket);
     // The first message must be the answer; whatever else comes first counts as a wrong one.
-    const QJsonObject object = QJsonDocument::fromJson(message.toUtf8()).object();
-    const QString answer =
-        object.value(QLatin1String("command")).toString() == QLatin1String("answer")
-            ? object.value(QLatin1String("params")).toObject().value(QLatin1String("answer")).toString()
-            : QString();
-    if (answer.isEmpty() || !m_answerCheck(pending.challenge, answer)) {
+    const SealedChannel::Answer parsed = SealedChannel::parseAnswer(message.toUtf8());
+    const QString token = m_token();
+    if (parsed.answer.isEmpty() || token.isEmpty() ||
+        !sameAnswer(challengeAnswer(token, pending.challenge), parsed.answer)) {
         m_throttle.recordFailure(pending.address, m_clock.elapsed());
         qWarning().noquote() << "Web client refused:"
-                             << (answer.isEmpty() ? "no pairing token" : "wrong pairing token") << "from"
-                             << pending.address;
+                             << (parsed.answer.isEmpty() ? "no pairing token" : "wrong pairing token")
+                             << "from" << pending.address;
         closeUnanswered(socket, CloseWrongAnswer);
         return;
     }
     m_throttle.recordSuccess(pending.address);
+    // A page cached from before sealing would go on in clear; it is told to reload instead.
+    if (parsed.version != SealedChannel::Version || parsed.pageRandom.isEmpty()) {
+        qWarning().noquote() << "Web client refused: its page speaks protocol" << parsed.version
+                             << "instead of" << SealedChannel::Version << "and must be reloaded, from"
+                             << pending.address;
+        closeUnanswered(socket, CloseOutdatedClient);
+        return;
+    }
     QObject::disconnect(socket, nullptr, this, nullptr);
     socket->setParent(nullptr);
-    socket->sendTextMessage(envelope(QStringLiteral("paired"), QJsonObject()));
-    if (m_phoneHandler) {
-        m_phoneHandler(socket);
-    } else {
-        socket->close(kCloseServiceUnavailable);
-        socket->deleteLater();
-    }
+    auto* link = new SealedPhoneLink(
+        socket, SealedChannel::deriveKey(token, QByteArray::fromHex(pending.challenge), parsed.pageRandom));
+    // The first sealed frame: the page learns that the PC holds the token too.
+    QJsonObject paired;
+    paired.insert(QStringLiteral("version"), SealedChannel::Version);
+    link->sendMessage(envelope(QStringLiteral("paired"), paired).toUtf8());
+    if (m_phoneHandler)
+        m_phoneHandler(link);
+    else
+        link->closeAndRelease(kCloseServiceUnavailable);
 }
 
 bool WebClientChannel::forgetUnanswered(QWebSocket* socket)

@@ -13,6 +13,7 @@
 
 class HostCheck;
 class HttpServer;
+class PhoneLink;
 class QTcpSocket;
 class QWebSocket;
 class QWebSocketServer;
@@ -22,16 +23,17 @@ class QWebSocketServer;
 // proves that it holds the pairing token without ever sending it: the first message is a
 // fresh random challenge, and the only message taken in return is the HMAC-SHA-256 of that
 // challenge keyed by the token. Until then no command is read and the phone is left alone.
-// Addresses that keep answering wrongly are slowed down before their next handshake. Each
-// proven socket goes to the phone handler, which then owns it.
+// Addresses that keep answering wrongly are slowed down before their next handshake. A
+// proven browser gets a sealed link (see SealedChannel.h), keyed from the token and both
+// sides' random values, which goes to the phone handler; the handler then owns it.
 class WebClientChannel final : public QObject
 {
     Q_OBJECT
 public:
-    // Whether `answer` is the pairing token's answer to `challenge`.
-    using AnswerCheck = std::function<bool(const QByteArray& challenge, const QString& answer)>;
-    // Takes an open WebSocket (parentless) and owns it from then on.
-    using PhoneHandler = std::function<void(QWebSocket* socket)>;
+    // The pairing token as it is now; read at each answer, so a new token counts at once.
+    using TokenSource = std::function<QString()>;
+    // Takes a proven browser's link (parentless) and owns it from then on.
+    using PhoneHandler = std::function<void(PhoneLink* link)>;
 
     // One command object is a few hundred bytes; a frame or message beyond this is refused.
     static constexpr quint64 MaxMessageBytes = 64 * 1024;
@@ -53,9 +55,12 @@ public:
     // Close codes of the challenge: a wrong answer, and none in time.
     static constexpr int CloseWrongAnswer = 4401;
     static constexpr int CloseNoAnswer = 4408;
+    // The page speaks another version of the handshake (one cached from before sealing):
+    // it must be reloaded. A frame that does not open closes with SealedPhoneLink::CloseBadSeal.
+    static constexpr int CloseOutdatedClient = 4426;
 
-    explicit WebClientChannel(AnswerCheck answerCheck, QObject* parent = nullptr);
-    WebClientChannel(AnswerCheck answerCheck, const AuthThrottle::Policy& policy, QObject* parent);
+    explicit WebClientChannel(TokenSource token, QObject* parent = nullptr);
+    WebClientChannel(TokenSource token, const AuthThrottle::Policy& policy, QObject* parent);
     ~WebClientChannel() override;
 
     // Without a handler every upgrade is refused with 503.
@@ -99,7 +104,7 @@ private:
         QString address;
     };
 
-    AnswerCheck m_answerCheck;
+    TokenSource m_token;
     PhoneHandler m_phoneHandler;
     AuthThrottle m_throttle;
     QElapsedTimer m_clock;

@@ -127,21 +127,29 @@ function sendAll(commands) {
 
 let countdownTimer = null;
 let lastState = null;
+let lastOutdatedReload = false;
 
 function showState(state, detail = {}) {
     const status = $('status');
     const text = $('status-text');
     status.dataset.state = state;
+    status.dataset.sealed = String(state === State.CONNECTED && Boolean(detail.sealed));
     status.title = '';
     clearInterval(countdownTimer);
     countdownTimer = null;
 
     if (lastState === State.CONNECTED && state !== State.CONNECTED) releaseEverything();
     lastState = state;
+    lastOutdatedReload = state === State.OUTDATED && Boolean(detail.reload);
 
     switch (state) {
     case State.CONNECTED:
         text.textContent = t('connected');
+        // Every session is sealed; the lock says so, and what it means on a tap-and-hold.
+        status.title = t('Sealed: nobody else on the network can read or change what this page sends.');
+        break;
+    case State.OUTDATED:
+        text.textContent = detail.reload ? t('page out of date · tap to reload') : t('Velmora on the PC is too old for this page');
         break;
     case State.CONNECTING:
         text.textContent = t('connecting');
@@ -204,6 +212,8 @@ function handleMessage(message) {
 }
 
 $('status').addEventListener('click', () => {
+    // A page from before the PC's last update: only a fresh copy of it can talk to the PC.
+    if (connection.state === State.OUTDATED && lastOutdatedReload) location.reload();
     if ([State.WAITING, State.REFUSED, State.REPLACED].includes(connection.state)) connection.retryNow();
 });
 $('pair-retry').addEventListener('click', () => connection.retryNow());

@@ -4,9 +4,14 @@
 // says "paired" does the page count as connected. A refusal (wrong or revoked
 // token) is told apart from an unreachable PC so that the page can ask for
 // pairing instead of hammering the server in a loop.
+// With the answer go the page's random value and the handshake's version;
+// from then on every message in both directions is a sealed binary frame
+// (seal.js), "paired" included, so only a PC that holds the token gets the
+// page connected. The page never falls back to a channel in clear.
 
-import { challengeAnswer } from './hmac.js';
+import { challengeAnswer, toHex } from './hmac.js';
 import { encode, parseMessage } from './protocol.js';
+import { deriveKey, fromHex, randomBytes, RANDOM_BYTES, Seal, TO_PC, VERSION } from './seal.js';
 
 export const State = Object.freeze({
     UNPAIRED: 'unpaired', // no token known
@@ -15,6 +20,7 @@ export const State = Object.freeze({
     WAITING: 'waiting', // lost or unreachable; a retry is scheduled
     REFUSED: 'refused', // the server turned the token down
     REPLACED: 'replaced', // another phone took over; waits until the user asks
+    OUTDATED: 'outdated', // page and PC speak different versions; detail.reload: the page is the old one
 });
 
 // Close codes a server uses to say "not you": policy violation and the
@@ -23,6 +29,11 @@ const REFUSAL_CODES = new Set([1008, 4001, 4003, 4401, 4403]);
 // The PC serves one phone at a time and dropped this one for a newer one.
 // Reconnecting by itself would take the PC back and start a tug of war.
 export const REPLACED_CODE = 4409;
+// The PC speaks a newer handshake than this page: the page must be reloaded.
+export const OUTDATED_CODE = 4426;
+// A sealed frame did not open (either side may close with it): a new session
+// with a new key is the way on.
+export const BAD_SEAL_CODE = 4400;
 
 export function wsUrl(location) {
     const scheme = location.protocol === 'https:' ? 'wss' : 'ws';
@@ -66,7 +77,8 @@ export const MAX_BUFFERED = 16 * 1024;
 
 export class Connection {
     // env: {createSocket(url), probe() → Promise<boolean>, setTimeout,
-    //       clearTimeout, now(), location, [answer(token, challenge) → Promise<hex>]}
+    //       clearTimeout, now(), location, [answer(token, challenge) → Promise<hex>],
+    //       [deriveKey(token, pcRandom, pageRandom) → Promise<key>], [randomBytes(n)], [nacl]}
     constructor(env, { onState = () => {}, onMessage = () => {}, onOpen = () => {} } = {}) {
         this.env = env;
         this.onState = onState;
@@ -79,6 +91,7 @@ export class Connection {
         this.state = State.UNPAIRED;
         this.retryAt = null;
         this.generation = 0; // ignores events of sockets already given up
+        this.seal = null; // the session's, once "paired" opened
     }
 
     setState(state, detail = {}) {
@@ -140,12 +153,68 @@ export class Connection {
             return;
         }
         this.socket = socket;
+        socket.binaryType = 'arraybuffer';
         let opened = false;
         let paired = false;
+        let answered = false;
+        let seal = null;
         let openedAt = 0;
         const token = this.token;
         const answer = this.env.answer ?? challengeAnswer;
+        const derive = this.env.deriveKey ?? deriveKey;
+        const random = this.env.randomBytes ?? randomBytes;
+        this.seal = null;
         this.setState(State.CONNECTING);
+
+        const giveUp = (code) => {
+            try {
+                socket.close(code);
+            } catch {
+                // already closing
+            }
+        };
+        const onChallenge = (params) => {
+            const pcRandom = params.challenge.length === 2 * RANDOM_BYTES ? fromHex(params.challenge) : null;
+            if (params.version !== VERSION || !pcRandom) {
+                // An older PC would go on in clear; a newer one has told us so by its version.
+                this.generation += 1;
+                this.socket = null;
+                giveUp(1000);
+                this.setState(State.OUTDATED, { reload: Number(params.version) > VERSION });
+                return;
+            }
+            answered = true;
+            const pageRandom = random(RANDOM_BYTES);
+            Promise.all([answer(token, params.challenge), derive(token, pcRandom, pageRandom)]).then(([hex, key]) => {
+                if (generation !== this.generation) return;
+                seal = new Seal(key, TO_PC, this.env.nacl);
+                try {
+                    socket.send(encode({ command: 'answer', params: { answer: hex, nonce: toHex(pageRandom), version: VERSION } }));
+                } catch {
+                    // closing; the close event decides what comes next
+                }
+            }, () => giveUp(BAD_SEAL_CODE));
+        };
+        const onFrame = (data) => {
+            const text = seal && typeof data !== 'string' ? seal.open(data) : null;
+            const message = text === null ? null : parseMessage(text);
+            if (!message) {
+                // Tampered, replayed, out of order or in clear: this session is over.
+                seal = null;
+                this.seal = null;
+                giveUp(BAD_SEAL_CODE);
+                return;
+            }
+            if (paired) {
+                this.onMessage(message);
+            } else if (message.command === 'paired') {
+                paired = true;
+                this.seal = seal;
+                openedAt = this.env.now();
+                this.setState(State.CONNECTED, { sealed: true });
+                this.onOpen();
+            }
+        };
 
         socket.onopen = () => {
             if (generation !== this.generation) return;
@@ -153,35 +222,28 @@ export class Connection {
         };
         socket.onmessage = (event) => {
             if (generation !== this.generation) return;
-            const message = parseMessage(event.data);
-            if (!message) return;
-            if (paired) {
-                this.onMessage(message);
-            } else if (message.command === 'challenge' && typeof message.params.challenge === 'string') {
-                Promise.resolve(answer(token, message.params.challenge)).then((hex) => {
-                    if (generation !== this.generation) return;
-                    try {
-                        socket.send(encode({ command: 'answer', params: { answer: hex } }));
-                    } catch {
-                        // closing; the close event decides what comes next
-                    }
-                }, () => {});
-            } else if (message.command === 'paired') {
-                paired = true;
-                openedAt = this.env.now();
-                this.setState(State.CONNECTED);
-                this.onOpen();
+            if (answered) {
+                onFrame(event.data);
+                return;
             }
+            const message = parseMessage(event.data);
+            if (message?.command === 'challenge' && typeof message.params.challenge === 'string') onChallenge(message.params);
         };
         socket.onerror = () => {}; // a close event always follows
         socket.onclose = (event) => {
             if (generation !== this.generation) return;
             this.socket = null;
+            this.seal = null;
             if (paired && this.env.now() - openedAt >= STABLE_MS) this.backoff.reset();
             const code = event?.code ?? 1006;
             if (code === REPLACED_CODE) {
                 this.generation += 1;
                 this.setState(State.REPLACED);
+                return;
+            }
+            if (code === OUTDATED_CODE) {
+                this.generation += 1;
+                this.setState(State.OUTDATED, { reload: true });
                 return;
             }
             if (REFUSAL_CODES.has(code)) {
@@ -222,14 +284,14 @@ export class Connection {
     }
 
     get connected() {
-        return this.state === State.CONNECTED && this.socket !== null;
+        return this.state === State.CONNECTED && this.socket !== null && this.seal !== null;
     }
 
-    // Sends one command; false when it could not go out (not connected).
+    // Sends one command, sealed; false when it could not go out (not connected).
     send(command) {
         if (!this.connected) return false;
         try {
-            this.socket.send(encode(command));
+            this.socket.send(this.seal.seal(encode(command)));
             return true;
         } catch {
             return false;

@@ -13,6 +13,11 @@ export const ZH_CN = {
     'not paired / wrong token': '未配对 / 配对码错误',
     'another phone took over · tap to reconnect': '另一部手机已接管 · 轻点重新连接',
     'offline · retry in {seconds} s': '离线 · {seconds} 秒后重试',
+    'sealed': '已加密',
+    'Sealed: nobody else on the network can read or change what this page sends.':
+        '已加密：网络上的其他人无法读取或篡改此页面发送的内容。',
+    'page out of date · tap to reload': '页面已过期 · 轻点重新加载',
+    'Velmora on the PC is too old for this page': '电脑上的 Velmora 版本过旧，无法配合此页面',
     'Retry': '重试',
     "Scan the pairing code on the PC's About page, or paste the pairing link or token.":
         '扫描电脑“关于”页上的配对二维码，或粘贴配对链接或配对码。',

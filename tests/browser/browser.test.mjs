@@ -104,6 +104,7 @@ let log = '';
 let browser = null;
 let token = '';
 let typist = null;
+let typed = ''; // what the text window reports
 let bus = null;
 let fakePlayer = null;
 let failed = false;
@@ -125,6 +126,8 @@ function launchPhone(locale) {
 const sent = [];
 // The opening of each WebSocket: [challenge received, answer sent].
 const openings = [];
+// Every frame after the openings, both ways: { text, payload } with the payload's bytes.
+const frames = [];
 
 // `withoutWebCrypto`: as on a phone that loads the page over plain http from the LAN, where
 // browsers offer no crypto.subtle.
@@ -135,10 +138,15 @@ async function phonePage(fragment, { withoutWebCrypto = false } = {}) {
         const opening = [];
         openings.push(opening);
         sent.push(ws.url());
-        ws.on('framereceived', ({ payload }) => { if (opening.length === 0) opening.push(String(payload)); });
+        const after = (payload) => frames.push({ text: typeof payload === 'string', payload: Buffer.from(payload) });
+        ws.on('framereceived', ({ payload }) => {
+            if (opening.length === 0) opening.push(String(payload));
+            else after(payload);
+        });
         ws.on('framesent', ({ payload }) => {
             sent.push(String(payload));
             if (opening.length === 1) opening.push(String(payload));
+            else after(payload);
         });
     });
     if (withoutWebCrypto) await page.addInitScript(() => Object.defineProperty(globalThis.crypto, 'subtle', { value: undefined }));
@@ -216,7 +224,7 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
     step('without Web Crypto the page still proves the token, which never leaves the phone', async () => {
         page = await phonePage(token, { withoutWebCrypto: true });
         assert.equal(await page.evaluate(() => typeof globalThis.crypto.subtle), 'undefined');
-        await page.locator('#status[data-state="connected"]').waitFor();
+        await page.locator('#status[data-state="connected"][data-sealed="true"] .status-lock').waitFor();
         await waitFor('the connection in the log', () => log.includes('新客户端连接: '));
         assert.ok(!page.url().includes(token), 'the token leaves the address bar');
         assert.ok(sent.length > 5 && sent.every((text) => !text.includes(token)), 'no request, header or frame holds the token');
@@ -243,6 +251,20 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         assert.equal(outcome.received.length, 1, 'nothing but a fresh challenge');
         assert.notEqual(outcome.received[0], challenge);
         assert.equal(await page.locator('#status').getAttribute('data-state'), 'connected', 'the paired page keeps the PC');
+
+        // A page cached from before sealing answers right but without a version: told to reload.
+        const old = await page.evaluate((t) => new Promise((resolve) => {
+            const ws = new WebSocket(`ws://${location.host}/ws`);
+            ws.onmessage = async (event) => {
+                const { challengeAnswer } = await import('/js/hmac.js');
+                const answer = await challengeAnswer(t, JSON.parse(event.data).params.challenge, null);
+                ws.send(JSON.stringify({ command: 'answer', params: { answer } }));
+            };
+            ws.onclose = (event) => resolve(event.code);
+        }), token);
+        assert.equal(old, 4426);
+        await waitFor('the refusal in the log', () => /Web client refused: its page speaks protocol 1 .*must be reloaded/.test(log));
+        assert.equal(await page.locator('#status').getAttribute('data-state'), 'connected');
     });
 
     step('a swipe on the pad moves the X pointer', async () => {
@@ -256,7 +278,6 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
     });
 
     step('typing on the phone writes into the focused window', async () => {
-        let typed = '';
         typist = spawn(path.join(buildDir, 'tests', 'velmora_textwindow'), [], { env, stdio: ['ignore', 'pipe', 'inherit'] });
         typist.stdout.on('data', (d) => { typed += d; });
         // Without a window manager the focus is given directly, once the window is mapped.
@@ -382,12 +403,31 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
             assert.deepEqual(await tabs(zh), ['触控板', '按键', '媒体', '应用']);
             assert.equal(await zh.locator('#status-text').textContent(), '已连接');
             assert.equal(await zh.locator('#pair-input').getAttribute('placeholder'), '配对码');
+            // This page derived its key with Web Crypto: commands and replies open both ways.
+            assert.equal(await zh.evaluate(() => typeof globalThis.crypto.subtle), 'object');
+            assert.equal(await zh.locator('#status-lock').getAttribute('aria-label'), '已加密');
+            await zh.locator('.tab[data-tab="media"]').click();
+            await zh.locator('#media-list .item-name', { hasText: 'Music' }).waitFor();
+            await zh.locator('.tab[data-tab="keys"]').click();
+            await zh.locator('#type-field').pressSequentially('Zh 7', { delay: 30 });
+            await waitFor('the text typed through Web Crypto\'s key', () => typed.includes('Zh 7'), 10000);
             // The phone that was replaced says so in its own language.
             await page.locator('#status[data-state="replaced"]').waitFor();
             assert.equal(await page.locator('#status-text').textContent(), 'another phone took over · tap to reconnect');
         } finally {
             await chinese.close();
         }
+    });
+
+    step('every frame after the handshakes was sealed: no command, typed text or listed name went in clear', async () => {
+        assert.ok(frames.length > 40, `frames seen: ${frames.length}`);
+        assert.deepEqual(frames.filter((frame) => frame.text).map((frame) => String(frame.payload)), []);
+        const wire = Buffer.concat(frames.map((frame) => frame.payload)).toString('latin1');
+        for (const secret of ['Hello Velmora', 'mousemove', 'keyinput', 'Music', 'Albums', 'song.mp3', 'Recorder',
+            'Night Drive', 'The Testers', 'PlayPause', 'mediastatus']) {
+            assert.ok(!wire.includes(secret), secret);
+        }
+        assert.doesNotMatch(log, /Web client sent .* connection closed/); // no frame failed to open
     });
 
     test('the link that velmora --pair prints in a terminal opens the client and pairs', (t) => noteFailure(async () => {

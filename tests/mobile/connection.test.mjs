@@ -2,10 +2,14 @@ import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
 import { createHmac } from 'node:crypto';
+import { createRequire } from 'node:module';
 
 import { Connection, State, STABLE_MS } from '../../mobile/js/connection.js';
 import { challengeAnswer } from '../../mobile/js/hmac.js';
 import { mouseMove } from '../../mobile/js/protocol.js';
+import { deriveKey, fromHex, Seal, TO_PAGE } from '../../mobile/js/seal.js';
+
+const nacl = createRequire(import.meta.url)('/usr/share/nodejs/tweetnacl/nacl-fast.js');
 
 const TOKEN = '0123456789abcdef0123456789abcdef';
 
@@ -14,13 +18,15 @@ function harness({ reachable = false } = {}) {
     const env = {
         clock: 0, sockets: [], timers: [], reachable, location: { protocol: 'http:', host: 'pc:6888' },
         createSocket(url) {
-            const s = { url, sent: [], closed: false, send(t) { this.sent.push(t); }, close() { this.closed = true; } };
+            const s = { url, sent: [], closed: false, send(t) { this.sent.push(t); }, close(code) { this.closed = code ?? true; } };
             env.sockets.push(s);
             return s;
         },
         probe: () => Promise.resolve(env.reachable),
         // Our own HMAC settles within the microtasks of one turn; Web Crypto may take longer.
         answer: (token, challenge) => challengeAnswer(token, challenge, null),
+        deriveKey: (token, pcRandom, pageRandom) => deriveKey(token, pcRandom, pageRandom, null),
+        nacl,
         setTimeout: (fn, ms) => env.timers.push({ fn, ms }),
         clearTimeout: (id) => { env.timers[id - 1].cancelled = true; },
         now: () => env.clock,
@@ -42,12 +48,16 @@ function harness({ reachable = false } = {}) {
     return { env, conn, states, messages };
 }
 const settle = () => new Promise((resolve) => setImmediate(resolve));
-// The PC's side of the opening: the challenge, then (once answered) "paired".
+// The PC's side of the opening: the challenge, then (once answered) the sealed
+// "paired"; returns the PC's seal of the session.
 async function pair(socket, challenge = 'ab'.repeat(32)) {
     socket.onopen();
-    socket.onmessage({ data: JSON.stringify({ command: 'challenge', params: { challenge } }) });
+    socket.onmessage({ data: JSON.stringify({ command: 'challenge', params: { challenge, version: 2 } }) });
     await settle();
-    socket.onmessage({ data: '{"command":"paired","params":{}}' });
+    const { params } = JSON.parse(socket.sent.at(-1));
+    const pc = new Seal(await deriveKey(TOKEN, fromHex(challenge), fromHex(params.nonce), null), TO_PAGE, nacl);
+    socket.onmessage({ data: pc.seal('{"command":"paired","params":{"version":2}}') });
+    return pc;
 }
 
 test('an unreachable PC is retried with doubling pauses up to 10 s; only a connection that held resets them', async () => {
@@ -103,39 +113,70 @@ test('a refusal or a takeover stops the retries until the user asks', async () =
     assert.deepEqual([env.sockets.length, states], [0, [State.UNPAIRED]]);
 });
 
-test('the token never travels: the challenge is answered with its HMAC, and only "paired" connects', async () => {
+test('the token never travels, and after the answer everything is sealed both ways', async () => {
     const { env, conn, messages, states } = harness();
     conn.start(TOKEN);
     assert.equal(conn.send(mouseMove(1, 1)), false);
     const first = env.last;
-    first.onopen();
     first.onmessage({ data: '{"command":"appexplore","params":{"apps":[]}}' }); // not before pairing
-    first.onmessage({ data: '{"command":"challenge","params":{"challenge":"00ff"}}' });
-    await settle();
-    const expected = createHmac('sha256', TOKEN).update('00ff').digest('hex');
-    assert.deepEqual(first.sent, [`{"command":"answer","params":{"answer":"${expected}"}}`]);
+    const challenge = '0f'.repeat(32);
+    const pc = await pair(first, challenge);
+    const answer = JSON.parse(first.sent[0]);
+    assert.deepEqual(Object.keys(answer.params).sort(), ['answer', 'nonce', 'version']);
+    assert.equal(answer.params.answer, createHmac('sha256', TOKEN).update(challenge).digest('hex'));
+    assert.match(answer.params.nonce, /^[0-9a-f]{64}$/);
     assert.ok(!first.url.includes(TOKEN) && !first.sent.join('').includes(TOKEN));
-    assert.equal(conn.send(mouseMove(1, 1)), false); // still not paired
-    assert.deepEqual([states.at(-1), messages], [State.CONNECTING, []]);
+    assert.deepEqual([states.at(-1), messages], [State.CONNECTED, []]);
 
-    first.onmessage({ data: '{"command":"paired","params":{}}' });
-    assert.equal(conn.state, State.CONNECTED);
     assert.equal(conn.send(mouseMove(1, 2)), true);
-    assert.equal(first.sent.at(-1), '{"command":"mousemove","params":{"dx":1,"dy":2}}');
-    first.onmessage({ data: '{"command":"appexplore","params":{"apps":[]}}' });
-    first.onmessage({ data: 'garbage' });
+    const frame = first.sent.at(-1);
+    assert.ok(frame instanceof Uint8Array && !new TextDecoder().decode(frame).includes('mousemove'));
+    assert.equal(pc.open(frame), '{"command":"mousemove","params":{"dx":1,"dy":2}}');
+    const reply = pc.seal('{"command":"appexplore","params":{"apps":[]}}');
+    first.onmessage({ data: reply.slice().buffer }); // an ArrayBuffer, as a browser hands it over
     assert.deepEqual(messages, [{ command: 'appexplore', params: { apps: [] } }]);
+    first.onmessage({ data: reply }); // the same frame again
+    assert.equal(first.closed, 4400);
+    assert.equal(conn.send(mouseMove(1, 1)), false);
+    first.onclose({ code: 4400 });
+    assert.deepEqual([conn.state, messages.length, env.pending()], [State.WAITING, 1, 1]);
 
-    conn.start('f'.repeat(32)); // re-paired
-    assert.ok(first.closed);
-    first.onclose({ code: 1000 });
-    first.onmessage({ data: '{"command":"appexplore","params":{}}' });
-    assert.deepEqual([conn.state, messages.length, env.pending()], [State.CONNECTING, 1, 0]);
+    // Injected in clear, or sealed by someone without the key: the session ends the same way.
+    for (const injected of ['{"command":"paired","params":{}}', new Uint8Array(40)]) {
+        env.retry();
+        const socket = env.last;
+        await pair(socket);
+        socket.onmessage({ data: injected });
+        assert.equal(socket.closed, 4400);
+        socket.onclose({ code: 4400 });
+    }
+
     // A challenge answered late, after the page moved on, is not sent on the old socket.
+    conn.start(TOKEN);
     const second = env.last;
     second.onopen();
-    second.onmessage({ data: '{"command":"challenge","params":{"challenge":"01"}}' });
+    second.onmessage({ data: JSON.stringify({ command: 'challenge', params: { challenge, version: 2 } }) });
     conn.start(TOKEN);
     await settle();
     assert.deepEqual(second.sent, []);
+});
+
+test('a page and a PC of different versions say so instead of talking in clear', async () => {
+    // A PC from before sealing: its challenge has no version, and the page does not answer.
+    const { env, conn, states } = harness();
+    conn.start(TOKEN);
+    env.last.onopen();
+    env.last.onmessage({ data: JSON.stringify({ command: 'challenge', params: { challenge: 'ab'.repeat(32) } }) });
+    await settle();
+    assert.deepEqual([env.last.sent, env.last.closed, states.at(-1), env.pending()], [[], 1000, State.OUTDATED, 0]);
+    // A PC that finds this page out of date: reload, no retries.
+    const outdated = harness();
+    const details = [];
+    outdated.conn.onState = (state, detail) => details.push([state, detail]);
+    outdated.conn.start(TOKEN);
+    outdated.env.last.onopen();
+    outdated.env.last.onclose({ code: 4426 });
+    await settle();
+    assert.deepEqual(details.at(-1), [State.OUTDATED, { reload: true }]);
+    assert.equal(outdated.env.pending(), 0);
 });

@@ -1,15 +1,21 @@
 #include "web/LoopbackClient.h"
 
+#include "data/MediaFolder.h"
+#include "data/MediaService.h"
 #include "platform/InputBackendFake.h"
 #include "remote/Server.h"
 #include "support/LogCapture.h"
 #include "web/HttpServer.h"
+#include "web/SealedChannel.h"
+#include "web/SealedPhoneLink.h"
 #include "web/WebClientChannel.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageAuthenticationCode>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QWebSocket>
 #include <QtTest>
 
@@ -30,15 +36,21 @@ InputRecord moved(int dx)
 }
 
 // A browser phone on ws://127.0.0.1:<port>/ws, recording what comes back. It answers the
-// challenge with `token` (or with `fixedAnswer` when set), and counts as joined on "paired".
+// challenge with `token` (or with `fixedAnswer` when set), and counts as joined once the
+// sealed "paired" opens. Commands go out sealed with send(); `old` speaks the clear
+// handshake of pages from before sealing.
 struct WsPhone : QWebSocket
 {
     QStringList messages;
     QByteArray challenge; // the last one received
     QString token = kToken;
     QString fixedAnswer;
+    bool old = false;
     bool paired = false;
     int code = -1; // the close code, once closed
+    SealedChannel::Key key{};
+    std::unique_ptr<SealedChannel::Seal> seal;
+    QList<QByteArray> framesIn, framesOut; // sealed, as they travelled
 
     explicit WsPhone(const QString& origin = QString())
         : QWebSocket(origin)
@@ -49,13 +61,22 @@ struct WsPhone : QWebSocket
             const QJsonObject params = object.value(QLatin1String("params")).toObject();
             if (command == QLatin1String("challenge")) {
                 challenge = params.value(QLatin1String("challenge")).toString().toLatin1();
-                sendTextMessage(
-                    answerMessage(fixedAnswer.isEmpty() ? answerFor(token, challenge) : fixedAnswer));
-            } else if (command == QLatin1String("paired")) {
-                paired = true;
+                const QByteArray pageRandom = QByteArray::fromHex(WebClientChannel::newChallenge());
+                key = SealedChannel::deriveKey(token, QByteArray::fromHex(challenge), pageRandom);
+                seal = std::make_unique<SealedChannel::Seal>(key, SealedChannel::Direction::ToPc);
+                const QString answer = fixedAnswer.isEmpty() ? answerFor(token, challenge) : fixedAnswer;
+                sendTextMessage(old ? answerMessage(answer) : answerMessage(answer, pageRandom.toHex()));
             } else {
-                messages << m;
+                messages << m; // nothing but the challenge may come in clear
             }
+        });
+        connect(this, &QWebSocket::binaryMessageReceived, [this](const QByteArray& frame) {
+            framesIn << frame;
+            const std::optional<QByteArray> message = seal ? seal->open(frame) : std::nullopt;
+            if (message && message->startsWith("{\"command\":\"paired\""))
+                paired = true;
+            else
+                messages << (message ? QString::fromUtf8(*message) : QStringLiteral("<unopened>"));
         });
         connect(this, &QWebSocket::disconnected, [this] { code = closeCode(); });
     }
@@ -66,19 +87,92 @@ struct WsPhone : QWebSocket
         return QString::fromLatin1(
             QMessageAuthenticationCode::hash(challenge, key.toUtf8(), QCryptographicHash::Sha256).toHex());
     }
-    static QString answerMessage(const QString& answer)
+    static QString answerMessage(const QString& answer, const QByteArray& nonce = QByteArray())
     {
-        return QStringLiteral("{\"command\":\"answer\",\"params\":{\"answer\":\"%1\"}}").arg(answer);
+        if (nonce.isEmpty())
+            return QStringLiteral("{\"command\":\"answer\",\"params\":{\"answer\":\"%1\"}}").arg(answer);
+        return QStringLiteral("{\"command\":\"answer\",\"params\":{\"answer\":\"%1\",\"nonce\":\"%2\","
+                              "\"version\":%3}}")
+            .arg(answer, QString::fromLatin1(nonce))
+            .arg(SealedChannel::Version);
     }
-    bool join(quint16 port)
+    void send(const QString& command) { sendFrame(seal->seal(command.toUtf8())); }
+    void sendFrame(const QByteArray& frame)
     {
-        open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(port)));
+        framesOut << frame;
+        sendBinaryMessage(frame);
+    }
+    bool join(quint16 port, quint16 via = 0)
+    {
+        open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(via ? via : port)));
         spinUntil([this] { return code >= 0 || paired; });
         return paired;
     }
     int waitClosed()
     {
         return spinUntil([this] { return code >= 0; }) ? code : -1;
+    }
+};
+
+// Passes one connection through to `target` and keeps every byte of both directions, as a
+// listener on the network would see them.
+struct Wiretap : QTcpServer
+{
+    QByteArray toServer, toClient;
+    QList<QTcpSocket*> sockets;
+
+    explicit Wiretap(quint16 target)
+    {
+        listen(QHostAddress::LocalHost);
+        connect(this, &QTcpServer::newConnection, [this, target] {
+            QTcpSocket* client = nextPendingConnection();
+            auto* server = new QTcpSocket(this);
+            server->connectToHost(QHostAddress::LocalHost, target);
+            sockets << client << server;
+            connect(client, &QTcpSocket::readyRead, [this, client, server] {
+                const QByteArray bytes = client->readAll();
+                toServer += bytes;
+                if (server->state() != QAbstractSocket::ConnectedState)
+                    server->waitForConnected(2000);
+                server->write(bytes);
+            });
+            connect(server, &QTcpSocket::readyRead, [this, client, server] {
+                const QByteArray bytes = server->readAll();
+                toClient += bytes;
+                client->write(bytes);
+            });
+            connect(server, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
+            connect(client, &QTcpSocket::disconnected, server, &QTcpSocket::disconnectFromHost);
+        });
+    }
+    // The payloads of the WebSocket frames after the HTTP handshake, unmasked.
+    static QByteArray payloads(const QByteArray& stream)
+    {
+        QByteArray out;
+        int at = stream.indexOf("\r\n\r\n") + 4;
+        while (at > 3 && at + 2 <= stream.size()) {
+            const auto byte = [&](int i) {
+                return static_cast<unsigned char>(stream.at(i));
+            };
+            const bool masked = byte(at + 1) & 0x80;
+            quint64 length = byte(at + 1) & 0x7f;
+            int head = 2;
+            if (length >= 126) {
+                const int bytes = length == 126 ? 2 : 8;
+                length = 0;
+                for (int i = 0; i < bytes; ++i)
+                    length = (length << 8) | byte(at + 2 + i);
+                head += bytes;
+            }
+            const int maskAt = at + head;
+            head += masked ? 4 : 0;
+            if (at + head + qint64(length) > stream.size())
+                break;
+            for (int i = 0; i < int(length); ++i)
+                out += char(byte(at + head + i) ^ (masked ? byte(maskAt + i % 4) : 0));
+            at += head + int(length);
+        }
+        return out;
     }
 };
 
@@ -124,13 +218,9 @@ private slots:
         QVERIFY(m_server->start(0) && m_http->start(0));
         // Two free failures, then a hold of 300 ms that doubles up to 600 ms.
         m_channel = std::make_unique<WebClientChannel>(
-            [](const QByteArray& challenge, const QString& answer) {
-                return WebClientChannel::sameAnswer(WebClientChannel::challengeAnswer(kToken, challenge),
-                                                    answer);
-            },
-            AuthThrottle::Policy{2, 60000, 300, 600, 256}, nullptr);
+            [] { return kToken; }, AuthThrottle::Policy{2, 60000, 300, 600, 256}, nullptr);
         m_channel->attachTo(m_http.get());
-        m_channel->setPhoneHandler([this](QWebSocket* socket) { m_server->acceptWebSocket(socket); });
+        m_channel->setPhoneHandler([this](PhoneLink* link) { m_server->acceptWebSocket(link); });
         m_events.clear();
     }
     void cleanup() { m_channel.reset(), m_http.reset(), m_server.reset(); }
@@ -139,12 +229,11 @@ private slots:
     {
         WsPhone phone(QStringLiteral("http://127.0.0.1:%1").arg(port())); // the page this server gave out
         QVERIFY(phone.join(port()));
-        phone.sendTextMessage(move(5));
-        phone.sendTextMessage(QStringLiteral("not json"));
-        phone.sendBinaryMessage(move(9).toUtf8());          // commands are text
-        phone.sendTextMessage(move(7) + QLatin1Char('\n')); // a line feed is white space, as on TCP
-        phone.sendTextMessage(QStringLiteral("{\"command\":\"mediaexplore\",\"params\":{}}"));
-        phone.sendTextMessage(QStringLiteral("{\"command\":\"appexplore\",\"params\":{}}"));
+        phone.send(move(5));
+        phone.send(QStringLiteral("not json"));
+        phone.send(move(7) + QLatin1Char('\n')); // a line feed is white space, as on TCP
+        phone.send(QStringLiteral("{\"command\":\"mediaexplore\",\"params\":{}}"));
+        phone.send(QStringLiteral("{\"command\":\"appexplore\",\"params\":{}}"));
         const QByteArray withToken = "/ws";
         QCOMPARE(statusOf(handshake(withToken, "Origin: http://evil.example\r\n")), 403); // another site
         QTRY_COMPARE(phone.messages.size(), 2);
@@ -153,7 +242,7 @@ private slots:
         QCOMPARE(phone.messages[1], QLatin1String("{\"command\":\"appexplore\",\"params\":{\"apps\":[]}}"));
         QCOMPARE(m_fake->records(), (QVector<InputRecord>{moved(5), moved(7)}));
 
-        phone.sendTextMessage(move(1)); // what arrived before the goodbye still runs
+        phone.send(move(1)); // what arrived before the goodbye still runs
         phone.close();
         QTRY_COMPARE(m_fake->records().size(), 3);
         QTRY_COMPARE(m_events.join(' '), QStringLiteral("in out"));
@@ -174,10 +263,10 @@ private slots:
         WsPhone next;
         QVERIFY(next.join(port()));
         m_http->stop();
-        next.sendTextMessage(move(3));
+        next.send(move(3));
         QTRY_COMPARE(m_fake->records().size(), 4);
         QCOMPARE(m_events.join(' '), QStringLiteral("in out in"));
-        next.sendTextMessage(QString(int(WebClientChannel::MaxMessageBytes) + 1, QLatin1Char('x')));
+        next.send(QString(int(WebClientChannel::MaxMessageBytes) + 1, QLatin1Char('x')));
         QCOMPARE(next.waitClosed(), int(QWebSocketProtocol::CloseCodeTooMuchData));
     }
 
@@ -240,6 +329,171 @@ private slots:
         QVERIFY(first.state() == QAbstractSocket::ConnectedState); // the phone stays
     }
 
+    // The same vectors as tests/mobile/seal.test.mjs, where TweetNaCl must agree; the key was
+    // computed apart from both (Python's hmac module).
+    void keyAndSealMatchKnownAnswers()
+    {
+        QByteArray pcRandom, pageRandom;
+        for (int i = 0; i < 32; ++i)
+            pcRandom += char(i), pageRandom += char(32 + i);
+        const SealedChannel::Key key = SealedChannel::deriveKey(kToken, pcRandom, pageRandom);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(key.data()), int(key.size())).toHex(),
+                 QByteArray("197c31fe97987975eaceb9f2956e6f27065eb7209d1e945635880d9c325c4809"));
+
+        const QByteArray typed = R"({"command":"keyinput","params":{"text":"secret123"}})";
+        const QByteArray paired = R"({"command":"paired","params":{"version":2}})";
+        SealedChannel::Seal page(key, SealedChannel::Direction::ToPc),
+            pc(key, SealedChannel::Direction::ToPage);
+        const QByteArray first = page.seal(typed);
+        QCOMPARE(first.toHex(),
+                 QByteArray("3b057d918652ffff3e0c2a191095307d58e7f889d9ff13e71541aea5072f77c0571d940a"
+                            "d7599fe753848549b67fc6be7e33ae83956d88974b604957cc360ec3bdda290a"));
+        QCOMPARE(
+            pc.seal(paired).toHex(),
+            QByteArray("fee81024fced8eb78e6cbcfe4c6c8047631dc6033fad500dfeaf330b873af799e5b91e2e2ffc443905ab"
+                       "a8e279e18da604649c6cf959318eb3b240"));
+        QCOMPARE(pc.open(first).value_or("-"), typed);
+        for (int i = 1; i < 258; ++i)
+            page.seal(QByteArray());
+        // Frame 258 (0x0102): the counter's bytes go big-endian into the nonce's tail.
+        QCOMPARE(
+            page.seal(typed).toHex(),
+            QByteArray("85b4fc6420ce3fd6e38052c5d388bcbf3e6c7ac157fccb50581e2077c0a4c3382bfb4f7a52d11e335d"
+                       "bf480dfb678dacc896264221229a414332d3f6aa2cd76d0be3ae3a"));
+        // The handshake's answer: only lowercase hex of the right length is a random value.
+        const auto answer = [](const QByteArray& params) {
+            return SealedChannel::parseAnswer("{\"command\":\"answer\",\"params\":{" + params + "}}");
+        };
+        const QByteArray nonce = QByteArray(64, 'a');
+        QCOMPARE(answer("\"answer\":\"x\",\"nonce\":\"" + nonce + "\",\"version\":2").pageRandom,
+                 QByteArray(32, '\xaa'));
+        QVERIFY(answer("\"nonce\":\"" + nonce.toUpper() + "\"").pageRandom.isEmpty());
+        QVERIFY(answer("\"nonce\":\"" + nonce.left(62) + "\"").pageRandom.isEmpty());
+        QCOMPARE(answer("\"answer\":\"x\"").version, 1); // a page from before sealing
+        QCOMPARE(answer("\"version\":2.5").version, 0);
+        QCOMPARE(answer("\"version\":\"2\"").version, 0);
+    }
+
+    // What a listener on the network sees of a whole session: the handshake, then only
+    // sealed frames, with none of the typed text or the listed names in them.
+    void aCapturedSessionHidesCommandsAndReplies()
+    {
+        QTemporaryDir media;
+        QVERIFY(QDir(media.path()).mkpath(QStringLiteral("HolidayAlbum")));
+        auto folder = std::make_shared<MediaFolder>();
+        folder->setName(QStringLiteral("PrivateMusicFolder"));
+        folder->setPath(media.path());
+        MediaService::instance()->folders().append(folder);
+
+        Wiretap tap(port());
+        WsPhone phone;
+        QVERIFY(phone.join(port(), tap.serverPort()));
+        const QString typing =
+            QStringLiteral("{\"command\":\"keyinput\",\"params\":{\"text\":\"secret123\"}}");
+        phone.send(typing);
+        phone.send(QStringLiteral("{\"command\":\"mediaexplore\",\"params\":{}}"));
+        phone.send(
+            QStringLiteral("{\"command\":\"mediaexplore\",\"params\":{\"path\":\"%1\"}}").arg(media.path()));
+        QTRY_COMPARE(phone.messages.size(), 2);
+        MediaService::instance()->folders().removeAll(folder);
+        QVERIFY(phone.messages.join(' ').contains(QLatin1String("PrivateMusicFolder")) &&
+                phone.messages.join(' ').contains(QLatin1String("HolidayAlbum")));
+        QTRY_VERIFY(!m_fake->records().isEmpty()); // "secret123" was typed
+
+        const QByteArray wire = Wiretap::payloads(tap.toServer) + Wiretap::payloads(tap.toClient);
+        QVERIFY(wire.contains("\"challenge\"")); // the parser did see the frames
+        for (const char* secret : {"secret", "keyinput", "PrivateMusic", "HolidayAlbum", "mediaexplore"})
+            QVERIFY2(!wire.contains(secret) && !tap.toServer.contains(secret) &&
+                         !tap.toClient.contains(secret),
+                     secret);
+        // One binary frame per message, each its plaintext plus the authenticator.
+        QCOMPARE(phone.framesOut.size(), 3);
+        QCOMPARE(phone.framesOut[0].size(), typing.size() + SealedChannel::MacBytes);
+    }
+
+    // Frames that were tampered with, replayed or misplaced end the session; nothing they
+    // carry runs, nor does anything after them, and the log keeps no plaintext.
+    void tamperedFramesCloseTheSession_data()
+    {
+        QTest::addColumn<QString>("how");
+        for (const char* how : {"flipped bit", "replayed", "other direction", "old session", "dropped one",
+                                "cut short", "in clear", "clear binary"})
+            QTest::newRow(how) << QString::fromLatin1(how);
+    }
+    void tamperedFramesCloseTheSession()
+    {
+        QFETCH(QString, how);
+        SealedChannel::Key oldKey{};
+        {
+            WsPhone earlier;
+            QVERIFY(earlier.join(port()));
+            oldKey = earlier.key;
+        }
+        QTRY_COMPARE(m_events.join(' '), QStringLiteral("in out"));
+        static QStringList warnings;
+        warnings.clear();
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+                if (type == QtWarningMsg)
+                    warnings << text;
+            });
+        WsPhone phone;
+        QVERIFY(phone.join(port()));
+        phone.send(QStringLiteral("{\"command\":\"appexplore\",\"params\":{}}"));
+        QTRY_COMPARE(phone.messages.size(), 1); // the reply is the PC's frame 1
+
+        const QByteArray secret = move(5).toUtf8();
+        if (how == QLatin1String("flipped bit")) {
+            QByteArray frame = phone.seal->seal(secret);
+            frame[20] = char(frame.at(20) ^ 0x04);
+            phone.sendFrame(frame);
+        } else if (how == QLatin1String("replayed")) {
+            phone.sendFrame(phone.framesOut.first());
+        } else if (how == QLatin1String("other direction")) {
+            phone.sendFrame(phone.framesIn.at(1)); // sealed by the PC with the counter it expects
+        } else if (how == QLatin1String("old session")) {
+            SealedChannel::Seal stale(oldKey, SealedChannel::Direction::ToPc);
+            stale.seal(QByteArray());
+            phone.sendFrame(stale.seal(secret));
+        } else if (how == QLatin1String("dropped one")) {
+            phone.seal->seal(secret); // frame 1 never arrives; frame 2 does
+            phone.send(move(4));
+        } else if (how == QLatin1String("cut short")) {
+            phone.sendFrame(phone.seal->seal(secret).left(SealedChannel::MacBytes - 1));
+        } else if (how == QLatin1String("in clear")) {
+            phone.sendTextMessage(move(5));
+        } else {
+            phone.sendBinaryMessage(secret);
+        }
+        // The frame the PC expects next: had the bad one merely been skipped, this would run.
+        SealedChannel::Seal next(phone.key, SealedChannel::Direction::ToPc);
+        next.seal(QByteArray());
+        phone.sendFrame(next.seal(move(6).toUtf8()));
+
+        QCOMPARE(phone.waitClosed(), SealedPhoneLink::CloseBadSeal);
+        qInstallMessageHandler(previous);
+        QTRY_COMPARE(m_events.join(' '), QStringLiteral("in out in out"));
+        QVERIFY(m_fake->records().isEmpty());
+        QCOMPARE(phone.messages.size(), 1); // nor did a reflected request get an answer
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings[0].contains(QLatin1String("connection closed")) &&
+                     !warnings[0].contains(QLatin1String("mousemove")),
+                 qPrintable(warnings[0]));
+    }
+
+    // A page cached from before sealing gets a close code that says "reload", not a session in clear.
+    void anOutdatedPageIsToldToReload()
+    {
+        WsPhone phone;
+        phone.old = true;
+        QVERIFY(!phone.join(port()));
+        QCOMPARE(phone.waitClosed(), int(WebClientChannel::CloseOutdatedClient));
+        QVERIFY(m_events.isEmpty() && phone.messages.isEmpty());
+        QCOMPARE(m_channel->throttle().failures(QStringLiteral("127.0.0.1"), 0), 0); // it knew the token
+        WsPhone current;
+        QVERIFY(current.join(port()));
+    }
+
     void repeatedFailuresAreSlowedDown()
     {
         // The first failures cost nothing; then each attempt waits, and the wait doubles.
@@ -287,7 +541,7 @@ private slots:
         QTRY_VERIFY(!tcp2.open());
         QVERIFY(second.join(port()));
         QCOMPARE(first.waitClosed(), Server::CloseReplaced);
-        second.sendTextMessage(move(2));
+        second.send(move(2));
         QTRY_COMPARE(m_fake->records(), QVector<InputRecord>{moved(2)});
 
         m_server->dropWebSocketPhone(Server::CloseRevoked); // as when the token is regenerated

@@ -1,0 +1,109 @@
+#include "web/SealedPhoneLink.h"
+
+#include <QDebug>
+#include <QTimer>
+#include <QWebSocket>
+
+namespace {
+
+// An IPv4 peer reads the same whichever way it came in.
+QString addressText(const QHostAddress& address)
+{
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : address.toString();
+}
+
+} // namespace
+
+SealedPhoneLink::SealedPhoneLink(QWebSocket* socket, const SealedChannel::Key& key, QObject* parent)
+    : PhoneLink(parent)
+    , m_socket(socket)
+    , m_seal(std::make_unique<SealedChannel::Seal>(key, SealedChannel::Direction::ToPage))
+    , m_address(addressText(socket->peerAddress()))
+{
+    socket->setParent(this);
+    connect(socket, &QWebSocket::binaryMessageReceived, this, &SealedPhoneLink::onFrame);
+    // Text is what the handshake used; after it, text can only be a downgrade or an injection.
+    connect(socket, &QWebSocket::textMessageReceived, this,
+            [this](const QString&) { fail("a message in clear"); });
+    connect(socket, &QWebSocket::disconnected, this, [this] {
+        if (!m_closing)
+            emit disconnected();
+    });
+}
+
+SealedPhoneLink::~SealedPhoneLink()
+{
+    // The socket, our child, signals while it goes; nobody is to hear of it.
+    QObject::disconnect(m_socket, nullptr, this, nullptr);
+}
+
+QHostAddress SealedPhoneLink::peerAddress() const
+{
+    return m_socket->peerAddress();
+}
+
+quint16 SealedPhoneLink::peerPort() const
+{
+    return m_socket->peerPort();
+}
+
+bool SealedPhoneLink::isOpen() const
+{
+    return !m_closing && !m_seal->broken() && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void SealedPhoneLink::sendMessage(const QByteArray& message)
+{
+    if (isOpen())
+        m_socket->sendBinaryMessage(m_seal->seal(message));
+}
+
+void SealedPhoneLink::onFrame(const QByteArray& frame)
+{
+    if (m_closing || m_seal->broken())
+        return;
+    std::optional<QByteArray> message = m_seal->open(frame);
+    if (!message) {
+        fail("a frame that does not open");
+        return;
+    }
+    emit messageReceived(*message);
+}
+
+void SealedPhoneLink::fail(const char* what)
+{
+    if (m_closing)
+        return;
+    // Says what and from where, never what the frame held.
+    qWarning().noquote() << QStringLiteral("Web client sent %1 after %2 good frames, connection closed: %3")
+                                .arg(QLatin1String(what))
+                                .arg(m_seal->received())
+                                .arg(m_address);
+    closeSocket(CloseBadSeal);
+}
+
+void SealedPhoneLink::closeSocket(int closeCode)
+{
+    QObject::disconnect(m_socket, &QWebSocket::binaryMessageReceived, this, nullptr);
+    QObject::disconnect(m_socket, &QWebSocket::textMessageReceived, this, nullptr);
+    if (m_closeSent)
+        return;
+    m_closeSent = true;
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->close(static_cast<QWebSocketProtocol::CloseCode>(closeCode));
+    QTimer::singleShot(CloseGraceMs, m_socket, [socket = m_socket] { socket->abort(); });
+}
+
+void SealedPhoneLink::closeAndRelease(int closeCode)
+{
+    m_closing = true;
+    if (m_socket->state() == QAbstractSocket::UnconnectedState) {
+        deleteLater();
+        return;
+    }
+    // The close frame carries the reason; the link goes once the peer has answered it.
+    connect(m_socket, &QWebSocket::disconnected, this, &QObject::deleteLater);
+    closeSocket(closeCode);
+}
