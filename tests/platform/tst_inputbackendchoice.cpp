@@ -1,7 +1,10 @@
 #include "platform/InputBackendChoice.h"
 #include "platform/InputDecoding.h"
+#include "platform/KeymapKeys.h"
 
 #include <QTest>
+
+#include <X11/keysym.h>
 
 Q_DECLARE_METATYPE(InputBackendKind)
 
@@ -92,6 +95,24 @@ private slots:
                 got << uint(cp);
         }
         QCOMPARE(got, codePoints);
+    }
+
+    // Keys for combinations are found in every layout of the keymap, the current one first.
+    void keysOverAllLayouts()
+    {
+        const KeymapKeys keys = KeymapKeys::fromNames("ru,us");
+        QCOMPARE(keys.layoutCount(), 2);
+        constexpr quint32 keyC = 54, keyControl = 37; // XKB keycodes of C and left Control
+        const auto place = [&](quint32 sym, quint32 preferred) {
+            const KeymapKeys::Place p = keys.find(sym, preferred);
+            return QStringLiteral("%1@%2").arg(p.keycode).arg(p.layout);
+        };
+        QCOMPARE(place(XK_c, 0), QStringLiteral("%1@1").arg(keyC)); // only in the second layout
+        QCOMPARE(place(XK_Cyrillic_es, 1), QStringLiteral("%1@0").arg(keyC));
+        QCOMPARE(place(XK_Control_L, 0), QStringLiteral("%1@0").arg(keyControl));
+        QCOMPARE(place(XK_Control_L, 1), QStringLiteral("%1@1").arg(keyControl)); // stays put
+        QCOMPARE(place(XK_C, 0), QStringLiteral("%1@1").arg(keyC));               // shifted level
+        QCOMPARE(place(XK_Arabic_alef, 0), QStringLiteral("0@0"));                // nowhere
     }
 };
 
