@@ -7,11 +7,14 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
+
+#include <csignal>
 
 using State = InputBackendStatus::State;
 
@@ -30,6 +33,8 @@ private:
     Phone m_phone;
     Server* m_server = nullptr;
     int m_settingsCount = 0;
+    qint64 m_now = 1000;
+    QVector<QRect> m_screens{QRect(0, 0, 1920, 1080)};
 
     QDBusConnection bus() const { return QDBusConnection(QStringLiteral("portal-test")); }
     std::unique_ptr<QSettings> settings(const QString& name)
@@ -50,7 +55,14 @@ private:
     std::unique_ptr<InputBackendPortal> backend(const QString& settingsName)
     {
         InputBackendStatus::instance()->set(InputBackendKind::Portal, State::WaitingForPermission, QString());
-        return std::make_unique<InputBackendPortal>(bus(), settings(settingsName));
+        InputBackendPortal::Surroundings surroundings;
+        surroundings.monotonicMs = [this] {
+            return m_now;
+        };
+        surroundings.screens = [this] {
+            return m_screens;
+        };
+        return std::make_unique<InputBackendPortal>(bus(), settings(settingsName), surroundings);
     }
     QStringList takeCalls()
     {
@@ -215,6 +227,7 @@ private slots:
         portal->send({InputRecord::mouse(InputRecord::LeftDown)});
         QTRY_VERIFY2(m_calls.contains(QStringLiteral("NotifyPointerButton 272 1")),
                      qPrintable(m_calls.join('|')));
+        finish(std::move(portal));
     }
 
     void theDesktopEndsTheSession()
@@ -238,6 +251,48 @@ private slots:
                  (QStringList{"CreateSession", "SelectDevices types=3 persist=- token=-", "Start"}));
         QVERIFY(token(QStringLiteral("old")).isEmpty());
         control(QStringLiteral("SetVersion"), 2);
+        finish(std::move(portal));
+    }
+
+    void absoluteMovesFindThePointerAgainAfterAPause()
+    {
+        // Two screens side by side, the right one taller: absolute positions span both, and
+        // the push home ends in the right one's bottom-right corner (2879, 1199).
+        m_screens = {QRect(0, 0, 1920, 1080), QRect(1920, 0, 960, 1200)};
+        auto portal = backend(QStringLiteral("screens"));
+        QTRY_VERIFY(portal->isReady());
+        m_calls.clear();
+        const auto to = [](int x, int y) {
+            return InputRecord::mouse(InputRecord::MouseMove | InputRecord::Absolute, x, y);
+        };
+        portal->send({to(0, 0)});
+        m_now += 100; // a drag: no push in between
+        portal->send({to(65535, 65535)});
+        // The user's own mouse may have moved meanwhile: the next absolute move pushes again.
+        m_now += InputBackendPortal::RehomeAfterIdleMs + 1;
+        portal->send({to(0, 0)});
+        QTRY_COMPARE(m_calls.size(), 5);
+        QCOMPARE(takeCalls(),
+                 (QStringList{"NotifyPointerMotion 100000 100000", "NotifyPointerMotion -2879 -1199",
+                              "NotifyPointerMotion 2879 1199", "NotifyPointerMotion 100000 100000",
+                              "NotifyPointerMotion -2879 -1199"}));
+        m_screens = {QRect(0, 0, 1920, 1080)};
+        finish(std::move(portal));
+    }
+
+    void aSlowPortalDoesNotBlockTheWindow()
+    {
+        // A portal that does not answer yet (starting, or busy): the backend is made at once
+        // and the session follows when the portal answers.
+        QVERIFY(::kill(pid_t(m_portal.processId()), SIGSTOP) == 0);
+        QElapsedTimer timer;
+        timer.start();
+        auto portal = backend(QStringLiteral("slow"));
+        const qint64 took = timer.elapsed();
+        QVERIFY(::kill(pid_t(m_portal.processId()), SIGCONT) == 0);
+        QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+        QCOMPARE(state(), State::WaitingForPermission);
+        QTRY_COMPARE(state(), State::Ready);
         finish(std::move(portal));
     }
 };
