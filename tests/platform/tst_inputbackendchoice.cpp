@@ -18,7 +18,9 @@ private slots:
     {
         QTest::addColumn<QString>("session");
         QTest::addColumn<QString>("facts"); // letters: W wayland display, X x display, P pointer,
-                                            // K keyboard, D portal, U uinput opt-in, u writable
+                                            // K keyboard, D portal, 2 portal version 2, G GNOME's
+                                            // own interface, p portal preferred, U uinput
+                                            // opt-in, u writable
         QTest::addColumn<QString>("forced");
         QTest::addColumn<InputBackendKind>("expected");
 
@@ -34,6 +36,16 @@ private slots:
         row("pointer only, portal", "wayland", "WXPD", "", InputBackendKind::Portal);
         row("gnome", "wayland", "WXD", "", InputBackendKind::Portal);
         row("gnome with uinput too", "wayland", "WXDUu", "", InputBackendKind::Portal);
+        // GNOME: its own interface asks nothing, the portal asks at every start until it can
+        // remember (version 2); the user may insist on the portal.
+        row("gnome 43, portal version 1", "wayland", "WXDG", "", InputBackendKind::Mutter);
+        row("gnome, portal remembers", "wayland", "WXD2G", "", InputBackendKind::Portal);
+        row("gnome, portal preferred", "wayland", "WXDGp", "", InputBackendKind::Portal);
+        row("gnome without a portal", "wayland", "WXGp", "", InputBackendKind::Mutter);
+        row("gnome under sway's protocols", "wayland", "WPKDG", "", InputBackendKind::Wlroots);
+        row("gnome, x11 session", "x11", "XDG", "", InputBackendKind::XTest);
+        row("kde, portal version 1", "wayland", "WXD", "", InputBackendKind::Portal);
+        row("forced mutter", "x11", "X", "mutter", InputBackendKind::Mutter);
         row("bare wayland, uinput", "wayland", "WXUu", "", InputBackendKind::Uinput);
         row("uinput not writable, xwayland", "wayland", "WXU", "", InputBackendKind::XTest);
         row("uinput not opted in", "wayland", "Wu", "", InputBackendKind::LogOnly);
@@ -61,6 +73,9 @@ private slots:
         f.virtualPointer = facts.contains(QLatin1Char('P'));
         f.virtualKeyboard = facts.contains(QLatin1Char('K'));
         f.portal = facts.contains(QLatin1Char('D'));
+        f.portalVersion = facts.contains(QLatin1Char('2')) ? 2 : 1;
+        f.mutter = facts.contains(QLatin1Char('G'));
+        f.preferPortal = facts.contains(QLatin1Char('p'));
         f.uinputOptIn = facts.contains(QLatin1Char('U'));
         f.uinputWritable = facts.contains(QLatin1Char('u'));
         const InputBackendChoice c = chooseInputBackend(f);
