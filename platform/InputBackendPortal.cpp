@@ -14,9 +14,11 @@
 #include <QHash>
 #include <QSet>
 #include <QSettings>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <functional>
 
 #include <linux/input-event-codes.h>
@@ -33,6 +35,8 @@ constexpr uint kDeviceKeyboard = 1;
 constexpr uint kDevicePointer = 2;
 // Remembered until the user revokes it.
 constexpr uint kPersistUntilRevoked = 2;
+// Tapped once so the seat gets a keyboard before the first real key.
+constexpr quint32 kWarmUpKeysym = 0xffe1; // Shift_L
 // The interface version that knows persist_mode and restore tokens.
 constexpr uint kPersistenceVersion = 2;
 
@@ -49,6 +53,15 @@ public:
         , m_settings(std::move(settings))
         , m_surroundings(std::move(surroundings))
     {
+        m_warmUp.setSingleShot(true);
+        m_warmUp.setInterval(KeyboardWarmUpMs);
+        connect(&m_warmUp, &QTimer::timeout, this, [this] {
+            while (!m_waiting.empty()) {
+                const InputRecord r = m_waiting.front();
+                m_waiting.pop_front();
+                inject(r);
+            }
+        });
     }
 
     ~Session() override { close(); }
@@ -102,6 +115,8 @@ public:
         }
         m_session.clear();
         m_ready = false;
+        m_warmUp.stop();
+        m_waiting.clear();
         m_pointer.reset();
         for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it)
             m_bus.disconnect(kService, it.key(), kRequestInterface, QStringLiteral("Response"), this,
@@ -110,7 +125,7 @@ public:
         ++m_generation;
     }
 
-    bool ready() const { return m_ready; }
+    bool ready() const { return m_ready && !m_warmUp.isActive(); }
     QSize desktopSize() const { return RelativePointer::desktopSize(m_surroundings.screens()); }
 
     void send(const QVector<InputRecord>& records)
@@ -122,11 +137,20 @@ public:
             return;
         }
         for (const InputRecord& r : records) {
-            if (r.type == InputRecord::Keyboard)
-                key(r);
-            else
-                mouse(r);
+            if (!m_warmUp.isActive()) {
+                inject(r);
+            } else if (m_waiting.size() < size_t(MaxWaitingRecords)) {
+                m_waiting.push_back(r);
+            }
         }
+    }
+
+    void inject(const InputRecord& r)
+    {
+        if (r.type == InputRecord::Keyboard)
+            key(r);
+        else
+            mouse(r);
     }
 
 private slots:
@@ -256,6 +280,11 @@ private:
                     m_warnedNotReady = false;
                     qInfo("Portal input: remote control granted (interface version %u)", m_version);
                     setState(InputBackendStatus::State::Ready, QString());
+                    // GNOME's portal loses the key that gives the seat its keyboard: a modifier
+                    // goes first, and events wait a moment.
+                    keysym(kWarmUpKeysym, true);
+                    keysym(kWarmUpKeysym, false);
+                    m_warmUp.start();
                 });
     }
 
@@ -367,6 +396,8 @@ private:
     QSet<quint32> m_heldButtons;
     TypedUnitJoiner m_joiner;
     WheelSteps m_wheel;
+    QTimer m_warmUp;
+    std::deque<InputRecord> m_waiting;
 };
 
 InputBackendPortal::Probe InputBackendPortal::probe(const QDBusConnection& bus)

@@ -32,6 +32,9 @@ public:
     static Probe probe(const QDBusConnection& bus);
     static bool available(const QDBusConnection& bus) { return probe(bus).available; }
 
+    // How long events wait after the first tap of a modifier, and how many.
+    static constexpr int KeyboardWarmUpMs = 100;
+    static constexpr int MaxWaitingRecords = 4096;
     using Surroundings = DesktopSurroundings;
     static constexpr int RehomeAfterIdleMs = RelativePointer::RehomeAfterIdleMs;
 
@@ -46,6 +49,7 @@ public:
 
     // Closes any session and asks the desktop again.
     void restart();
+    // Granted, and the seat's keyboard is there.
     bool isReady() const;
 
 private:
