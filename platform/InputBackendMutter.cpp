@@ -62,7 +62,7 @@ public:
              [this](const QDBusMessage& reply) {
                  m_session = pathOf(reply);
                  m_bus.connect(kService, m_session, kSessionInterface, QStringLiteral("Closed"), this,
-                               SLOT(onClosed()));
+                               SLOT(onClosed(QDBusMessage)));
                  if (m_tryStream)
                      linkScreenCast();
                  else
@@ -76,7 +76,7 @@ public:
         if (!m_session.isEmpty()) {
             releaseHeld();
             m_bus.disconnect(kService, m_session, kSessionInterface, QStringLiteral("Closed"), this,
-                             SLOT(onClosed()));
+                             SLOT(onClosed(QDBusMessage)));
             m_bus.send(QDBusMessage::createMethodCall(kService, m_session, kSessionInterface,
                                                       QStringLiteral("Stop")));
         }
@@ -115,8 +115,20 @@ public:
     }
 
 private slots:
-    void onClosed()
+    void onClosed(const QDBusMessage& message)
     {
+        // A session we left already may still report its end.
+        if (message.path() != m_session)
+            return;
+        if (!m_ready && !m_stream.isEmpty()) {
+            // Mutter closes a session whose stream cannot start (no PipeWire) before it
+            // answers Start: once more without a stream.
+            qInfo("Mutter input: the session with a stream was closed; starting one without");
+            m_session.clear();
+            m_tryStream = false;
+            start();
+            return;
+        }
         qWarning("Mutter input: the desktop closed the remote-control session");
         m_session.clear();
         close();

@@ -1,8 +1,8 @@
 // A stand-in for GNOME Mutter's own remote-desktop and screen-cast interfaces on a private session
 // bus. It behaves as Mutter does where that matters to us: a stream of the primary monitor can be
 // recorded, but a session with a stream fails to start where PipeWire is missing (told by
-// SetStreams(false)); and the keyboard appears with the first key, which is lost together with
-// every key of the next 50 ms. Every call is written to stdout, one line each.
+// SetStreams(false), closing the session before Start fails); and the keyboard appears with the first key,
+// which is lost together with every key of the next 50 ms. Every call is written to stdout, one line each.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -94,6 +94,10 @@ public:
             const bool stream = behaviour.castsWithStream.contains(behaviour.castOf.value(id));
             record(QStringLiteral("Start stream=%1").arg(stream ? "yes" : "no"));
             if (stream && !behaviour.streams) {
+                // As Mutter does: the session is closed first, then Start fails.
+                connection.send(QDBusMessage::createSignal(
+                    message.path(), QStringLiteral("org.gnome.Mutter.RemoteDesktop.Session"),
+                    QStringLiteral("Closed")));
                 connection.send(
                     message.createErrorReply(QStringLiteral("org.freedesktop.DBus.Error.Failed"),
                                              QStringLiteral("Couldn't connect pipewire context")));

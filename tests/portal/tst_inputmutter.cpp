@@ -163,11 +163,11 @@ private slots:
         m_calls.clear();
         control(QStringLiteral("SetStreams"), {false});
         auto mutter = backend();
-        // The session with a stream fails to start; one without follows.
+        // The session with a stream fails to start (Mutter closes it first); one without
+        // follows.
         const QStringList setUp = settle(*mutter);
         QCOMPARE(setUp.mid(0, 6), (QStringList{"CreateSession", "CreateCastSession u2", "RecordMonitor",
-                                               "Start stream=yes", "Stop", "CreateSession"}));
-        QCOMPARE(setUp.mid(6, 1), QStringList{"Start stream=no"});
+                                               "Start stream=yes", "CreateSession", "Start stream=no"}));
         QVERIFY(!mutter->hasStream());
         const auto to = [](int x, int y) {
             return InputRecord::mouse(InputRecord::MouseMove | InputRecord::Absolute, x, y);
