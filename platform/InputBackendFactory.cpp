@@ -1,6 +1,7 @@
 #include "platform/InputBackend.h"
 #include "platform/InputBackendChoice.h"
 #include "platform/InputBackendFake.h"
+#include "platform/InputBackendMutter.h"
 #include "platform/InputBackendPortal.h"
 #include "platform/InputBackendStatus.h"
 #include "platform/InputBackendUinput.h"
@@ -35,8 +36,14 @@ InputSessionFacts gatherFacts()
     const bool wayland =
         f.sessionType == QLatin1String("wayland") || (f.sessionType.isEmpty() && f.waylandDisplay);
     // Asking the portal may start it; only where it would be chosen.
-    if (wayland && !(f.virtualPointer && f.virtualKeyboard))
-        f.portal = InputBackendPortal::available(QDBusConnection::sessionBus());
+    if (wayland && !(f.virtualPointer && f.virtualKeyboard)) {
+        const QDBusConnection bus = QDBusConnection::sessionBus();
+        const InputBackendPortal::Probe portal = InputBackendPortal::probe(bus);
+        f.portal = portal.available;
+        f.portalVersion = portal.version;
+        f.mutter = InputBackendMutter::available(bus);
+        f.preferPortal = userSettings()->value(QStringLiteral("input/preferPortal"), false).toBool();
+    }
     f.uinputOptIn = userSettings()->value(QStringLiteral("input/uinput"), false).toBool() ||
                     f.forced.compare(QLatin1String("uinput"), Qt::CaseInsensitive) == 0;
     f.uinputWritable = ::access("/dev/uinput", W_OK) == 0;
@@ -52,6 +59,8 @@ std::unique_ptr<InputBackend> openBackend(InputBackendKind kind)
         return InputBackendWlroots::open();
     case InputBackendKind::Portal:
         return std::make_unique<InputBackendPortal>(QDBusConnection::sessionBus(), userSettings());
+    case InputBackendKind::Mutter:
+        return std::make_unique<InputBackendMutter>(QDBusConnection::sessionBus());
     case InputBackendKind::Uinput:
         return InputBackendUinput::open();
     case InputBackendKind::LogOnly:

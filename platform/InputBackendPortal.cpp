@@ -5,20 +5,21 @@
 #include "platform/Keysyms.h"
 #include "platform/PrivateFiles.h"
 
+#include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusVariant>
 #include <QDebug>
-#include <QGuiApplication>
 #include <QHash>
-#include <QScreen>
 #include <QSet>
 #include <QSettings>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <functional>
 
 #include <linux/input-event-codes.h>
@@ -35,22 +36,10 @@ constexpr uint kDeviceKeyboard = 1;
 constexpr uint kDevicePointer = 2;
 // Remembered until the user revokes it.
 constexpr uint kPersistUntilRevoked = 2;
+// Tapped once so the seat gets a keyboard before the first real key.
+constexpr quint32 kWarmUpKeysym = 0xffe1; // Shift_L
 // The interface version that knows persist_mode and restore tokens.
 constexpr uint kPersistenceVersion = 2;
-
-// The pointer is pushed this far beyond the desktop to find a known position.
-constexpr int kHomingReach = 100000;
-
-QVariant propertyOf(const QDBusConnection& bus, const QString& name)
-{
-    QDBusMessage get = QDBusMessage::createMethodCall(
-        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-    get << kInterface << name;
-    const QDBusMessage reply = bus.call(get, QDBus::Block, 5000);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
-        return QVariant();
-    return reply.arguments().constFirst().value<QDBusVariant>().variant();
-}
 
 } // namespace
 
@@ -60,10 +49,20 @@ class InputBackendPortal::Session final : public QObject
 {
     Q_OBJECT
 public:
-    Session(const QDBusConnection& bus, std::unique_ptr<QSettings> settings)
+    Session(const QDBusConnection& bus, std::unique_ptr<QSettings> settings, Surroundings surroundings)
         : m_bus(bus)
         , m_settings(std::move(settings))
+        , m_surroundings(std::move(surroundings))
     {
+        m_warmUp.setSingleShot(true);
+        m_warmUp.setInterval(KeyboardWarmUpMs);
+        connect(&m_warmUp, &QTimer::timeout, this, [this] {
+            while (!m_waiting.empty()) {
+                const InputRecord r = m_waiting.front();
+                m_waiting.pop_front();
+                inject(r);
+            }
+        });
     }
 
     ~Session() override { close(); }
@@ -71,8 +70,27 @@ public:
     void start()
     {
         close();
-        m_version = propertyOf(m_bus, QStringLiteral("version")).toUInt();
         setState(InputBackendStatus::State::WaitingForPermission, QString());
+        // The version decides whether the portal can remember; asked without blocking the
+        // window, since a portal that is starting up may take seconds to answer.
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+        get << kInterface << QStringLiteral("version");
+        auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(get, 5000), this);
+        const quint64 generation = m_generation;
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation] {
+            watcher->deleteLater();
+            if (generation != m_generation)
+                return;
+            const QDBusPendingReply<QDBusVariant> reply = *watcher;
+            // Without an answer the portal is taken for the oldest kind.
+            m_version = reply.isError() ? 0u : reply.value().variant().toUInt();
+            createSession();
+        });
+    }
+
+    void createSession()
+    {
         QVariantMap options{{QStringLiteral("session_handle_token"), token()}};
         request(QStringLiteral("CreateSession"), {}, options,
                 [this](uint response, const QVariantMap& results) {
@@ -98,7 +116,9 @@ public:
         }
         m_session.clear();
         m_ready = false;
-        m_homed = false;
+        m_warmUp.stop();
+        m_waiting.clear();
+        m_pointer.reset();
         for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it)
             m_bus.disconnect(kService, it.key(), kRequestInterface, QStringLiteral("Response"), this,
                              SLOT(onResponse(uint, QVariantMap, QDBusMessage)));
@@ -106,9 +126,10 @@ public:
         ++m_generation;
     }
 
-    bool ready() const { return m_ready; }
+    bool ready() const { return m_ready && !m_warmUp.isActive(); }
+    QSize desktopSize() const { return RelativePointer::desktopSize(m_surroundings.screens()); }
 
-    void send(const QVector<InputRecord>& records, const QSize& screen)
+    void send(const QVector<InputRecord>& records)
     {
         if (!m_ready) {
             if (!m_warnedNotReady)
@@ -117,11 +138,20 @@ public:
             return;
         }
         for (const InputRecord& r : records) {
-            if (r.type == InputRecord::Keyboard)
-                key(r);
-            else
-                mouse(r, screen);
+            if (!m_warmUp.isActive()) {
+                inject(r);
+            } else if (m_waiting.size() < size_t(MaxWaitingRecords)) {
+                m_waiting.push_back(r);
+            }
         }
+    }
+
+    void inject(const InputRecord& r)
+    {
+        if (r.type == InputRecord::Keyboard)
+            key(r);
+        else
+            mouse(r);
     }
 
 private slots:
@@ -139,7 +169,8 @@ private slots:
         qWarning("Portal input: the desktop closed the remote-control session");
         m_session.clear();
         m_ready = false;
-        setState(InputBackendStatus::State::Refused, QStringLiteral("the desktop ended the session"));
+        setState(InputBackendStatus::State::Refused,
+                 QString::fromUtf8(QT_TRANSLATE_NOOP("InputBackendChoice", "the desktop ended the session")));
     }
 
 private:
@@ -201,8 +232,10 @@ private:
     {
         qWarning("Portal input: the desktop refused remote control (answer %u)", response);
         close();
-        setState(InputBackendStatus::State::Refused, response == 1 ? QStringLiteral("the user declined")
-                                                                   : QStringLiteral("the desktop declined"));
+        setState(InputBackendStatus::State::Refused,
+                 response == 1
+                     ? QString::fromUtf8(QT_TRANSLATE_NOOP("InputBackendChoice", "the user declined"))
+                     : QString::fromUtf8(QT_TRANSLATE_NOOP("InputBackendChoice", "the desktop declined")));
     }
 
     void selectDevices()
@@ -232,8 +265,10 @@ private:
                     if ((devices & (kDeviceKeyboard | kDevicePointer)) == 0 &&
                         results.contains(QStringLiteral("devices"))) {
                         close();
-                        setState(InputBackendStatus::State::Refused,
-                                 QStringLiteral("the desktop granted neither keyboard nor pointer"));
+                        setState(
+                            InputBackendStatus::State::Refused,
+                            QString::fromUtf8(QT_TRANSLATE_NOOP(
+                                "InputBackendChoice", "the desktop granted neither keyboard nor pointer")));
                         return;
                     }
                     // Each token is good for one start; the portal hands out the next one.
@@ -247,6 +282,11 @@ private:
                     m_warnedNotReady = false;
                     qInfo("Portal input: remote control granted (interface version %u)", m_version);
                     setState(InputBackendStatus::State::Ready, QString());
+                    // GNOME's portal loses the key that gives the seat its keyboard: a modifier
+                    // goes first, and events wait a moment.
+                    keysym(kWarmUpKeysym, true);
+                    keysym(kWarmUpKeysym, false);
+                    m_warmUp.start();
                 });
     }
 
@@ -309,30 +349,17 @@ private:
 
     void motion(double dx, double dy) { notify(QStringLiteral("NotifyPointerMotion"), {dx, dy}); }
 
-    void mouse(const InputRecord& r, const QSize& screen)
+    void mouse(const InputRecord& r)
     {
         const std::uint32_t f = r.flags;
-        const int w = std::max(screen.width(), 1), h = std::max(screen.height(), 1);
         if (f & InputRecord::MouseMove) {
             if (f & InputRecord::Absolute) {
-                if (!m_homed) {
-                    // Bottom-right: desktops put hot corners top-left, not there.
-                    motion(kHomingReach, kHomingReach);
-                    m_position = QPoint(w - 1, h - 1);
-                    m_homed = true;
-                }
-                const auto toPixel = [](qint32 v, int extent) {
-                    const double p = std::round(v * ((extent - 1) / double(InputRecord::AbsoluteMax)));
-                    return int(std::clamp(p, 0.0, double(extent - 1)));
-                };
-                const QPoint target(toPixel(r.dx, w), toPixel(r.dy, h));
-                if (target != m_position)
-                    motion(target.x() - m_position.x(), target.y() - m_position.y());
-                m_position = target;
+                for (const QPoint& m :
+                     m_pointer.moveTo(r.dx, r.dy, m_surroundings.screens(), m_surroundings.monotonicMs()))
+                    motion(m.x(), m.y());
             } else if (r.dx != 0 || r.dy != 0) {
                 motion(r.dx, r.dy);
-                m_position = QPoint(std::clamp(m_position.x() + r.dx, 0, w - 1),
-                                    std::clamp(m_position.y() + r.dy, 0, h - 1));
+                m_pointer.moved(r.dx, r.dy, m_surroundings.screens(), m_surroundings.monotonicMs());
             }
         }
         for (const ButtonChange& b : buttonChanges(f))
@@ -365,24 +392,37 @@ private:
     quint64 m_generation = 0;
     bool m_ready = false;
     bool m_warnedNotReady = false;
-    bool m_homed = false;
-    QPoint m_position;
+    Surroundings m_surroundings;
+    RelativePointer m_pointer;
     QSet<quint32> m_heldKeysyms;
     QSet<quint32> m_heldButtons;
     TypedUnitJoiner m_joiner;
     WheelSteps m_wheel;
+    QTimer m_warmUp;
+    std::deque<InputRecord> m_waiting;
 };
 
-bool InputBackendPortal::available(const QDBusConnection& bus)
+InputBackendPortal::Probe InputBackendPortal::probe(const QDBusConnection& bus)
 {
+    Probe probe;
     if (!bus.isConnected())
-        return false;
-    const QVariant types = propertyOf(bus, QStringLiteral("AvailableDeviceTypes"));
-    return types.isValid() && (types.toUInt() & (kDeviceKeyboard | kDevicePointer)) != 0;
+        return probe;
+    QDBusMessage getAll = QDBusMessage::createMethodCall(
+        kService, kPath, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
+    getAll << kInterface;
+    const QDBusMessage reply = bus.call(getAll, QDBus::Block, 5000);
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty())
+        return probe;
+    const QVariantMap properties = qdbus_cast<QVariantMap>(reply.arguments().constFirst());
+    const QVariant types = properties.value(QStringLiteral("AvailableDeviceTypes"));
+    probe.available = types.isValid() && (types.toUInt() & (kDeviceKeyboard | kDevicePointer)) != 0;
+    probe.version = properties.value(QStringLiteral("version")).toUInt();
+    return probe;
 }
 
-InputBackendPortal::InputBackendPortal(const QDBusConnection& bus, std::unique_ptr<QSettings> settings)
-    : d(std::make_unique<Session>(bus, std::move(settings)))
+InputBackendPortal::InputBackendPortal(const QDBusConnection& bus, std::unique_ptr<QSettings> settings,
+                                       Surroundings surroundings)
+    : d(std::make_unique<Session>(bus, std::move(settings), std::move(surroundings)))
 {
     QObject::connect(InputBackendStatus::instance(), &InputBackendStatus::askAgainRequested, d.get(),
                      [this] { restart(); });
@@ -393,17 +433,13 @@ InputBackendPortal::~InputBackendPortal() = default;
 
 void InputBackendPortal::send(const QVector<InputRecord>& records)
 {
-    d->send(records, primaryScreenSize());
+    d->send(records);
 }
 
 QSize InputBackendPortal::primaryScreenSize()
 {
-    // The portal moves the pointer in the desktop's logical pixels.
-    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        if (QScreen* screen = app->primaryScreen())
-            return screen->size();
-    }
-    return QSize(1920, 1080);
+    // Absolute positions span all screens together.
+    return d->desktopSize();
 }
 
 void InputBackendPortal::restart()

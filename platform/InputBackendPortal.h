@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/InputBackendRealTime.h"
+#include "platform/InputDecoding.h"
 
 #include <QDBusConnection>
-
 #include <memory>
 
 class QSettings;
@@ -12,20 +12,36 @@ class QSettings;
 // asks the user once, and where the portal can remember the answer its restore token is kept
 // in the settings so later starts do not ask again. The portal's pointer has no absolute
 // position without a screen-cast stream, so absolute moves become relative ones from the last
-// known position, found once by pushing the pointer into the bottom-right corner. Text is
-// typed as keysyms; the desktop types those its keyboard layout holds.
+// known position, found by pushing the pointer into the bottom-right corner of the desktop;
+// since the user's own mouse moves it too, the push is repeated whenever the phone's moves
+// resume after a pause. Absolute positions span all screens together. Text is typed as
+// keysyms; the desktop types those its keyboard layout holds.
 class InputBackendPortal final : public InputBackendRealTime
 {
 public:
     // Settings key of the restore token.
     static const char* const RestoreTokenKey;
 
-    // Whether the portal on `bus` offers RemoteDesktop with keyboard and pointer; blocks for
-    // at most a few seconds while the portal starts.
-    static bool available(const QDBusConnection& bus);
+    // Whether the portal on `bus` offers RemoteDesktop with keyboard and pointer, and its
+    // interface version; blocks for at most a few seconds while the portal starts.
+    struct Probe
+    {
+        bool available = false;
+        uint version = 0;
+    };
+    static Probe probe(const QDBusConnection& bus);
+    static bool available(const QDBusConnection& bus) { return probe(bus).available; }
 
-    // Starts the session at once; events before the user's permission are dropped.
-    InputBackendPortal(const QDBusConnection& bus, std::unique_ptr<QSettings> settings);
+    // How long events wait after the first tap of a modifier, and how many.
+    static constexpr int KeyboardWarmUpMs = 100;
+    static constexpr int MaxWaitingRecords = 4096;
+    using Surroundings = DesktopSurroundings;
+    static constexpr int RehomeAfterIdleMs = RelativePointer::RehomeAfterIdleMs;
+
+    // Starts the session at once (without waiting for the bus); events before the user's
+    // permission are dropped.
+    InputBackendPortal(const QDBusConnection& bus, std::unique_ptr<QSettings> settings,
+                       Surroundings surroundings = Surroundings::real());
     ~InputBackendPortal() override;
 
     void send(const QVector<InputRecord>& records) override;
@@ -33,6 +49,7 @@ public:
 
     // Closes any session and asks the desktop again.
     void restart();
+    // Granted, and the seat's keyboard is there.
     bool isReady() const;
 
 private:

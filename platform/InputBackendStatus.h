@@ -25,8 +25,13 @@ public:
     State state() const { return m_state; }
     // Why the backend was chosen, or what went wrong.
     QString detail() const { return m_detail; }
-    // Only the portal asks the user; only it can ask again.
-    bool canAskAgain() const { return m_kind == InputBackendKind::Portal && m_state != State::Ready; }
+    // The desktop's sessions (the portal's, which asks the user, and GNOME's own) can be
+    // started again.
+    bool canAskAgain() const
+    {
+        return (m_kind == InputBackendKind::Portal || m_kind == InputBackendKind::Mutter) &&
+               m_state != State::Ready;
+    }
 
     void set(InputBackendKind kind, State state, const QString& detail);
     void setState(State state, const QString& detail);

@@ -127,12 +127,27 @@ struct InputBackendUinput::Private
                                                                                    // stays private
             return;
         }
-        if (shift)
-            key(KEY_LEFTSHIFT, true);
-        key(code, true);
-        key(code, false);
-        if (shift)
-            key(KEY_LEFTSHIFT, false);
+        // A Shift the phone holds stays held afterwards; only the character decides whether
+        // Shift is down while its key goes down.
+        QVector<int> lifted;
+        const bool shiftHeld = heldKeys.contains(KEY_LEFTSHIFT) || heldKeys.contains(KEY_RIGHTSHIFT);
+        if (!shift) {
+            for (int s : {KEY_LEFTSHIFT, KEY_RIGHTSHIFT}) {
+                if (heldKeys.contains(s))
+                    lifted << s;
+            }
+        }
+        const bool pressShift = shift && !shiftHeld;
+        for (int s : qAsConst(lifted))
+            emitTo(relativeFd, {event(EV_KEY, s, 0)});
+        if (pressShift)
+            emitTo(relativeFd, {event(EV_KEY, KEY_LEFTSHIFT, 1)});
+        emitTo(relativeFd, {event(EV_KEY, code, 1)});
+        emitTo(relativeFd, {event(EV_KEY, code, 0)});
+        if (pressShift)
+            emitTo(relativeFd, {event(EV_KEY, KEY_LEFTSHIFT, 0)});
+        for (int s : qAsConst(lifted))
+            emitTo(relativeFd, {event(EV_KEY, s, 1)});
     }
 };
 

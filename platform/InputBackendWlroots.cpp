@@ -2,6 +2,7 @@
 
 #include "platform/InputBackendStatus.h"
 #include "platform/InputDecoding.h"
+#include "platform/KeymapKeys.h"
 #include "platform/Keysyms.h"
 
 #include <QDebug>
@@ -17,10 +18,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <string>
 
 #include <linux/input-event-codes.h>
-#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -41,6 +43,10 @@ constexpr int kFirstTypingKeycode = 9;
 constexpr int kTypingSlots = 255 - kFirstTypingKeycode + 1;
 // wl_fixed_t holds 24 integer bits.
 constexpr int kMaxRelativeMotion = (1 << 23) - 1;
+// Batches kept while the compositor does not read; beyond this, moves are dropped first.
+constexpr size_t kMaxBacklog = 4096;
+// The name our typing keymap's sections carry, to know it when the compositor hands it back.
+constexpr char kTypingKeymapMark[] = "xkb_keycodes \"velmora\"";
 
 quint32 nowMs()
 {
@@ -70,6 +76,17 @@ int keymapFile(const std::string& text, quint32* size)
         left -= size_t(n);
     }
     return fd;
+}
+
+// A batch that only moves the pointer may give way when the backlog is full.
+bool onlyMoves(const QVector<InputRecord>& batch)
+{
+    for (const InputRecord& r : batch) {
+        if (r.type != InputRecord::Mouse ||
+            (r.flags & ~(InputRecord::MouseMove | InputRecord::Absolute)) != 0)
+            return false;
+    }
+    return true;
 }
 
 struct KeymapDeleter
@@ -136,21 +153,35 @@ struct InputBackendWlroots::Private
     zwlr_virtual_pointer_v1* pointer = nullptr;
     zwp_virtual_keyboard_v1* keyboard = nullptr;
     std::unique_ptr<QSocketNotifier> notifier;
+    std::unique_ptr<QSocketNotifier> writeNotifier;
     bool broken = false;
+    bool opened = false;
+    // The compositor stopped reading: requests wait in `backlog` until the socket drains,
+    // since libwayland's own buffer is small and overflowing it ends the connection.
+    bool congested = false;
+    bool stalled = false; // from the first congestion until everything went out
+    std::deque<QVector<InputRecord>> backlog;
+    quint64 dropped = 0;
+    bool restoreWhenDrained = false;
+    std::function<void(const QVector<InputRecord>&)> emitBatch;
 
     // The first output's size in pixels, as it stands after its transform.
     QSize outputSize;
     qint32 outputTransform = WL_OUTPUT_TRANSFORM_NORMAL;
     bool outputReady = false;
 
-    // The seat's keyboard is read once for the user's layout and released again.
+    // The seat's keyboard, bound for the user's keymap and its later changes.
     wl_keyboard* seatKeyboard = nullptr;
     quint32 seatCapabilities = 0;
     std::string userKeymapText;
 
     xkb_context* xkb = nullptr;
     KeymapPtr userKeymap;
-    QHash<xkb_keysym_t, xkb_keycode_t> userKeycodes;
+    // The user's keymap as this machine's xkbcommon writes it, to tell a change from an echo.
+    std::string userKeymapNormal;
+    KeymapKeys userKeys;
+    // The layout of the user's keymap our keys are meant in now.
+    quint32 userLayout = 0;
     // The keymap now on the virtual keyboard and the modifier state of the keys we hold on it.
     KeymapPtr activeKeymap;
     StatePtr activeState;
@@ -189,25 +220,81 @@ struct InputBackendWlroots::Private
             auto* status = InputBackendStatus::instance();
             if (status->kind() == InputBackendKind::Wlroots)
                 status->setState(InputBackendStatus::State::Unavailable,
-                                 QStringLiteral("the compositor closed the connection"));
+                                 QString::fromUtf8(QT_TRANSLATE_NOOP(
+                                     "InputBackendChoice", "the compositor closed the connection")));
         }
         return !broken;
     }
 
     void flush()
     {
-        // The socket is non-blocking; a full buffer drains while the compositor reads.
-        while (wl_display_flush(display) < 0 && errno == EAGAIN) {
-            pollfd p{wl_display_get_fd(display), POLLOUT, 0};
-            if (::poll(&p, 1, 1000) <= 0)
-                break;
+        // Never waits: what the socket cannot take now stays in libwayland's buffer, and
+        // nothing more is written until it has drained.
+        if (wl_display_flush(display) < 0 && errno == EAGAIN) {
+            if (!stalled)
+                qWarning("Wayland input: the compositor is not reading; input waits");
+            stalled = true;
+            congested = true;
+            if (writeNotifier)
+                writeNotifier->setEnabled(true);
+        } else {
+            congested = false;
         }
         check();
     }
 
+    void enqueue(const QVector<InputRecord>& batch)
+    {
+        if (backlog.size() >= kMaxBacklog) {
+            ++dropped;
+            if (onlyMoves(batch))
+                return;
+            const auto move = std::find_if(backlog.begin(), backlog.end(), onlyMoves);
+            if (move == backlog.end())
+                return; // full of keys and clicks: the newest goes
+            backlog.erase(move);
+        }
+        backlog.push_back(batch);
+    }
+
+    // The socket can take more: sends what waited, as far as it goes.
+    void drain()
+    {
+        if (!check())
+            return;
+        flush();
+        while (!congested && !broken && !backlog.empty()) {
+            const QVector<InputRecord> batch = std::move(backlog.front());
+            backlog.pop_front();
+            emitBatch(batch);
+            flush();
+        }
+        if (congested || broken)
+            return;
+        if (writeNotifier)
+            writeNotifier->setEnabled(false);
+        if (stalled)
+            qInfo("Wayland input: the compositor reads again (%llu batches dropped meanwhile)",
+                  static_cast<unsigned long long>(dropped));
+        stalled = false;
+        dropped = 0;
+        if (restoreWhenDrained) {
+            restoreWhenDrained = false;
+            useUserLayout();
+        }
+    }
+
     void readEvents()
     {
-        if (wl_display_dispatch(display) < 0)
+        // Reads only what is there: wl_display_dispatch would first wait for a congested
+        // socket to drain.
+        while (wl_display_prepare_read(display) != 0) {
+            if (wl_display_dispatch_pending(display) < 0) {
+                check();
+                return;
+            }
+        }
+        if (wl_display_read_events(display) < 0 || wl_display_dispatch_pending(display) < 0)
             check();
     }
 
@@ -245,7 +332,19 @@ struct InputBackendWlroots::Private
 
     static void seatCapabilitiesChanged(void* data, wl_seat*, quint32 caps)
     {
-        static_cast<Private*>(data)->seatCapabilities = caps;
+        auto* d = static_cast<Private*>(data);
+        d->seatCapabilities = caps;
+        if (d->opened)
+            d->watchSeatKeyboard();
+    }
+
+    // The seat's keyboard tells its keymap now and after every change of layout.
+    void watchSeatKeyboard()
+    {
+        if (seatKeyboard == nullptr && (seatCapabilities & WL_SEAT_CAPABILITY_KEYBOARD)) {
+            seatKeyboard = wl_seat_get_keyboard(globals.seat);
+            wl_keyboard_add_listener(seatKeyboard, keyboardListener(), this);
+        }
     }
     static void seatName(void*, wl_seat*, const char*) {}
 
@@ -256,8 +355,12 @@ struct InputBackendWlroots::Private
             void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
             if (map != MAP_FAILED) {
                 const char* text = static_cast<const char*>(map);
-                d->userKeymapText.assign(text, strnlen(text, size));
+                std::string keymap(text, strnlen(text, size));
                 munmap(map, size);
+                if (d->opened)
+                    d->followKeymap(keymap);
+                else
+                    d->userKeymapText = std::move(keymap);
             }
         }
         ::close(fd);
@@ -303,19 +406,48 @@ struct InputBackendWlroots::Private
         }
         if (!userKeymap)
             return;
-        // The first key (lowest level) that yields each keysym; combinations press that key.
-        const xkb_keycode_t min = xkb_keymap_min_keycode(userKeymap.get());
-        const xkb_keycode_t max = xkb_keymap_max_keycode(userKeymap.get());
-        for (xkb_level_index_t level = 0; level < 2; ++level) {
-            for (xkb_keycode_t code = min; code <= max; ++code) {
-                const xkb_keysym_t* syms = nullptr;
-                const int n = xkb_keymap_key_get_syms_by_level(userKeymap.get(), code, 0, level, &syms);
-                for (int i = 0; i < n; ++i) {
-                    if (!userKeycodes.contains(syms[i]))
-                        userKeycodes.insert(syms[i], code);
-                }
-            }
+        userKeys = KeymapKeys(userKeymap.get());
+        userKeymapNormal = normalized(userKeymap.get());
+        userLayout = 0;
+    }
+
+    static std::string normalized(xkb_keymap* keymap)
+    {
+        char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+        std::string s = text != nullptr ? text : "";
+        free(text);
+        return s;
+    }
+
+    // The seat's keymap changed: a new layout of the user's is followed; our own keymaps,
+    // which the compositor hands back once our keyboard is the seat's latest, are not.
+    void followKeymap(const std::string& text)
+    {
+        if (text.find(kTypingKeymapMark) != std::string::npos)
+            return;
+        KeymapPtr keymap(xkb_keymap_new_from_string(xkb, text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                    XKB_KEYMAP_COMPILE_NO_FLAGS));
+        if (!keymap)
+            return;
+        std::string normal = normalized(keymap.get());
+        if (normal == userKeymapNormal)
+            return;
+        qInfo("Wayland input: the keyboard layout changed; key combinations follow it");
+        userKeymap = std::move(keymap);
+        userKeymapText = text;
+        userKeymapNormal = std::move(normal);
+        userKeys = KeymapKeys(userKeymap.get());
+        userLayout = 0;
+        if (typingActive)
+            return; // put on when typing ends
+        if (congested) {
+            restoreWhenDrained = true;
+            typingActive = true; // so that the drain puts the new layout on
+            return;
         }
+        releaseHeldKeys();
+        upload(userKeymapText);
+        flush();
     }
 
     // --- the virtual keyboard's keymaps -----------------------------------------------------
@@ -364,6 +496,10 @@ struct InputBackendWlroots::Private
         restoreTimer.stop();
         if (!typingActive)
             return;
+        if (congested) {
+            restoreWhenDrained = true;
+            return;
+        }
         releaseHeldKeys();
         upload(userKeymapText);
         typingActive = false;
@@ -406,8 +542,23 @@ struct InputBackendWlroots::Private
 
     // --- keys -----------------------------------------------------------------------------
 
+    // The layout our keys are meant in: the typing keymap has one, the user's several.
+    quint32 group() const { return typingActive ? 0 : userLayout; }
+
+    void sendModifiers(quint32 depressed, quint32 latched, quint32 locked, quint32 layout)
+    {
+        zwp_virtual_keyboard_v1_modifiers(keyboard, depressed, latched, locked, layout);
+        sentDepressed = depressed;
+        sentLatched = latched;
+        sentLocked = locked;
+        sentGroup = layout;
+    }
+
     void keyEvent(quint32 evdev, bool down)
     {
+        // A key of another layout: that layout first, so the key arrives as meant.
+        if (group() != sentGroup)
+            sendModifiers(sentDepressed, sentLatched, sentLocked, group());
         zwp_virtual_keyboard_v1_key(keyboard, nowMs(), evdev,
                                     down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
         if (down)
@@ -421,15 +572,8 @@ struct InputBackendWlroots::Private
         const quint32 depressed = xkb_state_serialize_mods(activeState.get(), XKB_STATE_MODS_DEPRESSED);
         const quint32 latched = xkb_state_serialize_mods(activeState.get(), XKB_STATE_MODS_LATCHED);
         const quint32 locked = xkb_state_serialize_mods(activeState.get(), XKB_STATE_MODS_LOCKED);
-        const quint32 group = xkb_state_serialize_layout(activeState.get(), XKB_STATE_LAYOUT_EFFECTIVE);
-        if (depressed != sentDepressed || latched != sentLatched || locked != sentLocked ||
-            group != sentGroup) {
-            zwp_virtual_keyboard_v1_modifiers(keyboard, depressed, latched, locked, group);
-            sentDepressed = depressed;
-            sentLatched = latched;
-            sentLocked = locked;
-            sentGroup = group;
-        }
+        if (depressed != sentDepressed || latched != sentLatched || locked != sentLocked)
+            sendModifiers(depressed, latched, locked, group());
     }
 
     void releaseHeldKeys()
@@ -464,14 +608,17 @@ struct InputBackendWlroots::Private
         }
         useUserLayout();
         const auto sym = xkb_keysym_t(keysymForVirtualKey(record.vk));
-        const auto it = userKeycodes.constFind(sym);
-        if (sym == 0 || it == userKeycodes.constEnd()) {
-            qDebug("Wayland input: virtual key 0x%02x has no key in the layout", unsigned(record.vk));
+        // Every layout is searched: with "ru,us" the C of Ctrl+C is only in the second.
+        const KeymapKeys::Place place = userKeys.find(sym, userLayout);
+        if (place.keycode < 8) {
+            qDebug("Wayland input: virtual key 0x%02x has no key in the layouts", unsigned(record.vk));
             return;
         }
-        const quint32 evdev = it.value() - 8;
+        const quint32 evdev = place.keycode - 8;
         if (up && !heldKeys.contains(evdev))
             return; // a release without its press would confuse the modifier state
+        if (!up)
+            userLayout = place.layout;
         keyEvent(evdev, !up);
     }
 
@@ -559,9 +706,20 @@ InputBackendWlroots::InputBackendWlroots(std::unique_ptr<Private> p)
     d->restoreTimer.setSingleShot(true);
     d->restoreTimer.setInterval(kRestoreLayoutDelayMs);
     QObject::connect(&d->restoreTimer, &QTimer::timeout, [this] { restoreLayout(); });
-    // Events from the compositor are few (errors, output changes); they are read as they come.
+    // Events from the compositor are few (errors, output changes, keymaps); they are read as
+    // they come.
     d->notifier = std::make_unique<QSocketNotifier>(wl_display_get_fd(d->display), QSocketNotifier::Read);
     QObject::connect(d->notifier.get(), &QSocketNotifier::activated, [this] { d->readEvents(); });
+    d->writeNotifier =
+        std::make_unique<QSocketNotifier>(wl_display_get_fd(d->display), QSocketNotifier::Write);
+    d->writeNotifier->setEnabled(false);
+    QObject::connect(d->writeNotifier.get(), &QSocketNotifier::activated, [this] { d->drain(); });
+    d->emitBatch = [this](const QVector<InputRecord>& batch) {
+        emitBatch(batch);
+    };
+    d->opened = true;
+    d->watchSeatKeyboard();
+    d->flush();
 }
 
 std::unique_ptr<InputBackendWlroots> InputBackendWlroots::open()
@@ -588,14 +746,8 @@ std::unique_ptr<InputBackendWlroots> InputBackendWlroots::open()
         wl_output_add_listener(g.output, Private::outputListener(), d.get());
     wl_display_roundtrip(d->display); // seat capabilities and output modes
     if (d->seatCapabilities & WL_SEAT_CAPABILITY_KEYBOARD) {
-        d->seatKeyboard = wl_seat_get_keyboard(g.seat);
-        wl_keyboard_add_listener(d->seatKeyboard, Private::keyboardListener(), d.get());
+        d->watchSeatKeyboard();
         wl_display_roundtrip(d->display); // the keymap
-        if (wl_keyboard_get_version(d->seatKeyboard) >= WL_KEYBOARD_RELEASE_SINCE_VERSION)
-            wl_keyboard_release(d->seatKeyboard);
-        else
-            wl_keyboard_destroy(d->seatKeyboard);
-        d->seatKeyboard = nullptr;
     }
 
     d->xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
@@ -627,7 +779,9 @@ std::unique_ptr<InputBackendWlroots> InputBackendWlroots::open()
 InputBackendWlroots::~InputBackendWlroots()
 {
     d->notifier.reset();
-    if (!d->broken) {
+    d->writeNotifier.reset();
+    d->backlog.clear();
+    if (!d->broken && !d->congested) {
         // Nothing stays pressed after we are gone.
         d->releaseHeldKeys();
         const QSet<quint32> buttons = d->heldButtons;
@@ -637,7 +791,11 @@ InputBackendWlroots::~InputBackendWlroots()
             zwlr_virtual_pointer_v1_frame(d->pointer);
         zwlr_virtual_pointer_v1_destroy(d->pointer);
         zwp_virtual_keyboard_v1_destroy(d->keyboard);
-        wl_display_roundtrip(d->display);
+        if (d->seatKeyboard != nullptr &&
+            wl_keyboard_get_version(d->seatKeyboard) >= WL_KEYBOARD_RELEASE_SINCE_VERSION)
+            wl_keyboard_release(d->seatKeyboard);
+        // Sent without waiting for an answer: a compositor that hangs must not hold up the exit.
+        wl_display_flush(d->display);
     }
     wl_display_disconnect(d->display);
 }
@@ -646,6 +804,21 @@ void InputBackendWlroots::send(const QVector<InputRecord>& records)
 {
     if (!d->check())
         return;
+    if (d->congested || !d->backlog.empty()) {
+        d->enqueue(records);
+        return;
+    }
+    emitBatch(records);
+    d->flush();
+}
+
+bool InputBackendWlroots::congested() const
+{
+    return d->congested;
+}
+
+void InputBackendWlroots::emitBatch(const QVector<InputRecord>& records)
+{
     bool pointerFrame = false;
     QSize screen;
     for (const InputRecord& record : records) {
@@ -659,7 +832,6 @@ void InputBackendWlroots::send(const QVector<InputRecord>& records)
     }
     if (pointerFrame)
         zwlr_virtual_pointer_v1_frame(d->pointer);
-    d->flush();
 }
 
 QSize InputBackendWlroots::primaryScreenSize()

@@ -8,7 +8,8 @@
 // virtual pointer and virtual keyboard. Absolute moves land on the first output the compositor
 // announces. Text is typed through a keymap of its own that holds the characters to type, so
 // any character arrives whatever the user's layout; the user's layout comes back once typing
-// pauses and before any key combination.
+// pauses and before any key combination. A compositor that stops reading for a while never
+// blocks the caller: input waits in a bounded queue of ours and goes out once it reads again.
 class InputBackendWlroots final : public InputBackendRealTime
 {
 public:
@@ -30,8 +31,11 @@ public:
     void restoreLayout();
     // Whether the typing keymap is on the virtual keyboard now.
     bool typingLayoutActive() const;
+    // Whether input waits for the compositor to read again.
+    bool congested() const;
 
 private:
+    void emitBatch(const QVector<InputRecord>& records);
     struct Private;
     explicit InputBackendWlroots(std::unique_ptr<Private> d);
     std::unique_ptr<Private> d;

@@ -2,7 +2,13 @@
 
 #include "platform/InputBackend.h"
 
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QVarLengthArray>
+#include <QVector>
+
+#include <functional>
 
 // Pieces every backend below the X server needs to turn input records into device events.
 
@@ -38,4 +44,41 @@ public:
 private:
     char16_t m_pendingHigh = 0;
     bool m_lastWasCarriageReturn = false;
+};
+
+// What a backend reads of the desktop: a clock for timing rules and the screens' logical
+// geometry, the primary screen first. Tests give their own.
+struct DesktopSurroundings
+{
+    std::function<qint64()> monotonicMs;
+    std::function<QVector<QRect>()> screens;
+    // The system's clock and the application's screens.
+    static DesktopSurroundings real();
+};
+
+// Absolute positions for a pointer that only moves relatively (a desktop that gives no
+// absolute position): the pointer is pushed into the bottom-right corner of the desktop, away
+// from the hot corners, to know where it is, and moved from there. The user's own mouse moves
+// it too, so the push is repeated whenever the phone's moves resume after a pause. Positions
+// 0..AbsoluteMax span all screens together.
+class RelativePointer
+{
+public:
+    static constexpr int RehomeAfterIdleMs = 500;
+    // The push goes this far beyond the desktop.
+    static constexpr int HomingReach = 100000;
+
+    // The relative motions that bring the pointer to the absolute position (x, y).
+    QVarLengthArray<QPoint, 2> moveTo(qint32 x, qint32 y, const QVector<QRect>& screens, qint64 now);
+    // The size of all screens together: the span of absolute positions.
+    static QSize desktopSize(const QVector<QRect>& screens);
+    // A relative move the pointer made.
+    void moved(int dx, int dy, const QVector<QRect>& screens, qint64 now);
+    // The pointer's position is unknown again (a new session).
+    void reset() { m_homed = false; }
+
+private:
+    bool m_homed = false;
+    QPoint m_position;
+    qint64 m_lastMoveMs = 0;
 };

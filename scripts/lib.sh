@@ -117,3 +117,77 @@ stop_headless_sway() {
     VELMORA_SWAY_RUNTIME=""
     return 0
 }
+
+# A headless GNOME Mutter for the GNOME input tests: WAYLAND_DISPLAY is set to its socket and
+# VELMORA_MUTTER_BUS to the address of its session bus, a bus of its own whose configuration
+# names no service folder of the machine. Mutter refuses to run as root, so under root it runs
+# as the same system user as sway. Returns non-zero, saying why, when Mutter does not start.
+start_headless_mutter() {
+    local user=velmora-wayland
+    local -a run_as=()
+    if ! command -v mutter >/dev/null 2>&1; then
+        echo "mutter is not installed (Debian package mutter, see scripts/packages.txt)" >&2
+        return 1
+    fi
+    VELMORA_MUTTER_RUNTIME=$(mktemp -d /tmp/velmora-mutter.XXXXXX)
+    chmod 700 "$VELMORA_MUTTER_RUNTIME"
+    if [ "$(id -u)" -eq 0 ]; then
+        id -u "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
+        chown "$user:" "$VELMORA_MUTTER_RUNTIME"
+        run_as=(setpriv --reuid="$user" --regid="$user" --init-groups)
+    fi
+    # The tests connect as the user running them (root on CI), hence any user.
+    cat >"$VELMORA_MUTTER_RUNTIME/bus.conf" <<BUS
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=$VELMORA_MUTTER_RUNTIME</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+BUS
+    chmod 644 "$VELMORA_MUTTER_RUNTIME/bus.conf"
+    setsid "${run_as[@]}" env -i PATH="$PATH" HOME="$VELMORA_MUTTER_RUNTIME" XDG_RUNTIME_DIR="$VELMORA_MUTTER_RUNTIME" \
+        dbus-run-session --config-file="$VELMORA_MUTTER_RUNTIME/bus.conf" -- \
+        sh -c 'echo "$DBUS_SESSION_BUS_ADDRESS" >"$XDG_RUNTIME_DIR/bus-address"; exec mutter --headless --wayland --no-x11 --virtual-monitor 1280x720 --wayland-display velmora-mutter' \
+        >"$VELMORA_MUTTER_RUNTIME/mutter.log" 2>&1 &
+    VELMORA_MUTTER_PID=$!
+    for _ in $(seq 150); do
+        [ -S "$VELMORA_MUTTER_RUNTIME/velmora-mutter" ] && [ -s "$VELMORA_MUTTER_RUNTIME/bus-address" ] && break
+        sleep 0.1
+    done
+    if [ ! -S "$VELMORA_MUTTER_RUNTIME/velmora-mutter" ]; then
+        echo "mutter did not start:" >&2
+        tail -n 20 "$VELMORA_MUTTER_RUNTIME/mutter.log" >&2
+        stop_headless_mutter
+        return 1
+    fi
+    export WAYLAND_DISPLAY="$VELMORA_MUTTER_RUNTIME/velmora-mutter"
+    VELMORA_MUTTER_BUS=$(cat "$VELMORA_MUTTER_RUNTIME/bus-address")
+    export VELMORA_MUTTER_BUS
+    echo "Started a headless Mutter at $WAYLAND_DISPLAY"
+}
+
+stop_headless_mutter() {
+    # dbus-run-session ends its bus when Mutter, its child, ends.
+    if [ -n "${VELMORA_MUTTER_PID:-}" ]; then
+        pkill -TERM -P "$VELMORA_MUTTER_PID" 2>/dev/null || true
+        wait "$VELMORA_MUTTER_PID" 2>/dev/null || true
+    fi
+    # Mutter may still be writing there while it ends.
+    if [ -n "${VELMORA_MUTTER_RUNTIME:-}" ]; then
+        for _ in $(seq 20); do
+            rm -rf "$VELMORA_MUTTER_RUNTIME" 2>/dev/null && break
+            sleep 0.1
+        done
+    fi
+    VELMORA_MUTTER_PID=""
+    VELMORA_MUTTER_RUNTIME=""
+    return 0
+}

@@ -182,6 +182,81 @@
     </message>
 </context>
 <context>
+    <name>InputBackendChoice</name>
+    <message>
+        <source>chosen by VELMORA_INPUT_BACKEND</source>
+        <translation>chosen by VELMORA_INPUT_BACKEND</translation>
+    </message>
+    <message>
+        <source>the compositor offers virtual pointer and keyboard</source>
+        <translation>the compositor offers virtual pointer and keyboard</translation>
+    </message>
+    <message>
+        <source>the portal, as chosen in the settings</source>
+        <translation>the portal, as chosen in the settings</translation>
+    </message>
+    <message>
+        <source>GNOME&apos;s own remote control, without a prompt; its portal cannot remember a permission</source>
+        <translation>GNOME&apos;s own remote control, without a prompt; its portal cannot remember a permission</translation>
+    </message>
+    <message>
+        <source>GNOME&apos;s own remote control, without a prompt</source>
+        <translation>GNOME&apos;s own remote control, without a prompt</translation>
+    </message>
+    <message>
+        <source>the RemoteDesktop portal, which remembers the permission</source>
+        <translation>the RemoteDesktop portal, which remembers the permission</translation>
+    </message>
+    <message>
+        <source>Wayland session with the RemoteDesktop portal</source>
+        <translation>Wayland session with the RemoteDesktop portal</translation>
+    </message>
+    <message>
+        <source>enabled by the user</source>
+        <translation>enabled by the user</translation>
+    </message>
+    <message>
+        <source>Wayland session without virtual input or portal; reaches X11 windows only</source>
+        <translation>Wayland session without virtual input or portal; reaches X11 windows only</translation>
+    </message>
+    <message>
+        <source>uinput is enabled but /dev/uinput is not writable; commands are only logged</source>
+        <translation>uinput is enabled but /dev/uinput is not writable; commands are only logged</translation>
+    </message>
+    <message>
+        <source>Wayland session without virtual input or portal; commands are only logged</source>
+        <translation>Wayland session without virtual input or portal; commands are only logged</translation>
+    </message>
+    <message>
+        <source>X11 session</source>
+        <translation>X11 session</translation>
+    </message>
+    <message>
+        <source>cannot open the X display or reach a Wayland compositor; commands are only logged</source>
+        <translation>cannot open the X display or reach a Wayland compositor; commands are only logged</translation>
+    </message>
+    <message>
+        <source>the desktop ended the session</source>
+        <translation>the desktop ended the session</translation>
+    </message>
+    <message>
+        <source>the user declined</source>
+        <translation>the user declined</translation>
+    </message>
+    <message>
+        <source>the desktop declined</source>
+        <translation>the desktop declined</translation>
+    </message>
+    <message>
+        <source>the desktop granted neither keyboard nor pointer</source>
+        <translation>the desktop granted neither keyboard nor pointer</translation>
+    </message>
+    <message>
+        <source>the compositor closed the connection</source>
+        <translation>the compositor closed the connection</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Media Library</source>
@@ -509,6 +584,10 @@ start shows the running copy&apos;s window.
     <message>
         <source>%1: %2</source>
         <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>GNOME remote control</source>
+        <translation>GNOME remote control</translation>
     </message>
 </context>
 </TS>

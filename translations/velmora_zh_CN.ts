@@ -182,6 +182,81 @@
     </message>
 </context>
 <context>
+    <name>InputBackendChoice</name>
+    <message>
+        <source>chosen by VELMORA_INPUT_BACKEND</source>
+        <translation>由 VELMORA_INPUT_BACKEND 指定</translation>
+    </message>
+    <message>
+        <source>the compositor offers virtual pointer and keyboard</source>
+        <translation>合成器提供虚拟指针和键盘</translation>
+    </message>
+    <message>
+        <source>the portal, as chosen in the settings</source>
+        <translation>按设置使用门户</translation>
+    </message>
+    <message>
+        <source>GNOME&apos;s own remote control, without a prompt; its portal cannot remember a permission</source>
+        <translation>GNOME 自带的远程控制，无需确认；其门户无法记住授权</translation>
+    </message>
+    <message>
+        <source>GNOME&apos;s own remote control, without a prompt</source>
+        <translation>GNOME 自带的远程控制，无需确认</translation>
+    </message>
+    <message>
+        <source>the RemoteDesktop portal, which remembers the permission</source>
+        <translation>远程桌面门户，会记住授权</translation>
+    </message>
+    <message>
+        <source>Wayland session with the RemoteDesktop portal</source>
+        <translation>带远程桌面门户的 Wayland 会话</translation>
+    </message>
+    <message>
+        <source>enabled by the user</source>
+        <translation>由用户启用</translation>
+    </message>
+    <message>
+        <source>Wayland session without virtual input or portal; reaches X11 windows only</source>
+        <translation>Wayland 会话没有虚拟输入或门户；只能控制 X11 窗口</translation>
+    </message>
+    <message>
+        <source>uinput is enabled but /dev/uinput is not writable; commands are only logged</source>
+        <translation>已启用 uinput，但 /dev/uinput 不可写；命令只记录到日志</translation>
+    </message>
+    <message>
+        <source>Wayland session without virtual input or portal; commands are only logged</source>
+        <translation>Wayland 会话没有虚拟输入或门户；命令只记录到日志</translation>
+    </message>
+    <message>
+        <source>X11 session</source>
+        <translation>X11 会话</translation>
+    </message>
+    <message>
+        <source>cannot open the X display or reach a Wayland compositor; commands are only logged</source>
+        <translation>无法打开 X 显示或连接 Wayland 合成器；命令只记录到日志</translation>
+    </message>
+    <message>
+        <source>the desktop ended the session</source>
+        <translation>桌面结束了会话</translation>
+    </message>
+    <message>
+        <source>the user declined</source>
+        <translation>用户拒绝了</translation>
+    </message>
+    <message>
+        <source>the desktop declined</source>
+        <translation>桌面拒绝了</translation>
+    </message>
+    <message>
+        <source>the desktop granted neither keyboard nor pointer</source>
+        <translation>桌面既未授予键盘也未授予指针</translation>
+    </message>
+    <message>
+        <source>the compositor closed the connection</source>
+        <translation>合成器关闭了连接</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Media Library</source>
@@ -507,6 +582,10 @@ start shows the running copy&apos;s window.
     <message>
         <source>%1: %2</source>
         <translation>%1：%2</translation>
+    </message>
+    <message>
+        <source>GNOME remote control</source>
+        <translation>GNOME 远程控制</translation>
     </message>
 </context>
 </TS>

@@ -72,6 +72,9 @@ void SettingView::showInputStatus()
     case InputBackendKind::Portal:
         backend = translated(QT_TRANSLATE_NOOP("SettingView", "Desktop remote-control portal"));
         break;
+    case InputBackendKind::Mutter:
+        backend = translated(QT_TRANSLATE_NOOP("SettingView", "GNOME remote control"));
+        break;
     case InputBackendKind::Uinput:
         backend = translated(QT_TRANSLATE_NOOP("SettingView", "Virtual input devices (uinput)"));
         break;
@@ -95,7 +98,12 @@ void SettingView::showInputStatus()
         break;
     }
     m_ui->lbInputStatus->setText(translated(QT_TRANSLATE_NOOP("SettingView", "%1: %2")).arg(backend, state));
-    m_ui->lbInputStatus->setToolTip(status->detail());
+    // Why this backend, or what went wrong; fixed texts of ours are translated, messages of
+    // the desktop shown as they came.
+    const QString detail =
+        QCoreApplication::translate("InputBackendChoice", status->detail().toUtf8().constData());
+    m_ui->lbInputReason->setText(detail);
+    m_ui->lbInputStatus->setToolTip(detail);
     m_ui->btnAskAgain->setVisible(status->canAskAgain());
 }
 

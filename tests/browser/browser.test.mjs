@@ -73,7 +73,8 @@ const dbusDaemon = ['/usr/bin/dbus-daemon', '/bin/dbus-daemon'].find((file) => f
 // A fresh home: one media folder with one song, and an audio "player" and one application that
 // are scripts writing down how they were started.
 const home = fs.mkdtempSync(path.join(os.tmpdir(), 'velmora-browser-'));
-const env = { ...process.env, HOME: home, QT_LOGGING_RULES: '*.debug=true;qt.*.debug=false' };
+// No accessibility bridge: a desktop's at-spi must not change what the test sees.
+const env = { ...process.env, HOME: home, QT_LOGGING_RULES: '*.debug=true;qt.*.debug=false', NO_AT_BRIDGE: '1' };
 for (const [key, dir] of [['XDG_DATA_HOME', '.local/share'], ['XDG_CONFIG_HOME', '.config'], ['XDG_CACHE_HOME', '.cache']]) {
     env[key] = path.join(home, dir);
 }
@@ -175,7 +176,24 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         prepareData();
         delete env.DBUS_SESSION_BUS_ADDRESS;
         if (dbusDaemon) {
-            bus = spawn(dbusDaemon, ['--session', '--nofork', '--nopidfile', '--print-address=1'], { stdio: ['ignore', 'pipe', 'ignore'] });
+            // A configuration of its own: the machine's service folders (portals, the accessibility
+            // bus) stay out, so nothing installed on a desktop starts on the test's bus.
+            const busDir = fs.mkdtempSync(path.join(home, 'bus-'));
+            const config = path.join(busDir, 'session.conf');
+            fs.writeFileSync(config, `<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=${busDir}</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+`);
+            bus = spawn(dbusDaemon, [`--config-file=${config}`, '--nofork', '--nopidfile', '--print-address=1'], { stdio: ['ignore', 'pipe', 'ignore'] });
             let printed = '';
             bus.stdout.on('data', (d) => { printed += d; });
             env.DBUS_SESSION_BUS_ADDRESS = await waitFor('the session bus', () => printed.includes('\n') && printed.trim(), 10000);

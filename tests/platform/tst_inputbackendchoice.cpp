@@ -1,7 +1,10 @@
 #include "platform/InputBackendChoice.h"
 #include "platform/InputDecoding.h"
+#include "platform/KeymapKeys.h"
 
 #include <QTest>
+
+#include <X11/keysym.h>
 
 Q_DECLARE_METATYPE(InputBackendKind)
 
@@ -15,7 +18,9 @@ private slots:
     {
         QTest::addColumn<QString>("session");
         QTest::addColumn<QString>("facts"); // letters: W wayland display, X x display, P pointer,
-                                            // K keyboard, D portal, U uinput opt-in, u writable
+                                            // K keyboard, D portal, 2 portal version 2, G GNOME's
+                                            // own interface, p portal preferred, U uinput
+                                            // opt-in, u writable
         QTest::addColumn<QString>("forced");
         QTest::addColumn<InputBackendKind>("expected");
 
@@ -31,6 +36,16 @@ private slots:
         row("pointer only, portal", "wayland", "WXPD", "", InputBackendKind::Portal);
         row("gnome", "wayland", "WXD", "", InputBackendKind::Portal);
         row("gnome with uinput too", "wayland", "WXDUu", "", InputBackendKind::Portal);
+        // GNOME: its own interface asks nothing, the portal asks at every start until it can
+        // remember (version 2); the user may insist on the portal.
+        row("gnome 43, portal version 1", "wayland", "WXDG", "", InputBackendKind::Mutter);
+        row("gnome, portal remembers", "wayland", "WXD2G", "", InputBackendKind::Portal);
+        row("gnome, portal preferred", "wayland", "WXDGp", "", InputBackendKind::Portal);
+        row("gnome without a portal", "wayland", "WXGp", "", InputBackendKind::Mutter);
+        row("gnome under sway's protocols", "wayland", "WPKDG", "", InputBackendKind::Wlroots);
+        row("gnome, x11 session", "x11", "XDG", "", InputBackendKind::XTest);
+        row("kde, portal version 1", "wayland", "WXD", "", InputBackendKind::Portal);
+        row("forced mutter", "x11", "X", "mutter", InputBackendKind::Mutter);
         row("bare wayland, uinput", "wayland", "WXUu", "", InputBackendKind::Uinput);
         row("uinput not writable, xwayland", "wayland", "WXU", "", InputBackendKind::XTest);
         row("uinput not opted in", "wayland", "Wu", "", InputBackendKind::LogOnly);
@@ -58,6 +73,9 @@ private slots:
         f.virtualPointer = facts.contains(QLatin1Char('P'));
         f.virtualKeyboard = facts.contains(QLatin1Char('K'));
         f.portal = facts.contains(QLatin1Char('D'));
+        f.portalVersion = facts.contains(QLatin1Char('2')) ? 2 : 1;
+        f.mutter = facts.contains(QLatin1Char('G'));
+        f.preferPortal = facts.contains(QLatin1Char('p'));
         f.uinputOptIn = facts.contains(QLatin1Char('U'));
         f.uinputWritable = facts.contains(QLatin1Char('u'));
         const InputBackendChoice c = chooseInputBackend(f);
@@ -92,6 +110,24 @@ private slots:
                 got << uint(cp);
         }
         QCOMPARE(got, codePoints);
+    }
+
+    // Keys for combinations are found in every layout of the keymap, the current one first.
+    void keysOverAllLayouts()
+    {
+        const KeymapKeys keys = KeymapKeys::fromNames("ru,us");
+        QCOMPARE(keys.layoutCount(), 2);
+        constexpr quint32 keyC = 54, keyControl = 37; // XKB keycodes of C and left Control
+        const auto place = [&](quint32 sym, quint32 preferred) {
+            const KeymapKeys::Place p = keys.find(sym, preferred);
+            return QStringLiteral("%1@%2").arg(p.keycode).arg(p.layout);
+        };
+        QCOMPARE(place(XK_c, 0), QStringLiteral("%1@1").arg(keyC)); // only in the second layout
+        QCOMPARE(place(XK_Cyrillic_es, 1), QStringLiteral("%1@0").arg(keyC));
+        QCOMPARE(place(XK_Control_L, 0), QStringLiteral("%1@0").arg(keyControl));
+        QCOMPARE(place(XK_Control_L, 1), QStringLiteral("%1@1").arg(keyControl)); // stays put
+        QCOMPARE(place(XK_C, 0), QStringLiteral("%1@1").arg(keyC));               // shifted level
+        QCOMPARE(place(XK_Arabic_alef, 0), QStringLiteral("0@0"));                // nowhere
     }
 };
 

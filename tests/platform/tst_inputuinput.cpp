@@ -74,6 +74,12 @@ private slots:
             << "1:30:1 | 1:30:0 | 1:42:1 | 1:30:1 | 1:30:0 | 1:42:0 | "
                "1:42:1 | 1:2:1 | 1:2:0 | 1:42:0 | 1:28:1 | 1:28:0 |"
             << "";
+        // The phone holds Shift while text is typed: it stays held, lifted only around a
+        // character that needs it up.
+        QTest::newRow("text while the phone holds shift")
+            << (QVector<R>{key(0x10, false)} + text(QStringLiteral("A!a")) + QVector<R>{key(0x10, true)})
+            << "1:42:1 | 1:30:1 | 1:30:0 | 1:2:1 | 1:2:0 | 1:42:0 | 1:30:1 | 1:30:0 | 1:42:1 | 1:42:0 |"
+            << "";
         QTest::newRow("characters without a US key type nothing") << text(QString::fromUtf8("é世😀")) << ""
                                                                   << "";
     }

@@ -10,6 +10,7 @@
 #include "remote/MediaStatus.h"
 #include "remote/RemoteTestSupport.h"
 #include "remote/Server.h"
+#include "support/PrivateBus.h"
 
 #include <QBuffer>
 #include <QDBusConnectionInterface>
@@ -110,7 +111,7 @@ bool writeTone(const QString& path, int seconds)
 class TestMediaPlayers : public QObject
 {
     Q_OBJECT
-    QProcess m_daemon;
+    PrivateBus m_daemon;
     QString m_address;
     int m_linkCount = 0;
 
@@ -124,22 +125,15 @@ private slots:
     void initTestCase()
     {
         QStandardPaths::setTestModeEnabled(true);
-        const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
-        if (daemon.isEmpty())
+        if (PrivateBus::daemon().isEmpty())
             QSKIP("dbus-daemon is not installed (Debian package dbus-daemon)");
-        m_daemon.start(daemon, {"--session", "--nofork", "--nopidfile", "--print-address=1"});
-        QVERIFY(m_daemon.waitForStarted(5000));
-        QVERIFY(QTest::qWaitFor([this] { return m_daemon.canReadLine(); }, 10000));
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-        QVERIFY(!m_address.isEmpty());
+        QString error;
+        QVERIFY2(m_daemon.start(&error), qPrintable(error));
+        m_address = m_daemon.address();
         // Players started from here, and the system's own link, find this bus.
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
     }
-    void cleanupTestCase()
-    {
-        m_daemon.kill();
-        m_daemon.waitForFinished(5000);
-    }
+    void cleanupTestCase() { m_daemon.stop(); }
 
     // The launched player first, then a playing one (the latest to start), then the latest seen.
     void preferenceOrder()

@@ -1,11 +1,13 @@
 // A stand-in for the desktop's RemoteDesktop portal on a private session bus. It answers the
-// session set-up as a desktop would (or refuses, when told to) and writes every call it gets to
-// stdout, one line each, for the portal tests to check. Tests steer it through /control.
+// session set-up as a desktop would (or refuses, when told to), loses the first keys of a session
+// as GNOME's does, and writes every call it gets to stdout, one line each, for the portal tests
+// to check. Tests steer it through /control.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVirtualObject>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QVariantMap>
 
@@ -34,6 +36,7 @@ struct Behaviour
     uint answer = 0; // 0 granted, 1 declined by the user, 2 other failure
     int tokens = 0;
     QString lastSession;
+    QElapsedTimer keyboardSince; // started by the first key of a session
 };
 
 Behaviour behaviour;
@@ -76,6 +79,7 @@ public slots:
     QDBusObjectPath CreateSession(const QVariantMap& options, const QDBusMessage& message)
     {
         record(QStringLiteral("CreateSession"));
+        behaviour.keyboardSince.invalidate();
         const QString path = requestPath(options, message);
         behaviour.lastSession = QStringLiteral("/org/freedesktop/portal/desktop/session/") +
                                 senderPart(message) + QLatin1Char('/') +
@@ -126,7 +130,15 @@ public slots:
     }
     void NotifyKeyboardKeysym(const QDBusObjectPath&, const QVariantMap&, int keysym, uint state)
     {
-        record(QStringLiteral("NotifyKeyboardKeysym 0x%1 %2").arg(keysym, 0, 16).arg(state));
+        // As GNOME's: the first key makes the seat's keyboard; it and those right after it
+        // are lost.
+        if (!behaviour.keyboardSince.isValid())
+            behaviour.keyboardSince.start();
+        const bool lost = behaviour.keyboardSince.elapsed() < 50;
+        record(QStringLiteral("NotifyKeyboardKeysym 0x%1 %2%3")
+                   .arg(keysym, 0, 16)
+                   .arg(state)
+                   .arg(lost ? QStringLiteral(" lost") : QString()));
     }
 };
 

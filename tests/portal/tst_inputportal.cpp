@@ -1,4 +1,5 @@
 #include "remote/RemoteTestSupport.h"
+#include "support/PrivateBus.h"
 
 #include "platform/InputBackendPortal.h"
 #include "platform/InputBackendStatus.h"
@@ -6,11 +7,14 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
+
+#include <csignal>
 
 using State = InputBackendStatus::State;
 
@@ -22,13 +26,15 @@ class tst_InputPortal : public QObject
 
 private:
     QTemporaryDir m_dir;
-    QProcess m_bus;
+    PrivateBus m_bus;
     QProcess m_portal;
     QString m_address;
     QStringList m_calls;
     Phone m_phone;
     Server* m_server = nullptr;
     int m_settingsCount = 0;
+    qint64 m_now = 1000;
+    QVector<QRect> m_screens{QRect(0, 0, 1920, 1080)};
 
     QDBusConnection bus() const { return QDBusConnection(QStringLiteral("portal-test")); }
     std::unique_ptr<QSettings> settings(const QString& name)
@@ -49,7 +55,33 @@ private:
     std::unique_ptr<InputBackendPortal> backend(const QString& settingsName)
     {
         InputBackendStatus::instance()->set(InputBackendKind::Portal, State::WaitingForPermission, QString());
-        return std::make_unique<InputBackendPortal>(bus(), settings(settingsName));
+        InputBackendPortal::Surroundings surroundings;
+        surroundings.monotonicMs = [this] {
+            return m_now;
+        };
+        surroundings.screens = [this] {
+            return m_screens;
+        };
+        return std::make_unique<InputBackendPortal>(bus(), settings(settingsName), surroundings);
+    }
+    // Waits for the grant and the moment after it, and returns the calls so far, less the
+    // modifier tap that gives the seat its keyboard (which the portal, like GNOME's, loses).
+    QStringList granted(InputBackendPortal& portal)
+    {
+        const QString down = QStringLiteral("NotifyKeyboardKeysym 0xffe1 1 lost");
+        const QString up = QStringLiteral("NotifyKeyboardKeysym 0xffe1 0 lost");
+        [&] {
+            QTRY_VERIFY(portal.isReady());
+        }();
+        [&] {
+            QTRY_VERIFY(m_calls.contains(up));
+        }();
+        QStringList calls = takeCalls();
+        const int at = calls.indexOf(down);
+        if (at < 0 || calls.value(at + 1) != up)
+            return calls << QStringLiteral("(no keyboard tap)");
+        calls.erase(calls.begin() + at, calls.begin() + at + 2);
+        return calls;
     }
     QStringList takeCalls()
     {
@@ -75,12 +107,15 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());
-        m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                                    QStringLiteral("--print-address")});
-        QVERIFY2(m_bus.waitForStarted(), "dbus-daemon is missing");
-        QTRY_VERIFY(m_bus.canReadLine());
-        m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
+        QString error;
+        QVERIFY2(m_bus.start(&error), qPrintable(error));
+        m_address = m_bus.address();
         QVERIFY(QDBusConnection::connectToBus(m_address, QStringLiteral("portal-test")).isConnected());
+        // The machine's own portal (or anything else installed) is never started on this bus.
+        const QDBusMessage names = bus().call(QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+            QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListActivatableNames")));
+        QCOMPARE(names.arguments().value(0).toStringList(), QStringList{"org.freedesktop.DBus"});
 
         QVERIFY(!InputBackendPortal::available(bus())); // nothing answers yet
 
@@ -102,10 +137,9 @@ private slots:
     {
         delete m_server;
         m_server = nullptr;
-        for (QProcess* p : {&m_portal, &m_bus}) {
-            p->kill();
-            p->waitForFinished();
-        }
+        m_portal.kill();
+        m_portal.waitForFinished();
+        m_bus.stop();
     }
 
     void setUpAsksOnceAndKeepsTheToken()
@@ -113,9 +147,13 @@ private slots:
         auto portal = backend(QStringLiteral("main"));
         QCOMPARE(state(), State::WaitingForPermission);
         QTRY_COMPARE(state(), State::Ready);
-        QVERIFY(portal->isReady());
-        QCOMPARE(takeCalls(),
-                 (QStringList{"CreateSession", "SelectDevices types=3 persist=2 token=-", "Start"}));
+        // A key right after the grant waits for the seat's keyboard, and is not lost.
+        portal->send({InputRecord::key(0x41, 0, 0), InputRecord::key(0x41, 0, InputRecord::KeyUp)});
+        QStringList calls = granted(*portal);
+        QTRY_VERIFY(calls.size() + m_calls.size() >= 5);
+        calls += takeCalls();
+        QCOMPARE(calls, (QStringList{"CreateSession", "SelectDevices types=3 persist=2 token=-", "Start",
+                                     "NotifyKeyboardKeysym 0x61 1", "NotifyKeyboardKeysym 0x61 0"}));
         QCOMPARE(token(QStringLiteral("main")), QStringLiteral("token-1"));
         m_server = new Server(std::move(portal), nullptr);
         QVERIFY(m_server->start(0) && m_phone.attach(*m_server));
@@ -175,8 +213,7 @@ private slots:
         QTRY_VERIFY(m_calls.contains(QStringLiteral("Close")));
         m_calls.clear();
         auto portal = backend(QStringLiteral("main"));
-        QTRY_COMPARE(state(), State::Ready);
-        QCOMPARE(takeCalls(),
+        QCOMPARE(granted(*portal),
                  (QStringList{"CreateSession", "SelectDevices types=3 persist=2 token=token-1", "Start"}));
         // Tokens are good for one start each: the new one replaces it.
         QCOMPARE(token(QStringLiteral("main")), QStringLiteral("token-2"));
@@ -206,18 +243,18 @@ private slots:
 
         control(QStringLiteral("SetAnswer"), 0);
         InputBackendStatus::instance()->askAgain();
-        QTRY_COMPARE(state(), State::Ready);
-        QCOMPARE(takeCalls(),
+        QCOMPARE(granted(*portal),
                  (QStringList{"CreateSession", "SelectDevices types=3 persist=2 token=-", "Start"}));
         portal->send({InputRecord::mouse(InputRecord::LeftDown)});
         QTRY_VERIFY2(m_calls.contains(QStringLiteral("NotifyPointerButton 272 1")),
                      qPrintable(m_calls.join('|')));
+        finish(std::move(portal));
     }
 
     void theDesktopEndsTheSession()
     {
         auto portal = backend(QStringLiteral("ended"));
-        QTRY_COMPARE(state(), State::Ready);
+        granted(*portal);
         control(QStringLiteral("CloseSession"));
         QTRY_COMPARE(state(), State::Refused);
         m_calls.clear();
@@ -230,11 +267,53 @@ private slots:
     {
         control(QStringLiteral("SetVersion"), 1);
         auto portal = backend(QStringLiteral("old"));
-        QTRY_COMPARE(state(), State::Ready);
-        QCOMPARE(takeCalls(),
+        QCOMPARE(granted(*portal),
                  (QStringList{"CreateSession", "SelectDevices types=3 persist=- token=-", "Start"}));
         QVERIFY(token(QStringLiteral("old")).isEmpty());
         control(QStringLiteral("SetVersion"), 2);
+        finish(std::move(portal));
+    }
+
+    void absoluteMovesFindThePointerAgainAfterAPause()
+    {
+        // Two screens side by side, the right one taller: absolute positions span both, and
+        // the push home ends in the right one's bottom-right corner (2879, 1199).
+        m_screens = {QRect(0, 0, 1920, 1080), QRect(1920, 0, 960, 1200)};
+        auto portal = backend(QStringLiteral("screens"));
+        QCOMPARE(granted(*portal),
+                 (QStringList{"CreateSession", "SelectDevices types=3 persist=2 token=-", "Start"}));
+        const auto to = [](int x, int y) {
+            return InputRecord::mouse(InputRecord::MouseMove | InputRecord::Absolute, x, y);
+        };
+        portal->send({to(0, 0)});
+        m_now += 100; // a drag: no push in between
+        portal->send({to(65535, 65535)});
+        // The user's own mouse may have moved meanwhile: the next absolute move pushes again.
+        m_now += InputBackendPortal::RehomeAfterIdleMs + 1;
+        portal->send({to(0, 0)});
+        QTRY_COMPARE(m_calls.size(), 5);
+        QCOMPARE(takeCalls(),
+                 (QStringList{"NotifyPointerMotion 100000 100000", "NotifyPointerMotion -2879 -1199",
+                              "NotifyPointerMotion 2879 1199", "NotifyPointerMotion 100000 100000",
+                              "NotifyPointerMotion -2879 -1199"}));
+        m_screens = {QRect(0, 0, 1920, 1080)};
+        finish(std::move(portal));
+    }
+
+    void aSlowPortalDoesNotBlockTheWindow()
+    {
+        // A portal that does not answer yet (starting, or busy): the backend is made at once
+        // and the session follows when the portal answers.
+        QVERIFY(::kill(pid_t(m_portal.processId()), SIGSTOP) == 0);
+        QElapsedTimer timer;
+        timer.start();
+        auto portal = backend(QStringLiteral("slow"));
+        const qint64 took = timer.elapsed();
+        QVERIFY(::kill(pid_t(m_portal.processId()), SIGCONT) == 0);
+        QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+        QCOMPARE(state(), State::WaitingForPermission);
+        QCOMPARE(granted(*portal),
+                 (QStringList{"CreateSession", "SelectDevices types=3 persist=2 token=-", "Start"}));
         finish(std::move(portal));
     }
 };

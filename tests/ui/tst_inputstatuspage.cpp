@@ -44,6 +44,10 @@ private slots:
             << InputBackendKind::Portal << State::Refused << "Desktop remote-control portal: refused" << true;
         QTest::newRow("portal granted")
             << InputBackendKind::Portal << State::Ready << "Desktop remote-control portal: ready" << false;
+        QTest::newRow("gnome") << InputBackendKind::Mutter << State::Ready << "GNOME remote control: ready"
+                               << false;
+        QTest::newRow("gnome session ended") << InputBackendKind::Mutter << State::Unavailable
+                                             << "GNOME remote control: not available" << true;
         QTest::newRow("nothing") << InputBackendKind::LogOnly << State::Unavailable
                                  << "None: phone input is only logged: not available" << false;
     }
@@ -60,6 +64,7 @@ private slots:
         // The page follows changes while it is open.
         status->set(kind, state, QStringLiteral("why"));
         QCOMPARE(page.findChild<QLabel*>("lbInputStatus")->text(), text);
+        QCOMPARE(page.findChild<QLabel*>("lbInputReason")->text(), QStringLiteral("why")); // and why
         auto* button = page.findChild<QPushButton*>("btnAskAgain");
         QCOMPARE(button->isVisible(), askAgain);
         if (askAgain) {

@@ -9,6 +9,12 @@
 #include <QProcess>
 #include <QRegularExpression>
 
+#include <csignal>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 // Phone messages through the command server drive a wlroots compositor's virtual pointer and
 // keyboard; a client of the compositor reports what really arrived.
 class tst_InputWayland : public QObject
@@ -52,6 +58,21 @@ private:
         return R"({"command":"mousemove","params":{"absolute":true,"dx":)" + QByteArray::number(x) +
                ",\"dy\":" + QByteArray::number(y) + "}}";
     }
+    // The compositor at the other end of the Wayland socket.
+    static pid_t compositorPid()
+    {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = qgetenv("WAYLAND_DISPLAY");
+        std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+        ucred peer{};
+        socklen_t size = sizeof peer;
+        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                        ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0;
+        ::close(fd);
+        return ok ? peer.pid : -1;
+    }
     QString typed() const
     {
         QByteArray bytes;
@@ -70,6 +91,9 @@ private slots:
         if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
             qEnvironmentVariableIsEmpty("VELMORA_TEST_SWAY"))
             QSKIP("needs the headless sway of scripts/test.d/wayland");
+        // A user with two layouts, the first without Latin letters: key combinations must still
+        // find C (the seat has no keyboard of its own, so this is the layout we get).
+        qputenv("XKB_DEFAULT_LAYOUT", "ru,us");
         auto backend = InputBackendWlroots::open();
         QVERIFY2(backend != nullptr, "the compositor offers no virtual pointer and keyboard");
         m_size = backend->primaryScreenSize();
@@ -174,6 +198,30 @@ private slots:
         QCOMPARE(take({"key"}),
                  (QStringList{"key Control_L 1 0", "key c 1 4", "key c 0 4", "key Control_L 0 4"}));
         QVERIFY(!backend()->typingLayoutActive());
+    }
+
+    void aCompositorThatStopsReadingHoldsNothingUp()
+    {
+        const pid_t compositor = compositorPid();
+        QVERIFY(compositor > 0);
+        QVERIFY(::kill(compositor, SIGSTOP) == 0);
+        // Far more moves than the socket and libwayland's buffer hold: none may wait for the
+        // compositor, nor end the connection.
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 20000; ++i)
+            backend()->send({InputRecord::mouse(InputRecord::MouseMove, i % 2 == 0 ? 1 : -1, 0)});
+        backend()->send({InputRecord::mouse(InputRecord::MouseMove | InputRecord::Absolute, 0, 0)});
+        const qint64 took = timer.elapsed();
+        const bool congested = backend()->congested();
+        QVERIFY(::kill(compositor, SIGCONT) == 0);
+        QVERIFY2(took < 2000, qPrintable(QString::number(took)));
+        QVERIFY(congested);
+        m_events.clear();
+        // Input resumes: what waited goes out, and new moves arrive.
+        QTRY_VERIFY_WITH_TIMEOUT(!backend()->congested(), 10000);
+        moveTo(222, 111);
+        QVERIFY(waitFor(QStringLiteral("motion 222 111")));
     }
 };
 

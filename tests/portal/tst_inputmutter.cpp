@@ -1,0 +1,197 @@
+#include "remote/RemoteTestSupport.h"
+#include "support/PrivateBus.h"
+
+#include "platform/InputBackendMutter.h"
+#include "platform/InputBackendStatus.h"
+#include "remote/InputSimulator.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QProcess>
+
+using State = InputBackendStatus::State;
+
+// GNOME's own remote-desktop interface, against a recording Mutter of ours on a private bus:
+// the session with and without a screen-cast stream, the calls each phone command makes, the
+// first key that Mutter loses, and a session the desktop ends.
+class tst_InputMutter : public QObject
+{
+    Q_OBJECT
+
+private:
+    PrivateBus m_bus;
+    QProcess m_mutter;
+    QStringList m_calls;
+    Phone m_phone;
+    Server* m_server = nullptr;
+    qint64 m_now = 1000;
+
+    QDBusConnection bus() const { return QDBusConnection(QStringLiteral("mutter-test")); }
+    void control(const QString& method, const QVariantList& args = {})
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            QStringLiteral("org.gnome.Mutter.RemoteDesktop"), QStringLiteral("/control"),
+            QStringLiteral("org.velmora.test.FakeMutter"), method);
+        call.setArguments(args);
+        QCOMPARE(bus().call(call).type(), QDBusMessage::ReplyMessage);
+    }
+    std::unique_ptr<InputBackendMutter> backend()
+    {
+        InputBackendStatus::instance()->set(InputBackendKind::Mutter, State::Ready, QStringLiteral("test"));
+        DesktopSurroundings surroundings;
+        surroundings.monotonicMs = [this] {
+            return m_now;
+        };
+        surroundings.screens = [] {
+            return QVector<QRect>{QRect(0, 0, 1280, 720)};
+        };
+        return std::make_unique<InputBackendMutter>(bus(), surroundings);
+    }
+    QStringList takeCalls()
+    {
+        const QStringList calls = m_calls;
+        m_calls.clear();
+        return calls;
+    }
+    // Sets up a session and returns the calls it took, the modifier tap that gives the seat
+    // its keyboard included.
+    QStringList settle(InputBackendMutter& mutter)
+    {
+        [&] {
+            QTRY_VERIFY(mutter.isReady());
+        }();
+        [&] {
+            QTRY_VERIFY(m_calls.contains(QStringLiteral("NotifyKeyboardKeysym 0xffe1 0 lost")));
+        }();
+        return takeCalls();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(m_bus.start(&error), qPrintable(error));
+        QVERIFY(QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("mutter-test")).isConnected());
+        QVERIFY(!InputBackendMutter::available(bus()));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus.address());
+        m_mutter.setProcessEnvironment(env);
+        m_mutter.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        connect(&m_mutter, &QProcess::readyReadStandardOutput, this, [this] {
+            while (m_mutter.canReadLine())
+                m_calls << QString::fromUtf8(m_mutter.readLine()).trimmed();
+        });
+        m_mutter.start(QStringLiteral(FAKE_MUTTER), QStringList());
+        QTRY_VERIFY(m_calls.contains(QStringLiteral("ready")));
+        m_calls.clear();
+        QVERIFY(InputBackendMutter::available(bus()));
+    }
+
+    void cleanupTestCase()
+    {
+        delete m_server;
+        m_server = nullptr;
+        m_mutter.kill();
+        m_mutter.waitForFinished();
+        m_bus.stop();
+    }
+
+    void startsWithAStreamAndNoPrompt()
+    {
+        auto mutter = backend();
+        // Keys sent at once wait until the seat's keyboard is there, and none is lost.
+        mutter->send({InputRecord::key(0x41, 0, 0), InputRecord::key(0x41, 0, InputRecord::KeyUp)});
+        QCOMPARE(settle(*mutter),
+                 (QStringList{"CreateSession", "CreateCastSession u1", "RecordMonitor", "Start stream=yes",
+                              "NotifyKeyboardKeysym 0xffe1 1 lost", "NotifyKeyboardKeysym 0xffe1 0 lost"}));
+        QVERIFY(mutter->hasStream());
+        QCOMPARE(InputBackendStatus::instance()->state(), State::Ready);
+        QTRY_COMPARE(m_calls.size(), 2);
+        QCOMPARE(takeCalls(), (QStringList{"NotifyKeyboardKeysym 0x61 1", "NotifyKeyboardKeysym 0x61 0"}));
+        m_server = new Server(std::move(mutter), nullptr);
+        QVERIFY(m_server->start(0) && m_phone.attach(*m_server));
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QByteArrayList>("messages");
+        QTest::addColumn<QStringList>("calls");
+        const QString stream = QStringLiteral("/org/gnome/Mutter/ScreenCast/Stream/u1");
+        QTest::newRow("absolute moves on the stream")
+            << QByteArrayList{R"({"command":"mousemove","params":{"absolute":true,"dx":0,"dy":0}})",
+                              R"({"command":"mousemove","params":{"absolute":true,"dx":1279,"dy":719}})"}
+            << QStringList{"NotifyPointerMotionAbsolute " + stream + " 0 0",
+                           "NotifyPointerMotionAbsolute " + stream + " 1279 719"};
+        QTest::newRow("relative move")
+            << QByteArrayList{R"({"command":"mousemove","params":{"dx":25,"dy":-7}})"}
+            << QStringList{"NotifyPointerMotionRelative 25 -7"};
+        QTest::newRow("double click")
+            << QByteArrayList{R"({"command":"mouseclick","params":{"double":true}})"}
+            << QStringList{"NotifyPointerButton 272 1", "NotifyPointerButton 272 0",
+                           "NotifyPointerButton 272 1", "NotifyPointerButton 272 0"};
+        QTest::newRow("one notch is one step")
+            << QByteArrayList{R"({"command":"mousewheel","params":{"amount":1}})"}
+            << QStringList{"NotifyPointerAxisDiscrete 0 -1"};
+        QTest::newRow("ctrl+c") << QByteArrayList{R"({"command":"keyinput","params":{"keycodes":[17,67]}})"}
+                                << QStringList{"NotifyKeyboardKeysym 0xffe3 1", "NotifyKeyboardKeysym 0x63 1",
+                                               "NotifyKeyboardKeysym 0x63 0",
+                                               "NotifyKeyboardKeysym 0xffe3 0"};
+        QTest::newRow("text") << QByteArrayList{R"({"command":"keyinput","params":{"text":"ö世\n"}})"}
+                              << QStringList{
+                                     "NotifyKeyboardKeysym 0xf6 1",      "NotifyKeyboardKeysym 0xf6 0",
+                                     "NotifyKeyboardKeysym 0x1004e16 1", "NotifyKeyboardKeysym 0x1004e16 0",
+                                     "NotifyKeyboardKeysym 0xff0d 1",    "NotifyKeyboardKeysym 0xff0d 0"};
+    }
+    void commands()
+    {
+        QFETCH(QByteArrayList, messages);
+        QFETCH(QStringList, calls);
+        QVERIFY(m_server != nullptr);
+        m_calls.clear();
+        for (const QByteArray& m : messages)
+            m_phone.send(m + '\n');
+        QTRY_VERIFY(m_calls.size() >= calls.size());
+        QTest::qWait(50); // and nothing more
+        QCOMPARE(takeCalls().join(QLatin1String(" | ")), calls.join(QLatin1String(" | ")));
+    }
+
+    void withoutPipeWireAbsoluteMovesAreRelative()
+    {
+        delete m_server;
+        m_server = nullptr;
+        QTRY_VERIFY(m_calls.contains(QStringLiteral("Stop")));
+        m_calls.clear();
+        control(QStringLiteral("SetStreams"), {false});
+        auto mutter = backend();
+        // The session with a stream fails to start (Mutter closes it first); one without
+        // follows.
+        const QStringList setUp = settle(*mutter);
+        QCOMPARE(setUp.mid(0, 6), (QStringList{"CreateSession", "CreateCastSession u2", "RecordMonitor",
+                                               "Start stream=yes", "CreateSession", "Start stream=no"}));
+        QVERIFY(!mutter->hasStream());
+        const auto to = [](int x, int y) {
+            return InputRecord::mouse(InputRecord::MouseMove | InputRecord::Absolute, x, y);
+        };
+        mutter->send({to(0, 0), to(65535, 65535)});
+        QTRY_COMPARE(m_calls.size(), 3);
+        QCOMPARE(takeCalls(), (QStringList{"NotifyPointerMotionRelative 100000 100000",
+                                           "NotifyPointerMotionRelative -1279 -719",
+                                           "NotifyPointerMotionRelative 1279 719"}));
+        control(QStringLiteral("SetStreams"), {true});
+
+        // The desktop ends the session: nothing goes out, until the user asks for a new one.
+        control(QStringLiteral("CloseSession"));
+        QTRY_COMPARE(InputBackendStatus::instance()->state(), State::Unavailable);
+        QVERIFY(InputBackendStatus::instance()->canAskAgain());
+        m_calls.clear();
+        mutter->send({InputRecord::mouse(InputRecord::LeftDown)});
+        QTest::qWait(50);
+        QCOMPARE(takeCalls(), QStringList());
+        InputBackendStatus::instance()->askAgain();
+        QTRY_COMPARE(InputBackendStatus::instance()->state(), State::Ready);
+        QTRY_VERIFY(mutter->isReady());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_InputMutter)
+#include "tst_inputmutter.moc"
