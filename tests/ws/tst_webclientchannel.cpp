@@ -278,9 +278,8 @@ private slots:
         WsPhone phone;
         QVERIFY(phone.join(port()));
         const QString secret = QStringLiteral("s3cret-Passw0rd");
-        phone.sendTextMessage(
-            QStringLiteral("{\"command\":\"keyinput\",\"params\":{\"text\":\"%1\"}}").arg(secret));
-        phone.sendTextMessage(QStringLiteral("{\"command\":\"mousedown\"}"));
+        phone.send(QStringLiteral("{\"command\":\"keyinput\",\"params\":{\"text\":\"%1\"}}").arg(secret));
+        phone.send(QStringLiteral("{\"command\":\"mousedown\"}"));
         QTRY_COMPARE(m_fake->records().size(), 2 * secret.size() + 1);
         phone.close();
         QTRY_COMPARE(m_fake->records().size(), 2 * secret.size() + 2);
