@@ -267,26 +267,7 @@ private:
 
     void key(const InputRecord& r)
     {
-        const bool up = (r.flags & InputRecord::KeyUp) != 0;
-        if (r.flags & InputRecord::Unicode) {
-            if (up)
-                return;
-            const char32_t codePoint = m_joiner.take(r.scan);
-            const quint32 sym = codePoint != 0 ? quint32(keysymForCodePoint(codePoint)) : 0;
-            if (sym != 0) {
-                keysym(sym, true);
-                keysym(sym, false);
-            }
-            return;
-        }
-        const auto sym = quint32(keysymForVirtualKey(r.vk));
-        if (sym == 0 || (up && !m_heldKeysyms.contains(sym)))
-            return;
-        keysym(sym, !up);
-        if (up)
-            m_heldKeysyms.remove(sym);
-        else
-            m_heldKeysyms.insert(sym);
+        m_keys.take(r, [this](quint32 sym, bool down) { keysym(sym, down); });
     }
 
     void motion(double dx, double dy) { notify(QStringLiteral("NotifyPointerMotionRelative"), {dx, dy}); }
@@ -331,12 +312,12 @@ private:
     void releaseHeld()
     {
         if (m_ready) {
-            for (quint32 sym : qAsConst(m_heldKeysyms))
-                keysym(sym, false);
+            m_keys.releaseAll([this](quint32 sym, bool down) { keysym(sym, down); });
             for (quint32 code : qAsConst(m_heldButtons))
                 notify(QStringLiteral("NotifyPointerButton"), {int(code), false});
+        } else {
+            m_keys.releaseAll({});
         }
-        m_heldKeysyms.clear();
         m_heldButtons.clear();
         m_waiting.clear();
     }
@@ -351,10 +332,9 @@ private:
     quint64 m_generation = 0;
     QTimer m_warmUp;
     std::deque<InputRecord> m_waiting;
-    QSet<quint32> m_heldKeysyms;
     QSet<quint32> m_heldButtons;
     RelativePointer m_pointer;
-    TypedUnitJoiner m_joiner;
+    KeysymKeys m_keys;
     WheelSteps m_wheel;
 };
 

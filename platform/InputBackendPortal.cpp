@@ -314,28 +314,7 @@ private:
 
     void key(const InputRecord& r)
     {
-        const bool up = (r.flags & InputRecord::KeyUp) != 0;
-        if (r.flags & InputRecord::Unicode) {
-            if (up)
-                return;
-            const char32_t codePoint = m_joiner.take(r.scan);
-            const quint32 sym = codePoint != 0 ? quint32(keysymForCodePoint(codePoint)) : 0;
-            if (sym != 0) {
-                keysym(sym, true);
-                keysym(sym, false);
-            }
-            return;
-        }
-        const auto sym = quint32(keysymForVirtualKey(r.vk));
-        if (sym == 0)
-            return;
-        if (up && !m_heldKeysyms.contains(sym))
-            return;
-        keysym(sym, !up);
-        if (up)
-            m_heldKeysyms.remove(sym);
-        else
-            m_heldKeysyms.insert(sym);
+        m_keys.take(r, [this](quint32 sym, bool down) { keysym(sym, down); });
     }
 
     void button(quint32 code, bool down)
@@ -375,11 +354,9 @@ private:
     {
         if (!m_ready)
             return;
-        for (quint32 sym : qAsConst(m_heldKeysyms))
-            keysym(sym, false);
+        m_keys.releaseAll([this](quint32 sym, bool down) { keysym(sym, down); });
         for (quint32 code : qAsConst(m_heldButtons))
             notify(QStringLiteral("NotifyPointerButton"), {int(code), uint(0)});
-        m_heldKeysyms.clear();
         m_heldButtons.clear();
     }
 
@@ -394,9 +371,8 @@ private:
     bool m_warnedNotReady = false;
     Surroundings m_surroundings;
     RelativePointer m_pointer;
-    QSet<quint32> m_heldKeysyms;
     QSet<quint32> m_heldButtons;
-    TypedUnitJoiner m_joiner;
+    KeysymKeys m_keys;
     WheelSteps m_wheel;
     QTimer m_warmUp;
     std::deque<InputRecord> m_waiting;

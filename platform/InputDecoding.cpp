@@ -1,5 +1,7 @@
 #include "platform/InputDecoding.h"
 
+#include "platform/Keysyms.h"
+
 #include <QChar>
 #include <QDebug>
 #include <QGuiApplication>
@@ -153,4 +155,37 @@ void RelativePointer::moved(int dx, int dy, const QVector<QRect>& given, qint64 
     m_position = QPoint(std::clamp(m_position.x() + dx, desktop.left(), desktop.right()),
                         std::clamp(m_position.y() + dy, desktop.top(), desktop.bottom()));
     m_lastMoveMs = now;
+}
+
+void KeysymKeys::take(const InputRecord& record, const Send& send)
+{
+    const bool up = (record.flags & InputRecord::KeyUp) != 0;
+    if (record.flags & InputRecord::Unicode) {
+        if (up)
+            return;
+        const char32_t codePoint = m_joiner.take(record.scan);
+        const auto sym = codePoint != 0 ? quint32(keysymForCodePoint(codePoint)) : 0u;
+        if (sym != 0) {
+            send(sym, true);
+            send(sym, false);
+        }
+        return;
+    }
+    const auto sym = quint32(keysymForVirtualKey(record.vk));
+    if (sym == 0 || (up && !m_held.contains(sym)))
+        return;
+    send(sym, !up);
+    if (up)
+        m_held.remove(sym);
+    else
+        m_held.insert(sym);
+}
+
+void KeysymKeys::releaseAll(const Send& send)
+{
+    if (send) {
+        for (const quint32 sym : qAsConst(m_held))
+            send(sym, false);
+    }
+    m_held.clear();
 }

@@ -4,6 +4,7 @@
 
 #include <QPoint>
 #include <QRect>
+#include <QSet>
 #include <QSize>
 #include <QVarLengthArray>
 #include <QVector>
@@ -44,6 +45,23 @@ public:
 private:
     char16_t m_pendingHigh = 0;
     bool m_lastWasCarriageReturn = false;
+};
+
+// Keyboard records as keysym presses and releases, for desktops that take keysyms (the
+// RemoteDesktop portal, Mutter): a typed unit becomes a press and release of its character's
+// keysym, a virtual key its keysym. A release of a key that is not held is dropped, and what is
+// held is remembered so that it can be let go when the phone leaves.
+class KeysymKeys
+{
+public:
+    using Send = std::function<void(quint32 keysym, bool down)>;
+    void take(const InputRecord& record, const Send& send);
+    // Releases every held key through `send` (none when it is empty) and forgets them.
+    void releaseAll(const Send& send);
+
+private:
+    QSet<quint32> m_held;
+    TypedUnitJoiner m_joiner;
 };
 
 // What a backend reads of the desktop: a clock for timing rules and the screens' logical
