@@ -29,11 +29,12 @@ namespace {
 constexpr int kSpareRestoreDelayMs = 1000;
 // A spare keycode is given a new character only this long after it was last typed: a client
 // that reads the keymap when it handles a key (Xlib does, after a mapping change) must have
-// handled the events typed with the previous character by then, or it sees the new one.
+// handled the events typed with the previous character by then, or it sees the new one
+// (100 ms was too short for a loaded xterm; 500 ms matches the old per-character pace).
 // Typing is not paced otherwise, so the wait is counted from the spare's last use: a text
 // with more distinct missing characters than there are spares types at about this many
 // spares per this long, any other text at full speed.
-constexpr int kSpareRemapSettleMs = 100;
+constexpr int kSpareRemapSettleMs = 500;
 // Every keymap change makes every X client read the keymap again; a text that keeps changing
 // it is held to this pace, so that the focused client keeps up (characters on the layout and
 // those already on a spare key are not paced).
