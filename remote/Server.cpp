@@ -6,8 +6,8 @@
 #include "remote/InputSimulator.h"
 #include "remote/JsonKeyCheck.h"
 #include "remote/LocalNetwork.h"
-#include "remote/ProtocolGuard.h"
 #include "remote/PhoneLink.h"
+#include "remote/ProtocolGuard.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
