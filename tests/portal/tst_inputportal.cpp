@@ -119,16 +119,7 @@ private slots:
 
         QVERIFY(!InputBackendPortal::available(bus())); // nothing answers yet
 
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
-        m_portal.setProcessEnvironment(env);
-        m_portal.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        connect(&m_portal, &QProcess::readyReadStandardOutput, this, [this] {
-            while (m_portal.canReadLine())
-                m_calls << QString::fromUtf8(m_portal.readLine()).trimmed();
-        });
-        m_portal.start(QStringLiteral(FAKE_PORTAL), QStringList());
-        QTRY_VERIFY(m_calls.contains(QStringLiteral("ready")));
+        QVERIFY(m_bus.startService(&m_portal, QStringLiteral(FAKE_PORTAL), &m_calls));
         m_calls.clear();
         QVERIFY(InputBackendPortal::available(bus()));
     }

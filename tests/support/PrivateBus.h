@@ -61,6 +61,22 @@ public:
 
     QString address() const { return m_address; }
 
+    // Starts the stand-in service `program` on this bus; each line it prints lands in `lines`,
+    // and it is up once it has printed "ready".
+    bool startService(QProcess* service, const QString& program, QStringList* lines) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_address);
+        service->setProcessEnvironment(env);
+        service->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(service, &QProcess::readyReadStandardOutput, service, [service, lines] {
+            while (service->canReadLine())
+                *lines << QString::fromUtf8(service->readLine()).trimmed();
+        });
+        service->start(program, QStringList());
+        return QTest::qWaitFor([lines] { return lines->contains(QStringLiteral("ready")); }, 5000);
+    }
+
     // The configuration of a session bus that listens in `socketDir` and activates only what
     // `serviceDir` holds.
     static QString configuration(const QString& socketDir, const QString& serviceDir)
