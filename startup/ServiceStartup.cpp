@@ -18,6 +18,9 @@
 #include "remote/PhoneLink.h"
 #include <QDebug>
 #include <QPointer>
+#include <QTimer>
+
+#include <memory>
 
 ServiceStartup::ServiceStartup() = default;
 ServiceStartup::~ServiceStartup()
@@ -74,6 +77,30 @@ void ServiceStartup::connectWebClients()
     m_webChannel->setFileTransfer(m_fileTransfer.get());
     m_httpServer->addRoute(std::make_unique<UploadRoute>(m_fileTransfer.get()));
     m_httpServer->addRoute(std::make_unique<DownloadRoute>(m_fileTransfer.get()));
+    if (m_mainWindow) {
+        // Files that arrive together are told of once, when none has followed for a moment.
+        auto* quiet = new QTimer(m_fileTransfer.get());
+        quiet->setSingleShot(true);
+        quiet->setInterval(ReceivedNoticeDelayMs);
+        auto arrived = std::make_shared<int>(0);
+        QObject::connect(m_fileTransfer.get(), &FileTransfer::fileReceived, quiet, [quiet, arrived] {
+            ++*arrived;
+            quiet->start();
+        });
+        QPointer<MainWindow> window(m_mainWindow);
+        QObject::connect(quiet, &QTimer::timeout, m_fileTransfer.get(), [window, arrived, this] {
+            if (window)
+                window->announceReceivedFiles(*arrived, m_fileTransfer->folder());
+            *arrived = 0;
+        });
+        QPointer<FileTransfer> transfer(m_fileTransfer.get());
+        m_mainWindow->setFileOffer([transfer](const QStringList& paths) {
+            int offered = 0;
+            for (const QString& path : paths)
+                offered += transfer && transfer->offerFile(path) ? 1 : 0;
+            return offered;
+        });
+    }
     m_httpServer->setPeerFilter(
         [](const QHostAddress& peer) { return PhoneAccess::shared()->admitsPeer(peer); });
 

@@ -35,6 +35,8 @@ public:
     // Settings of the receiving side (the ConfigService's keys).
     static constexpr const char* ReceiveFolderKey = "receiveFolder";
     static constexpr const char* ReceiveMaxBytesKey = "receiveMaxBytes";
+    // Quiet time after a received file before the user is told of the files that came.
+    static constexpr int ReceivedNoticeDelayMs = 1500;
 
 private:
     // Browsers reach the main window's command server through the HTTP server's "/ws".
