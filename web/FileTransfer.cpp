@@ -108,8 +108,9 @@ bool FileTransfer::handleMessage(const QByteArray& message, PhoneLink* link)
     const QJsonObject params = object.value(QLatin1String("params")).toObject();
     const QJsonValue size = params.value(QLatin1String("size"));
     QJsonObject reply{{QStringLiteral("id"), params.value(QLatin1String("id"))}};
-    const QString refusal =
-        size.isDouble() ? refusalFor(qint64(size.toDouble())) : QStringLiteral("tooLarge");
+    // Checked as a double first: a size beyond qint64 must not be converted at all.
+    const bool sane = size.isDouble() && size.toDouble() >= 0 && size.toDouble() <= double(m_maxBytes);
+    const QString refusal = sane ? refusalFor(qint64(size.toDouble())) : QStringLiteral("tooLarge");
     if (refusal.isEmpty())
         reply.insert(QStringLiteral("ticket"), QString::fromLatin1(issueTicket(link->peerAddress())));
     else

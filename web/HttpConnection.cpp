@@ -1,6 +1,7 @@
 #include "web/HttpConnection.h"
 
 #include "platform/FileSender.h"
+#include "web/HttpRequestParser.h"
 #include "web/HttpRoute.h"
 
 #include <QFile>
@@ -18,6 +19,8 @@ constexpr qint64 SendStepBytes = 512 * 1024;
 // A connection stops taking requests, and a stream stops reading its file, while this much
 // is still queued for the peer.
 constexpr qint64 WriteHighWater = 256 * 1024;
+// A request body is read in pieces of at most this much, which bounds what one upload holds.
+constexpr qint64 BodyReadBytes = 1024 * 1024;
 
 } // namespace
 
@@ -89,6 +92,42 @@ const char* HttpConnection::sendStep(FileSender& sender, int stallMs, const std:
     }
     writable->setEnabled(true);
     return nullptr;
+}
+
+QByteArray HttpConnection::startBody(std::unique_ptr<HttpBodySink> sink, qint64 length,
+                                     const QByteArray& first)
+{
+    body = std::move(sink);
+    bodyRemaining = length;
+    // Bytes of a next request sent along with this one are not kept (as for any request).
+    const qint64 now = std::min<qint64>(length, first.size());
+    QByteArray failure;
+    if (now > 0 && !body->write(first.constData(), now, &failure)) {
+        body.reset();
+        return failure;
+    }
+    bodyRemaining -= now;
+    socket->setReadBufferSize(BodyReadBytes);
+    return QByteArray();
+}
+
+QByteArray HttpConnection::readBody(int stallMs)
+{
+    // One buffer's worth at a time: the event loop serves the others in between, and the
+    // socket is not read while the sink writes, so the peer waits for the disk.
+    while (bodyRemaining > 0 && socket->bytesAvailable() > 0) {
+        const QByteArray bytes = socket->read(std::min(bodyRemaining, BodyReadBytes));
+        QByteArray failure;
+        if (!body->write(bytes.constData(), bytes.size(), &failure)) {
+            body.reset();
+            return failure;
+        }
+        bodyRemaining -= bytes.size();
+        deadline->start(stallMs);
+    }
+    if (bodyRemaining == 0)
+        socket->setReadBufferSize(HttpRequestParser::MaxHeadBytes);
+    return QByteArray();
 }
 
 bool HttpConnection::isBusy() const

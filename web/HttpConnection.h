@@ -30,6 +30,12 @@ struct HttpConnection
     // more. Null when fine, else why the connection must end.
     // Progress restarts the deadline with `stallMs` unless a request is being handled.
     const char* sendStep(FileSender& sender, int stallMs, const std::function<void()>& writable);
+    // Starts taking a request body of `length` bytes into `sink`, beginning with the bytes of
+    // `first` that belong to it. Empty when fine, else the last answer (the sink is gone).
+    QByteArray startBody(std::unique_ptr<HttpBodySink> sink, qint64 length, const QByteArray& first);
+    // Feeds the sink what the socket holds, restarting the deadline with `stallMs` on progress.
+    // Empty when fine, else the last answer (the sink is gone). Done when bodyRemaining is 0.
+    QByteArray readBody(int stallMs);
     // Whether no further request may be read yet: an answer is still going out.
     bool isBusy() const;
 

@@ -6,6 +6,7 @@
 #include "web/HttpRequestParser.h"
 #include "web/HttpResponse.h"
 #include "web/HttpRoute.h"
+#include "web/HttpServerExchange.h"
 #include "web/StaticFileRoute.h"
 #include "web/UpgradeRoute.h"
 
@@ -21,56 +22,6 @@
 #include <QUrl>
 
 #include <algorithm>
-
-namespace {
-
-// A request body is read in pieces of at most this much, which bounds what one upload holds.
-constexpr qint64 BodyReadBytes = 1024 * 1024;
-
-} // namespace
-
-// A route's view of the connection its request came in on.
-class HttpServer::Exchange final : public HttpExchange
-{
-public:
-    // `buffer` holds what was read, ending in `bodyBytes` bytes that follow the request's head.
-    Exchange(HttpServer* server, QTcpSocket* socket, const QByteArray* buffer, qint64 bodyBytes)
-        : m_server(server)
-        , m_socket(socket)
-        , m_buffer(buffer)
-        , m_bodyBytes(bodyBytes)
-    {
-    }
-    QHostAddress peerAddress() const override { return m_socket->peerAddress(); }
-    QHostAddress localAddress() const override { return m_socket->localAddress(); }
-    void sendResponse(const QByteArray& response) override { m_server->sendResponse(m_socket, response); }
-    void sendError(int statusCode, const QString& message) override
-    {
-        m_server->sendErrorResponse(m_socket, statusCode, message);
-    }
-    void sendFile(const QByteArray& head, std::unique_ptr<QFile> file, qint64 offset, qint64 length) override
-    {
-        m_server->sendFile(m_socket, head, std::move(file), offset, length);
-    }
-    void receiveBody(qint64 length, std::unique_ptr<HttpBodySink> sink) override
-    {
-        const QByteArray first = m_buffer != nullptr ? m_buffer->right(int(m_bodyBytes)) : QByteArray();
-        m_server->receiveBody(m_socket, length, std::move(sink), first);
-    }
-    void closeWith(const QByteArray& response) override { m_server->closeWith(m_socket, response); }
-    QTcpSocket* takeSocket(QByteArray* raw) override
-    {
-        if (raw != nullptr && m_buffer != nullptr)
-            *raw = *m_buffer;
-        return m_server->handOver(m_socket);
-    }
-
-private:
-    HttpServer* m_server;
-    QTcpSocket* m_socket;
-    const QByteArray* m_buffer;
-    qint64 m_bodyBytes;
-};
 
 HttpServer::HttpServer(QObject* parent)
     : QObject(parent)
@@ -99,39 +50,9 @@ void HttpServer::setFileSender(std::unique_ptr<FileSender> sender)
     m_fileSender = std::move(sender);
 }
 
-void HttpServer::setUpgradeHandler(UpgradeHandler handler)
-{
-    m_upgradeRoute->setHandler(std::move(handler));
-}
-
 void HttpServer::addRoute(std::unique_ptr<HttpRoute> route)
 {
     m_routes.insert(m_routes.begin() + static_cast<std::ptrdiff_t>(m_addedRoutes++), std::move(route));
-}
-
-void HttpServer::setClientFolders(const QStringList& folders)
-{
-    m_fileRoute->setClientFolders(folders);
-}
-
-QStringList HttpServer::clientFolders() const
-{
-    return m_fileRoute->clientFolders();
-}
-
-QStringList HttpServer::defaultClientFolders()
-{
-    return StaticFileRoute::defaultClientFolders();
-}
-
-FileResponseCache& HttpServer::fileCache()
-{
-    return m_fileRoute->fileCache();
-}
-
-void HttpServer::setClock(std::function<qint64()> nowMs)
-{
-    m_nowMs = std::move(nowMs);
 }
 
 bool HttpServer::start(quint16 port)
@@ -166,26 +87,6 @@ void HttpServer::stop()
 quint16 HttpServer::port() const
 {
     return m_server ? m_server->serverPort() : 0;
-}
-
-int HttpServer::connectionCount(const QHostAddress& peer) const
-{
-    return m_admission->connectionCount(peer);
-}
-
-void HttpServer::setPeerFilter(PeerFilter filter)
-{
-    m_admission->setPeerFilter(std::move(filter));
-}
-
-std::shared_ptr<HostCheck> HttpServer::hostCheck() const
-{
-    return m_admission->hostCheck();
-}
-
-void HttpServer::setHostCheck(std::shared_ptr<HostCheck> check)
-{
-    m_admission->setHostCheck(std::move(check));
 }
 
 void HttpServer::newConnection()
@@ -334,41 +235,23 @@ void HttpServer::receiveBody(QTcpSocket* socket, qint64 length, std::unique_ptr<
     const auto found = m_connections.find(socket);
     if (found == m_connections.end())
         return;
-    HttpConnection& connection = *found->second;
-    connection.body = std::move(sink);
-    connection.bodyRemaining = length;
-    // Bytes of a next request sent along with this one are not kept (as for any request).
-    const qint64 now = std::min<qint64>(length, first.size());
-    QByteArray failure;
-    if (now > 0 && !connection.body->write(first.constData(), now, &failure)) {
-        connection.body.reset();
+    const QByteArray failure = found->second->startBody(std::move(sink), length, first);
+    if (!failure.isEmpty())
         closeWith(socket, failure);
-        return;
-    }
-    connection.bodyRemaining -= now;
-    socket->setReadBufferSize(BodyReadBytes);
-    connection.deadline->start(m_stallTimeoutMs);
+    else
+        found->second->deadline->start(m_stallTimeoutMs);
 }
 
 void HttpServer::takeBody(QTcpSocket* socket, HttpConnection& connection)
 {
-    // One buffer's worth at a time: the event loop serves the others in between, and the
-    // socket is not read while the sink writes, so the peer waits for the disk.
-    while (connection.bodyRemaining > 0 && socket->bytesAvailable() > 0) {
-        const QByteArray bytes = socket->read(std::min(connection.bodyRemaining, BodyReadBytes));
-        QByteArray failure;
-        if (!connection.body->write(bytes.constData(), bytes.size(), &failure)) {
-            connection.body.reset();
-            closeWith(socket, failure);
-            return;
-        }
-        connection.bodyRemaining -= bytes.size();
-        connection.deadline->start(m_stallTimeoutMs);
+    const QByteArray failure = connection.readBody(m_stallTimeoutMs);
+    if (!failure.isEmpty()) {
+        closeWith(socket, failure);
+        return;
     }
     if (connection.bodyRemaining > 0)
         return;
     const std::unique_ptr<HttpBodySink> sink = std::move(connection.body);
-    socket->setReadBufferSize(HttpRequestParser::MaxHeadBytes);
     connection.handling = true;
     Exchange exchange(this, socket, nullptr, 0);
     sink->finish(exchange);

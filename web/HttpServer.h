@@ -1,5 +1,9 @@
 #pragma once
 
+#include "web/HttpAdmission.h"
+#include "web/StaticFileRoute.h"
+#include "web/UpgradeRoute.h"
+
 #include <QByteArray>
 #include <QMap>
 #include <QObject>
@@ -14,7 +18,6 @@
 class FileResponseCache;
 class FileSender;
 class HostCheck;
-class HttpAdmission;
 class HttpBodySink;
 struct HttpConnection;
 struct HttpRequest;
@@ -23,8 +26,6 @@ class QFile;
 class QHostAddress;
 class QTcpServer;
 class QTcpSocket;
-class StaticFileRoute;
-class UpgradeRoute;
 
 // The small HTTP/1.1 server that hands the phone's browser the web client. It keeps the
 // connections (admission, limits, deadlines, keep-alive, the hand-over of an upgrade); what is
@@ -64,33 +65,33 @@ public:
     // The bound port (useful after start(0)); 0 while stopped.
     quint16 port() const;
 
-    void setUpgradeHandler(UpgradeHandler handler);
+    void setUpgradeHandler(UpgradeHandler handler) { m_upgradeRoute->setHandler(std::move(handler)); }
     // Asked before the built-in routes, in the order added.
     void addRoute(std::unique_ptr<HttpRoute> route);
     // Connections the filter turns down are closed at once, before a byte is read.
-    void setPeerFilter(PeerFilter filter);
+    void setPeerFilter(PeerFilter filter) { m_admission->setPeerFilter(std::move(filter)); }
     void setStallTimeout(int milliseconds) { m_stallTimeoutMs = milliseconds; }
     void setHeaderTimeout(int milliseconds) { m_headerTimeoutMs = milliseconds; }
     void setIdleTimeout(int milliseconds) { m_idleTimeoutMs = milliseconds; }
     // The folders files are served from, searched in order; by default the "mobile" folder
     // beside the program and the one of an installed program. Never the current directory.
-    void setClientFolders(const QStringList& folders);
-    QStringList clientFolders() const;
-    static QStringList defaultClientFolders();
+    void setClientFolders(const QStringList& folders) { m_fileRoute->setClientFolders(folders); }
+    QStringList clientFolders() const { return m_fileRoute->clientFolders(); }
+    static QStringList defaultClientFolders() { return StaticFileRoute::defaultClientFolders(); }
 
     // Large files go to the socket through `sender`; without one (null) they are read and
     // written in chunks through memory. By default the platform's sender, where there is one.
     void setFileSender(std::unique_ptr<FileSender> sender);
     // Recently served files; the clock (milliseconds since the epoch) decides which have settled.
-    FileResponseCache& fileCache();
-    void setClock(std::function<qint64()> nowMs);
+    FileResponseCache& fileCache() { return m_fileRoute->fileCache(); }
+    void setClock(std::function<qint64()> nowMs) { m_nowMs = std::move(nowMs); }
     // The names requests must be addressed to ("Host"); the WebSocket channel checks "Origin"
     // against the same. By default this system's names.
-    std::shared_ptr<HostCheck> hostCheck() const;
-    void setHostCheck(std::shared_ptr<HostCheck> check);
+    std::shared_ptr<HostCheck> hostCheck() const { return m_admission->hostCheck(); }
+    void setHostCheck(std::shared_ptr<HostCheck> check) { m_admission->setHostCheck(std::move(check)); }
     // Open HTTP connections, in all and from one address (as the peer filter sees it).
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
-    int connectionCount(const QHostAddress& peer) const;
+    int connectionCount(const QHostAddress& peer) const { return m_admission->connectionCount(peer); }
 
     // A whole error answer: the status line, the usual headers plus `extraHeaders` (each
     // ending in CRLF), and the indented JSON body {"error": true, "message": message}.

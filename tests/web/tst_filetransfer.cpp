@@ -251,8 +251,11 @@ private slots:
         RecordingLink link;
         QVERIFY(m_transfer->handleMessage(R"({"command":"uploadticket","params":{"id":7,"size":5}})", &link));
         QVERIFY(m_transfer->handleMessage(R"({"command":"uploadticket","params":{"id":8,"size":4}})", &link));
+        QVERIFY(
+            m_transfer->handleMessage(R"({"command":"uploadticket","params":{"id":9,"size":1e300}})", &link));
         QVERIFY(!m_transfer->handleMessage(R"({"command":"mouseclick","params":{}})", &link));
-        QCOMPARE(link.sent.size(), 2);
+        QCOMPARE(link.sent.size(), 3);
+        QVERIFY(link.sent.at(2).contains(R"("error":"tooLarge","id":9)"));
         QVERIFY(link.sent.at(0).contains(R"("error":"tooLarge","id":7)"));
         QVERIFY(link.sent.at(1).contains(R"("id":8,)") && link.sent.at(1).contains(R"("ticket":")"));
     }
