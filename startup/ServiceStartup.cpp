@@ -3,7 +3,10 @@
 #include "app/ApplicationBase.h"
 #include "data/ConfigService.h"
 #include "data/SqlDatabase.h"
+#include "web/DownloadRoute.h"
+#include "web/FileTransfer.h"
 #include "web/HttpServer.h"
+#include "web/UploadRoute.h"
 
 #include "pairing/PairingToken.h"
 #include "platform/PrivateFiles.h"
@@ -15,6 +18,9 @@
 #include "remote/PhoneLink.h"
 #include <QDebug>
 #include <QPointer>
+#include <QTimer>
+
+#include <memory>
 
 ServiceStartup::ServiceStartup() = default;
 ServiceStartup::~ServiceStartup()
@@ -64,6 +70,37 @@ void ServiceStartup::connectWebClients()
     token->token(); // created now, so that the settings store holds it from the first start
     m_webChannel = std::make_unique<WebClientChannel>([token] { return token->token(); });
     m_webChannel->attachTo(m_httpServer.get());
+    m_fileTransfer = std::make_unique<FileTransfer>();
+    m_fileTransfer->setFolder(ConfigService::instance()->value(QLatin1String(ReceiveFolderKey), QString()));
+    m_fileTransfer->setMaxBytes(
+        ConfigService::instance()->value(QLatin1String(ReceiveMaxBytesKey), QString()).toLongLong());
+    m_webChannel->setFileTransfer(m_fileTransfer.get());
+    m_httpServer->addRoute(std::make_unique<UploadRoute>(m_fileTransfer.get()));
+    m_httpServer->addRoute(std::make_unique<DownloadRoute>(m_fileTransfer.get()));
+    if (m_mainWindow) {
+        // Files that arrive together are told of once, when none has followed for a moment.
+        auto* quiet = new QTimer(m_fileTransfer.get());
+        quiet->setSingleShot(true);
+        quiet->setInterval(ReceivedNoticeDelayMs);
+        auto arrived = std::make_shared<int>(0);
+        QObject::connect(m_fileTransfer.get(), &FileTransfer::fileReceived, quiet, [quiet, arrived] {
+            ++*arrived;
+            quiet->start();
+        });
+        QPointer<MainWindow> window(m_mainWindow);
+        QObject::connect(quiet, &QTimer::timeout, m_fileTransfer.get(), [window, arrived, this] {
+            if (window)
+                window->announceReceivedFiles(*arrived, m_fileTransfer->folder());
+            *arrived = 0;
+        });
+        QPointer<FileTransfer> transfer(m_fileTransfer.get());
+        m_mainWindow->setFileOffer([transfer](const QStringList& paths) {
+            int offered = 0;
+            for (const QString& path : paths)
+                offered += transfer && transfer->offerFile(path) ? 1 : 0;
+            return offered;
+        });
+    }
     m_httpServer->setPeerFilter(
         [](const QHostAddress& peer) { return PhoneAccess::shared()->admitsPeer(peer); });
 
@@ -95,6 +132,7 @@ void ServiceStartup::phaseC()
         m_httpServer->stop();
     qDebug() << "服务关闭: HTTP服务器已停止";
     m_webChannel.reset();
+    m_fileTransfer.reset();
     PhoneAccess::shared()->flush(); // "last seen" times kept in memory so far
     SqlDatabase::destroyRegistry();
     qDebug() << "服务关闭: 数据库连接已释放";

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+class FileTransfer;
 class HttpServer;
 class MainWindow;
 class WebClientChannel;
@@ -28,6 +29,14 @@ public:
 
     // The window of phase B until phase C deletes it; null before and after.
     MainWindow* mainWindow() const { return m_mainWindow; }
+    // The files between the paired browser and this PC, from phase B on.
+    FileTransfer* fileTransfer() const { return m_fileTransfer.get(); }
+
+    // Settings of the receiving side (the ConfigService's keys).
+    static constexpr const char* ReceiveFolderKey = "receiveFolder";
+    static constexpr const char* ReceiveMaxBytesKey = "receiveMaxBytes";
+    // Quiet time after a received file before the user is told of the files that came.
+    static constexpr int ReceivedNoticeDelayMs = 1500;
 
 private:
     // Browsers reach the main window's command server through the HTTP server's "/ws".
@@ -37,4 +46,5 @@ private:
     MainWindow* m_mainWindow = nullptr;
     std::unique_ptr<HttpServer> m_httpServer;
     std::unique_ptr<WebClientChannel> m_webChannel;
+    std::unique_ptr<FileTransfer> m_fileTransfer;
 };

@@ -334,6 +334,25 @@
         <source>停止服务并退出维莫拉</source>
         <translation>Stop the service and quit Velmora</translation>
     </message>
+    <message>
+        <source>发送文件到手机…</source>
+        <translation>Send Files to Phone…</translation>
+    </message>
+    <message>
+        <source>发送文件到手机</source>
+        <translation>Send Files to Phone</translation>
+    </message>
+    <message>
+        <source>没有已连接的手机：请先在手机上打开网页客户端。</source>
+        <translation>No phone is connected: open the web client on the phone first.</translation>
+    </message>
+    <message numerus="yes">
+        <source>已从手机收到 %n 个文件</source>
+        <translation>
+            <numerusform>%n file received from the phone</numerusform>
+            <numerusform>%n files received from the phone</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>MediaFolderEditView</name>

@@ -334,6 +334,24 @@
         <source>停止服务并退出维莫拉</source>
         <translation>停止服务并退出维莫拉</translation>
     </message>
+    <message>
+        <source>发送文件到手机…</source>
+        <translation>发送文件到手机…</translation>
+    </message>
+    <message>
+        <source>发送文件到手机</source>
+        <translation>发送文件到手机</translation>
+    </message>
+    <message>
+        <source>没有已连接的手机：请先在手机上打开网页客户端。</source>
+        <translation>没有已连接的手机：请先在手机上打开网页客户端。</translation>
+    </message>
+    <message numerus="yes">
+        <source>已从手机收到 %n 个文件</source>
+        <translation>
+            <numerusform>已从手机收到 %n 个文件</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>MediaFolderEditView</name>

@@ -20,15 +20,23 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDebug>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QSessionManager>
 #include <QSettings>
 #include <QTimer>
+#include <QUrl>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace {
 
@@ -164,6 +172,7 @@ MainWindow::MainWindow(QWidget* parent, const Options& options)
     navigateService->navigate(kNavigateId, 0, nullptr, 0);
 
     m_ui->frServiceControl->hide();
+    setAcceptDrops(true); // files dropped here go to the phone
     QGuiApplication::setQuitOnLastWindowClosed(false);
     if (!trayAvailable)
         enterWindowMode(options.startMinimized);
@@ -274,7 +283,10 @@ void MainWindow::createTrayIcon()
     m_quitAction = new QAction(tr("退出"), this);
     connect(m_showAction, &QAction::triggered, this, &MainWindow::bringToFront);
     connect(m_quitAction, &QAction::triggered, this, &MainWindow::quitApplication);
+    m_sendFilesAction = new QAction(tr("发送文件到手机…"), this);
+    connect(m_sendFilesAction, &QAction::triggered, this, &MainWindow::chooseFilesToSend);
     m_trayMenu->addAction(m_showAction);
+    m_trayMenu->addAction(m_sendFilesAction);
     m_trayMenu->addSeparator();
     m_trayMenu->addAction(m_quitAction);
 
@@ -285,6 +297,10 @@ void MainWindow::createTrayIcon()
     qDebug() << "图标可用大小:" << icon.availableSizes();
     m_trayIcon->setIcon(icon);
     m_trayIcon->setToolTip(tr("维莫拉"));
+    connect(m_trayIcon, &QSystemTrayIcon::messageClicked, this, [this] {
+        if (!m_receivedFolder.isEmpty())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(m_receivedFolder));
+    });
     m_trayIcon->setContextMenu(m_trayMenu);
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::onTrayIconActivated);
     m_trayIcon->setVisible(true);
@@ -358,6 +374,45 @@ void MainWindow::onTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
 
 // ---- Closing and the end of the session
 // -------------------------------------------------
+
+void MainWindow::chooseFilesToSend()
+{
+    offerFiles(QFileDialog::getOpenFileNames(nullptr, tr("发送文件到手机")));
+}
+
+void MainWindow::offerFiles(const QStringList& paths)
+{
+    if (paths.isEmpty() || !m_fileOffer)
+        return;
+    if (m_fileOffer(paths) == 0 && m_trayIcon)
+        m_trayIcon->showMessage(tr("维莫拉"), tr("没有已连接的手机：请先在手机上打开网页客户端。"));
+}
+
+void MainWindow::announceReceivedFiles(int count, const QString& folder)
+{
+    if (!m_trayIcon || count <= 0)
+        return;
+    m_receivedFolder = folder;
+    m_trayIcon->showMessage(tr("维莫拉"), tr("已从手机收到 %n 个文件", nullptr, count));
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (m_fileOffer &&
+        std::any_of(urls.cbegin(), urls.cend(), [](const QUrl& url) { return url.isLocalFile(); }))
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    event->acceptProposedAction();
+    offerFiles(paths);
+}
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {

@@ -57,6 +57,13 @@ public:
     // 8888 while the command server is not listening; otherwise the port it listens on.
     int serverPort() const override;
 
+    // Offers files to the connected browser; returns how many were offered.
+    using FileOffer = std::function<int(const QStringList& paths)>;
+    // "发送文件到手机…" in the tray menu, and files dropped onto the window, go here.
+    void setFileOffer(FileOffer offer) { m_fileOffer = std::move(offer); }
+    // Tells the user that `count` files from the phone arrived in `folder`; clicking the message
+    // opens the folder. Through the tray, whose messages are the desktop's notifications.
+    void announceReceivedFiles(int count, const QString& folder);
     // False while in window mode, for lack of a tray.
     bool inTray() const { return m_trayIcon != nullptr; }
     // Unminimised, shown, raised and active: a tray click, or a second start of the program.
@@ -80,6 +87,8 @@ public slots:
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -89,6 +98,8 @@ protected:
 
 private:
     void createTrayIcon();
+    void chooseFilesToSend();
+    void offerFiles(const QStringList& paths);
     static QIcon createFallbackIcon();
     static QIcon applicationIcon();
     void connectSignals();
@@ -109,6 +120,9 @@ private:
     QMenu* m_trayMenu = nullptr;
     QAction* m_showAction = nullptr;
     QAction* m_quitAction = nullptr;
+    QAction* m_sendFilesAction = nullptr;
+    FileOffer m_fileOffer;
+    QString m_receivedFolder; // opened when the last message is clicked
     Server* m_server = nullptr;
     QTimer* m_screenCheckTimer = nullptr;
     bool m_isFirstMove = true;

@@ -1,23 +1,20 @@
 #include "web/HttpServer.h"
 
-#include "platform/FileIdentity.h"
 #include "platform/FileSender.h"
-#include "web/FileResponseCache.h"
-#include "web/HostCheck.h"
+#include "web/HttpAdmission.h"
+#include "web/HttpConnection.h"
 #include "web/HttpRequestParser.h"
+#include "web/HttpResponse.h"
+#include "web/HttpRoute.h"
+#include "web/HttpServerExchange.h"
+#include "web/StaticFileRoute.h"
+#include "web/UpgradeRoute.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDebug>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QHostAddress>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLoggingCategory>
-#include <QMimeDatabase>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -26,97 +23,20 @@
 
 #include <algorithm>
 
-namespace {
-
-// Files up to this size go out in one write (and are kept for the next request); larger ones
-// go out in steps, so that a big file never sits whole in memory and one fast reader cannot
-// hold the event loop for long.
-constexpr qint64 WholeFileLimit = FileResponseCache::MaxBodyBytes;
-constexpr qint64 ChunkBytes = 64 * 1024;
-constexpr qint64 SendStepBytes = 512 * 1024;
-// A connection stops taking requests, and a stream stops reading its file, while this much
-// is still queued for the peer.
-constexpr qint64 WriteHighWater = 256 * 1024;
-
-QByteArray responseHead(const QByteArray& statusLine, const QByteArray& contentType, qint64 contentLength,
-                        const QByteArray& extraHeaders = QByteArray())
-{
-    QByteArray head;
-    head.reserve(160);
-    head += statusLine;
-    head += "\r\nContent-Type: ";
-    head += contentType;
-    head += "\r\nContent-Length: ";
-    head += QByteArray::number(contentLength);
-    head += "\r\n"; // no CORS header: no other site's page may read what is served here
-    head += extraHeaders;
-    head += "\r\n";
-    return head;
-}
-
-// The MIME database's answer for a regular file, by its name and, where the name does not
-// decide, by its content: the bytes already read, or the open file (which keeps its position).
-// The answer is kept with the file's cached response, which goes with any change of the file.
-QByteArray mimeTypeName(const QString& fileName, const QByteArray& content)
-{
-    static const QMimeDatabase database;
-    return database.mimeTypeForFileNameAndData(fileName, content).name().toUtf8();
-}
-QByteArray mimeTypeName(const QString& fileName, QIODevice* file)
-{
-    static const QMimeDatabase database;
-    return database.mimeTypeForFileNameAndData(fileName, file).name().toUtf8();
-}
-
-// Refusals of one kind from one address are logged once in this time, so that a flood of them
-// cannot flood the log as well.
-constexpr qint64 kRefusalNoteMs = 60000;
-
-// One text for an address whether it came in over IPv4 or IPv4-mapped on the dual-stack
-// listener, so that switching families does not double a host's share.
-QString addressKey(const QHostAddress& address)
-{
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    return isV4 ? QHostAddress(v4).toString() : address.toString();
-}
-
-// A header value as it may appear in the log: short, and quoted with its escapes by QDebug.
-QString shown(const QByteArray& value)
-{
-    return QString::fromLatin1(value.left(80));
-}
-
-QString absoluteClean(const QString& folder)
-{
-    // Only a relative name needs the working directory (a system call) to be made absolute.
-    return QDir::cleanPath(QDir::isAbsolutePath(folder) ? folder : QDir(folder).absolutePath());
-}
-
-} // namespace
-
-struct HttpServer::Connection
-{
-    // Parented to the socket, so it goes with it; stopped whenever the connection is forgotten.
-    QTimer* deadline = nullptr;
-    std::unique_ptr<QFile> file; // the file being sent, if any
-    qint64 offset = 0;           // where its next bytes start
-    qint64 remaining = 0;        // its bytes still to queue
-    // Parented to the socket; enabled while a sent file waits for room in the socket.
-    QSocketNotifier* writable = nullptr;
-    bool handling = false; // inside handleRequest, where a flush may call back into us
-    bool closing = false;  // the last answer is going out; nothing more is read
-    QString address;       // the peer's, as counted against its share
-};
-
 HttpServer::HttpServer(QObject* parent)
     : QObject(parent)
-    , m_clientFolders(defaultClientFolders())
     , m_fileSender(createFileSender())
-    , m_fileCache(std::make_unique<FileResponseCache>())
     , m_nowMs([] { return QDateTime::currentMSecsSinceEpoch(); })
-    , m_hostCheck(std::make_shared<HostCheck>())
+    , m_admission(std::make_unique<HttpAdmission>(MaxConnections, MaxConnectionsPerAddress,
+                                                  [this] { return m_nowMs(); }))
 {
+    auto upgrade = std::make_unique<UpgradeRoute>();
+    auto files = std::make_unique<StaticFileRoute>([this] { return m_nowMs(); });
+    m_upgradeRoute = upgrade.get();
+    m_fileRoute = files.get();
+    m_routes.push_back(std::move(upgrade));
+    m_routes.push_back(std::move(files));
+    m_routes.push_back(std::make_unique<ApiRoute>());
 }
 
 HttpServer::~HttpServer()
@@ -130,15 +50,9 @@ void HttpServer::setFileSender(std::unique_ptr<FileSender> sender)
     m_fileSender = std::move(sender);
 }
 
-QStringList HttpServer::defaultClientFolders()
+void HttpServer::addRoute(std::unique_ptr<HttpRoute> route)
 {
-    // The folder beside the program (a build), then that of an installed program.
-    const QString programDir = QCoreApplication::applicationDirPath();
-    QStringList folders{programDir + QStringLiteral("/mobile")};
-    folders << QDir::cleanPath(programDir + QLatin1Char('/') +
-                               QStringLiteral(VELMORA_INSTALLED_MOBILE_FROM_BINARY));
-    folders.removeDuplicates();
-    return folders;
+    m_routes.insert(m_routes.begin() + static_cast<std::ptrdiff_t>(m_addedRoutes++), std::move(route));
 }
 
 bool HttpServer::start(quint16 port)
@@ -164,7 +78,7 @@ void HttpServer::stop()
     for (QTcpSocket* socket : m_server->findChildren<QTcpSocket*>())
         socket->disconnect(this);
     m_connections.clear();
-    m_openPerAddress.clear();
+    m_admission->clear();
     m_buffers.clear();
     delete m_server;
     m_server = nullptr;
@@ -175,54 +89,28 @@ quint16 HttpServer::port() const
     return m_server ? m_server->serverPort() : 0;
 }
 
-int HttpServer::connectionCount(const QHostAddress& peer) const
-{
-    return m_openPerAddress.value(addressKey(peer));
-}
-
 void HttpServer::newConnection()
 {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
-        if (m_peerFilter && !m_peerFilter(socket->peerAddress())) {
-            // An IPv4 peer reaches the dual-stack listener IPv4-mapped; it is logged as IPv4.
-            bool isV4 = false;
-            const quint32 v4 = socket->peerAddress().toIPv4Address(&isV4);
-            qWarning().noquote() << "Connection refused, not from the local network:"
-                                 << (isV4 ? QHostAddress(v4) : socket->peerAddress()).toString();
+        if (!m_admission->admit(socket->peerAddress(), static_cast<int>(m_connections.size()))) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        const QString address = addressKey(socket->peerAddress());
-        const bool addressFull = m_openPerAddress.value(address) >= MaxConnectionsPerAddress;
-        if (addressFull || m_connections.size() >= MaxConnections) {
-            if (addressFull)
-                noteRefusal(
-                    address,
-                    QStringLiteral("Too many HTTP connections from one address, closing new ones from ") +
-                        address);
-            else
-                noteRefusal(QStringLiteral("*"),
-                            QStringLiteral("Too many HTTP connections, closing new ones; the first from ") +
-                                address);
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
+        const QString address = HttpAdmission::addressKey(socket->peerAddress());
         // Unread bytes stay bounded; beyond this TCP flow control holds the peer back.
         socket->setReadBufferSize(HttpRequestParser::MaxHeadBytes);
-        auto connection = std::make_unique<Connection>();
-        connection->deadline = new QTimer(socket);
-        connection->deadline->setSingleShot(true);
+        auto connection = std::make_unique<HttpConnection>(socket, address);
         connect(connection->deadline, &QTimer::timeout, this, [this, socket] {
+            const auto found = m_connections.find(socket);
             if (m_buffers.contains(socket))
                 dropConnection(socket, "request head not complete in time");
+            else if (found != m_connections.end() && found->second->body)
+                dropConnection(socket, "request body stalled");
             else
                 dropConnection(socket, socket->bytesToWrite() == 0 ? "idle" : "response stalled");
         });
         connection->deadline->start(m_idleTimeoutMs);
-        connection->address = address;
-        ++m_openPerAddress[address];
         m_connections[socket] = std::move(connection);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { receive(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
@@ -238,10 +126,14 @@ void HttpServer::receive(QTcpSocket* socket)
     const auto found = m_connections.find(socket);
     if (found == m_connections.end())
         return;
-    Connection& connection = *found->second;
+    HttpConnection& connection = *found->second;
     // While an answer is still going out, further requests wait in the socket (bounded).
-    if (connection.handling || connection.closing || isBusy(socket, connection))
+    if (connection.handling || connection.closing || connection.isBusy())
         return;
+    if (connection.body) {
+        takeBody(socket, connection);
+        return;
+    }
     const QByteArray bytes = socket->readAll();
     if (bytes.isEmpty())
         return;
@@ -264,6 +156,8 @@ void HttpServer::receive(QTcpSocket* socket)
         return;
     after->second->handling = false;
     rearm(socket, *after->second);
+    if (after->second->body)
+        takeBody(socket, *after->second);
 }
 
 void HttpServer::handleRequest(QTcpSocket* socket, QByteArray& buffer)
@@ -282,75 +176,44 @@ void HttpServer::handleRequest(QTcpSocket* socket, QByteArray& buffer)
     case HttpRequestParser::Result::Complete:
         break;
     }
-    if (!acceptsHost(socket, request))
+    const QByteArray refusal =
+        m_admission->refusalFor(request, socket->peerAddress(), socket->localAddress());
+    if (!refusal.isEmpty()) {
+        closeWith(socket, refusal);
         return;
+    }
 
+    const auto route = std::find_if(m_routes.cbegin(), m_routes.cend(), [&request](const auto& candidate) {
+        return candidate->matches(request);
+    });
     // The request is taken; bytes after it in the same buffer go with the entry. The entry
     // goes before anything is written, since a failed write can end the connection at once.
-    const bool upgrade = m_upgradeHandler && request.isWebSocketUpgrade();
-    const QByteArray raw = upgrade ? buffer : QByteArray();
+    // A route taking the socket over gets the raw bytes read so far.
+    const QByteArray raw = buffer;
     m_buffers.remove(socket);
     if (const auto found = m_connections.find(socket); found != m_connections.end())
         found->second->deadline->stop();
 
-    if (upgrade) {
-        const auto found = m_connections.find(socket);
-        untrack(*found->second);
-        delete found->second->deadline;
-        delete found->second->writable;
-        m_connections.erase(found);
-        socket->disconnect(this);
-        socket->setReadBufferSize(0);
-        socket->setParent(nullptr);
-        m_upgradeHandler(socket, raw);
-        return;
-    }
-
-    if (request.method == QLatin1String("GET")) {
-        serveStaticFile(socket, request.path);
-    } else if (request.method == QLatin1String("POST")) {
-        const QJsonDocument document = QJsonDocument::fromJson(request.body);
-        if (document.isNull() || !document.isObject())
-            sendErrorResponse(socket, 400, QStringLiteral("Bad Request"));
-        else if (request.path != QLatin1String("/api/xxx"))
-            sendErrorResponse(socket, 404, QStringLiteral("Not Found"));
-        // "/api/xxx" is reserved for the client; nothing handles it yet, so nothing is written.
-    } else {
+    Exchange exchange(this, socket, &raw, request.body.size());
+    if (route != m_routes.cend())
+        (*route)->handle(request, exchange);
+    else
         sendErrorResponse(socket, 405, QStringLiteral("Method Not Allowed"));
-    }
 }
 
-bool HttpServer::acceptsHost(QTcpSocket* socket, const HttpRequest& request)
+QTcpSocket* HttpServer::handOver(QTcpSocket* socket)
 {
-    // HTTP/1.1 requires exactly one Host; only an HTTP/1.0 client (never a browser) may omit it.
-    const QList<QByteArray> hosts = request.headerValues("Host");
-    const QByteArray named = hosts.value(0);
-    if (hosts.size() > 1 || (hosts.size() == 1 && named.isEmpty()) ||
-        (hosts.isEmpty() && request.version != QLatin1String("HTTP/1.0"))) {
-        const QString address = addressKey(socket->peerAddress());
-        noteRefusal(QStringLiteral("Host ") + address,
-                    QStringLiteral("HTTP request refused, not exactly one Host header, from ") + address);
-        closeWith(socket, errorResponse(400, QStringLiteral("Bad Request"), "Connection: close\r\n"));
-        return false;
+    const auto found = m_connections.find(socket);
+    if (found != m_connections.end()) {
+        m_admission->release(found->second->address);
+        delete found->second->deadline;
+        found->second->deadline = nullptr;
+        m_connections.erase(found);
     }
-    // A target in absolute form names its host too; it must be this PC as well.
-    const QString targetHost = QUrl(request.target, QUrl::TolerantMode).host(QUrl::FullyEncoded);
-    const QHostAddress local = socket->localAddress();
-    const bool own =
-        (named.isEmpty() || m_hostCheck->isOwnHost(named, local)) &&
-        (targetHost.isEmpty() ||
-         m_hostCheck->isOwnHost(
-             (targetHost.contains(QLatin1Char(':')) ? '[' + targetHost + ']' : targetHost).toLatin1(),
-             local));
-    if (own)
-        return true;
-    const QString address = addressKey(socket->peerAddress());
-    QString line;
-    QDebug(&line) << "HTTP request refused, addressed to another host:"
-                  << shown(named.isEmpty() ? targetHost.toLatin1() : named) << "from" << qPrintable(address);
-    noteRefusal(QStringLiteral("Host ") + address, line.trimmed());
-    closeWith(socket, errorResponse(421, QStringLiteral("Misdirected Request"), "Connection: close\r\n"));
-    return false;
+    socket->disconnect(this);
+    socket->setReadBufferSize(0);
+    socket->setParent(nullptr);
+    return socket;
 }
 
 void HttpServer::closeWith(QTcpSocket* socket, const QByteArray& response)
@@ -366,167 +229,60 @@ void HttpServer::closeWith(QTcpSocket* socket, const QByteArray& response)
     socket->disconnectFromHost();
 }
 
-void HttpServer::noteRefusal(const QString& key, const QString& line)
+void HttpServer::receiveBody(QTcpSocket* socket, qint64 length, std::unique_ptr<HttpBodySink> sink,
+                             const QByteArray& first)
 {
-    const qint64 now = m_nowMs();
-    const auto noted = m_refusalNotedMs.constFind(key);
-    if (noted != m_refusalNotedMs.cend() && now - *noted >= 0 && now - *noted < kRefusalNoteMs)
-        return;
-    if (m_refusalNotedMs.size() >= 1024)
-        m_refusalNotedMs.clear(); // at worst one more line per address
-    m_refusalNotedMs.insert(key, now);
-    qWarning().noquote() << line;
-}
-
-void HttpServer::serveStaticFile(QTcpSocket* socket, const QString& path)
-{
-    // The lines are formatted only when they go anywhere, since a disabled qDebug() still
-    // builds its text.
-    const bool logging = QLoggingCategory::defaultCategory()->isDebugEnabled();
-    if (logging) {
-        qDebug() << "Requested path:" << path;
-        qDebug() << "Application directory:" << QCoreApplication::applicationDirPath();
-    }
-
-    QString absolute;
-    FileIdentity identity;
-    const QString fileName = findFile(path, logging, &absolute, &identity);
-    if (fileName.isEmpty()) {
-        qDebug() << "File not found for path:" << path;
-        sendErrorResponse(socket, 404, QStringLiteral("Not Found"));
-        return;
-    }
-    qDebug() << "File found at:" << fileName;
-    sendFile(socket, fileName, absolute, identity);
-}
-
-QString HttpServer::folderRoot(const QString& folder) const
-{
-    FileIdentity identity;
-    if (!identifyFile(folder, &identity))
-        return QString();
-    const auto known = m_folderRoots.constFind(folder);
-    if (known != m_folderRoots.cend() && known->first == identity)
-        return known->second;
-    const QString root = QFileInfo(folder).canonicalFilePath();
-    if (m_folderRoots.size() >= 16) // folders may be set anew; old ones need not pile up
-        m_folderRoots.clear();
-    m_folderRoots.insert(folder, {identity, root});
-    return root;
-}
-
-bool HttpServer::isInsideFolder(const QString& folder, const QString& relative) const
-{
-    // The file's canonical name must lie below the folder's: no symlink and no relative trick
-    // leads out. Checked on every request, cached answer or not, since a file or a folder on
-    // the way may have been replaced by a link meanwhile.
-    const QChar separator = QDir::separator();
-    if (!relative.startsWith(separator)) // "mobile-private.txt" is no file of "mobile"
-        return false;
-    const QString root = folderRoot(folder);
-    if (root.isEmpty())
-        return false;
-    // Without a link below the folder (and ".." is refused earlier), the file lies where its
-    // name says; only a name with a link on the way needs resolving in full.
-    for (int slash = relative.indexOf(separator, 1);; slash = relative.indexOf(separator, slash + 1)) {
-        const QString prefix = folder + (slash < 0 ? relative : relative.left(slash));
-        if (QFileInfo(prefix).isSymLink())
-            return QFileInfo(folder + relative).canonicalFilePath().startsWith(root + separator);
-        if (slash < 0)
-            return true;
-    }
-}
-
-QString HttpServer::findFile(const QString& path, bool logging, QString* absolute,
-                             FileIdentity* identity) const
-{
-    if (!isConfinedRequestPath(path)) {
-        qDebug() << "Rejected path outside the web folder:" << path;
-        return QString();
-    }
-    QString relative = path == QLatin1String("/") ? QStringLiteral("/index.html") : path;
-    relative.replace(QLatin1Char('/'), QDir::separator());
-
-    // Only the installed client folders: whatever lies under our current directory (the home
-    // folder, say) is no business of the phone's browser.
-    QStringList seen;
-    for (const QString& folder : m_clientFolders) {
-        const QString clean = absoluteClean(folder);
-        if (seen.contains(clean))
-            continue;
-        seen << clean;
-        const QString candidate = folder + relative;
-        if (logging)
-            qDebug() << "Trying path:" << candidate;
-        const QString name = clean + relative;
-        if (identifyFile(name, identity) && identity->regular && isInsideFolder(clean, relative)) {
-            *absolute = name;
-            return candidate;
-        }
-    }
-    return QString();
-}
-
-void HttpServer::sendFile(QTcpSocket* socket, const QString& fileName, const QString& absolute,
-                          const FileIdentity& seen)
-{
-    // A small file unchanged since it was last read goes out without being opened.
-    const FileResponseCache::Entry* entry = m_fileCache->find(absolute, seen);
-    if (entry != nullptr && !entry->response.isEmpty()) {
-        sendResponse(socket, entry->response);
-        return;
-    }
-    QByteArray head = entry != nullptr ? entry->head : QByteArray();
-
-    auto file = std::make_unique<QFile>(fileName);
-    if (!file->open(QIODevice::ReadOnly)) {
-        sendErrorResponse(socket, 500, QStringLiteral("Internal Server Error"));
-        return;
-    }
-    // From here on the identity of what was opened, not of what the name meant a moment ago.
-    FileIdentity identity;
-    const bool identified = identifyOpenFile(file->handle(), &identity);
-    if (!identified || identity != seen)
-        head.clear();
-
-    const qint64 size = identified ? identity.size : file->size();
-    if (size <= WholeFileLimit) {
-        const QByteArray content = file->readAll();
-        file->close();
-        const bool complete = identified && content.size() == identity.size;
-        if (head.isEmpty() || !complete)
-            head = responseHead("HTTP/1.1 200 OK", mimeTypeName(fileName, content), content.size());
-        const QByteArray response = head + content;
-        if (complete)
-            m_fileCache->store(absolute, {identity, head, response}, m_nowMs());
-        sendResponse(socket, response);
-        return;
-    }
-
-    if (head.isEmpty()) {
-        head = responseHead("HTTP/1.1 200 OK", mimeTypeName(fileName, file.get()), size);
-        if (identified)
-            m_fileCache->store(absolute, {identity, head, QByteArray()}, m_nowMs());
-    }
     const auto found = m_connections.find(socket);
     if (found == m_connections.end())
         return;
-    Connection& connection = *found->second;
-    connection.file = std::move(file);
-    connection.offset = 0;
-    connection.remaining = size;
+    const QByteArray failure = found->second->startBody(std::move(sink), length, first);
+    if (!failure.isEmpty())
+        closeWith(socket, failure);
+    else
+        found->second->deadline->start(m_stallTimeoutMs);
+}
+
+void HttpServer::takeBody(QTcpSocket* socket, HttpConnection& connection)
+{
+    const QByteArray failure = connection.readBody(m_stallTimeoutMs);
+    if (!failure.isEmpty()) {
+        closeWith(socket, failure);
+        return;
+    }
+    if (connection.bodyRemaining > 0)
+        return;
+    const std::unique_ptr<HttpBodySink> sink = std::move(connection.body);
+    connection.handling = true;
+    Exchange exchange(this, socket, nullptr, 0);
+    sink->finish(exchange);
+    const auto after = m_connections.find(socket);
+    if (after == m_connections.end())
+        return;
+    after->second->handling = false;
+    continueAfterOutput(socket, *after->second);
+}
+
+void HttpServer::sendFile(QTcpSocket* socket, const QByteArray& head, std::unique_ptr<QFile> file,
+                          qint64 offset, qint64 length)
+{
+    const auto found = m_connections.find(socket);
+    if (found == m_connections.end())
+        return;
+    found->second->startFile(std::move(file), offset, length);
     socket->write(head);
     if (!m_fileSender) {
-        streamFile(socket, connection);
-        if (m_connections.count(socket))
-            socket->flush();
+        if (const char* failure = found->second->streamStep()) {
+            dropConnection(socket, failure);
+            return;
+        }
+        socket->flush();
         return;
     }
     // The head must be out before the file's bytes go past Qt's buffer. Its bytesWritten
     // normally takes the first step, but not when we are inside another bytesWritten already.
     socket->flush();
     const auto after = m_connections.find(socket);
-    if (after != m_connections.end() && after->second->file && after->second->offset == 0)
+    if (after != m_connections.end() && after->second->file && after->second->offset == offset)
         sendFileStep(socket, *after->second);
 }
 
@@ -548,72 +304,30 @@ void HttpServer::sendResponse(QTcpSocket* socket, const QByteArray& response)
     }
 }
 
-void HttpServer::pumpFile(QTcpSocket* socket, Connection& connection)
+void HttpServer::pumpFile(QTcpSocket* socket, HttpConnection& connection)
 {
-    if (m_fileSender)
+    if (m_fileSender) {
         sendFileStep(socket, connection);
-    else
-        streamFile(socket, connection);
+    } else if (const char* failure = connection.streamStep()) {
+        dropConnection(socket, failure);
+    }
 }
 
-void HttpServer::streamFile(QTcpSocket* socket, Connection& connection)
+void HttpServer::sendFileStep(QTcpSocket* socket, HttpConnection& connection)
 {
-    while (connection.remaining > 0 && socket->bytesToWrite() < WriteHighWater) {
-        const QByteArray chunk = connection.file->read(std::min(ChunkBytes, connection.remaining));
-        if (chunk.isEmpty()) {
-            // The file shrank or failed: the promised length cannot be kept, so the peer must
-            // see the connection end rather than take the next response as file content.
-            dropConnection(socket, "file ended before its announced length");
+    const char* failure = connection.sendStep(*m_fileSender, m_stallTimeoutMs, [this, socket] {
+        auto found = m_connections.find(socket);
+        if (found == m_connections.end())
             return;
-        }
-        socket->write(chunk);
-        connection.remaining -= chunk.size();
-    }
-    if (connection.remaining == 0)
-        connection.file.reset();
-}
-
-void HttpServer::sendFileStep(QTcpSocket* socket, Connection& connection)
-{
-    // Bytes still in Qt's buffer (the head) go first; their bytesWritten brings us back.
-    if (socket->bytesToWrite() > 0)
-        return;
-    const FileSender::Result result =
-        m_fileSender->send(socket->socketDescriptor(), connection.file->handle(), connection.offset,
-                           std::min(SendStepBytes, connection.remaining));
-    connection.offset += result.bytes;
-    connection.remaining -= result.bytes;
-    if (result.status == FileSender::Status::Failed) {
-        dropConnection(socket, "sending the file failed");
-        return;
-    }
-    if (connection.remaining == 0) {
-        connection.file.reset();
-        return;
-    }
-    if (result.status == FileSender::Status::EndOfFile) {
-        dropConnection(socket, "file ended before its announced length");
-        return;
-    }
-    if (result.bytes > 0 && !connection.handling)
-        connection.deadline->start(m_stallTimeoutMs);
-    // The next step waits for room in the socket: at once for a fast reader, whenever a slow
-    // one reads. Either way the event loop serves everyone else in between.
-    if (connection.writable == nullptr) {
-        connection.writable = new QSocketNotifier(socket->socketDescriptor(), QSocketNotifier::Write, socket);
-        connect(connection.writable, &QSocketNotifier::activated, this, [this, socket] {
-            auto found = m_connections.find(socket);
-            if (found == m_connections.end())
-                return;
-            found->second->writable->setEnabled(false);
-            if (found->second->file)
-                sendFileStep(socket, *found->second);
-            found = m_connections.find(socket);
-            if (found != m_connections.end())
-                continueAfterOutput(socket, *found->second);
-        });
-    }
-    connection.writable->setEnabled(true);
+        found->second->writable->setEnabled(false);
+        if (found->second->file)
+            sendFileStep(socket, *found->second);
+        found = m_connections.find(socket);
+        if (found != m_connections.end())
+            continueAfterOutput(socket, *found->second);
+    });
+    if (failure != nullptr)
+        dropConnection(socket, failure);
 }
 
 void HttpServer::onBytesWritten(QTcpSocket* socket)
@@ -630,23 +344,18 @@ void HttpServer::onBytesWritten(QTcpSocket* socket)
     continueAfterOutput(socket, *found->second);
 }
 
-void HttpServer::continueAfterOutput(QTcpSocket* socket, Connection& connection)
+void HttpServer::continueAfterOutput(QTcpSocket* socket, HttpConnection& connection)
 {
     if (connection.handling)
         return;
     rearm(socket, connection);
-    if (!isBusy(socket, connection) && socket->bytesAvailable() > 0)
+    if (!connection.isBusy() && socket->bytesAvailable() > 0)
         receive(socket);
 }
 
 QByteArray HttpServer::errorResponse(int statusCode, const QString& message, const QByteArray& extraHeaders)
 {
-    QJsonObject object;
-    object.insert(QStringLiteral("error"), true);
-    object.insert(QStringLiteral("message"), message);
-    const QByteArray body = QJsonDocument(object).toJson();
-    const QByteArray statusLine = "HTTP/1.1 " + QByteArray::number(statusCode) + ' ' + message.toUtf8();
-    return responseHead(statusLine, "application/json", body.size(), extraHeaders) + body;
+    return HttpResponse::error(statusCode, message, extraHeaders);
 }
 
 void HttpServer::sendErrorResponse(QTcpSocket* socket, int statusCode, const QString& message)
@@ -655,22 +364,21 @@ void HttpServer::sendErrorResponse(QTcpSocket* socket, int statusCode, const QSt
     socket->flush();
 }
 
-void HttpServer::rearm(QTcpSocket* socket, Connection& connection)
+void HttpServer::rearm(QTcpSocket* socket, HttpConnection& connection)
 {
     if (connection.closing)
         return; // its deadline runs until the last answer is out
     if (m_buffers.contains(socket))
         return; // a request is coming in: its deadline runs from its first byte
+    if (connection.body) {
+        connection.deadline->start(m_stallTimeoutMs); // its body is coming in
+        return;
+    }
     // Progress on the way out: the peer is reading, so it gets a fresh allowance.
     if (connection.file || socket->bytesToWrite() > 0)
         connection.deadline->start(m_stallTimeoutMs);
     else
         connection.deadline->start(m_idleTimeoutMs);
-}
-
-bool HttpServer::isBusy(QTcpSocket* socket, const Connection& connection) const
-{
-    return connection.file != nullptr || socket->bytesToWrite() > WriteHighWater;
 }
 
 void HttpServer::dropConnection(QTcpSocket* socket, const char* reason)
@@ -688,16 +396,6 @@ void HttpServer::forget(QTcpSocket* socket)
     const auto found = m_connections.find(socket);
     if (found == m_connections.end())
         return;
-    found->second->deadline->stop();
-    // Before the socket closes its descriptor, which the notifier would otherwise keep polling.
-    delete found->second->writable;
-    untrack(*found->second);
+    m_admission->release(found->second->address);
     m_connections.erase(found);
-}
-
-void HttpServer::untrack(const Connection& connection)
-{
-    const auto open = m_openPerAddress.find(connection.address);
-    if (open != m_openPerAddress.end() && --*open <= 0)
-        m_openPerAddress.erase(open);
 }

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "platform/FileIdentity.h"
+#include "web/HttpAdmission.h"
+#include "web/StaticFileRoute.h"
+#include "web/UpgradeRoute.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -12,18 +13,25 @@
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <vector>
 
 class FileResponseCache;
 class FileSender;
 class HostCheck;
+class HttpBodySink;
+struct HttpConnection;
 struct HttpRequest;
+class HttpRoute;
+class QFile;
 class QHostAddress;
 class QTcpServer;
 class QTcpSocket;
 
-// The small HTTP/1.1 server that hands the phone's browser the web client: files from the
-// installed "mobile" folder for GET, a reserved JSON route for POST, JSON error documents otherwise.
-// Connections stay open between requests; everything runs on the owning thread's event loop.
+// The small HTTP/1.1 server that hands the phone's browser the web client. It keeps the
+// connections (admission, limits, deadlines, keep-alive, the hand-over of an upgrade); what is
+// served is up to its table of routes: the browser channel's upgrade, the client's files for
+// GET, a reserved JSON route for POST, and whatever is added; other requests get 405.
+// Everything runs on the owning thread's event loop.
 class HttpServer : public QObject
 {
     Q_OBJECT
@@ -57,31 +65,33 @@ public:
     // The bound port (useful after start(0)); 0 while stopped.
     quint16 port() const;
 
-    void setUpgradeHandler(UpgradeHandler handler) { m_upgradeHandler = std::move(handler); }
+    void setUpgradeHandler(UpgradeHandler handler) { m_upgradeRoute->setHandler(std::move(handler)); }
+    // Asked before the built-in routes, in the order added.
+    void addRoute(std::unique_ptr<HttpRoute> route);
     // Connections the filter turns down are closed at once, before a byte is read.
-    void setPeerFilter(PeerFilter filter) { m_peerFilter = std::move(filter); }
+    void setPeerFilter(PeerFilter filter) { m_admission->setPeerFilter(std::move(filter)); }
     void setStallTimeout(int milliseconds) { m_stallTimeoutMs = milliseconds; }
     void setHeaderTimeout(int milliseconds) { m_headerTimeoutMs = milliseconds; }
     void setIdleTimeout(int milliseconds) { m_idleTimeoutMs = milliseconds; }
     // The folders files are served from, searched in order; by default the "mobile" folder
     // beside the program and the one of an installed program. Never the current directory.
-    void setClientFolders(const QStringList& folders) { m_clientFolders = folders; }
-    QStringList clientFolders() const { return m_clientFolders; }
-    static QStringList defaultClientFolders();
+    void setClientFolders(const QStringList& folders) { m_fileRoute->setClientFolders(folders); }
+    QStringList clientFolders() const { return m_fileRoute->clientFolders(); }
+    static QStringList defaultClientFolders() { return StaticFileRoute::defaultClientFolders(); }
 
     // Large files go to the socket through `sender`; without one (null) they are read and
     // written in chunks through memory. By default the platform's sender, where there is one.
     void setFileSender(std::unique_ptr<FileSender> sender);
     // Recently served files; the clock (milliseconds since the epoch) decides which have settled.
-    FileResponseCache& fileCache() { return *m_fileCache; }
+    FileResponseCache& fileCache() { return m_fileRoute->fileCache(); }
     void setClock(std::function<qint64()> nowMs) { m_nowMs = std::move(nowMs); }
     // The names requests must be addressed to ("Host"); the WebSocket channel checks "Origin"
     // against the same. By default this system's names.
-    std::shared_ptr<HostCheck> hostCheck() const { return m_hostCheck; }
-    void setHostCheck(std::shared_ptr<HostCheck> check) { m_hostCheck = std::move(check); }
+    std::shared_ptr<HostCheck> hostCheck() const { return m_admission->hostCheck(); }
+    void setHostCheck(std::shared_ptr<HostCheck> check) { m_admission->setHostCheck(std::move(check)); }
     // Open HTTP connections, in all and from one address (as the peer filter sees it).
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
-    int connectionCount(const QHostAddress& peer) const;
+    int connectionCount(const QHostAddress& peer) const { return m_admission->connectionCount(peer); }
 
     // A whole error answer: the status line, the usual headers plus `extraHeaders` (each
     // ending in CRLF), and the indented JSON body {"error": true, "message": message}.
@@ -92,51 +102,43 @@ private slots:
     void newConnection();
 
 private:
-    struct Connection;
+    class Exchange;
+    friend class Exchange;
 
     void handleRequest(QTcpSocket* socket, QByteArray& buffer);
-    void serveStaticFile(QTcpSocket* socket, const QString& path);
-    void sendErrorResponse(QTcpSocket* socket, int statusCode, const QString& message);
+
+    // What routes do with a connection, through the Exchange.
     void sendResponse(QTcpSocket* socket, const QByteArray& response);
-    // Whether the request is addressed to this PC; if not it is answered and the connection closes.
-    bool acceptsHost(QTcpSocket* socket, const HttpRequest& request);
+    void sendErrorResponse(QTcpSocket* socket, int statusCode, const QString& message);
+    void sendFile(QTcpSocket* socket, const QByteArray& head, std::unique_ptr<QFile> file, qint64 offset,
+                  qint64 length);
     // Writes the last answer of a connection, which then closes once it is out.
     void closeWith(QTcpSocket* socket, const QByteArray& response);
-    // Logs `line` unless a refusal of the same `key` (its kind and address) was logged lately.
-    void noteRefusal(const QString& key, const QString& line);
+    void receiveBody(QTcpSocket* socket, qint64 length, std::unique_ptr<HttpBodySink> sink,
+                     const QByteArray& first);
+    void takeBody(QTcpSocket* socket, HttpConnection& connection);
+    QTcpSocket* handOver(QTcpSocket* socket);
 
     void receive(QTcpSocket* socket);
     void onBytesWritten(QTcpSocket* socket);
-    void sendFile(QTcpSocket* socket, const QString& fileName, const QString& absolute,
-                  const FileIdentity& found);
-    void pumpFile(QTcpSocket* socket, Connection& connection);
-    void streamFile(QTcpSocket* socket, Connection& connection);
-    void sendFileStep(QTcpSocket* socket, Connection& connection);
-    void continueAfterOutput(QTcpSocket* socket, Connection& connection);
-    void rearm(QTcpSocket* socket, Connection& connection);
-    bool isBusy(QTcpSocket* socket, const Connection& connection) const;
+    void pumpFile(QTcpSocket* socket, HttpConnection& connection);
+    void sendFileStep(QTcpSocket* socket, HttpConnection& connection);
+    void continueAfterOutput(QTcpSocket* socket, HttpConnection& connection);
+    void rearm(QTcpSocket* socket, HttpConnection& connection);
     void dropConnection(QTcpSocket* socket, const char* reason);
     void forget(QTcpSocket* socket);
-    void untrack(const Connection& connection);
-    // The found file's name as searched (empty when none), its absolute name and its identity.
-    QString findFile(const QString& path, bool logging, QString* absolute, FileIdentity* identity) const;
-    bool isInsideFolder(const QString& folder, const QString& relative) const;
-    // The folder's canonical name, resolved again whenever the name leads to another directory.
-    QString folderRoot(const QString& folder) const;
 
     QTcpServer* m_server = nullptr;
     QMap<QTcpSocket*, QByteArray> m_buffers;
-    std::unordered_map<QTcpSocket*, std::unique_ptr<Connection>> m_connections;
-    UpgradeHandler m_upgradeHandler;
-    PeerFilter m_peerFilter;
-    QStringList m_clientFolders;
+    std::unordered_map<QTcpSocket*, std::unique_ptr<HttpConnection>> m_connections;
     std::unique_ptr<FileSender> m_fileSender;
-    std::unique_ptr<FileResponseCache> m_fileCache;
     std::function<qint64()> m_nowMs;
-    mutable QHash<QString, std::pair<FileIdentity, QString>> m_folderRoots;
-    std::shared_ptr<HostCheck> m_hostCheck;
-    QHash<QString, int> m_openPerAddress;
-    QHash<QString, qint64> m_refusalNotedMs; // by address, or "*" for the total
+    // The table: added routes first, then the built-in ones; the first that matches answers.
+    std::vector<std::unique_ptr<HttpRoute>> m_routes;
+    std::size_t m_addedRoutes = 0;
+    UpgradeRoute* m_upgradeRoute = nullptr;
+    StaticFileRoute* m_fileRoute = nullptr;
+    std::unique_ptr<HttpAdmission> m_admission;
     int m_headerTimeoutMs = DefaultHeaderTimeoutMs;
     int m_stallTimeoutMs = DefaultStallTimeoutMs;
     int m_idleTimeoutMs = DefaultIdleTimeoutMs;

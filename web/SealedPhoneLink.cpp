@@ -69,6 +69,8 @@ void SealedPhoneLink::onFrame(const QByteArray& frame)
         fail("a frame that does not open");
         return;
     }
+    if (m_localHandler && m_localHandler(*message, this))
+        return;
     emit messageReceived(*message);
 }
 

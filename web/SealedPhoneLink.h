@@ -3,6 +3,7 @@
 #include "remote/PhoneLink.h"
 #include "web/SealedChannel.h"
 
+#include <functional>
 #include <memory>
 
 class QWebSocket;
@@ -23,6 +24,10 @@ public:
     SealedPhoneLink(QWebSocket* socket, const SealedChannel::Key& key, QObject* parent = nullptr);
     ~SealedPhoneLink() override;
 
+    // Sees each opened message first; one it returns true for goes no further.
+    using LocalHandler = std::function<bool(const QByteArray& message, PhoneLink* link)>;
+    void setLocalHandler(LocalHandler handler) { m_localHandler = std::move(handler); }
+
     QHostAddress peerAddress() const override;
     quint16 peerPort() const override;
     bool isOpen() const override;
@@ -36,6 +41,7 @@ private:
 
     QWebSocket* m_socket;
     std::unique_ptr<SealedChannel::Seal> m_seal;
+    LocalHandler m_localHandler;
     QString m_address;
     bool m_closing = false; // handed back: no more signals
     bool m_closeSent = false;

@@ -1,5 +1,6 @@
 #include "web/WebClientChannel.h"
 
+#include "web/FileTransfer.h"
 #include "web/HostCheck.h"
 #include "web/HttpRequestParser.h"
 #include "web/HttpServer.h"
@@ -98,6 +99,11 @@ void WebClientChannel::attachTo(HttpServer* server)
             socket->deleteLater();
         }
     });
+}
+
+void WebClientChannel::setFileTransfer(FileTransfer* transfer)
+{
+    m_fileTransfer = transfer;
 }
 
 void WebClientChannel::handleUpgrade(QTcpSocket* socket, const QByteArray& request)
@@ -290,6 +296,11 @@ void WebClientChannel::onAnswer(QWebSocket* socket, const QString& message)
     QJsonObject paired;
     paired.insert(QStringLiteral("version"), SealedChannel::Version);
     link->sendMessage(envelope(QStringLiteral("paired"), paired).toUtf8());
+    if (m_fileTransfer)
+        m_fileTransfer->setLink(link);
+    link->setLocalHandler([transfer = m_fileTransfer](const QByteArray& frame, PhoneLink* from) {
+        return transfer && transfer->handleMessage(frame, from);
+    });
     if (m_phoneHandler)
         m_phoneHandler(link);
     else

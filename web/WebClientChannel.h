@@ -6,11 +6,13 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
 #include <memory>
 
+class FileTransfer;
 class HostCheck;
 class HttpServer;
 class PhoneLink;
@@ -65,6 +67,9 @@ public:
 
     // Without a handler every upgrade is refused with 503.
     void setPhoneHandler(PhoneHandler handler) { m_phoneHandler = std::move(handler); }
+    // File commands of proven browsers go here rather than to the phone handler; it may be
+    // deleted before the channel.
+    void setFileTransfer(FileTransfer* transfer);
     // Makes this channel the server's upgrade handler for as long as both exist; origins are
     // checked against the server's host names from then on.
     void attachTo(HttpServer* server);
@@ -106,6 +111,7 @@ private:
 
     TokenSource m_token;
     PhoneHandler m_phoneHandler;
+    QPointer<FileTransfer> m_fileTransfer;
     AuthThrottle m_throttle;
     QElapsedTimer m_clock;
     QWebSocketServer* m_webSockets = nullptr;

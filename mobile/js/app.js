@@ -13,12 +13,13 @@ import { MEDIA_STATUS } from './nowplaying.js';
 import { NOW_PLAYING_TEXT, createNowPlayingBar } from './nowplaying-view.js';
 import { VK, appExplore, appOpen, closeWindow, keyCombo, mouseDown, mouseUp } from './protocol.js';
 import { SETTING_LIMITS, loadSettings, saveSettings } from './settings.js';
+import { createFiles } from './files.js';
 import { ScreenKeeper, makeKeepAwakeVideo, wantsScreenOn } from './wakelock.js';
 import { t, pickLanguage, setLanguage, translatePage } from './i18n.js';
 import { extractToken, forgetToken, parseFragment, resolveToken, saveToken } from './token.js';
 
 const $ = (id) => document.getElementById(id);
-const TABS = ['pad', 'keys', 'media', 'apps'];
+const TABS = ['pad', 'keys', 'media', 'apps', 'files'];
 const REPLY_TIMEOUT_MS = 8000;
 
 // The phone's language, before anything is shown.
@@ -117,6 +118,8 @@ function send(command) {
     return connection.send(command);
 }
 
+const files = createFiles({ send });
+
 function sendAll(commands) {
     for (const command of commands) {
         const sent = send(command);
@@ -138,7 +141,10 @@ function showState(state, detail = {}) {
     clearInterval(countdownTimer);
     countdownTimer = null;
 
-    if (lastState === State.CONNECTED && state !== State.CONNECTED) releaseEverything();
+    if (lastState === State.CONNECTED && state !== State.CONNECTED) {
+        releaseEverything();
+        files.connectionLost();
+    }
     lastState = state;
     lastOutdatedReload = state === State.OUTDATED && Boolean(detail.reload);
 
@@ -201,6 +207,7 @@ function handleOpen() {
 }
 
 function handleMessage(message) {
+    if (files.handle(message)) return;
     if (message.command === 'mediaexplore') {
         const listing = parseMediaListing(message.params);
         if (listing && media.isCurrent(listing)) renderMedia(listing);

@@ -112,6 +112,26 @@ export const ZH_CN = {
     'Vibrate on click': '点击时振动',
     'Keep screen on': '保持屏幕常亮',
     'Forget pairing': '忘记配对',
+    // files between the phone and the PC
+    'Files': '文件',
+    'Send files to the PC': '发送文件到电脑',
+    'Choose files to send to the PC': '选择要发送到电脑的文件',
+    'From the PC': '来自电脑',
+    'To the PC': '发送到电脑',
+    'Cancel': '取消',
+    'Cancel all': '全部取消',
+    'Waiting': '等待中',
+    'Sending': '正在发送',
+    '{done} of {total} · {speed}/s · {left} left': '{done} / {total} · {speed}/秒 · 剩余 {left}',
+    'Saved on the PC as {name}': '已保存到电脑：{name}',
+    'Sent': '已发送',
+    'Cancelled': '已取消',
+    'Too large for the PC': '文件太大，电脑不接收',
+    'Not enough free space on the PC': '电脑上的可用空间不足',
+    'The PC cannot write to its folder': '电脑无法写入接收文件夹',
+    'Refused by the PC': '电脑拒绝了此文件',
+    'Failed': '失败',
+    'Download': '下载',
 };
 
 const TABLES = { 'zh-CN': ZH_CN };

@@ -3,6 +3,7 @@
 
 import assert from 'node:assert/strict';
 import { execFileSync, spawn, spawnSync } from 'node:child_process';
+import crypto from 'node:crypto';
 import fs from 'node:fs';
 import net from 'node:net';
 import os from 'node:os';
@@ -314,6 +315,37 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         assert.equal(await waitFor('the player', () => contents(playerLog)), fs.realpathSync(path.join(music, 'song.mp3')));
     });
 
+    step('files chosen on the phone arrive on the PC byte for byte, with progress; a cancelled one leaves nothing', async () => {
+        const outbox = fs.mkdtempSync(path.join(home, 'phone-files-'));
+        const files = { 'empty.txt': 0, 'note.txt': 1000, 'photo.jpg': 6 * 1024 * 1024, 'video.mp4': 64 * 1024 * 1024 };
+        for (const [name, size] of Object.entries(files)) fs.writeFileSync(path.join(outbox, name), crypto.randomBytes(size));
+        await page.locator('.tab[data-tab="files"]').click();
+        // A phone's Wi-Fi rather than loopback, so that progress can be watched and a cancel lands mid-way.
+        const cdp = await page.context().newCDPSession(page);
+        await cdp.send('Network.enable');
+        await cdp.send('Network.emulateNetworkConditions', { offline: false, latency: 5, downloadThroughput: -1, uploadThroughput: 4 * 1024 * 1024 });
+        await page.locator('#upload-input').setInputFiles(Object.keys(files).map((name) => path.join(outbox, name)));
+        const row = (name) => page.locator('.upload', { has: page.locator('.upload-name', { hasText: name }) });
+        await waitFor('progress with speed and time left', async () => / of .*\/s · .* left$/.test(await row('photo.jpg').locator('.upload-state').textContent()), 20000);
+        await waitFor('the video on its way', async () => (await row('video.mp4').getAttribute('data-status')) === 'sending' &&
+            (await row('video.mp4').locator('.upload-bar').evaluate((bar) => bar.value)) > 0, 30000);
+        if (screenshotDir) await page.screenshot({ path: path.join(screenshotDir, 'file-upload.png') });
+        await row('video.mp4').locator('.upload-cancel').click();
+        for (const name of ['empty.txt', 'note.txt', 'photo.jpg']) {
+            await waitFor(`${name} done`, async () => (await row(name).getAttribute('data-status')) === 'done', 30000);
+        }
+        assert.equal(await row('video.mp4').getAttribute('data-status'), 'cancelled');
+        await cdp.detach();
+        const received = path.join(home, 'Downloads', 'Velmora');
+        await waitFor('the cancelled upload gone', () => !fs.readdirSync(received).some((name) => name !== 'empty.txt' && name !== 'note.txt' && name !== 'photo.jpg'), 10000);
+        assert.deepEqual(fs.readdirSync(received).sort(), ['empty.txt', 'note.txt', 'photo.jpg']);
+        for (const name of ['empty.txt', 'note.txt', 'photo.jpg']) {
+            assert.ok(fs.readFileSync(path.join(received, name)).equals(fs.readFileSync(path.join(outbox, name))), name);
+        }
+        assert.match(log, /File received from the phone: photo.jpg 6291456 bytes/);
+        await page.locator('.tab[data-tab="media"]').click(); // where the next steps expect the page
+    });
+
     step('the screen stays on while the pad is shown, and is let go when the page is hidden', async () => {
         // A phone of its own without a pairing: this page must not take the PC from the one above.
         const phone = await launchPhone('en-US');
@@ -409,7 +441,7 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
 
     step('the page speaks the browser language: English here, Simplified Chinese in a Chinese browser', async () => {
         const tabs = (p) => p.locator('.tab span').allTextContents();
-        assert.deepEqual(await tabs(page), ['Pad', 'Keys', 'Media', 'Apps']);
+        assert.deepEqual(await tabs(page), ['Pad', 'Keys', 'Media', 'Apps', 'Files']);
         assert.equal(await page.locator('#status-text').textContent(), 'connected');
         const chinese = await launchPhone('zh-CN');
         try {
@@ -418,7 +450,7 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
             await zh.goto(`${BASE}#token=${token}`);
             await zh.locator('#status[data-state="connected"]').waitFor();
             assert.equal(await zh.locator('html').getAttribute('lang'), 'zh-CN');
-            assert.deepEqual(await tabs(zh), ['触控板', '按键', '媒体', '应用']);
+            assert.deepEqual(await tabs(zh), ['触控板', '按键', '媒体', '应用', '文件']);
             assert.equal(await zh.locator('#status-text').textContent(), '已连接');
             assert.equal(await zh.locator('#pair-input').getAttribute('placeholder'), '配对码');
             // This page derived its key with Web Crypto: commands and replies open both ways.

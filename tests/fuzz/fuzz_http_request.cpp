@@ -1,9 +1,14 @@
 // Feeds arbitrary bytes to the HTTP request parser, whole and as a growing buffer the way a
 // connection fills it, and checks that what it reports is consistent; the Host and Origin
-// values go through the host check as the server and the WebSocket channel use it.
+// values go through the host check as the server and the WebSocket channel use it. The upload
+// route's name header goes through the received-file name rules, which must always give one
+// plain, visible file name within the length limit.
 
 #include "web/HostCheck.h"
 #include "web/HttpRequestParser.h"
+#include "web/ReceivedFileName.h"
+
+#include <QUrl>
 
 #include <QHostAddress>
 
@@ -32,6 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
             hosts.isOwnHost(host, QHostAddress(QStringLiteral("127.0.0.1")));
         }
+        const QString safe =
+            ReceivedFileName::sanitized(QUrl::fromPercentEncoding(request.headerValue("X-Velmora-Name")));
+        if (safe.isEmpty() || safe.toUtf8().size() > ReceivedFileName::MaxBytes ||
+            safe.contains(QLatin1Char('/')) || safe.startsWith(QLatin1Char('.')) || safe.contains(QChar(0)))
+            std::abort();
         QString name;
         int port = -2;
         if (HostCheck::splitOrigin(request.headerValue("Origin"), &name, &port) &&

@@ -1,0 +1,326 @@
+// Files between the phone and the PC through the real HTTP server: what arrives, under which
+// name, that nothing half-written is ever left under a real name, and the PC's offered files.
+
+#include "LoopbackClient.h"
+#include "remote/PhoneLink.h"
+#include "web/DownloadRoute.h"
+#include "web/FileTransfer.h"
+#include "web/HttpServer.h"
+#include "web/ReceivedFileName.h"
+#include "web/UploadRoute.h"
+
+#include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+QByteArray bytesOf(qint64 size, quint32 stream)
+{
+    QByteArray bytes(int(size), Qt::Uninitialized);
+    QRandomGenerator generator(stream);
+    for (char& byte : bytes)
+        byte = char(generator.generate());
+    return bytes;
+}
+
+QByteArray uploadHead(const QByteArray& ticket, const QByteArray& name, qint64 size)
+{
+    return "POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Velmora-Ticket: " + ticket +
+           "\r\nX-Velmora-Name: " + QUrl::toPercentEncoding(QString::fromUtf8(name)) +
+           "\r\nContent-Length: " + QByteArray::number(size) + "\r\n\r\n";
+}
+
+int statusOf(const QByteArray& reply)
+{
+    return reply.mid(9, 3).toInt();
+}
+
+// Records what the file commands answer, as the sealed link would carry it.
+class RecordingLink final : public PhoneLink
+{
+public:
+    QList<QByteArray> sent;
+    QHostAddress peerAddress() const override { return QHostAddress::LocalHost; }
+    quint16 peerPort() const override { return 1; }
+    bool isOpen() const override { return true; }
+    void sendMessage(const QByteArray& message) override { sent << message; }
+    void closeAndRelease(int) override {}
+};
+
+} // namespace
+
+class TestFileTransfer : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_root;
+    QString m_folder;
+    qint64 m_now = 1000000;
+    std::unique_ptr<FileTransfer> m_transfer;
+    std::unique_ptr<HttpServer> m_server;
+
+    QByteArray ticket() { return m_transfer->issueTicket(QHostAddress::LocalHost); }
+    QStringList names() const { return QDir(m_folder).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+    // Uploads `content` as `name` on a fresh connection; the reply.
+    QByteArray upload(const QByteArray& name, const QByteArray& content, const QByteArray& withTicket = "*")
+    {
+        LoopbackClient client(m_server->port());
+        client.send(uploadHead(withTicket == "*" ? ticket() : withTicket, name, content.size()) + content);
+        const QByteArray reply = client.next(20000);
+        return reply.isEmpty() && (client.waitClosed(), true) ? QByteArray("closed") : reply;
+    }
+    // Files open in this process under the receiving folder: the partials being written.
+    int openPartials() const
+    {
+        int count = 0;
+        for (const QFileInfo& fd :
+             QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::Files | QDir::System))
+            count += fd.symLinkTarget().startsWith(m_folder + QLatin1Char('/')) ? 1 : 0;
+        return count;
+    }
+    QByteArray read(const QString& name) const
+    {
+        QFile file(m_folder + QLatin1Char('/') + name);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+private slots:
+    void init()
+    {
+        m_folder = m_root.path() + QStringLiteral("/received-") + QString::number(m_now);
+        m_transfer = std::make_unique<FileTransfer>();
+        m_transfer->setFolder(m_folder);
+        m_transfer->setClock([this] { return m_now; });
+        m_server = std::make_unique<HttpServer>();
+        m_server->addRoute(std::make_unique<UploadRoute>(m_transfer.get()));
+        m_server->addRoute(std::make_unique<DownloadRoute>(m_transfer.get()));
+        QVERIFY(m_server->start(0));
+    }
+    void cleanup()
+    {
+        m_server.reset();
+        m_transfer.reset();
+        ++m_now;
+    }
+
+    void arrivesByteForByte_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("empty") << qint64(0);
+        QTest::newRow("one byte") << qint64(1);
+        QTest::newRow("15 MiB + 1") << qint64(15 * 1024 * 1024 + 1);
+    }
+    void arrivesByteForByte()
+    {
+        QFETCH(qint64, size);
+        const QByteArray content = bytesOf(size, quint32(size));
+        QSignalSpy received(m_transfer.get(), &FileTransfer::fileReceived);
+        const QByteArray reply = upload("clip.mp4", content);
+        QCOMPARE(statusOf(reply), 200);
+        QVERIFY(reply.endsWith("{\"name\":\"clip.mp4\",\"size\":" + QByteArray::number(size) + "}"));
+        QCOMPARE(names(), QStringList{"clip.mp4"});
+        QVERIFY(read(QStringLiteral("clip.mp4")) == content);
+        QCOMPARE(received.count(), 1);
+        QCOMPARE(m_transfer->recentFiles(), QStringList{"clip.mp4"});
+    }
+
+    // Twenty at once (from two addresses, as a phone has only so many connections), all with
+    // one name: each arrives whole under its own name, none overwritten.
+    void manyAtOnceWithOneName()
+    {
+        std::vector<std::unique_ptr<LoopbackClient>> clients;
+        QList<QByteArray> contents;
+        for (int i = 0; i < 20; ++i) {
+            const QHostAddress from(i % 2 ? QStringLiteral("127.0.0.2") : QStringLiteral("127.0.0.1"));
+            contents << bytesOf(200000 + i, quint32(i));
+            clients.push_back(std::make_unique<LoopbackClient>(m_server->port(), from));
+            clients.back()->send(
+                uploadHead(m_transfer->issueTicket(from), "photo.jpg", contents.last().size()) +
+                contents.last());
+        }
+        QSet<QByteArray> arrived;
+        for (auto& client : clients)
+            QCOMPARE(statusOf(client->next(20000)), 200);
+        const QStringList landed = names();
+        QCOMPARE(landed.size(), 20);
+        QVERIFY(landed.contains("photo.jpg") && landed.contains("photo (2).jpg") &&
+                landed.contains("photo (20).jpg"));
+        for (const QString& name : landed)
+            arrived.insert(read(name));
+        for (const QByteArray& content : contents)
+            QVERIFY(arrived.contains(content));
+    }
+
+    void hostileNamesBecomeSafe_data()
+    {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("climbing") << "../../.config/autostart/x.desktop"
+                                  << "x.desktop";
+        QTest::newRow("backslashes") << "..\\..\\win.ini"
+                                     << "win.ini";
+        QTest::newRow("dots only") << ".."
+                                   << "file";
+        QTest::newRow("empty") << ""
+                               << "file";
+        QTest::newRow("hidden") << ".bashrc"
+                                << "bashrc";
+        QTest::newRow("control characters") << "a\x01\nb\x7f.txt "
+                                            << "ab.txt";
+        QTest::newRow("direction override") << QString::fromUtf8("invoice\u202Egpj.exe") << "invoicegpj.exe";
+        QTest::newRow("plain unicode") << QString::fromUtf8("照片 1.jpg") << QString::fromUtf8("照片 1.jpg");
+    }
+    void hostileNamesBecomeSafe()
+    {
+        QFETCH(QString, given);
+        QFETCH(QString, expected);
+        QCOMPARE(ReceivedFileName::sanitized(given), expected);
+        // And through the server, where the name arrives percent-encoded.
+        QCOMPARE(statusOf(upload(given.toUtf8(), "x")), 200);
+        QCOMPARE(names(), QStringList{expected});
+    }
+
+    // Over 255 bytes: shortened on a character boundary, keeping the extension, with room for
+    // the number a taken name gets.
+    void longNamesStayWithinTheLimit()
+    {
+        const QString longName = QString(200, QChar(0x00e9)) + QStringLiteral(".jpeg");
+        const QString safe = ReceivedFileName::sanitized(longName);
+        QVERIFY(safe.toUtf8().size() <= 255 && safe.endsWith(QStringLiteral(".jpeg")));
+        QCOMPARE(statusOf(upload(longName.toUtf8(), "1")), 200);
+        QCOMPARE(statusOf(upload(longName.toUtf8(), "2")), 200);
+        const QStringList landed = names();
+        QCOMPARE(landed.size(), 2);
+        for (const QString& name : landed)
+            QVERIFY(name.toUtf8().size() <= 255 && name.endsWith(QStringLiteral(".jpeg")));
+        QVERIFY(landed.filter(QStringLiteral(" (2).jpeg")).size() == 1);
+    }
+
+    // A connection that ends before the last byte (cut, or the page's cancel) leaves nothing,
+    // hidden or not; so does the server stopping (the program quitting) mid-way.
+    void unfinishedLeavesNothing_data()
+    {
+        QTest::addColumn<int>("how");
+        QTest::newRow("cut") << 0;
+        QTest::newRow("cancel") << 1;
+        QTest::newRow("quit") << 2;
+    }
+    void unfinishedLeavesNothing()
+    {
+        QFETCH(int, how);
+        const QByteArray content = bytesOf(4 * 1024 * 1024, 7);
+        auto client = std::make_unique<LoopbackClient>(m_server->port());
+        client->send(uploadHead(ticket(), "movie.mkv", content.size()) + content.left(content.size() / 2));
+        // The partial is open, and nothing of it has a real name (where the file system can,
+        // it has no name at all until complete).
+        QVERIFY(spinUntil([this] { return openPartials() == 1; }));
+        QVERIFY(names().filter(QRegularExpression(QStringLiteral("^[^.]"))).isEmpty());
+        if (how == 0)
+            client->socket.abort();
+        else if (how == 1)
+            client->socket.disconnectFromHost();
+        else
+            m_server->stop();
+        QVERIFY(spinUntil([this] { return names().isEmpty() && openPartials() == 0; }));
+    }
+
+    // The disk fills up mid-way (a file-size limit stands in for it): the connection ends and
+    // nothing is left. A file the free space cannot take, or over the size limit, is refused
+    // before its first byte, and the page is told so when it asks for the ticket.
+    void noRoomLeavesNothing()
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit before{};
+        QVERIFY(getrlimit(RLIMIT_FSIZE, &before) == 0);
+        rlimit small = before;
+        small.rlim_cur = 1024 * 1024;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+        const QByteArray reply = upload("big.bin", bytesOf(3 * 1024 * 1024, 3));
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &before) == 0);
+        QVERIFY2(reply == "closed" || statusOf(reply) == 507, reply.constData());
+        QVERIFY(spinUntil([this] { return names().isEmpty(); }));
+
+        m_transfer->setFreeSpace([](const QString&) { return qint64(1000); });
+        QCOMPARE(statusOf(upload("a.bin", "12345")), 507);
+        m_transfer->setFreeSpace([](const QString&) { return qint64(1) << 40; });
+        m_transfer->setMaxBytes(4);
+        QCOMPARE(statusOf(upload("a.bin", "12345")), 413);
+        QCOMPARE(statusOf(upload("a.bin", "1234")), 200);
+
+        RecordingLink link;
+        QVERIFY(m_transfer->handleMessage(R"({"command":"uploadticket","params":{"id":7,"size":5}})", &link));
+        QVERIFY(m_transfer->handleMessage(R"({"command":"uploadticket","params":{"id":8,"size":4}})", &link));
+        QVERIFY(
+            m_transfer->handleMessage(R"({"command":"uploadticket","params":{"id":9,"size":1e300}})", &link));
+        QVERIFY(!m_transfer->handleMessage(R"({"command":"mouseclick","params":{}})", &link));
+        QCOMPARE(link.sent.size(), 3);
+        QVERIFY(link.sent.at(2).contains(R"("error":"tooLarge","id":9)"));
+        QVERIFY(link.sent.at(0).contains(R"("error":"tooLarge","id":7)"));
+        QVERIFY(link.sent.at(1).contains(R"("id":8,)") && link.sent.at(1).contains(R"("ticket":")"));
+    }
+
+    // Only a fresh ticket issued to this address, once; and only from the local network.
+    void ticketsAreSingleUseShortLivedAndOwnAddress()
+    {
+        const QByteArray first = ticket();
+        QCOMPARE(statusOf(upload("a.txt", "a", first)), 200);
+        QCOMPARE(statusOf(upload("b.txt", "b", first)), 403);                              // reused
+        QCOMPARE(statusOf(upload("c.txt", "c", "0123456789abcdef0123456789abcdef")), 403); // forged
+        QCOMPARE(statusOf(upload("d.txt", "d", "")), 403);                                 // none
+        const QByteArray late = ticket();
+        m_now += FileTransfer::TicketLifetimeMs + 1;
+        QCOMPARE(statusOf(upload("e.txt", "e", late)), 403); // expired
+        const QByteArray elsewhere = m_transfer->issueTicket(QHostAddress(QStringLiteral("192.168.1.9")));
+        QCOMPARE(statusOf(upload("f.txt", "f", elsewhere)), 403); // other host
+        QCOMPARE(names(), QStringList{"a.txt"});
+
+        m_server->setPeerFilter([](const QHostAddress&) { return false; }); // outside the subnet
+        QCOMPARE(upload("g.txt", "g"), QByteArray("closed"));
+        QCOMPARE(names(), QStringList{"a.txt"});
+    }
+
+    // An offered file: a card for the browser, then the file as an attachment, resumable with
+    // Range; the link serves only the address that used it first, and only for ten minutes.
+    void offeredFileDownloadsAndResumes()
+    {
+        const QString path = m_root.path() + QStringLiteral("/report \"final\" 月.pdf");
+        const QByteArray content = bytesOf(300000, 11);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        QVERIFY(!m_transfer->offerFile(path)); // no browser yet
+        RecordingLink link;
+        m_transfer->setLink(&link);
+        QVERIFY(m_transfer->offerFile(path));
+        const QJsonObject offer = QJsonDocument::fromJson(link.sent.value(0)).object();
+        QCOMPARE(offer.value("command").toString(), QStringLiteral("fileoffer"));
+        const QByteArray url = offer.value("params").toObject().value("url").toString().toLatin1();
+        QVERIFY(url.startsWith("download/"));
+
+        const auto get = [this, &url](const QByteArray& range, const QHostAddress& from = QHostAddress()) {
+            LoopbackClient client(m_server->port(), from);
+            client.send("GET /" + url + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + range + "\r\n");
+            return client.next(20000);
+        };
+        const QByteArray whole = get("");
+        QVERIFY(whole.startsWith(
+            "HTTP/1.1 200 OK\r\nContent-Type: application/pdf\r\nContent-Length: 300000\r\n"));
+        QVERIFY(whole.contains("Content-Disposition: attachment; filename=\"report _final_ _.pdf\"; "
+                               "filename*=UTF-8''report%20%22final%22%20%E6%9C%88.pdf\r\n"));
+        QVERIFY(whole.endsWith("\r\n\r\n" + content));
+        const QByteArray rest = get("Range: bytes=123456-\r\n");
+        QVERIFY(rest.startsWith("HTTP/1.1 206 Partial Content\r\n"));
+        QVERIFY(rest.contains("Content-Length: 176544\r\nContent-Disposition") &&
+                rest.contains("Content-Range: bytes 123456-299999/300000\r\n"));
+        QVERIFY(rest.endsWith("\r\n\r\n" + content.mid(123456)));
+        QVERIFY(get("Range: bytes=-10\r\n").endsWith("\r\n\r\n" + content.right(10)));
+        QVERIFY(get("Range: bytes=300000-\r\n").startsWith("HTTP/1.1 416 Range Not Satisfiable\r\n"));
+        QVERIFY(get("", QHostAddress(QStringLiteral("127.0.0.2"))).startsWith("HTTP/1.1 404 Not Found"));
+        m_now += FileTransfer::OfferLifetimeMs + 1;
+        QVERIFY(get("").startsWith("HTTP/1.1 404 Not Found"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileTransfer)
+#include "tst_filetransfer.moc"

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class PhoneLink;
+
+// Files between the paired browser and this PC. The page asks over its sealed channel for a
+// ticket per file; the upload request must carry it (header "X-Velmora-Ticket"), once, soon and
+// from the same address, so that only the paired browser can put files here.
+class FileTransfer final : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr qint64 DefaultMaxBytes = qint64(4) * 1024 * 1024 * 1024;
+    static constexpr qint64 TicketLifetimeMs = 60000;
+    // Tickets waiting at once; the oldest goes when more are asked for.
+    static constexpr int MaxTickets = 64;
+    // Free space the disk keeps beyond a file, so that a received file never fills it to the brim.
+    static constexpr qint64 SpareBytes = 16 * 1024 * 1024;
+    // Received files the Settings page shows.
+    static constexpr int RecentCount = 5;
+    static constexpr qint64 OfferLifetimeMs = 10 * 60 * 1000;
+    static constexpr int MaxOffers = 64;
+
+    explicit FileTransfer(QObject* parent = nullptr);
+    ~FileTransfer() override;
+
+    // The user's download folder (XDG DOWNLOAD, else ~/Downloads) with "Velmora" in it.
+    static QString defaultFolder();
+    QString folder() const { return m_folder; }
+    void setFolder(const QString& folder);
+    qint64 maxBytes() const { return m_maxBytes; }
+    void setMaxBytes(qint64 bytes) { m_maxBytes = bytes > 0 ? bytes : DefaultMaxBytes; }
+    void setClock(std::function<qint64()> nowMs) { m_nowMs = std::move(nowMs); }
+    // Free bytes where the files land; by default the file system's answer.
+    void setFreeSpace(std::function<qint64(const QString& folder)> freeBytes)
+    {
+        m_freeBytes = std::move(freeBytes);
+    }
+
+    // Why a file of `size` bytes cannot be taken now, as the page shows it ("tooLarge",
+    // "noSpace", "noFolder"); empty when it can.
+    QString refusalFor(qint64 size) const;
+    // A fresh single-use ticket for one upload from `peer`.
+    QByteArray issueTicket(const QHostAddress& peer);
+    // Whether `ticket` was issued to `peer` and is still good; it is used up either way.
+    bool redeemTicket(const QByteArray& ticket, const QHostAddress& peer);
+
+    // A message from the paired browser; true when it was a file command and is answered.
+    bool handleMessage(const QByteArray& message, PhoneLink* link);
+
+    // The browser that file offers go to: the newest proven one.
+    void setLink(PhoneLink* link);
+    bool hasLink() const;
+    // Offers the file at `path` to the browser: it shows a card whose Download button fetches
+    // "download/<token>". False when no browser is connected or the file cannot be read.
+    bool offerFile(const QString& path);
+    // The file behind a download token, for `peer`: the first address to use a link keeps it
+    // (it may resume with Range) until the link expires; empty for anyone else or when unknown.
+    QString offeredFile(const QByteArray& token, const QHostAddress& peer);
+
+    // A file arrived complete under `name` in the folder.
+    void noteReceived(const QString& name, qint64 size);
+    QStringList recentFiles() const { return m_recent; }
+
+signals:
+    void fileReceived(const QString& path, qint64 size);
+
+private:
+    struct Ticket
+    {
+        QHostAddress peer;
+        qint64 issuedMs = 0;
+    };
+
+    QString m_folder;
+    qint64 m_maxBytes = DefaultMaxBytes;
+    std::function<qint64()> m_nowMs;
+    std::function<qint64(const QString&)> m_freeBytes;
+    QHash<QByteArray, Ticket> m_tickets;
+    struct Offer
+    {
+        QString path;
+        qint64 offeredMs = 0;
+        QHostAddress claimedBy; // null until first used
+    };
+    QHash<QByteArray, Offer> m_offers;
+    QPointer<PhoneLink> m_link;
+    QStringList m_recent; // newest first
+};
