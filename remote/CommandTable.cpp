@@ -43,6 +43,14 @@ std::optional<QJsonObject> CommandTable::parse(const QByteArray& line)
     return document.object();
 }
 
+QByteArray CommandTable::replyLine(const QString& command, const QJsonObject& body)
+{
+    QJsonObject envelope;
+    envelope.insert(QStringLiteral("command"), command);
+    envelope.insert(QStringLiteral("params"), body);
+    return QJsonDocument(envelope).toJson(QJsonDocument::Compact) + '\n';
+}
+
 QJsonObject CommandTable::loggable(const QJsonObject& object)
 {
     if (object.value(QLatin1String("command")).toString() != QLatin1String("keyinput"))

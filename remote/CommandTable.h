@@ -34,6 +34,8 @@ public:
     // The object of one message, or nothing when it is not a JSON object. A repeated key is
     // refused before Qt's parser sees it (the parser leaks on it).
     static std::optional<QJsonObject> parse(const QByteArray& line);
+    // One reply as it goes on the wire: {"command": command, "params": body} and a line feed.
+    static QByteArray replyLine(const QString& command, const QJsonObject& body);
     // What the log shows of a command: typed text only as its length.
     static QJsonObject loggable(const QJsonObject& object);
 

@@ -7,6 +7,32 @@
 #include <QSignalBlocker>
 #include <QTcpSocket>
 
+namespace {
+
+// Bytes Qt may hold unread per phone; beyond it the phone waits (TCP flow control) until
+// we have caught up, so a fast sender cannot grow our memory.
+constexpr qint64 kSocketReadBufferBytes = 256 * 1024;
+
+} // namespace
+
+void PhoneLineReader::prepare(QTcpSocket* socket)
+{
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+    socket->setReadBufferSize(kSocketReadBufferBytes);
+}
+
+void PhoneLineReader::close(QTcpSocket* socket)
+{
+    if (socket->state() != QAbstractSocket::UnconnectedState) {
+        socket->abort();
+        socket->disconnectFromHost();
+        if (socket->state() != QAbstractSocket::UnconnectedState)
+            socket->waitForDisconnected(1000);
+    }
+    socket->deleteLater();
+}
+
 PhoneLineReader::Result PhoneLineReader::take(QTcpSocket* socket, QByteArray* line)
 {
     for (;;) {

@@ -21,6 +21,11 @@ public:
         Overflow, // the current line is longer than LineFramer::MaxLineBytes
     };
 
+    // Readies the socket of a phone just taken: no send coalescing, keep-alive, and a bounded
+    // read buffer.
+    static void prepare(QTcpSocket* socket);
+    // Ends the connection at once and releases the socket (later).
+    static void close(QTcpSocket* socket);
     // Takes the next line of `socket`, reading more as needed.
     Result take(QTcpSocket* socket, QByteArray* line);
     bool hasPending(const QTcpSocket* socket) const;

@@ -8,8 +8,6 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QHostAddress>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
@@ -18,9 +16,6 @@
 
 namespace {
 
-// Bytes Qt may hold unread per phone; beyond it the phone waits (TCP flow control) until
-// we have caught up, so a fast sender cannot grow our memory.
-constexpr qint64 kSocketReadBufferBytes = 256 * 1024;
 // Messages are handled one after the other, but after this long the event loop gets a turn
 // before the next one, so a flood of clicks cannot freeze the window.
 constexpr int kProcessingSliceMs = 100;
@@ -42,15 +37,11 @@ PhoneSession::PhoneSession(Runner run, TextTyper* typer, std::function<void()> r
         m_typer->setMoreToType([this] { scheduleProcessing(); });
 }
 
-PhoneSession::~PhoneSession() = default;
-
 void PhoneSession::takePhone(QTcpSocket* socket)
 {
     displaceCurrentPhone(socket->peerAddress());
     m_clientSocket = socket;
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    socket->setReadBufferSize(kSocketReadBufferBytes);
+    PhoneLineReader::prepare(socket);
     connect(socket, &QTcpSocket::readyRead, this, &PhoneSession::onSocketReadyRead);
     connect(socket, &QTcpSocket::disconnected, this, &PhoneSession::onSocketDisconnected);
     connect(socket, &QTcpSocket::errorOccurred, this, &PhoneSession::onSocketError);
@@ -111,13 +102,7 @@ void PhoneSession::closeClientConnection(int webCloseCode)
     QTcpSocket* socket = m_clientSocket;
     disconnect(socket, &QTcpSocket::readyRead, this, &PhoneSession::onSocketReadyRead);
     disconnect(socket, &QTcpSocket::disconnected, this, &PhoneSession::onSocketDisconnected);
-    if (socket->state() != QAbstractSocket::UnconnectedState) {
-        socket->abort();
-        socket->disconnectFromHost();
-        if (socket->state() != QAbstractSocket::UnconnectedState)
-            socket->waitForDisconnected(1000);
-    }
-    socket->deleteLater();
+    PhoneLineReader::close(socket);
     m_clientSocket = nullptr;
     m_lines.clear();
 }
@@ -308,14 +293,6 @@ void PhoneSession::dropPhoneFrom(const QString& address, const QString& reason)
 {
     if (m_clientSocket != nullptr && peerAddressKey(m_clientSocket->peerAddress()) == address)
         dropPhone(reason, CloseGoingAway);
-}
-
-void PhoneSession::sendReply(const QString& command, const QJsonObject& body)
-{
-    QJsonObject envelope;
-    envelope.insert(QStringLiteral("command"), command);
-    envelope.insert(QStringLiteral("params"), body);
-    writeReply(QJsonDocument(envelope).toJson(QJsonDocument::Compact) + '\n');
 }
 
 void PhoneSession::writeReply(const QByteArray& line)

@@ -12,7 +12,6 @@
 
 class PhoneLink;
 class QHostAddress;
-class QJsonObject;
 class QTcpSocket;
 class TextTyper;
 
@@ -35,7 +34,7 @@ public:
     // `releaseButtons` releases what departed phones held, once their messages have run.
     PhoneSession(Runner run, TextTyper* typer, std::function<void()> releaseButtons,
                  QObject* parent = nullptr);
-    ~PhoneSession() override;
+    ~PhoneSession() override = default;
 
     // Makes `socket` the phone, displacing the current one.
     void takePhone(QTcpSocket* socket);
@@ -53,9 +52,8 @@ public:
     // behind; nothing stays held.
     void stop();
 
-    // Builds a reply envelope and writes it as one line.
-    void sendReply(const QString& command, const QJsonObject& body);
-    // The one path of every reply to the current phone.
+    // The one path of every reply to the current phone: `line` is one reply, framed as a
+    // line (a WebSocket phone gets it as one message, without the line feed).
     void writeReply(const QByteArray& line);
 
 signals:

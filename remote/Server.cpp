@@ -170,12 +170,12 @@ void Server::dropWebSocketPhone(int closeCode)
 
 void Server::reply(const QString& command, const QJsonObject& body)
 {
-    m_session->sendReply(command, body);
+    m_session->writeReply(CommandTable::replyLine(command, body));
 }
 
 void Server::sendReply(const QString& command, const QJsonObject& body)
 {
-    m_session->sendReply(command, body);
+    reply(command, body);
 }
 
 void Server::logActivity(const QString& text)
