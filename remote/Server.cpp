@@ -3,11 +3,13 @@
 #include "platform/InputBackend.h"
 #include "platform/Shell.h"
 #include "platform/SocketOwner.h"
+#include "remote/ClipboardCommands.h"
 #include "remote/InputSimulator.h"
 #include "remote/JsonKeyCheck.h"
 #include "remote/LocalNetwork.h"
 #include "remote/PhoneLink.h"
 #include "remote/ProtocolGuard.h"
+#include "remote/VolumeCommands.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -436,6 +438,10 @@ void Server::handleCommand(const QJsonObject& object)
         handleMediaStatus();
     } else if (command == QLatin1String("mediacontrol")) {
         handleMediaControl(params);
+    } else if (VolumeCommands::isVolumeCommand(command)) {
+        volumeCommands()->handle(command, params);
+    } else if (ClipboardCommands::isClipboardCommand(command)) {
+        handleClipboard(command, params);
     }
 }
 
@@ -444,12 +450,19 @@ void Server::sendReply(const QString& command, const QJsonObject& body)
     QJsonObject envelope;
     envelope.insert(QStringLiteral("command"), command);
     envelope.insert(QStringLiteral("params"), body);
-    writeReply(QJsonDocument(envelope).toJson(QJsonDocument::Compact) + '\n');
+    const QByteArray line = QJsonDocument(envelope).toJson(QJsonDocument::Compact) + '\n';
+    if (command == QLatin1String("clipboardget")) {
+        qDebug() << "clipboardget reply, bytes:" << line.size(); // the PC's clipboard stays out of the log
+        writeReply(line, false);
+        return;
+    }
+    writeReply(line);
 }
 
-void Server::writeReply(const QByteArray& line)
+void Server::writeReply(const QByteArray& line, bool logged)
 {
-    qDebug().noquote() << QString::fromUtf8(line);
+    if (logged)
+        qDebug().noquote() << QString::fromUtf8(line);
     if (!m_replyToSender)
         return; // its sender has gone; the current phone did not ask
     if (m_webSocket != nullptr) {

@@ -14,6 +14,8 @@
 #include <memory>
 #include <optional>
 
+class Clipboard;
+class ClipboardCommands;
 class InputBackend;
 class InputSimulator;
 class MediaPlayerLink;
@@ -21,6 +23,8 @@ class PhoneAccess;
 class PhoneLink;
 class Shell;
 class SocketOwner;
+class SystemVolume;
+class VolumeCommands;
 class QHostAddress;
 class QJsonObject;
 class QTcpServer;
@@ -63,6 +67,10 @@ public:
     // Replaces the link to the desktop's media players (tests). Without one, the system's own
     // is made when a phone first asks about or opens media.
     void setMediaPlayerLink(std::unique_ptr<MediaPlayerLink> link);
+    // Replace the PC's volume control and clipboard (tests); the system's own are made when a
+    // phone first uses them. `readAllowed` stands in for the user's setting.
+    void setSystemVolume(std::unique_ptr<SystemVolume> volume);
+    void setClipboard(std::unique_ptr<Clipboard> clipboard, std::function<bool()> readAllowed);
     // The shortest time between two "mediastatus" messages pushed to the phone.
     static constexpr int MediaStatusIntervalMs = 250;
 
@@ -177,8 +185,9 @@ private:
     void closeWebSocket(PhoneLink* socket, int closeCode);
     // Builds a reply envelope and writes it as one line.
     void sendReply(const QString& command, const QJsonObject& body);
-    // The one path of every reply to the current phone.
-    void writeReply(const QByteArray& line);
+    // The one path of every reply to the current phone; `logged` false for replies that carry
+    // what the log must not show.
+    void writeReply(const QByteArray& line, bool logged = true);
 
     void handleMouseClick(const QJsonObject& params);
     void handleMouseButton(const QJsonObject& params, bool down);
@@ -197,12 +206,16 @@ private:
     void pushMediaStatus();
     // The desktop shell; the system's own unless one was set.
     Shell* shell();
+    VolumeCommands* volumeCommands();
+    void handleClipboard(const QString& command, const QJsonObject& params);
 
     QTcpServer* m_server = nullptr;
     QTcpSocket* m_clientSocket = nullptr;
     InputSimulator* m_inputSimulator = nullptr;
     std::unique_ptr<Shell> m_shell;
     std::unique_ptr<MediaPlayerLink> m_mediaPlayers;
+    std::unique_ptr<VolumeCommands> m_volume;
+    std::unique_ptr<ClipboardCommands> m_clipboard;
     MediaArt m_mediaArt;
     PushThrottle m_mediaStatusThrottle{MediaStatusIntervalMs};
     QTimer* m_mediaStatusTimer = nullptr; // a push waiting for the throttle
