@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <functional>
+
 class QJsonObject;
 class QString;
 
@@ -18,6 +20,13 @@ public:
     virtual void logActivity(const QString& text) = 0;
     // Whether a phone is connected now, for handlers that push news unasked.
     virtual bool hasPhone() const = 0;
+
+    using Reply = std::function<void(const QString& command, const QJsonObject& body)>;
+    // For an answer that comes after an asynchronous step: it reaches the phone that sent the
+    // command being run only while that phone is still connected, and is logged by size only.
+    virtual Reply laterReply() = 0;
+    // The phone that sent the command being run, to tell phones apart; null when it has gone.
+    virtual const void* sender() const = 0;
 };
 
 // The commands of one area (pointer and keys, media library, ...). The handler names the

@@ -53,7 +53,20 @@ QByteArray CommandTable::replyLine(const QString& command, const QJsonObject& bo
 
 QJsonObject CommandTable::loggable(const QJsonObject& object)
 {
-    if (object.value(QLatin1String("command")).toString() != QLatin1String("keyinput"))
+    const QString command = object.value(QLatin1String("command")).toString();
+    if (command == QLatin1String("clipboardset")) {
+        // The text only as its length, like typed text.
+        const QJsonObject params = object.value(QLatin1String("params")).toObject();
+        QJsonObject shown;
+        if (params.value(QLatin1String("text")).isString())
+            shown.insert(QStringLiteral("textLength"), params.value(QLatin1String("text")).toString().size());
+        for (const QLatin1String key : {QLatin1String("part"), QLatin1String("more")}) {
+            if (params.contains(key))
+                shown.insert(key, params.value(key));
+        }
+        return QJsonObject{{QStringLiteral("command"), command}, {QStringLiteral("params"), shown}};
+    }
+    if (command != QLatin1String("keyinput"))
         return object;
     // The command, the text's length and the keys; nothing else the phone put in the message.
     const QJsonObject params = object.value(QLatin1String("params")).toObject();

@@ -36,7 +36,7 @@ public:
     static std::optional<QJsonObject> parse(const QByteArray& line);
     // One reply as it goes on the wire: {"command": command, "params": body} and a line feed.
     static QByteArray replyLine(const QString& command, const QJsonObject& body);
-    // What the log shows of a command: typed text only as its length.
+    // What the log shows of a command: typed text and clipboard text only as their length.
     static QJsonObject loggable(const QJsonObject& object);
 
 private:

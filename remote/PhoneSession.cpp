@@ -298,8 +298,19 @@ void PhoneSession::dropPhoneFrom(const QString& address, const QString& reason)
 void PhoneSession::writeReply(const QByteArray& line)
 {
     qDebug().noquote() << QString::fromUtf8(line);
-    if (!m_replyToSender)
-        return; // its sender has gone; the current phone did not ask
+    if (m_replyToSender) // else its sender has gone; the current phone did not ask
+        send(line);
+}
+
+void PhoneSession::writeLaterReply(const QObject* phone, const QByteArray& line)
+{
+    qDebug() << "Reply sent later, bytes:" << line.size();
+    if (phone != nullptr && phone == currentPhone())
+        send(line);
+}
+
+void PhoneSession::send(const QByteArray& line)
+{
     if (m_webSocket != nullptr) {
         // A message is already framed: it goes without the line feed.
         if (m_webSocket->isOpen())

@@ -55,6 +55,11 @@ public:
     // The one path of every reply to the current phone: `line` is one reply, framed as a
     // line (a WebSocket phone gets it as one message, without the line feed).
     void writeReply(const QByteArray& line);
+    // The phone a reply to the message being run goes to; null when its sender has gone.
+    const QObject* replyTarget() const { return m_replyToSender ? currentPhone() : nullptr; }
+    // A reply that comes later: it goes to `phone` only while that is still the current phone,
+    // and the log shows only its size (such replies may carry what the log must not show).
+    void writeLaterReply(const QObject* phone, const QByteArray& line);
 
 signals:
     void clientConnected(QString clientInfo);
@@ -68,6 +73,8 @@ private slots:
 
 private:
     QObject* currentPhone() const;
+    // Writes one reply to the current phone.
+    void send(const QByteArray& line);
     // Drops the current phone, if any, to make room for `newcomer`.
     void displaceCurrentPhone(const QHostAddress& newcomer);
     void announcePhone(const QHostAddress& address, quint16 port);

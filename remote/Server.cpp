@@ -1,11 +1,14 @@
 #include "remote/Server.h"
 
+#include "platform/Clipboard.h"
 #include "platform/InputBackend.h"
 #include "platform/MediaPlayerLink.h"
 #include "platform/Shell.h"
 #include "platform/SocketOwner.h"
+#include "platform/SystemVolume.h"
 #include "remote/AppHandler.h"
 #include "remote/CommandTable.h"
+#include "remote/DeskHandlers.h"
 #include "remote/DesktopLinks.h"
 #include "remote/InputSimulator.h"
 #include "remote/MediaLibraryHandler.h"
@@ -15,6 +18,7 @@
 
 #include <QDebug>
 #include <QJsonObject>
+#include <QPointer>
 
 Server::Server(QObject* parent)
     : Server(createInputBackend(), parent)
@@ -34,6 +38,10 @@ Server::Server(std::unique_ptr<InputBackend> backend, QObject* parent)
     m_commands->add(std::make_unique<AppHandler>(m_desktop, m_inputSimulator));
     m_commands->add(std::make_unique<PlayerHandler>(m_desktop, static_cast<CommandContext*>(this),
                                                     m_inputSimulator->backend()));
+    m_volume = static_cast<VolumeHandler*>(m_commands->add(
+        std::make_unique<VolumeHandler>(static_cast<CommandContext*>(this), m_inputSimulator->backend())));
+    m_clipboard = static_cast<ClipboardHandler*>(
+        m_commands->add(std::make_unique<ClipboardHandler>(m_inputSimulator->backend())));
 
     m_session = new PhoneSession([this](const QByteArray& message) { handleMessage(message); }, m_typer.get(),
                                  [this] { m_inputSimulator->releaseHeldButtons(); }, this);
@@ -129,6 +137,16 @@ void Server::setMediaPlayerLink(std::unique_ptr<MediaPlayerLink> link)
     m_desktop->setPlayers(std::move(link));
 }
 
+void Server::setSystemVolume(std::unique_ptr<SystemVolume> volume)
+{
+    m_volume->setVolume(std::move(volume));
+}
+
+void Server::setClipboard(std::unique_ptr<Clipboard> clipboard, std::function<bool()> readAllowed)
+{
+    m_clipboard->setClipboard(std::move(clipboard), std::move(readAllowed));
+}
+
 void Server::setAccess(PhoneAccess* access, std::unique_ptr<PhoneConsentAsker> asker)
 {
     m_gate->setAccess(access, std::move(asker));
@@ -186,4 +204,19 @@ void Server::logActivity(const QString& text)
 bool Server::hasPhone() const
 {
     return m_session->hasPhone();
+}
+
+CommandContext::Reply Server::laterReply()
+{
+    const QPointer<const QObject> asker = m_session->replyTarget();
+    const QPointer<PhoneSession> session = m_session;
+    return [asker, session](const QString& command, const QJsonObject& body) {
+        if (!session.isNull())
+            session->writeLaterReply(asker.data(), CommandTable::replyLine(command, body));
+    };
+}
+
+const void* Server::sender() const
+{
+    return m_session->replyTarget();
 }

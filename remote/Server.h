@@ -11,6 +11,8 @@
 #include <memory>
 #include <optional>
 
+class ClipboardHandler;
+class Clipboard;
 class CommandTable;
 class DesktopLinks;
 class InputBackend;
@@ -21,7 +23,9 @@ class PhoneConsentAsker;
 class PhoneLink;
 class Shell;
 class SocketOwner;
+class SystemVolume;
 class TextTyper;
+class VolumeHandler;
 class QJsonObject;
 
 // The phone's way into the PC: listens for one phone at a time, reads one JSON command per
@@ -63,6 +67,10 @@ public:
     // Replaces the link to the desktop's media players (tests). Without one, the system's own
     // is made when a phone first asks about or opens media.
     void setMediaPlayerLink(std::unique_ptr<MediaPlayerLink> link);
+    // Replace the PC's volume control and clipboard (tests); the system's own are made when a
+    // phone first uses them. `readAllowed` stands in for the user's setting.
+    void setSystemVolume(std::unique_ptr<SystemVolume> volume);
+    void setClipboard(std::unique_ptr<Clipboard> clipboard, std::function<bool()> readAllowed);
     // The shortest time between two "mediastatus" messages pushed to the phone.
     static constexpr int MediaStatusIntervalMs = PlayerHandler::MediaStatusIntervalMs;
 
@@ -110,6 +118,8 @@ private:
     void reply(const QString& command, const QJsonObject& body) override;
     void logActivity(const QString& text) override;
     bool hasPhone() const override;
+    Reply laterReply() override;
+    const void* sender() const override;
     // Builds a reply envelope and writes it to the phone that sent the command being run.
     void sendReply(const QString& command, const QJsonObject& body);
 
@@ -117,6 +127,8 @@ private:
     std::unique_ptr<TextTyper> m_typer;
     DesktopLinks* m_desktop = nullptr;
     std::unique_ptr<CommandTable> m_commands;
+    VolumeHandler* m_volume = nullptr;       // in m_commands
+    ClipboardHandler* m_clipboard = nullptr; // in m_commands
     PhoneSession* m_session = nullptr;
     PhoneGate* m_gate = nullptr;
     int m_port = 0;

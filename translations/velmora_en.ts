@@ -608,5 +608,13 @@ start shows the running copy&apos;s window.
         <source>GNOME remote control</source>
         <translation>GNOME remote control</translation>
     </message>
+    <message>
+        <source>Clipboard</source>
+        <translation>Clipboard</translation>
+    </message>
+    <message>
+        <source>Allow the phone to read the PC&apos;s clipboard</source>
+        <translation>Allow the phone to read the PC&apos;s clipboard</translation>
+    </message>
 </context>
 </TS>

@@ -605,5 +605,13 @@ start shows the running copy&apos;s window.
         <source>GNOME remote control</source>
         <translation>GNOME 远程控制</translation>
     </message>
+    <message>
+        <source>Clipboard</source>
+        <translation>剪贴板</translation>
+    </message>
+    <message>
+        <source>Allow the phone to read the PC&apos;s clipboard</source>
+        <translation>允许手机读取电脑的剪贴板</translation>
+    </message>
 </context>
 </TS>

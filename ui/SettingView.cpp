@@ -3,16 +3,19 @@
 #include "app/ApplicationBase.h"
 #include "data/ConfigService.h"
 #include "platform/InputBackendStatus.h"
+#include "remote/ClipboardCommands.h"
 #include "ui/RecordEditSupport.h"
 #include "ui_SettingView.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QFileDialog>
+#include <QSignalBlocker>
 
 namespace {
 const QString AudioPlayerKey = QStringLiteral("audioPlayer");
 const QString VideoPlayerKey = QStringLiteral("videoPlayer");
+const QString ClipboardReadKey = QLatin1String(ClipboardCommands::ReadSettingKey);
 
 QString translated(const char* text)
 {
@@ -38,6 +41,11 @@ SettingView::SettingView(QWidget* parent)
             [this] { resetPlayer(m_ui->edAudioPlayerPath, AudioPlayerKey); });
     connect(m_ui->btnDefaultVideoPlayer, &QPushButton::clicked, this,
             [this] { resetPlayer(m_ui->edVideoPlayerPath, VideoPlayerKey); });
+    // Stored at once, like the player choices; the phone's next request sees it.
+    connect(m_ui->chkAllowClipboardRead, &QCheckBox::toggled, this, [](bool on) {
+        ConfigService::instance()->setValue(ClipboardReadKey, on ? QStringLiteral("1") : QStringLiteral("0"),
+                                            QString());
+    });
     auto* status = InputBackendStatus::instance();
     connect(m_ui->btnAskAgain, &QPushButton::clicked, status, &InputBackendStatus::askAgain);
     connect(status, &InputBackendStatus::changed, this, &SettingView::showInputStatus);
@@ -51,6 +59,9 @@ void SettingView::load(QHash<QString, QVariant>*)
     qDebug() << "SettingView::load.";
     m_ui->edAudioPlayerPath->setText(ConfigService::instance()->value(AudioPlayerKey, QString()));
     m_ui->edVideoPlayerPath->setText(ConfigService::instance()->value(VideoPlayerKey, QString()));
+    const QSignalBlocker quiet(m_ui->chkAllowClipboardRead);
+    m_ui->chkAllowClipboardRead->setChecked(ConfigService::instance()->value(ClipboardReadKey, QString()) ==
+                                            QLatin1String("1"));
 }
 
 void SettingView::unload(QHash<QString, QVariant>*)
