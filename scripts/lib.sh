@@ -120,7 +120,8 @@ stop_headless_sway() {
 
 # A headless GNOME Mutter for the GNOME input tests: WAYLAND_DISPLAY is set to its socket and
 # VELMORA_MUTTER_BUS to the address of its session bus, a bus of its own whose configuration
-# names no service folder of the machine. Mutter refuses to run as root, so under root it runs
+# names no service folder of the machine. PipeWire runs beside it, as on a GNOME desktop, so
+# that Mutter can record the stream that absolute moves go through. Mutter refuses to run as root, so under root it runs
 # as the same system user as sway. Returns non-zero, saying why, when Mutter does not start.
 start_headless_mutter() {
     local user=velmora-wayland
@@ -155,7 +156,13 @@ BUS
     chmod 644 "$VELMORA_MUTTER_RUNTIME/bus.conf"
     setsid "${run_as[@]}" env -i PATH="$PATH" HOME="$VELMORA_MUTTER_RUNTIME" XDG_RUNTIME_DIR="$VELMORA_MUTTER_RUNTIME" \
         dbus-run-session --config-file="$VELMORA_MUTTER_RUNTIME/bus.conf" -- \
-        sh -c 'echo "$DBUS_SESSION_BUS_ADDRESS" >"$XDG_RUNTIME_DIR/bus-address"; exec mutter --headless --wayland --no-x11 --virtual-monitor 1280x720 --wayland-display velmora-mutter' \
+        sh -c 'echo "$DBUS_SESSION_BUS_ADDRESS" >"$XDG_RUNTIME_DIR/bus-address"
+               pw=""
+               if command -v pipewire >/dev/null; then pipewire >"$XDG_RUNTIME_DIR/pipewire.log" 2>&1 & pw=$!; fi
+               mutter --headless --wayland --no-x11 --virtual-monitor 1280x720 --wayland-display velmora-mutter &
+               m=$!
+               trap "kill $m $pw 2>/dev/null" TERM
+               wait $m; kill $m $pw 2>/dev/null; wait' \
         >"$VELMORA_MUTTER_RUNTIME/mutter.log" 2>&1 &
     VELMORA_MUTTER_PID=$!
     for _ in $(seq 150); do
@@ -171,6 +178,10 @@ BUS
     export WAYLAND_DISPLAY="$VELMORA_MUTTER_RUNTIME/velmora-mutter"
     VELMORA_MUTTER_BUS=$(cat "$VELMORA_MUTTER_RUNTIME/bus-address")
     export VELMORA_MUTTER_BUS
+    # Mutter records screen-cast streams (our absolute moves) only where PipeWire runs.
+    VELMORA_MUTTER_PIPEWIRE=0
+    [ -S "$VELMORA_MUTTER_RUNTIME/pipewire-0" ] && VELMORA_MUTTER_PIPEWIRE=1
+    export VELMORA_MUTTER_PIPEWIRE
     echo "Started a headless Mutter at $WAYLAND_DISPLAY"
 }
 
