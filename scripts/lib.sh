@@ -202,3 +202,120 @@ stop_headless_mutter() {
     VELMORA_MUTTER_RUNTIME=""
     return 0
 }
+
+# A headless KDE KWin for the KDE input tests, with the RemoteDesktop portal (xdg-desktop-portal
+# and its KDE part) on a session bus of its own: WAYLAND_DISPLAY is set to KWin's socket and
+# VELMORA_KWIN_BUS to the bus address. The bus activates only the portal services, from a folder
+# of its own. KWin runs from a copy of its binary: Debian's carries a file capability
+# (cap_sys_resource) that containers and some VMs refuse to execute ("Operation not permitted"),
+# and the copy has none. Under root everything runs as the system user of sway and Mutter.
+# Returns non-zero, saying why, when KWin or the portal does not start.
+start_headless_kwin() {
+    local user=velmora-wayland
+    local -a run_as=()
+    local kwin portal kde_portal name
+    kwin=$(command -v kwin_wayland || true)
+    portal=/usr/libexec/xdg-desktop-portal
+    kde_portal=/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde
+    if [ -z "$kwin" ] || [ ! -x "$portal" ] || [ ! -x "$kde_portal" ]; then
+        echo "KWin or the KDE portal is not installed (Debian packages kwin-wayland, xdg-desktop-portal-kde, see scripts/packages.txt)" >&2
+        return 1
+    fi
+    VELMORA_KWIN_RUNTIME=$(mktemp -d /tmp/velmora-kwin.XXXXXX)
+    chmod 755 "$VELMORA_KWIN_RUNTIME"
+    mkdir -p "$VELMORA_KWIN_RUNTIME/run" "$VELMORA_KWIN_RUNTIME/home" "$VELMORA_KWIN_RUNTIME/services"
+    cp "$kwin" "$VELMORA_KWIN_RUNTIME/kwin_wayland"
+    for name in org.freedesktop.impl.portal.desktop.kde org.freedesktop.impl.portal.PermissionStore; do
+        cp "/usr/share/dbus-1/services/$name.service" "$VELMORA_KWIN_RUNTIME/services/"
+    done
+    # The portal learns who calls it from /proc/PID/root, which only the caller's own user (or
+    # root) may open: it runs as the user who runs the tests, as on a desktop, where the
+    # program and the portal share one user.
+    cat >"$VELMORA_KWIN_RUNTIME/bus.conf" <<BUS
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=$VELMORA_KWIN_RUNTIME/run</listen>
+  <auth>EXTERNAL</auth>
+  <servicedir>$VELMORA_KWIN_RUNTIME/services</servicedir>
+  <policy context="default">
+    <allow user="*"/>
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+BUS
+    chmod 700 "$VELMORA_KWIN_RUNTIME/run"
+    if [ "$(id -u)" -eq 0 ]; then
+        id -u "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
+        chown "$user:" "$VELMORA_KWIN_RUNTIME/run" "$VELMORA_KWIN_RUNTIME/home"
+        run_as=(setpriv --reuid="$user" --regid="$user" --init-groups)
+    fi
+    setsid "${run_as[@]}" env -i PATH="$PATH" HOME="$VELMORA_KWIN_RUNTIME/home" XDG_RUNTIME_DIR="$VELMORA_KWIN_RUNTIME/run" \
+        XDG_CURRENT_DESKTOP=KDE KWIN_COMPOSE=Q QT_QPA_PLATFORM=wayland \
+        dbus-run-session --config-file="$VELMORA_KWIN_RUNTIME/bus.conf" -- \
+        sh -c '"$0" --virtual --width 1280 --height 720 --no-lockscreen --no-global-shortcuts --socket velmora-kwin &
+               k=$!
+               # The portal, started by the bus, draws nothing but must reach KWin.
+               while [ ! -S "$XDG_RUNTIME_DIR/velmora-kwin" ] && kill -0 $k 2>/dev/null; do sleep 0.1; done
+               dbus-update-activation-environment WAYLAND_DISPLAY=velmora-kwin
+               echo "$DBUS_SESSION_BUS_ADDRESS" >"$XDG_RUNTIME_DIR/bus-address"
+               trap "kill $k 2>/dev/null" TERM
+               wait $k' "$VELMORA_KWIN_RUNTIME/kwin_wayland" \
+        >"$VELMORA_KWIN_RUNTIME/kwin.log" 2>&1 &
+    VELMORA_KWIN_PID=$!
+    for _ in $(seq 200); do
+        [ -S "$VELMORA_KWIN_RUNTIME/run/velmora-kwin" ] && [ -s "$VELMORA_KWIN_RUNTIME/run/bus-address" ] && break
+        sleep 0.1
+    done
+    if [ ! -S "$VELMORA_KWIN_RUNTIME/run/velmora-kwin" ]; then
+        echo "kwin_wayland did not start:" >&2
+        tail -n 20 "$VELMORA_KWIN_RUNTIME/kwin.log" >&2
+        stop_headless_kwin
+        return 1
+    fi
+    export WAYLAND_DISPLAY="$VELMORA_KWIN_RUNTIME/run/velmora-kwin"
+    VELMORA_KWIN_BUS=$(cat "$VELMORA_KWIN_RUNTIME/run/bus-address")
+    export VELMORA_KWIN_BUS
+    mkdir -p "$VELMORA_KWIN_RUNTIME/portal"
+    chmod 700 "$VELMORA_KWIN_RUNTIME/portal"
+    setsid env -i PATH="$PATH" HOME="$VELMORA_KWIN_RUNTIME/portal" XDG_RUNTIME_DIR="$VELMORA_KWIN_RUNTIME/portal" \
+        XDG_CURRENT_DESKTOP=KDE DBUS_SESSION_BUS_ADDRESS="$VELMORA_KWIN_BUS" \
+        "$portal" >"$VELMORA_KWIN_RUNTIME/portal.log" 2>&1 &
+    VELMORA_KWIN_PORTAL_PID=$!
+    for _ in $(seq 100); do
+        dbus-send --bus="$VELMORA_KWIN_BUS" --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner string:org.freedesktop.portal.Desktop 2>/dev/null | grep -q 'boolean true' && break
+        sleep 0.1
+    done
+    if ! kill -0 "$VELMORA_KWIN_PORTAL_PID" 2>/dev/null; then
+        echo "xdg-desktop-portal did not start:" >&2
+        tail -n 20 "$VELMORA_KWIN_RUNTIME/portal.log" >&2
+        stop_headless_kwin
+        return 1
+    fi
+    echo "Started a headless KWin at $WAYLAND_DISPLAY"
+}
+
+stop_headless_kwin() {
+    if [ -n "${VELMORA_KWIN_PORTAL_PID:-}" ]; then
+        kill "$VELMORA_KWIN_PORTAL_PID" 2>/dev/null || true
+        wait "$VELMORA_KWIN_PORTAL_PID" 2>/dev/null || true
+    fi
+    VELMORA_KWIN_PORTAL_PID=""
+    if [ -n "${VELMORA_KWIN_PID:-}" ]; then
+        pkill -TERM -P "$VELMORA_KWIN_PID" 2>/dev/null || true
+        wait "$VELMORA_KWIN_PID" 2>/dev/null || true
+    fi
+    if [ -n "${VELMORA_KWIN_RUNTIME:-}" ]; then
+        for _ in $(seq 20); do
+            rm -rf "$VELMORA_KWIN_RUNTIME" 2>/dev/null && break
+            sleep 0.1
+        done
+    fi
+    VELMORA_KWIN_PID=""
+    VELMORA_KWIN_RUNTIME=""
+    return 0
+}

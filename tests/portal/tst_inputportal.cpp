@@ -52,7 +52,8 @@ private:
         QCOMPARE(bus().call(call).type(), QDBusMessage::ReplyMessage);
     }
     static State state() { return InputBackendStatus::instance()->state(); }
-    std::unique_ptr<InputBackendPortal> backend(const QString& settingsName)
+    std::unique_ptr<InputBackendPortal> backend(const QString& settingsName,
+                                                const QString& desktop = QString())
     {
         InputBackendStatus::instance()->set(InputBackendKind::Portal, State::WaitingForPermission, QString());
         InputBackendPortal::Surroundings surroundings;
@@ -62,6 +63,7 @@ private:
         surroundings.screens = [this] {
             return m_screens;
         };
+        surroundings.desktop = desktop;
         return std::make_unique<InputBackendPortal>(bus(), settings(settingsName), surroundings);
     }
     // Waits for the grant and the moment after it, and returns the calls so far, less the
@@ -173,6 +175,7 @@ private slots:
             << QStringList{"NotifyPointerButton 274 1", "NotifyPointerButton 274 0"};
         QTest::newRow("wheel") << QByteArrayList{R"({"command":"mousewheel","params":{"amount":2}})"}
                                << QStringList{"NotifyPointerAxisDiscrete 0 -2"};
+        // In order, though the portal lets calls in flight together overtake each other.
         QTest::newRow("ctrl+c") << QByteArrayList{R"({"command":"keyinput","params":{"keycodes":[17,67]}})"}
                                 << QStringList{"NotifyKeyboardKeysym 0xffe3 1", "NotifyKeyboardKeysym 0x63 1",
                                                "NotifyKeyboardKeysym 0x63 0",
@@ -288,6 +291,19 @@ private slots:
                               "NotifyPointerMotion 2879 1199", "NotifyPointerMotion 100000 100000",
                               "NotifyPointerMotion -2879 -1199"}));
         m_screens = {QRect(0, 0, 1920, 1080)};
+        finish(std::move(portal));
+    }
+
+    void aKdeWheelNotchIsAScrollDistance()
+    {
+        // KDE's portal scrolls one pixel per discrete step, and up for a positive distance.
+        auto portal = backend(QStringLiteral("kde"), QStringLiteral("KDE"));
+        granted(*portal);
+        portal->send({InputRecord::mouse(InputRecord::Wheel, 0, 0, InputRecord::WheelDelta),
+                      InputRecord::mouse(InputRecord::Wheel, 0, 0, -2 * InputRecord::WheelDelta)});
+        QTRY_COMPARE(m_calls.size(), 2);
+        QCOMPARE(takeCalls(),
+                 (QStringList{"NotifyPointerAxis 0 15 finish=true", "NotifyPointerAxis 0 -30 finish=true"}));
         finish(std::move(portal));
     }
 
