@@ -67,6 +67,26 @@ public:
                                      << QStringList{wheelNotch};
     }
 
+    // Key combinations: virtual keys the phone presses together, and the keys that arrive with
+    // the modifiers then held.
+    static void addKeyRows()
+    {
+        QTest::addColumn<QByteArray>("keycodes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("ctrl+c") << QByteArray("[17,67]")
+                                << "key Control_L 1 0 | key c 1 4 | key c 0 4 | key Control_L 0 4";
+        // The phone's own Shift must not be pressed or let go a second time by the desktop.
+        QTest::newRow("shift+a") << QByteArray("[16,65]")
+                                 << "key Shift_L 1 0 | key A 1 1 | key A 0 1 | key Shift_L 0 1";
+    }
+    void checkKeys(const QByteArray& keycodes, const QString& expected)
+    {
+        m_events.clear();
+        send(R"({"command":"keyinput","params":{"keycodes":)" + keycodes + "}}");
+        QCOMPARE(collect({"key"}, int(expected.count(QLatin1Char('|'))) + 1).join(QLatin1String(" | ")),
+                 expected);
+    }
+
     // Waits until absolute moves land exactly: compositors zoom or fade a new window in, and
     // until that ends positions inside the surface come out scaled.
     bool waitUntilMovesLand()
