@@ -185,6 +185,65 @@ BUS
     echo "Started a headless Mutter at $WAYLAND_DISPLAY"
 }
 
+# Waits up to 10 s for `name` to be owned on the bus at `address`.
+wait_for_bus_name() {
+    for _ in $(seq 100); do
+        dbus-send --bus="$1" --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner "string:$2" 2>/dev/null | grep -q 'boolean true' && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# GNOME's RemoteDesktop portal on the headless Mutter's bus (after start_headless_mutter): the
+# accessibility bus and xdg-desktop-portal-gnome as Mutter's user, xdg-desktop-portal as the user
+# who runs the tests (it reads the caller's /proc entry, as on a desktop where they share one
+# user), and a helper that accepts every "Remote desktop" dialog through the accessibility bus.
+# Returns non-zero, saying why, when a part is missing or does not start.
+start_gnome_portal() {
+    local -a run_as=()
+    local helper="$VELMORA_ROOT/tests/wayland/accept-remote-desktop.py"
+    if [ ! -x /usr/libexec/xdg-desktop-portal-gnome ] || [ ! -x /usr/libexec/xdg-desktop-portal ] ||
+        [ ! -x /usr/libexec/at-spi-bus-launcher ] || ! /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; then
+        echo "the GNOME portal or the accessibility bus is not installed (Debian packages xdg-desktop-portal-gnome, at-spi2-core, python3-pyatspi, see scripts/packages.txt)" >&2
+        return 1
+    fi
+    local runtime="$VELMORA_MUTTER_RUNTIME"
+    [ "$(id -u)" -eq 0 ] && run_as=(setpriv --reuid=velmora-wayland --regid=velmora-wayland --init-groups)
+    local -a session=(env -i PATH="$PATH" HOME="$runtime" XDG_RUNTIME_DIR="$runtime"
+        DBUS_SESSION_BUS_ADDRESS="$VELMORA_MUTTER_BUS" WAYLAND_DISPLAY=velmora-mutter XDG_CURRENT_DESKTOP=GNOME)
+    setsid "${run_as[@]}" "${session[@]}" /usr/libexec/at-spi-bus-launcher >"$runtime/atspi.log" 2>&1 &
+    VELMORA_GNOME_PORTAL_PIDS=$!
+    setsid "${run_as[@]}" "${session[@]}" GDK_BACKEND=wayland /usr/libexec/xdg-desktop-portal-gnome \
+        >"$runtime/portal-gnome.log" 2>&1 &
+    VELMORA_GNOME_PORTAL_PIDS="$VELMORA_GNOME_PORTAL_PIDS $!"
+    # The portal finds its GNOME part only if that is on the bus already (nothing is activated).
+    wait_for_bus_name "$VELMORA_MUTTER_BUS" org.freedesktop.impl.portal.desktop.gnome || true
+    VELMORA_GNOME_PORTAL_HOME=$(mktemp -d /tmp/velmora-portal.XXXXXX)
+    setsid env -i PATH="$PATH" HOME="$VELMORA_GNOME_PORTAL_HOME" XDG_RUNTIME_DIR="$VELMORA_GNOME_PORTAL_HOME" \
+        XDG_CURRENT_DESKTOP=GNOME DBUS_SESSION_BUS_ADDRESS="$VELMORA_MUTTER_BUS" \
+        /usr/libexec/xdg-desktop-portal >"$runtime/portal.log" 2>&1 &
+    VELMORA_GNOME_PORTAL_PIDS="$VELMORA_GNOME_PORTAL_PIDS $!"
+    setsid "${run_as[@]}" "${session[@]}" /usr/bin/python3 "$helper" >"$runtime/accept.log" 2>&1 &
+    VELMORA_GNOME_PORTAL_PIDS="$VELMORA_GNOME_PORTAL_PIDS $!"
+    wait_for_bus_name "$VELMORA_MUTTER_BUS" org.freedesktop.portal.Desktop && return 0
+    echo "xdg-desktop-portal did not start on the Mutter bus:" >&2
+    tail -n 20 "$runtime/portal.log" >&2
+    stop_gnome_portal
+    return 1
+}
+
+stop_gnome_portal() {
+    local pid
+    for pid in ${VELMORA_GNOME_PORTAL_PIDS:-}; do
+        kill "$pid" 2>/dev/null || true
+    done
+    [ -n "${VELMORA_GNOME_PORTAL_HOME:-}" ] && rm -rf "$VELMORA_GNOME_PORTAL_HOME"
+    VELMORA_GNOME_PORTAL_PIDS=""
+    VELMORA_GNOME_PORTAL_HOME=""
+    return 0
+}
+
 stop_headless_mutter() {
     # dbus-run-session ends its bus when Mutter, its child, ends.
     if [ -n "${VELMORA_MUTTER_PID:-}" ]; then
@@ -285,11 +344,7 @@ BUS
         XDG_CURRENT_DESKTOP=KDE DBUS_SESSION_BUS_ADDRESS="$VELMORA_KWIN_BUS" \
         "$portal" >"$VELMORA_KWIN_RUNTIME/portal.log" 2>&1 &
     VELMORA_KWIN_PORTAL_PID=$!
-    for _ in $(seq 100); do
-        dbus-send --bus="$VELMORA_KWIN_BUS" --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-            org.freedesktop.DBus.NameHasOwner string:org.freedesktop.portal.Desktop 2>/dev/null | grep -q 'boolean true' && break
-        sleep 0.1
-    done
+    wait_for_bus_name "$VELMORA_KWIN_BUS" org.freedesktop.portal.Desktop || true
     if ! kill -0 "$VELMORA_KWIN_PORTAL_PID" 2>/dev/null; then
         echo "xdg-desktop-portal did not start:" >&2
         tail -n 20 "$VELMORA_KWIN_RUNTIME/portal.log" >&2
