@@ -312,8 +312,8 @@ private:
     // xdg-desktop-portal handles each call on a thread of its own, so calls that are in flight
     // together may reach the desktop in any order (a Ctrl press after the C). Each event goes
     // out once the portal has answered the one before; moves that wait meanwhile are joined.
-    // `joinable`: a relative move that may be added to one waiting before it (never the push
-    // into the corner, which must reach the edge on its own).
+    // `joinable`: a move that may be added to one waiting before it (any but the push into the
+    // corner, which must reach the edge on its own).
     void notify(const QString& method, const QVariantList& args, bool joinable = false,
                 const QVariantMap& options = {})
     {
@@ -400,7 +400,7 @@ private:
             if (f & InputRecord::Absolute) {
                 for (const QPoint& m :
                      m_pointer.moveTo(r.dx, r.dy, m_surroundings.screens(), m_surroundings.monotonicMs()))
-                    motion(m.x(), m.y(), false);
+                    motion(m.x(), m.y(), std::abs(m.x()) < RelativePointer::HomingReach);
             } else if (r.dx != 0 || r.dy != 0) {
                 motion(r.dx, r.dy, true);
                 m_pointer.moved(r.dx, r.dy, m_surroundings.screens(), m_surroundings.monotonicMs());

@@ -1,9 +1,10 @@
 // Latency from the phone's write to a desktop client receiving the pointer motion, at 240 moves
 // per second, through the real command server and input backend: on a wlroots compositor
 // (WAYLAND_DISPLAY), on GNOME Mutter through its own interface (VELMORA_BENCH_MUTTER_BUS and
-// _DISPLAY), on KDE KWin through the RemoteDesktop portal (VELMORA_BENCH_KWIN_BUS and _DISPLAY),
-// each received by the Wayland test client, and on an X server with XTest (DISPLAY, received by
-// a fullscreen Qt window of this program), in the same run; ratios are to X11.
+// _DISPLAY) and through its portal (VELMORA_BENCH_GNOME_PORTAL=1), on KDE KWin through the RemoteDesktop
+// portal (VELMORA_BENCH_KWIN_BUS and _DISPLAY), each received by the Wayland test client, and on an X server
+// with XTest (DISPLAY, received by a fullscreen Qt window of this program), in the same run; ratios are to
+// X11.
 //
 //   bench_input_latency [moves per run] [runs]
 //   bench_input_latency receive-x11          (the X11 receiver, started by the benchmark)
@@ -247,21 +248,31 @@ int main(int argc, char** argv)
                            {},
                            waylandEnv(base.value(QStringLiteral("VELMORA_BENCH_MUTTER_DISPLAY")))});
     }
-    const QString kwinBus = base.value(QStringLiteral("VELMORA_BENCH_KWIN_BUS"));
     QTemporaryDir settingsDir;
+    const auto portal = [&settingsDir](const QString& address, const DesktopSurroundings& desktop) {
+        const QDBusConnection bus = QDBusConnection::connectToBus(address, "bench-" + desktop.desktop);
+        return whenReady(std::make_unique<InputBackendPortal>(
+            bus,
+            std::make_unique<QSettings>(settingsDir.filePath(desktop.desktop + QStringLiteral(".ini")),
+                                        QSettings::IniFormat),
+            desktop));
+    };
+    if (!mutterBus.isEmpty() &&
+        base.value(QStringLiteral("VELMORA_BENCH_GNOME_PORTAL")) == QLatin1String("1")) {
+        DesktopSurroundings gnome = screen;
+        gnome.desktop = QStringLiteral("GNOME");
+        targets.push_back({"gnome (mutter, portal)",
+                           [mutterBus, gnome, portal] { return portal(mutterBus, gnome); },
+                           QStringLiteral(WAYLAND_PROBE),
+                           {},
+                           waylandEnv(base.value(QStringLiteral("VELMORA_BENCH_MUTTER_DISPLAY")))});
+    }
+    const QString kwinBus = base.value(QStringLiteral("VELMORA_BENCH_KWIN_BUS"));
     if (!kwinBus.isEmpty()) {
         DesktopSurroundings kde = screen;
         kde.desktop = QStringLiteral("KDE");
         targets.push_back({"kde (kwin, portal)",
-                           [kwinBus, kde, &settingsDir] {
-                               const QDBusConnection bus =
-                                   QDBusConnection::connectToBus(kwinBus, "bench-kwin");
-                               return whenReady(std::make_unique<InputBackendPortal>(
-                                   bus,
-                                   std::make_unique<QSettings>(settingsDir.filePath(QStringLiteral("s.ini")),
-                                                               QSettings::IniFormat),
-                                   kde));
-                           },
+                           [kwinBus, kde, portal] { return portal(kwinBus, kde); },
                            QStringLiteral(WAYLAND_PROBE),
                            {},
                            waylandEnv(base.value(QStringLiteral("VELMORA_BENCH_KWIN_DISPLAY")))});

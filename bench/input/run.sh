@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs the pointer latency benchmark with a headless sway, a headless GNOME Mutter, a headless
+# Runs the pointer latency benchmark with a headless sway, a headless GNOME Mutter (directly and
+# through its portal, the dialog accepted by the test helper), a headless
 # KDE KWin with its RemoteDesktop portal and an Xvfb of its own, in a private network namespace
 # (the command server listens on loopback only there). A desktop that does not start is left out.
 #   bench/input/run.sh [moves per run] [runs]
@@ -10,9 +11,10 @@ exec unshare -n bash -c '
     source "$0/scripts/lib.sh"
     unset DISPLAY WAYLAND_DISPLAY
     start_virtual_display >/dev/null
-    trap "stop_headless_kwin; stop_headless_mutter; stop_headless_sway; stop_virtual_display" EXIT
+    trap "stop_headless_kwin; stop_gnome_portal; stop_headless_mutter; stop_headless_sway; stop_virtual_display" EXIT
     if start_headless_mutter >/dev/null; then
         export VELMORA_BENCH_MUTTER_DISPLAY=$WAYLAND_DISPLAY VELMORA_BENCH_MUTTER_BUS=$VELMORA_MUTTER_BUS
+        start_gnome_portal && export VELMORA_BENCH_GNOME_PORTAL=1
     fi
     if start_headless_kwin >/dev/null; then
         export VELMORA_BENCH_KWIN_DISPLAY=$WAYLAND_DISPLAY VELMORA_BENCH_KWIN_BUS=$VELMORA_KWIN_BUS
