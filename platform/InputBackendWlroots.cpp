@@ -702,8 +702,14 @@ struct InputBackendWlroots::Private
                                                   -steps);
         else if (record.mouseData != 0)
             zwlr_virtual_pointer_v1_axis(pointer, nowMs(), WL_POINTER_AXIS_VERTICAL_SCROLL, value);
-        if (end)
+        if (end) {
+            // A stop in the same frame would replace the distance: it gets a frame of its own.
+            if (record.mouseData != 0) {
+                zwlr_virtual_pointer_v1_frame(pointer);
+                zwlr_virtual_pointer_v1_axis_source(pointer, WL_POINTER_AXIS_SOURCE_FINGER);
+            }
             zwlr_virtual_pointer_v1_axis_stop(pointer, nowMs(), WL_POINTER_AXIS_VERTICAL_SCROLL);
+        }
         return true;
     }
 };
