@@ -224,7 +224,9 @@ start_gnome_portal() {
         XDG_CURRENT_DESKTOP=GNOME DBUS_SESSION_BUS_ADDRESS="$VELMORA_MUTTER_BUS" \
         /usr/libexec/xdg-desktop-portal >"$runtime/portal.log" 2>&1 &
     VELMORA_GNOME_PORTAL_PIDS="$VELMORA_GNOME_PORTAL_PIDS $!"
-    setsid "${run_as[@]}" "${session[@]}" /usr/bin/python3 "$helper" >"$runtime/accept.log" 2>&1 &
+    # A copy Mutter's user can read wherever the sources are.
+    install -m 644 "$helper" "$runtime/accept-remote-desktop.py"
+    setsid "${run_as[@]}" "${session[@]}" /usr/bin/python3 "$runtime/accept-remote-desktop.py" >"$runtime/accept.log" 2>&1 &
     VELMORA_GNOME_PORTAL_PIDS="$VELMORA_GNOME_PORTAL_PIDS $!"
     wait_for_bus_name "$VELMORA_MUTTER_BUS" org.freedesktop.portal.Desktop && return 0
     echo "xdg-desktop-portal did not start on the Mutter bus:" >&2
