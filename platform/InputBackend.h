@@ -26,6 +26,11 @@ struct InputRecord
     static constexpr std::uint32_t MiddleUp = 0x0040;
     static constexpr std::uint32_t Wheel = 0x0800;
     static constexpr std::uint32_t Absolute = 0x8000;
+    // Beyond the Windows flags, with Wheel: the distance comes from fingers sliding on the
+    // phone, in any part of a notch, and scrolls smoothly where the desktop can.
+    static constexpr std::uint32_t WheelSmooth = 0x10000;
+    // With WheelSmooth: the fingers lifted, the scroll ends (the record's distance comes first).
+    static constexpr std::uint32_t WheelEnd = 0x20000;
     // Keyboard flags.
     static constexpr std::uint32_t KeyUp = 0x0002;
     static constexpr std::uint32_t Unicode = 0x0004;

@@ -302,11 +302,30 @@ private:
             else
                 m_heldButtons.remove(b.code);
         }
-        if (f & InputRecord::Wheel) {
+        if ((f & InputRecord::Wheel) && (f & InputRecord::WheelSmooth)) {
+            smoothWheel(r);
+        } else if (f & InputRecord::Wheel) {
             // Positive notches scroll away from the user: up, which is negative on the axis.
             if (const int steps = m_wheel.take(r.mouseData))
                 notify(QStringLiteral("NotifyPointerAxisDiscrete"), {uint(0), -steps});
         }
+    }
+
+    // Fingers on the phone: the distance as it came (ten to a notch), from a finger source so
+    // that applications scroll smoothly, the lift as the scroll's finish.
+    void smoothWheel(const InputRecord& r)
+    {
+        constexpr uint kFinish = 1, kSourceFinger = 4;
+        constexpr double kNotchDistance = 10.0;
+        m_wheel.take(r.mouseData);
+        const bool end = (r.flags & InputRecord::WheelEnd) != 0;
+        if (r.mouseData == 0 && !end)
+            return;
+        const double notches =
+            std::clamp(r.mouseData / double(InputRecord::WheelDelta), -double(WheelSteps::MaxStepsPerRecord),
+                       double(WheelSteps::MaxStepsPerRecord));
+        notify(QStringLiteral("NotifyPointerAxis"),
+               {0.0, -notches * kNotchDistance, kSourceFinger | (end ? kFinish : 0u)});
     }
 
     void releaseHeld()

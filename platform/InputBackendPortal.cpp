@@ -408,7 +408,21 @@ private:
         }
         for (const ButtonChange& b : buttonChanges(f))
             button(b.code, b.down);
-        if (f & InputRecord::Wheel) {
+        if ((f & InputRecord::Wheel) && (f & InputRecord::WheelSmooth)) {
+            // Fingers on the phone: the distance as it came, the lift as the scroll's finish.
+            m_wheel.take(r.mouseData);
+            const bool end = (f & InputRecord::WheelEnd) != 0;
+            if (r.mouseData != 0 || end) {
+                const double notches =
+                    std::clamp(r.mouseData / double(InputRecord::WheelDelta),
+                               -double(WheelSteps::MaxStepsPerRecord), double(WheelSteps::MaxStepsPerRecord));
+                // KDE's portal turns the sign of this axis (see below).
+                const double dy =
+                    wheelAsDistance() ? notches * WheelNotchDistance : -notches * SmoothNotchDistance;
+                notify(QStringLiteral("NotifyPointerAxis"), {0.0, dy}, false,
+                       {{QStringLiteral("finish"), end}});
+            }
+        } else if (f & InputRecord::Wheel) {
             // Positive notches scroll away from the user: up, which is negative on the axis.
             const int steps = m_wheel.take(r.mouseData);
             if (steps != 0 && wheelAsDistance()) {

@@ -40,6 +40,8 @@ public:
     // Scroll distance of one wheel notch where the portal takes distances (KDE), as a real
     // wheel's notch scrolls there.
     static constexpr double WheelNotchDistance = 15.0;
+    // Scroll distance of one notch of finger scrolling elsewhere (GNOME counts ten to a notch).
+    static constexpr double SmoothNotchDistance = 10.0;
 
     // Starts the session at once (without waiting for the bus); events before the user's
     // permission are dropped.

@@ -63,7 +63,7 @@ bool setUpDevice(int fd, const char* name, bool absolute)
               ioctl(fd, UI_SET_EVBIT, EV_REL) == 0;
     for (int button : {BTN_LEFT, BTN_RIGHT, BTN_MIDDLE})
         ok = ok && ioctl(fd, UI_SET_KEYBIT, button) == 0;
-    ok = ok && ioctl(fd, UI_SET_RELBIT, REL_WHEEL) == 0;
+    ok = ok && ioctl(fd, UI_SET_RELBIT, REL_WHEEL) == 0 && ioctl(fd, UI_SET_RELBIT, REL_WHEEL_HI_RES) == 0;
     if (absolute) {
         ok = ok && ioctl(fd, UI_SET_EVBIT, EV_ABS) == 0;
         for (int axis : {ABS_X, ABS_Y}) {
@@ -229,9 +229,19 @@ void InputBackendUinput::send(const QVector<InputRecord>& records)
                 d->heldButtons.remove(int(b.code));
         }
         if (f & InputRecord::Wheel) {
-            // Positive is away from the user on both sides.
-            if (const int steps = d->wheel.take(r.mouseData))
-                d->emitTo(d->relativeFd, {event(EV_REL, REL_WHEEL, steps)});
+            // Positive is away from the user on both sides. Readers of the high-resolution axis
+            // (libinput) take the distance in 120ths as it came and ignore REL_WHEEL; the rest
+            // count whole notches.
+            constexpr int kMaxHighResolution = WheelSteps::MaxStepsPerRecord * InputRecord::WheelDelta;
+            const int steps = d->wheel.take(r.mouseData);
+            QVector<input_event> events;
+            if (steps != 0)
+                events << event(EV_REL, REL_WHEEL, steps);
+            if (r.mouseData != 0)
+                events << event(EV_REL, REL_WHEEL_HI_RES,
+                                std::clamp(r.mouseData, -kMaxHighResolution, kMaxHighResolution));
+            if (!events.isEmpty())
+                d->emitTo(d->relativeFd, events);
         }
     }
 }

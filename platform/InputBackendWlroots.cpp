@@ -666,7 +666,9 @@ struct InputBackendWlroots::Private
             button(b.code, b.down);
             sent = true;
         }
-        if (f & InputRecord::Wheel) {
+        if ((f & InputRecord::Wheel) && (f & InputRecord::WheelSmooth)) {
+            sent = smoothWheel(record) || sent;
+        } else if (f & InputRecord::Wheel) {
             const int steps = wheel.take(record.mouseData);
             if (steps != 0) {
                 // Positive notches scroll away from the user: up, which is negative here.
@@ -679,6 +681,36 @@ struct InputBackendWlroots::Private
             }
         }
         return sent;
+    }
+
+    // Fingers on the phone: the distance as it came, in surface units, with the notch count
+    // where one completes for clients that count notches; the lift ends the scroll.
+    bool smoothWheel(const InputRecord& record)
+    {
+        const int steps = wheel.take(record.mouseData);
+        const bool end = (record.flags & InputRecord::WheelEnd) != 0;
+        if (record.mouseData == 0 && !end)
+            return false;
+        constexpr int kMaxNotches = WheelSteps::MaxStepsPerRecord;
+        const double notches = std::clamp(record.mouseData / double(InputRecord::WheelDelta),
+                                          double(-kMaxNotches), double(kMaxNotches));
+        // Positive notches scroll away from the user: up, which is negative here.
+        const wl_fixed_t value = wl_fixed_from_double(-notches * kWheelStepDistance);
+        zwlr_virtual_pointer_v1_axis_source(pointer, WL_POINTER_AXIS_SOURCE_FINGER);
+        if (steps != 0)
+            zwlr_virtual_pointer_v1_axis_discrete(pointer, nowMs(), WL_POINTER_AXIS_VERTICAL_SCROLL, value,
+                                                  -steps);
+        else if (record.mouseData != 0)
+            zwlr_virtual_pointer_v1_axis(pointer, nowMs(), WL_POINTER_AXIS_VERTICAL_SCROLL, value);
+        if (end) {
+            // A stop in the same frame would replace the distance: it gets a frame of its own.
+            if (record.mouseData != 0) {
+                zwlr_virtual_pointer_v1_frame(pointer);
+                zwlr_virtual_pointer_v1_axis_source(pointer, WL_POINTER_AXIS_SOURCE_FINGER);
+            }
+            zwlr_virtual_pointer_v1_axis_stop(pointer, nowMs(), WL_POINTER_AXIS_VERTICAL_SCROLL);
+        }
+        return true;
     }
 };
 

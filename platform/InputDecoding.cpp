@@ -36,6 +36,10 @@ QVarLengthArray<ButtonChange, 6> buttonChanges(std::uint32_t flags)
 
 int WheelSteps::take(std::int32_t mouseData)
 {
+    // A turn the other way starts afresh: what was left of a notch the old way would swallow
+    // the start of the new one.
+    if ((mouseData > 0 && m_remainder < 0) || (mouseData < 0 && m_remainder > 0))
+        m_remainder = 0;
     const qint64 total = qint64(m_remainder) + mouseData;
     const qint64 steps = total / InputRecord::WheelDelta;
     m_remainder = int(total % InputRecord::WheelDelta);

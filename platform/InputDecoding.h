@@ -22,8 +22,8 @@ struct ButtonChange
 };
 QVarLengthArray<ButtonChange, 6> buttonChanges(std::uint32_t flags);
 
-// Wheel amounts in whole notches: parts of a notch add up until they make one, and a hostile
-// amount is cut to a bound. Positive is away from the user.
+// Wheel amounts in whole notches: parts of a notch add up until they make one (a turn the
+// other way drops them), and a hostile amount is cut to a bound. Positive is away from the user.
 class WheelSteps
 {
 public:

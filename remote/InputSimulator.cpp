@@ -164,6 +164,14 @@ void InputSimulator::scrollWheel(int notches)
     qDebug() << "执行鼠标滚轮滚动: " << notches;
 }
 
+void InputSimulator::scrollSmooth(int units, bool end)
+{
+    const std::uint32_t flags =
+        InputRecord::Wheel | InputRecord::WheelSmooth | (end ? InputRecord::WheelEnd : 0);
+    inject({InputRecord::mouse(flags, 0, 0, units)});
+    qDebug() << "执行鼠标滚轮滚动: " << units / double(InputRecord::WheelDelta);
+}
+
 void InputSimulator::moveRelative(int dx, int dy)
 {
     inject({InputRecord::mouse(InputRecord::MouseMove, dx, dy)});

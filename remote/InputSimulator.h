@@ -38,6 +38,9 @@ public:
     void middleDown();
     void middleUp();
     void scrollWheel(int notches);
+    // Finger scrolling: `units` 120ths of a notch (positive away from the user), smooth where
+    // the desktop scrolls smoothly; `end` when the fingers lifted.
+    void scrollSmooth(int units, bool end);
     void moveRelative(int dx, int dy);
     void moveAbsolute(int x, int y);
     void sendKeyCombination(const QVector<int>& codes);

@@ -18,6 +18,9 @@ namespace {
 // system, so a message full of codes must not hold the event loop for long either.
 constexpr int kMaxCombinationKeys = 32;
 
+// Finger scrolling comes a frame at a time: a few notches at most. More is a hostile value.
+constexpr double kMaxFineWheel = 100.0 * InputRecord::WheelDelta;
+
 // The phone's timestamp truncated towards zero; out-of-range values saturate.
 qint64 toMilliseconds(double value)
 {
@@ -62,11 +65,38 @@ void PointerKeyHandler::handle(const QString& command, const QJsonObject& params
     } else if (command == QLatin1String("keyinput")) {
         keyInput(params);
     } else if (command == QLatin1String("mousewheel")) {
+        if (params.contains(QLatin1String("fine")) || params.contains(QLatin1String("end"))) {
+            smoothWheel(params, context);
+            return;
+        }
         const int amount = params.value(QLatin1String("amount")).toInt(0);
         qDebug() << "收到鼠标滚轮命令，滚动量:" << amount;
         context.logActivity(QStringLiteral("收到鼠标滚轮命令: ") + QString::number(amount));
         m_input->scrollWheel(amount);
     }
+}
+
+void PointerKeyHandler::smoothWheel(const QJsonObject& params, CommandContext& context)
+{
+    const QJsonValue fine = params.value(QLatin1String("fine"));
+    const QJsonValue end = params.value(QLatin1String("end"));
+    const double units = fine.isUndefined() ? 0.0 : fine.toDouble(std::nan(""));
+    if (!(std::abs(units) <= kMaxFineWheel) || units != std::trunc(units) ||
+        !(end.isUndefined() || end.isBool())) {
+        qWarning() << "mousewheel: invalid request ignored: \"fine\" takes whole 120ths of a notch up to"
+                   << kMaxFineWheel << "either way, \"end\" true or false";
+        return;
+    }
+    const double notches = units / InputRecord::WheelDelta;
+    const bool lifted = end.toBool(false);
+    {
+        QDebug line = qDebug();
+        line << "收到鼠标滚轮命令，滚动量:" << notches;
+        if (lifted)
+            line << "结束";
+    }
+    context.logActivity(QStringLiteral("收到鼠标滚轮命令: ") + QString::number(notches));
+    m_input->scrollSmooth(int(units), lifted);
 }
 
 void PointerKeyHandler::mouseClick(const QJsonObject& params, CommandContext& context)

@@ -7,6 +7,8 @@ class TextTyper;
 
 // Pointer and keyboard: "mousemove", "mouseclick", "mousedown", "mouseup", "mousewheel" and
 // "keyinput" (typed text through the shared TextTyper, key combinations at once). No replies.
+// "mousewheel" takes whole notches in "amount", or, from fingers, 120ths of a notch in "fine"
+// with "end" true once they lift.
 class PointerKeyHandler : public CommandHandler
 {
 public:
@@ -17,6 +19,8 @@ public:
 
 private:
     void mouseClick(const QJsonObject& params, CommandContext& context);
+    // "mousewheel" with "fine" (120ths of a notch) and/or "end" (the fingers lifted).
+    void smoothWheel(const QJsonObject& params, CommandContext& context);
     void mouseButton(const QJsonObject& params, bool down, CommandContext& context);
     void keyInput(const QJsonObject& params);
 

@@ -11,7 +11,7 @@
 // fingers dragged turn the wheel; press and hold starts a drag that the
 // finger's lift ends.
 
-import { mouseClick, mouseDown, mouseMove, mouseUp, mouseWheel } from './protocol.js';
+import { MAX_WHEEL_FINE, WHEEL_FINE_PER_NOTCH, mouseClick, mouseDown, mouseMove, mouseUp, mouseWheelFine } from './protocol.js';
 
 export const DEFAULTS = Object.freeze({
     tapMaxMs: 220, // a touch longer than this is not a tap
@@ -209,8 +209,8 @@ export class GestureRecognizer {
             if (this.pointers.size === 0) {
                 if (this.multiTap && ev.t - this.startT <= this.options.multiTapMs) {
                     out.push(this.click(this.maxPointers >= 3 ? 'middle' : 'right'));
-                } else {
-                    out.push(...this.flushWheel());
+                } else if (this.scrolling) {
+                    out.push(...this.flushWheel(true));
                 }
                 this.wheelAcc = 0;
                 this.finishWhenEmpty();
@@ -321,14 +321,16 @@ export class GestureRecognizer {
         return [mouseMove(ix, iy)];
     }
 
-    flushWheel() {
+    // The wheel goes out in 120ths of a notch; less than that stays here for the next frame.
+    // `end` tells the PC that the fingers lifted, so it goes out even with nothing to scroll.
+    flushWheel(end = false) {
         const step = this.options.scrollStep;
-        const notches = wholePixels(this.wheelAcc / step);
-        if (notches === 0) return [];
-        this.wheelAcc -= notches * step;
+        const units = wholePixels((this.wheelAcc / step) * WHEEL_FINE_PER_NOTCH);
+        const sent = Math.min(Math.max(units, -MAX_WHEEL_FINE), MAX_WHEEL_FINE);
+        if (sent === 0 && !end) return [];
+        this.wheelAcc -= (sent * step) / WHEEL_FINE_PER_NOTCH;
         // Fingers moving down show what lies above: that is wheel up (positive).
-        const amount = this.options.naturalScroll ? notches : -notches;
-        return [mouseWheel(amount)];
+        return [mouseWheelFine(this.options.naturalScroll ? sent : -sent, end)];
     }
 
     // Forget every finger (page hidden, connection lost). Returns the release

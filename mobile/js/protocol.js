@@ -109,6 +109,16 @@ export function mouseWheel(amount) {
     return make(Command.MOUSE_WHEEL, { amount: toWireInt(amount) });
 }
 
+// Finger scrolling in 120ths of a notch (positive up), so that the PC scrolls smoothly where
+// its desktop can; "end" once the fingers lift. The server refuses more than MAX_WHEEL_FINE.
+export const WHEEL_FINE_PER_NOTCH = 120;
+export const MAX_WHEEL_FINE = 100 * WHEEL_FINE_PER_NOTCH;
+
+export function mouseWheelFine(units, end = false) {
+    const fine = Math.min(Math.max(toWireInt(units), -MAX_WHEEL_FINE), MAX_WHEEL_FINE);
+    return make(Command.MOUSE_WHEEL, end === true ? { fine, end: true } : { fine });
+}
+
 export function keyText(text) {
     return make(Command.KEY_INPUT, { text: String(text) });
 }

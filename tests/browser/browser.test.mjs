@@ -172,6 +172,22 @@ async function swipe(page, dx, dy) {
     await cdp.detach();
 }
 
+// Two fingers on the pad, side by side: down, `moves` equal moves to dy in CSS pixels, up.
+async function twoFingerScroll(page, dy, moves) {
+    const box = await page.locator('#pad').boundingBox();
+    const [x, y] = [box.x + box.width / 2, box.y + box.height / 2 - dy / 2];
+    const cdp = await page.context().newCDPSession(page);
+    const touch = (type, touchPoints) => cdp.send('Input.dispatchTouchEvent', { type, touchPoints });
+    const at = (d) => [{ x: x - 30, y: y + d, id: 1 }, { x: x + 30, y: y + d, id: 2 }];
+    await touch('touchStart', at(0));
+    for (let i = 1; i <= moves; i += 1) {
+        await sleep(16);
+        await touch('touchMove', at((dy * i) / moves));
+    }
+    await touch('touchEnd', []);
+    await cdp.detach();
+}
+
 describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'needs the X display of scripts/test' }, () => {
     before(() => noteFailure(async () => {
         for (const port of [8888, 6888]) assert.ok(await portIsFree(port), `port ${port} is taken: is another Velmora running?`);
@@ -295,6 +311,24 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         assert.ok(Math.abs(moved.y - start.y) < (moved.x - start.x) / 2, `mostly sideways: ${JSON.stringify({ start, moved })}`);
         await swipe(page, 0, -120);
         await waitFor('the pointer to move up', () => moved.y - pointer().y > 40, 5000);
+    });
+
+    // The program logs each wheel command's distance in notches, the last with the lift.
+    step('a slow two-finger scroll adds up to as far as a fast one, either way', async () => {
+        const wheel = () => [...log.matchAll(/收到鼠标滚轮命令，滚动量: (\S+) ?(结束)?/g)];
+        const scrolled = async (dy, moves) => {
+            const before = wheel().length;
+            await twoFingerScroll(page, dy, moves);
+            await waitFor('the lift', () => wheel().length > before && wheel().at(-1)[2], 5000);
+            return wheel().slice(before).reduce((s, m) => s + Number(m[1]), 0);
+        };
+        for (const dy of [150, -150]) {
+            const fast = await scrolled(dy, 1);
+            const slow = await scrolled(dy, 30);
+            // 22 CSS px to a notch; fingers moving down scroll up (natural scrolling).
+            assert.ok(Math.abs(fast - dy / 22) < 0.02, `fast ${fast} for ${dy}`);
+            assert.ok(Math.abs(slow - fast) < 0.02, `slow ${slow}, fast ${fast}`);
+        }
     });
 
     step('typing on the phone writes into the focused window', async () => {

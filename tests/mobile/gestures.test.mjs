@@ -12,7 +12,7 @@ function play(steps, options = {}) {
     return { g, out };
 }
 const show = ({ command, params: p }) =>
-    ({ mouseclick: p.double ? 'double' : p.button, mousemove: `move ${p.dx},${p.dy}`, mousewheel: `wheel ${p.amount}` })[command]
+    ({ mouseclick: p.double ? 'double' : p.button, mousemove: `move ${p.dx},${p.dy}`, mousewheel: `wheel ${p.fine}${p.end ? ' end' : ''}` })[command]
     ?? command;
 const tap = (t, x = 100, y = 100, id = 1) => [['down', id, x, y, t], ['up', id, x, y, t + 60]];
 const fingers = (n, t0, tUp) => [
@@ -45,15 +45,20 @@ test('touches are classified into clicks, drags and moves', () => {
     for (const [name, steps, expected] of cases) assert.deepEqual(play(steps).out.map(show), expected, name);
 });
 
-test('two fingers dragged turn the wheel in whole notches, in the chosen direction', () => {
-    const scroll = (dy) => [['down', 1, 100, 200, 0], ['down', 2, 160, 200, 10],
-        ...Array.from({ length: 10 }, (_, i) => [1, 2].map((id) => ['move', id, 40 + 60 * id, 200 + (dy * (i + 1)) / 10, 26 + 16 * i])
+test('two fingers dragged turn the wheel in 120ths of a notch, in the chosen direction, slow or fast', () => {
+    // Two fingers travel dy in `moves` equal steps, one frame after each, then lift.
+    const scroll = (dy, moves) => [['down', 1, 100, 200, 0], ['down', 2, 160, 200, 10],
+        ...Array.from({ length: moves }, (_, i) => [1, 2].map((id) => ['move', id, 40 + 60 * id, 200 + (dy * (i + 1)) / moves, 26 + 16 * i])
             .concat([['frame', 28 + 16 * i]])).flat(),
-        ['up', 1, 100, 200 + dy, 300], ['up', 2, 160, 200 + dy, 310]];
-    for (const [dy, naturalScroll, total] of [[130, true, 6], [-100, true, -5], [100, false, -5]]) {
-        const { out } = play(scroll(dy), { scrollStep: 20, naturalScroll });
-        assert.ok(out.every((c) => c.command === 'mousewheel' && Number.isInteger(c.params.amount)), out.map(show).join());
-        assert.equal(out.reduce((s, c) => s + c.params.amount, 0), total, `dy ${dy}`);
+        ['up', 1, 100, 200 + dy, 30 + 16 * moves], ['up', 2, 160, 200 + dy, 40 + 16 * moves]];
+    for (const [dy, naturalScroll, total] of [[130, true, 780], [-100, true, -600], [100, false, -600], [37, true, 222]]) {
+        for (const moves of [1, 30]) {
+            const { out } = play(scroll(dy, moves), { scrollStep: 20, naturalScroll });
+            const shown = out.map(show).join();
+            assert.ok(out.every((c) => c.command === 'mousewheel' && Number.isInteger(c.params.fine)), shown);
+            assert.equal(out.reduce((s, c) => s + c.params.fine, 0), total, `dy ${dy} in ${moves}: ${shown}`);
+            assert.ok(out.at(-1).params.end && out.slice(0, -1).every((c) => !c.params.end), shown);
+        }
     }
 });
 

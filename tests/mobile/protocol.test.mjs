@@ -12,6 +12,8 @@ test('every command builder produces exactly the wire shape', () => {
         [p.mouseDown('left'), 'mousedown', { button: 'left' }],
         [p.mouseUp('middle'), 'mouseup', { button: 'middle' }],
         [p.mouseWheel(-3), 'mousewheel', { amount: -3 }],
+        [p.mouseWheelFine(-30.7), 'mousewheel', { fine: -30 }],
+        [p.mouseWheelFine(1e9, true), 'mousewheel', { fine: 12000, end: true }],
         [p.keyText('héllo'), 'keyinput', { text: 'héllo' }],
         [p.keyCombo([p.VK.CONTROL, 0x43]), 'keyinput', { keycodes: [17, 67] }],
         [p.mediaExplore(''), 'mediaexplore', { path: '/' }],

@@ -59,10 +59,10 @@ private slots:
         QTest::newRow("click") << QVector<R>{R::mouse(R::LeftDown), R::mouse(R::LeftUp)}
                                << "1:272:1 | 1:272:0 |"
                                << "";
-        QTest::newRow("wheel: notches add up, up is positive")
+        QTest::newRow("wheel: notches add up, up is positive, 120ths beside them")
             << QVector<R>{R::mouse(R::Wheel, 0, 0, 60), R::mouse(R::Wheel, 0, 0, 60),
                           R::mouse(R::Wheel, 0, 0, -240)}
-            << "2:8:1 | 2:8:-2 |"
+            << "2:11:60 | 2:8:1 2:11:60 | 2:8:-2 2:11:-240 |"
             << "";
         QTest::newRow("ctrl+c, stray release ignored")
             << QVector<R>{key(0x11, false), key(0x43, false), key(0x43, true), key(0x11, true),
@@ -94,6 +94,41 @@ private slots:
         backend.send(records);
         QCOMPARE(drain(d.rel[0]), relative);
         QCOMPARE(drain(d.abs[0]), absolute);
+    }
+
+    // Thirty small finger moves scroll as far as one fast one, either way: the high-resolution
+    // axis by the 120ths as they came, the notch axis by the whole notches they add up to. A
+    // turn the other way starts the notch count afresh.
+    void slowFingerScrollAddsUpLikeFast()
+    {
+        using R = InputRecord;
+        const std::uint32_t smooth = R::Wheel | R::WheelSmooth;
+        const auto sums = [&](const QVector<R>& records) {
+            Devices d;
+            if (!d.open())
+                return QPair<int, int>(-1, -1);
+            InputBackendUinput backend(d.rel[1], d.abs[1]);
+            backend.send(records);
+            QPair<int, int> sum(0, 0); // notches, 120ths
+            for (const QString& e : drain(d.rel[0]).split(QLatin1Char(' '))) {
+                const QStringList f = e.split(QLatin1Char(':'));
+                if (f.size() == 3 && f[1].toInt() == REL_WHEEL)
+                    sum.first += f[2].toInt();
+                else if (f.size() == 3 && f[1].toInt() == REL_WHEEL_HI_RES)
+                    sum.second += f[2].toInt();
+            }
+            return sum;
+        };
+        for (const int way : {1, -1}) {
+            const QVector<R> fast{R::mouse(smooth, 0, 0, way * 420), R::mouse(smooth | R::WheelEnd)};
+            QVector<R> slow(30, R::mouse(smooth, 0, 0, way * 14));
+            slow << R::mouse(smooth | R::WheelEnd);
+            QCOMPARE(sums(slow), qMakePair(way * 3, way * 420));
+            QCOMPARE(sums(fast), qMakePair(way * 3, way * 420));
+        }
+        QCOMPARE(
+            sums({R::mouse(smooth, 0, 0, 100), R::mouse(smooth, 0, 0, -30), R::mouse(smooth, 0, 0, -90)}),
+            qMakePair(-1, -20));
     }
 
     void releasesHeldKeysAndButtonsWhenGone()

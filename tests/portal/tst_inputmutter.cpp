@@ -123,6 +123,10 @@ private slots:
         QTest::newRow("one notch is one step")
             << QByteArrayList{R"({"command":"mousewheel","params":{"amount":1}})"}
             << QStringList{"NotifyPointerAxisDiscrete 0 -1"};
+        // Fingers: from a finger source (4), ten to a notch, down positive; the lift finishes (1).
+        QTest::newRow("finger wheel") << QByteArrayList{R"({"command":"mousewheel","params":{"fine":60}})",
+                                                        R"({"command":"mousewheel","params":{"end":true}})"}
+                                      << QStringList{"NotifyPointerAxis 0 -5 4", "NotifyPointerAxis 0 0 5"};
         QTest::newRow("ctrl+c") << QByteArrayList{R"({"command":"keyinput","params":{"keycodes":[17,67]}})"}
                                 << QStringList{"NotifyKeyboardKeysym 0xffe3 1", "NotifyKeyboardKeysym 0x63 1",
                                                "NotifyKeyboardKeysym 0x63 0",

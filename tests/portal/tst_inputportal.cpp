@@ -175,6 +175,11 @@ private slots:
             << QStringList{"NotifyPointerButton 274 1", "NotifyPointerButton 274 0"};
         QTest::newRow("wheel") << QByteArrayList{R"({"command":"mousewheel","params":{"amount":2}})"}
                                << QStringList{"NotifyPointerAxisDiscrete 0 -2"};
+        // Fingers: the distance as it came, ten to a notch, down positive; the lift finishes it.
+        QTest::newRow("finger wheel")
+            << QByteArrayList{R"({"command":"mousewheel","params":{"fine":30}})",
+                              R"({"command":"mousewheel","params":{"fine":-6,"end":true}})"}
+            << QStringList{"NotifyPointerAxis 0 -2.5 finish=false", "NotifyPointerAxis 0 0.5 finish=true"};
         // In order, though the portal lets calls in flight together overtake each other.
         QTest::newRow("ctrl+c") << QByteArrayList{R"({"command":"keyinput","params":{"keycodes":[17,67]}})"}
                                 << QStringList{"NotifyKeyboardKeysym 0xffe3 1", "NotifyKeyboardKeysym 0x63 1",

@@ -209,6 +209,14 @@ private slots:
         row("press right", "{'command':'mousedown','params':{'button':'right'}}", {R::mouse(R::RightDown)});
         row("wheel wraps like 32-bit arithmetic", "{'command':'mousewheel','params':{'amount':2147483647}}",
             {R::mouse(R::Wheel, 0, 0, -120)});
+        const std::uint32_t smooth = R::Wheel | R::WheelSmooth;
+        row("finger wheel in 120ths", "{'command':'mousewheel','params':{'fine':-30,'amount':5}}",
+            {R::mouse(smooth, 0, 0, -30)});
+        row("the fingers lift", "{'command':'mousewheel','params':{'end':true}}",
+            {R::mouse(smooth | R::WheelEnd, 0, 0, 0)});
+        for (const char* bad :
+             {"'fine':1.5", "'fine':12001", "'fine':'3'", "'fine':null", "'fine':1e300", "'end':1"})
+            row(bad, "{'command':'mousewheel','params':{" + QByteArray(bad) + "}}", {});
         // Text first, one UTF-16 unit at a time; then the keys, of which only the low 16 bits count.
         row("text, then keys",
             "{'command':'keyinput','params':{'keycodes':[17,'x',65603],'text':'\\ud83d\\ude00'}}",

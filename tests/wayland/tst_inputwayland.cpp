@@ -151,6 +151,11 @@ private slots:
         QTest::newRow("two notches down")
             << QByteArrayList{R"({"command":"mousewheel","params":{"amount":-2}})"}
             << QStringList{"discrete 0 2", "axis 0 30"};
+        // Fingers: the distance as it came, a step where a notch completes, a stop at the lift.
+        QTest::newRow("finger scroll up")
+            << QByteArrayList{R"({"command":"mousewheel","params":{"fine":60}})",
+                              R"({"command":"mousewheel","params":{"fine":90,"end":true}})"}
+            << QStringList{"axis 0 -7.5", "discrete 0 -1", "axis 0 -11.25", "stop 0"};
     }
     void pointer()
     {
@@ -159,7 +164,7 @@ private slots:
         m_events.clear();
         for (const QByteArray& m : messages)
             send(m);
-        const QStringList prefixes{"motion", "button", "axis", "discrete"};
+        const QStringList prefixes{"motion", "button", "axis", "discrete", "stop"};
         QStringList got;
         QElapsedTimer timer;
         timer.start();

@@ -5,6 +5,7 @@
 //   motion X Y                 pointer position in surface pixels (rounded)
 //   button CODE 1|0            press or release (evdev codes)
 //   axis AXIS VALUE            scroll distance; discrete AXIS STEPS for wheel steps
+//   stop AXIS                  a finger scroll ended
 //   focus | unfocus            keyboard focus
 //   key NAME 1|0 MODS          keysym name, press or release, depressed modifier mask
 //   text HEX                   UTF-8 bytes a press typed, in hex (a Return types "0a")
@@ -98,7 +99,10 @@ void pointerAxis(void*, wl_pointer*, uint32_t, uint32_t axis, wl_fixed_t value)
 }
 void pointerFrame(void*, wl_pointer*) {}
 void pointerAxisSource(void*, wl_pointer*, uint32_t) {}
-void pointerAxisStop(void*, wl_pointer*, uint32_t, uint32_t) {}
+void pointerAxisStop(void*, wl_pointer*, uint32_t, uint32_t axis)
+{
+    say("stop %u", axis);
+}
 void pointerAxisDiscrete(void*, wl_pointer*, uint32_t axis, int32_t discrete)
 {
     say("discrete %u %d", axis, discrete);
