@@ -353,6 +353,10 @@
             <numerusform>%n files received from the phone</numerusform>
         </translation>
     </message>
+    <message>
+        <source>打开文件夹</source>
+        <translation>Open folder</translation>
+    </message>
 </context>
 <context>
     <name>MediaFolderEditView</name>

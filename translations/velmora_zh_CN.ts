@@ -352,6 +352,10 @@
             <numerusform>已从手机收到 %n 个文件</numerusform>
         </translation>
     </message>
+    <message>
+        <source>打开文件夹</source>
+        <translation>打开文件夹</translation>
+    </message>
 </context>
 <context>
     <name>MediaFolderEditView</name>
