@@ -612,5 +612,49 @@ start shows the running copy&apos;s window.
         <source>GNOME remote control</source>
         <translation>GNOME remote control</translation>
     </message>
+    <message>
+        <source>Files from the Phone</source>
+        <translation>Files from the Phone</translation>
+    </message>
+    <message>
+        <source>Folder:</source>
+        <translation>Folder:</translation>
+    </message>
+    <message>
+        <source>Choose…</source>
+        <translation>Choose…</translation>
+    </message>
+    <message>
+        <source>Largest file:</source>
+        <translation>Largest file:</translation>
+    </message>
+    <message>
+        <source> MiB</source>
+        <translation> MiB</translation>
+    </message>
+    <message>
+        <source>Recently received (double-click opens the folder)</source>
+        <translation>Recently received (double-click opens the folder)</translation>
+    </message>
+    <message>
+        <source>Open Folder</source>
+        <translation>Open Folder</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>Size</translation>
+    </message>
+    <message>
+        <source>Received</source>
+        <translation>Received</translation>
+    </message>
+    <message>
+        <source>Folder for Files from the Phone</source>
+        <translation>Folder for Files from the Phone</translation>
+    </message>
 </context>
 </TS>

@@ -609,5 +609,49 @@ start shows the running copy&apos;s window.
         <source>GNOME remote control</source>
         <translation>GNOME 远程控制</translation>
     </message>
+    <message>
+        <source>Files from the Phone</source>
+        <translation>来自手机的文件</translation>
+    </message>
+    <message>
+        <source>Folder:</source>
+        <translation>文件夹：</translation>
+    </message>
+    <message>
+        <source>Choose…</source>
+        <translation>选择…</translation>
+    </message>
+    <message>
+        <source>Largest file:</source>
+        <translation>单个文件上限：</translation>
+    </message>
+    <message>
+        <source> MiB</source>
+        <translation> MiB</translation>
+    </message>
+    <message>
+        <source>Recently received (double-click opens the folder)</source>
+        <translation>最近收到（双击打开所在文件夹）</translation>
+    </message>
+    <message>
+        <source>Open Folder</source>
+        <translation>打开文件夹</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>名称</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>大小</translation>
+    </message>
+    <message>
+        <source>Received</source>
+        <translation>收到时间</translation>
+    </message>
+    <message>
+        <source>Folder for Files from the Phone</source>
+        <translation>选择存放手机文件的文件夹</translation>
+    </message>
 </context>
 </TS>
