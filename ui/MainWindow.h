@@ -63,6 +63,7 @@ public:
     using FileOffer = std::function<int(const QStringList& paths)>;
     // "发送文件到手机…" in the tray menu, and files dropped onto the window, go here.
     void setFileOffer(FileOffer offer) { m_fileOffer = std::move(offer); }
+    const FileOffer& fileOffer() const { return m_fileOffer; }
     // Tells the user that `count` files from the phone arrived in `folder`, with an action that
     // opens the folder: a desktop notification, else the tray's message.
     void announceReceivedFiles(int count, const QString& folder);
