@@ -109,6 +109,9 @@ public:
     {
         if (!m_session.isEmpty()) {
             releaseHeld();
+            // What waits (the releases above among it) goes out at once: the session ends.
+            for (const Outgoing& o : m_outgoing)
+                m_bus.send(notifyCall(o));
             m_bus.disconnect(kService, m_session, kSessionInterface, QStringLiteral("Closed"), this,
                              SLOT(onSessionClosed()));
             m_bus.send(QDBusMessage::createMethodCall(kService, m_session, kSessionInterface,
@@ -118,6 +121,8 @@ public:
         m_ready = false;
         m_warmUp.stop();
         m_waiting.clear();
+        m_outgoing.clear();
+        m_inFlight = false;
         m_pointer.reset();
         for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it)
             m_bus.disconnect(kService, it.key(), kRequestInterface, QStringLiteral("Response"), this,
@@ -175,6 +180,13 @@ private slots:
 
 private:
     using Handler = std::function<void(uint, const QVariantMap&)>;
+    struct Outgoing
+    {
+        QString method;
+        QVariantList args;
+        bool joinable = false;
+        QVariantMap options;
+    };
 
     QString token() { return QStringLiteral("velmora%1").arg(++m_tokenCounter); }
 
@@ -297,14 +309,56 @@ private:
             status->setState(state, detail.isEmpty() ? status->detail() : detail);
     }
 
-    void notify(const QString& method, const QVariantList& args)
+    // xdg-desktop-portal handles each call on a thread of its own, so calls that are in flight
+    // together may reach the desktop in any order (a Ctrl press after the C). Each event goes
+    // out once the portal has answered the one before; moves that wait meanwhile are joined.
+    // `joinable`: a move that may be added to one waiting before it (any but the push into the
+    // corner, which must reach the edge on its own).
+    void notify(const QString& method, const QVariantList& args, bool joinable = false,
+                const QVariantMap& options = {})
     {
-        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, method);
-        QVariantList all{QVariant::fromValue(QDBusObjectPath(m_session)), QVariantMap()};
-        all += args;
+        if (joinable && !m_outgoing.empty() && m_outgoing.back().joinable) {
+            Outgoing& last = m_outgoing.back();
+            last.args[0] = last.args[0].toDouble() + args.value(0).toDouble();
+            last.args[1] = last.args[1].toDouble() + args.value(1).toDouble();
+            return;
+        }
+        if (m_outgoing.size() >= size_t(MaxWaitingRecords)) {
+            if (!m_warnedFull)
+                qWarning("Portal input: the portal does not keep up; events are dropped");
+            m_warnedFull = true;
+            return;
+        }
+        m_outgoing.push_back(Outgoing{method, args, joinable, options});
+        sendNext();
+    }
+
+    QDBusMessage notifyCall(const Outgoing& o) const
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, o.method);
+        QVariantList all{QVariant::fromValue(QDBusObjectPath(m_session)), o.options};
+        all += o.args;
         call.setArguments(all);
-        // No answer is awaited: events go out in order on the one connection.
-        m_bus.send(call);
+        return call;
+    }
+
+    void sendNext()
+    {
+        if (m_inFlight || m_outgoing.empty() || m_session.isEmpty())
+            return;
+        const QDBusMessage call = notifyCall(m_outgoing.front());
+        m_outgoing.pop_front();
+        m_inFlight = true;
+        auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call, NotifyTimeoutMs), this);
+        const quint64 generation = m_generation;
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation] {
+            watcher->deleteLater();
+            if (generation != m_generation)
+                return;
+            m_inFlight = false;
+            m_warnedFull = false;
+            sendNext();
+        });
     }
 
     void keysym(quint32 sym, bool down)
@@ -326,7 +380,18 @@ private:
             m_heldButtons.remove(code);
     }
 
-    void motion(double dx, double dy) { notify(QStringLiteral("NotifyPointerMotion"), {dx, dy}); }
+    // KDE's portal turns a discrete wheel step into one pixel of scrolling, a fraction of a
+    // notch; there a notch goes as the distance a wheel's notch scrolls.
+    bool wheelAsDistance() const
+    {
+        return m_surroundings.desktop.split(QLatin1Char(':'))
+            .contains(QLatin1String("KDE"), Qt::CaseInsensitive);
+    }
+
+    void motion(double dx, double dy, bool joinable)
+    {
+        notify(QStringLiteral("NotifyPointerMotion"), {dx, dy}, joinable);
+    }
 
     void mouse(const InputRecord& r)
     {
@@ -335,9 +400,9 @@ private:
             if (f & InputRecord::Absolute) {
                 for (const QPoint& m :
                      m_pointer.moveTo(r.dx, r.dy, m_surroundings.screens(), m_surroundings.monotonicMs()))
-                    motion(m.x(), m.y());
+                    motion(m.x(), m.y(), std::abs(m.x()) < RelativePointer::HomingReach);
             } else if (r.dx != 0 || r.dy != 0) {
-                motion(r.dx, r.dy);
+                motion(r.dx, r.dy, true);
                 m_pointer.moved(r.dx, r.dy, m_surroundings.screens(), m_surroundings.monotonicMs());
             }
         }
@@ -345,8 +410,15 @@ private:
             button(b.code, b.down);
         if (f & InputRecord::Wheel) {
             // Positive notches scroll away from the user: up, which is negative on the axis.
-            if (const int steps = m_wheel.take(r.mouseData))
+            const int steps = m_wheel.take(r.mouseData);
+            if (steps != 0 && wheelAsDistance()) {
+                // KDE's portal turns the sign of this axis: positive scrolls up there. The scroll
+                // ends here, a notch being one whole gesture.
+                notify(QStringLiteral("NotifyPointerAxis"), {0.0, double(steps) * WheelNotchDistance}, false,
+                       {{QStringLiteral("finish"), true}});
+            } else if (steps != 0) {
                 notify(QStringLiteral("NotifyPointerAxisDiscrete"), {uint(0), -steps});
+            }
         }
     }
 
@@ -376,6 +448,11 @@ private:
     WheelSteps m_wheel;
     QTimer m_warmUp;
     std::deque<InputRecord> m_waiting;
+    // A portal that stops answering holds events up this long each.
+    static constexpr int NotifyTimeoutMs = 1000;
+    std::deque<Outgoing> m_outgoing;
+    bool m_inFlight = false;
+    bool m_warnedFull = false;
 };
 
 InputBackendPortal::Probe InputBackendPortal::probe(const QDBusConnection& bus)

@@ -37,6 +37,9 @@ public:
     static constexpr int MaxWaitingRecords = 4096;
     using Surroundings = DesktopSurroundings;
     static constexpr int RehomeAfterIdleMs = RelativePointer::RehomeAfterIdleMs;
+    // Scroll distance of one wheel notch where the portal takes distances (KDE), as a real
+    // wheel's notch scrolls there.
+    static constexpr double WheelNotchDistance = 15.0;
 
     // Starts the session at once (without waiting for the bus); events before the user's
     // permission are dropped.

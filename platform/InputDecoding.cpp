@@ -85,6 +85,7 @@ DesktopSurroundings DesktopSurroundings::real()
         }
         return screens;
     };
+    s.desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
     return s;
 }
 

@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QSet>
 #include <QSize>
+#include <QString>
 #include <QVarLengthArray>
 #include <QVector>
 
@@ -70,7 +71,9 @@ struct DesktopSurroundings
 {
     std::function<qint64()> monotonicMs;
     std::function<QVector<QRect>()> screens;
-    // The system's clock and the application's screens.
+    // The desktops the session names (XDG_CURRENT_DESKTOP), for their portals' quirks.
+    QString desktop;
+    // The system's clock, the application's screens and the session's desktop.
     static DesktopSurroundings real();
 };
 

@@ -1,5 +1,10 @@
 #include "remote/ProtocolGuard.h"
 
+#include "remote/LocalNetwork.h"
+
+#include <QHostAddress>
+#include <QString>
+
 #include <array>
 #include <cstring>
 
@@ -121,4 +126,10 @@ bool looksLikeHttp(const QByteArray& line)
 {
     // A JSON object starts with "{" or white space, neither of which begins either form.
     return isRequestLine(line.constData(), line.size()) || isHeaderLine(line.constData(), line.size());
+}
+
+QString httpRefusal(const QHostAddress& peer)
+{
+    return QStringLiteral("Connection closed, it speaks HTTP, not the phone protocol: ") +
+           peerAddressKey(peer);
 }

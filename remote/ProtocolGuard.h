@@ -7,3 +7,9 @@
 // user's browser post to the command port, with command lines hidden in the body; no phone
 // ever sends such a line, so a connection that does is not a phone.
 bool looksLikeHttp(const QByteArray& line);
+
+class QHostAddress;
+class QString;
+
+// The log line of a connection closed for speaking HTTP.
+QString httpRefusal(const QHostAddress& peer);

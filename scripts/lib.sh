@@ -120,7 +120,8 @@ stop_headless_sway() {
 
 # A headless GNOME Mutter for the GNOME input tests: WAYLAND_DISPLAY is set to its socket and
 # VELMORA_MUTTER_BUS to the address of its session bus, a bus of its own whose configuration
-# names no service folder of the machine. Mutter refuses to run as root, so under root it runs
+# names no service folder of the machine. PipeWire runs beside it, as on a GNOME desktop, so
+# that Mutter can record the stream that absolute moves go through. Mutter refuses to run as root, so under root it runs
 # as the same system user as sway. Returns non-zero, saying why, when Mutter does not start.
 start_headless_mutter() {
     local user=velmora-wayland
@@ -155,7 +156,13 @@ BUS
     chmod 644 "$VELMORA_MUTTER_RUNTIME/bus.conf"
     setsid "${run_as[@]}" env -i PATH="$PATH" HOME="$VELMORA_MUTTER_RUNTIME" XDG_RUNTIME_DIR="$VELMORA_MUTTER_RUNTIME" \
         dbus-run-session --config-file="$VELMORA_MUTTER_RUNTIME/bus.conf" -- \
-        sh -c 'echo "$DBUS_SESSION_BUS_ADDRESS" >"$XDG_RUNTIME_DIR/bus-address"; exec mutter --headless --wayland --no-x11 --virtual-monitor 1280x720 --wayland-display velmora-mutter' \
+        sh -c 'echo "$DBUS_SESSION_BUS_ADDRESS" >"$XDG_RUNTIME_DIR/bus-address"
+               pw=""
+               if command -v pipewire >/dev/null; then pipewire >"$XDG_RUNTIME_DIR/pipewire.log" 2>&1 & pw=$!; fi
+               mutter --headless --wayland --no-x11 --virtual-monitor 1280x720 --wayland-display velmora-mutter &
+               m=$!
+               trap "kill $m $pw 2>/dev/null" TERM
+               wait $m; kill $m $pw 2>/dev/null; wait' \
         >"$VELMORA_MUTTER_RUNTIME/mutter.log" 2>&1 &
     VELMORA_MUTTER_PID=$!
     for _ in $(seq 150); do
@@ -171,7 +178,72 @@ BUS
     export WAYLAND_DISPLAY="$VELMORA_MUTTER_RUNTIME/velmora-mutter"
     VELMORA_MUTTER_BUS=$(cat "$VELMORA_MUTTER_RUNTIME/bus-address")
     export VELMORA_MUTTER_BUS
+    # Mutter records screen-cast streams (our absolute moves) only where PipeWire runs.
+    VELMORA_MUTTER_PIPEWIRE=0
+    [ -S "$VELMORA_MUTTER_RUNTIME/pipewire-0" ] && VELMORA_MUTTER_PIPEWIRE=1
+    export VELMORA_MUTTER_PIPEWIRE
     echo "Started a headless Mutter at $WAYLAND_DISPLAY"
+}
+
+# Waits up to 10 s for `name` to be owned on the bus at `address`.
+wait_for_bus_name() {
+    for _ in $(seq 100); do
+        dbus-send --bus="$1" --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner "string:$2" 2>/dev/null | grep -q 'boolean true' && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# GNOME's RemoteDesktop portal on the headless Mutter's bus (after start_headless_mutter): the
+# accessibility bus and xdg-desktop-portal-gnome as Mutter's user, xdg-desktop-portal as the user
+# who runs the tests (it reads the caller's /proc entry, as on a desktop where they share one
+# user), and a helper that accepts every "Remote desktop" dialog through the accessibility bus.
+# Returns non-zero, saying why, when a part is missing or does not start.
+start_gnome_portal() {
+    local -a run_as=()
+    local helper="$VELMORA_ROOT/tests/wayland/accept-remote-desktop.py"
+    if [ ! -x /usr/libexec/xdg-desktop-portal-gnome ] || [ ! -x /usr/libexec/xdg-desktop-portal ] ||
+        [ ! -x /usr/libexec/at-spi-bus-launcher ] || ! /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; then
+        echo "the GNOME portal or the accessibility bus is not installed (Debian packages xdg-desktop-portal-gnome, at-spi2-core, python3-pyatspi, see scripts/packages.txt)" >&2
+        return 1
+    fi
+    local runtime="$VELMORA_MUTTER_RUNTIME"
+    [ "$(id -u)" -eq 0 ] && run_as=(setpriv --reuid=velmora-wayland --regid=velmora-wayland --init-groups)
+    local -a session=(env -i PATH="$PATH" HOME="$runtime" XDG_RUNTIME_DIR="$runtime"
+        DBUS_SESSION_BUS_ADDRESS="$VELMORA_MUTTER_BUS" WAYLAND_DISPLAY=velmora-mutter XDG_CURRENT_DESKTOP=GNOME)
+    setsid "${run_as[@]}" "${session[@]}" /usr/libexec/at-spi-bus-launcher >"$runtime/atspi.log" 2>&1 &
+    VELMORA_GNOME_PORTAL_PIDS=$!
+    setsid "${run_as[@]}" "${session[@]}" GDK_BACKEND=wayland /usr/libexec/xdg-desktop-portal-gnome \
+        >"$runtime/portal-gnome.log" 2>&1 &
+    VELMORA_GNOME_PORTAL_PIDS="$VELMORA_GNOME_PORTAL_PIDS $!"
+    # The portal finds its GNOME part only if that is on the bus already (nothing is activated).
+    wait_for_bus_name "$VELMORA_MUTTER_BUS" org.freedesktop.impl.portal.desktop.gnome || true
+    VELMORA_GNOME_PORTAL_HOME=$(mktemp -d /tmp/velmora-portal.XXXXXX)
+    setsid env -i PATH="$PATH" HOME="$VELMORA_GNOME_PORTAL_HOME" XDG_RUNTIME_DIR="$VELMORA_GNOME_PORTAL_HOME" \
+        XDG_CURRENT_DESKTOP=GNOME DBUS_SESSION_BUS_ADDRESS="$VELMORA_MUTTER_BUS" \
+        /usr/libexec/xdg-desktop-portal >"$runtime/portal.log" 2>&1 &
+    VELMORA_GNOME_PORTAL_PIDS="$VELMORA_GNOME_PORTAL_PIDS $!"
+    # A copy Mutter's user can read wherever the sources are.
+    install -m 644 "$helper" "$runtime/accept-remote-desktop.py"
+    setsid "${run_as[@]}" "${session[@]}" /usr/bin/python3 "$runtime/accept-remote-desktop.py" >"$runtime/accept.log" 2>&1 &
+    VELMORA_GNOME_PORTAL_PIDS="$VELMORA_GNOME_PORTAL_PIDS $!"
+    wait_for_bus_name "$VELMORA_MUTTER_BUS" org.freedesktop.portal.Desktop && return 0
+    echo "xdg-desktop-portal did not start on the Mutter bus:" >&2
+    tail -n 20 "$runtime/portal.log" >&2
+    stop_gnome_portal
+    return 1
+}
+
+stop_gnome_portal() {
+    local pid
+    for pid in ${VELMORA_GNOME_PORTAL_PIDS:-}; do
+        kill "$pid" 2>/dev/null || true
+    done
+    [ -n "${VELMORA_GNOME_PORTAL_HOME:-}" ] && rm -rf "$VELMORA_GNOME_PORTAL_HOME"
+    VELMORA_GNOME_PORTAL_PIDS=""
+    VELMORA_GNOME_PORTAL_HOME=""
+    return 0
 }
 
 stop_headless_mutter() {
@@ -189,5 +261,118 @@ stop_headless_mutter() {
     fi
     VELMORA_MUTTER_PID=""
     VELMORA_MUTTER_RUNTIME=""
+    return 0
+}
+
+# A headless KDE KWin for the KDE input tests, with the RemoteDesktop portal (xdg-desktop-portal
+# and its KDE part) on a session bus of its own: WAYLAND_DISPLAY is set to KWin's socket and
+# VELMORA_KWIN_BUS to the bus address. The bus activates only the portal services, from a folder
+# of its own. KWin runs from a copy of its binary: Debian's carries a file capability
+# (cap_sys_resource) that containers and some VMs refuse to execute ("Operation not permitted"),
+# and the copy has none. Under root everything runs as the system user of sway and Mutter.
+# Returns non-zero, saying why, when KWin or the portal does not start.
+start_headless_kwin() {
+    local user=velmora-wayland
+    local -a run_as=()
+    local kwin portal kde_portal name
+    kwin=$(command -v kwin_wayland || true)
+    portal=/usr/libexec/xdg-desktop-portal
+    kde_portal=/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde
+    if [ -z "$kwin" ] || [ ! -x "$portal" ] || [ ! -x "$kde_portal" ]; then
+        echo "KWin or the KDE portal is not installed (Debian packages kwin-wayland, xdg-desktop-portal-kde, see scripts/packages.txt)" >&2
+        return 1
+    fi
+    VELMORA_KWIN_RUNTIME=$(mktemp -d /tmp/velmora-kwin.XXXXXX)
+    chmod 755 "$VELMORA_KWIN_RUNTIME"
+    mkdir -p "$VELMORA_KWIN_RUNTIME/run" "$VELMORA_KWIN_RUNTIME/home" "$VELMORA_KWIN_RUNTIME/services"
+    cp "$kwin" "$VELMORA_KWIN_RUNTIME/kwin_wayland"
+    for name in org.freedesktop.impl.portal.desktop.kde org.freedesktop.impl.portal.PermissionStore; do
+        cp "/usr/share/dbus-1/services/$name.service" "$VELMORA_KWIN_RUNTIME/services/"
+    done
+    # The portal learns who calls it from /proc/PID/root, which only the caller's own user (or
+    # root) may open: it runs as the user who runs the tests, as on a desktop, where the
+    # program and the portal share one user.
+    cat >"$VELMORA_KWIN_RUNTIME/bus.conf" <<BUS
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=$VELMORA_KWIN_RUNTIME/run</listen>
+  <auth>EXTERNAL</auth>
+  <servicedir>$VELMORA_KWIN_RUNTIME/services</servicedir>
+  <policy context="default">
+    <allow user="*"/>
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+BUS
+    chmod 700 "$VELMORA_KWIN_RUNTIME/run"
+    if [ "$(id -u)" -eq 0 ]; then
+        id -u "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
+        chown "$user:" "$VELMORA_KWIN_RUNTIME/run" "$VELMORA_KWIN_RUNTIME/home"
+        run_as=(setpriv --reuid="$user" --regid="$user" --init-groups)
+    fi
+    setsid "${run_as[@]}" env -i PATH="$PATH" HOME="$VELMORA_KWIN_RUNTIME/home" XDG_RUNTIME_DIR="$VELMORA_KWIN_RUNTIME/run" \
+        XDG_CURRENT_DESKTOP=KDE KWIN_COMPOSE=Q QT_QPA_PLATFORM=wayland \
+        dbus-run-session --config-file="$VELMORA_KWIN_RUNTIME/bus.conf" -- \
+        sh -c '"$0" --virtual --width 1280 --height 720 --no-lockscreen --no-global-shortcuts --socket velmora-kwin &
+               k=$!
+               # The portal, started by the bus, draws nothing but must reach KWin.
+               while [ ! -S "$XDG_RUNTIME_DIR/velmora-kwin" ] && kill -0 $k 2>/dev/null; do sleep 0.1; done
+               dbus-update-activation-environment WAYLAND_DISPLAY=velmora-kwin
+               echo "$DBUS_SESSION_BUS_ADDRESS" >"$XDG_RUNTIME_DIR/bus-address"
+               trap "kill $k 2>/dev/null" TERM
+               wait $k' "$VELMORA_KWIN_RUNTIME/kwin_wayland" \
+        >"$VELMORA_KWIN_RUNTIME/kwin.log" 2>&1 &
+    VELMORA_KWIN_PID=$!
+    for _ in $(seq 200); do
+        [ -S "$VELMORA_KWIN_RUNTIME/run/velmora-kwin" ] && [ -s "$VELMORA_KWIN_RUNTIME/run/bus-address" ] && break
+        sleep 0.1
+    done
+    if [ ! -S "$VELMORA_KWIN_RUNTIME/run/velmora-kwin" ]; then
+        echo "kwin_wayland did not start:" >&2
+        tail -n 20 "$VELMORA_KWIN_RUNTIME/kwin.log" >&2
+        stop_headless_kwin
+        return 1
+    fi
+    export WAYLAND_DISPLAY="$VELMORA_KWIN_RUNTIME/run/velmora-kwin"
+    VELMORA_KWIN_BUS=$(cat "$VELMORA_KWIN_RUNTIME/run/bus-address")
+    export VELMORA_KWIN_BUS
+    mkdir -p "$VELMORA_KWIN_RUNTIME/portal"
+    chmod 700 "$VELMORA_KWIN_RUNTIME/portal"
+    setsid env -i PATH="$PATH" HOME="$VELMORA_KWIN_RUNTIME/portal" XDG_RUNTIME_DIR="$VELMORA_KWIN_RUNTIME/portal" \
+        XDG_CURRENT_DESKTOP=KDE DBUS_SESSION_BUS_ADDRESS="$VELMORA_KWIN_BUS" \
+        "$portal" >"$VELMORA_KWIN_RUNTIME/portal.log" 2>&1 &
+    VELMORA_KWIN_PORTAL_PID=$!
+    wait_for_bus_name "$VELMORA_KWIN_BUS" org.freedesktop.portal.Desktop || true
+    if ! kill -0 "$VELMORA_KWIN_PORTAL_PID" 2>/dev/null; then
+        echo "xdg-desktop-portal did not start:" >&2
+        tail -n 20 "$VELMORA_KWIN_RUNTIME/portal.log" >&2
+        stop_headless_kwin
+        return 1
+    fi
+    echo "Started a headless KWin at $WAYLAND_DISPLAY"
+}
+
+stop_headless_kwin() {
+    if [ -n "${VELMORA_KWIN_PORTAL_PID:-}" ]; then
+        kill "$VELMORA_KWIN_PORTAL_PID" 2>/dev/null || true
+        wait "$VELMORA_KWIN_PORTAL_PID" 2>/dev/null || true
+    fi
+    VELMORA_KWIN_PORTAL_PID=""
+    if [ -n "${VELMORA_KWIN_PID:-}" ]; then
+        pkill -TERM -P "$VELMORA_KWIN_PID" 2>/dev/null || true
+        wait "$VELMORA_KWIN_PID" 2>/dev/null || true
+    fi
+    if [ -n "${VELMORA_KWIN_RUNTIME:-}" ]; then
+        for _ in $(seq 20); do
+            rm -rf "$VELMORA_KWIN_RUNTIME" 2>/dev/null && break
+            sleep 0.1
+        done
+    fi
+    VELMORA_KWIN_PID=""
+    VELMORA_KWIN_RUNTIME=""
     return 0
 }

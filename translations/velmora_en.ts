@@ -686,6 +686,14 @@ start shows the running copy&apos;s window.
         <translation>Received</translation>
     </message>
     <message>
+        <source>Clipboard</source>
+        <translation>Clipboard</translation>
+    </message>
+    <message>
+        <source>Allow the phone to read the PC&apos;s clipboard</source>
+        <translation>Allow the phone to read the PC&apos;s clipboard</translation>
+    </message>
+    <message>
         <source>Folder for Files from the Phone</source>
         <translation>Folder for Files from the Phone</translation>
     </message>

@@ -682,6 +682,14 @@ start shows the running copy&apos;s window.
         <translation>收到时间</translation>
     </message>
     <message>
+        <source>Clipboard</source>
+        <translation>剪贴板</translation>
+    </message>
+    <message>
+        <source>Allow the phone to read the PC&apos;s clipboard</source>
+        <translation>允许手机读取电脑的剪贴板</translation>
+    </message>
+    <message>
         <source>Folder for Files from the Phone</source>
         <translation>选择存放手机文件的文件夹</translation>
     </message>

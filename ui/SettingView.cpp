@@ -3,6 +3,7 @@
 #include "app/ApplicationBase.h"
 #include "data/ConfigService.h"
 #include "platform/InputBackendStatus.h"
+#include "remote/ClipboardCommands.h"
 #include "ui/RecordEditSupport.h"
 #include "ui_SettingView.h"
 
@@ -12,6 +13,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLocale>
+#include <QSignalBlocker>
 #include <QUrl>
 
 #include <algorithm>
@@ -19,6 +21,7 @@
 namespace {
 const QString AudioPlayerKey = QStringLiteral("audioPlayer");
 const QString VideoPlayerKey = QStringLiteral("videoPlayer");
+const QString ClipboardReadKey = QLatin1String(ClipboardCommands::ReadSettingKey);
 constexpr qint64 MiB = 1024 * 1024;
 
 QString translated(const char* text)
@@ -45,6 +48,11 @@ SettingView::SettingView(QWidget* parent)
             [this] { resetPlayer(m_ui->edAudioPlayerPath, AudioPlayerKey); });
     connect(m_ui->btnDefaultVideoPlayer, &QPushButton::clicked, this,
             [this] { resetPlayer(m_ui->edVideoPlayerPath, VideoPlayerKey); });
+    // Stored at once, like the player choices; the phone's next request sees it.
+    connect(m_ui->chkAllowClipboardRead, &QCheckBox::toggled, this, [](bool on) {
+        ConfigService::instance()->setValue(ClipboardReadKey, on ? QStringLiteral("1") : QStringLiteral("0"),
+                                            QString());
+    });
     auto* status = InputBackendStatus::instance();
     connect(m_ui->btnAskAgain, &QPushButton::clicked, status, &InputBackendStatus::askAgain);
     connect(status, &InputBackendStatus::changed, this, &SettingView::showInputStatus);
@@ -81,6 +89,9 @@ void SettingView::load(QHash<QString, QVariant>*)
     qDebug() << "SettingView::load.";
     m_ui->edAudioPlayerPath->setText(ConfigService::instance()->value(AudioPlayerKey, QString()));
     m_ui->edVideoPlayerPath->setText(ConfigService::instance()->value(VideoPlayerKey, QString()));
+    const QSignalBlocker quiet(m_ui->chkAllowClipboardRead);
+    m_ui->chkAllowClipboardRead->setChecked(ConfigService::instance()->value(ClipboardReadKey, QString()) ==
+                                            QLatin1String("1"));
     showReceiveSettings();
 }
 

@@ -52,10 +52,10 @@ bool DownloadRoute::parseRange(const QByteArray& value, qint64 size, qint64* fir
 {
     *first = 0;
     *last = size - 1;
-    const QByteArray spec = value.trimmed();
-    if (!spec.startsWith("bytes=") || spec.contains(','))
+    const QByteArray header = value.trimmed();
+    if (!header.startsWith("bytes=") || header.contains(','))
         return true; // not a form we serve in part: the whole file
-    const QByteArray range = spec.mid(6).trimmed();
+    const QByteArray range = header.mid(6).trimmed();
     const int dash = range.indexOf('-');
     if (dash < 0)
         return true;

@@ -1,22 +1,30 @@
 // Latency from the phone's write to a desktop client receiving the pointer motion, at 240 moves
 // per second, through the real command server and input backend: on a wlroots compositor
-// (WAYLAND_DISPLAY, received by the Wayland test client) and on an X server with XTest
-// (DISPLAY, received by a fullscreen Qt window of this program), in the same run.
+// (WAYLAND_DISPLAY), on GNOME Mutter through its own interface (VELMORA_BENCH_MUTTER_BUS and
+// _DISPLAY) and through its portal (VELMORA_BENCH_GNOME_PORTAL=1), on KDE KWin through the RemoteDesktop
+// portal (VELMORA_BENCH_KWIN_BUS and _DISPLAY), each received by the Wayland test client, and on an X server
+// with XTest (DISPLAY, received by a fullscreen Qt window of this program), in the same run; ratios are to
+// X11.
 //
 //   bench_input_latency [moves per run] [runs]
 //   bench_input_latency receive-x11          (the X11 receiver, started by the benchmark)
+#include "platform/InputBackendMutter.h"
+#include "platform/InputBackendPortal.h"
 #include "platform/InputBackendWlroots.h"
 #include "platform/InputBackendX11.h"
 #include "remote/Server.h"
 
 #include <QApplication>
+#include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QScreen>
+#include <QSettings>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 
@@ -170,6 +178,35 @@ Result run(std::unique_ptr<InputBackend> backend, const QString& receiver, const
     return result;
 }
 
+// One desktop the run measures: how to open its backend and where its probe client runs.
+struct Target
+{
+    const char* label;
+    std::function<std::unique_ptr<InputBackend>()> open;
+    QString receiver;
+    QStringList receiverArgs;
+    QProcessEnvironment env;
+};
+
+struct Figures
+{
+    std::vector<double> p50, p99;
+    int lost = 0;
+};
+
+// A backend that talks D-Bus is measured once it is ready (Mutter's session started, the portal
+// granted).
+template <typename Backend> std::unique_ptr<InputBackend> whenReady(std::unique_ptr<Backend> backend)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!backend->isReady() && t.elapsed() < 20000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    if (!backend->isReady())
+        std::fprintf(stderr, "backend not ready\n");
+    return backend;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -182,44 +219,99 @@ int main(int argc, char** argv)
     const int moves = argc > 1 ? std::max(100, atoi(argv[1])) : 1200;
     const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
     const QProcessEnvironment base = QProcessEnvironment::systemEnvironment();
-    const bool wayland = base.contains(QStringLiteral("WAYLAND_DISPLAY"));
-    const bool x11 = base.contains(QStringLiteral("DISPLAY"));
-    if (!wayland && !x11) {
+    std::vector<Target> targets;
+    const auto waylandEnv = [&base](const QString& display) {
+        QProcessEnvironment env = base;
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), display);
+        return env;
+    };
+    if (base.contains(QStringLiteral("WAYLAND_DISPLAY")))
+        targets.push_back({"wayland (sway, virtual pointer)",
+                           [] { return InputBackendWlroots::open(); },
+                           QStringLiteral(WAYLAND_PROBE),
+                           {},
+                           base});
+    // GNOME and KDE each on their own compositor and bus (bench/input/run.sh starts them).
+    DesktopSurroundings screen = DesktopSurroundings::real();
+    screen.screens = [] {
+        return QVector<QRect>{QRect(0, 0, 1280, 720)};
+    };
+    const QString mutterBus = base.value(QStringLiteral("VELMORA_BENCH_MUTTER_BUS"));
+    if (!mutterBus.isEmpty()) {
+        targets.push_back({"gnome (mutter, direct)",
+                           [mutterBus, screen] {
+                               const QDBusConnection bus =
+                                   QDBusConnection::connectToBus(mutterBus, "bench-mutter");
+                               return whenReady(std::make_unique<InputBackendMutter>(bus, screen));
+                           },
+                           QStringLiteral(WAYLAND_PROBE),
+                           {},
+                           waylandEnv(base.value(QStringLiteral("VELMORA_BENCH_MUTTER_DISPLAY")))});
+    }
+    QTemporaryDir settingsDir;
+    const auto portal = [&settingsDir](const QString& address, const DesktopSurroundings& desktop) {
+        const QDBusConnection bus = QDBusConnection::connectToBus(address, "bench-" + desktop.desktop);
+        return whenReady(std::make_unique<InputBackendPortal>(
+            bus,
+            std::make_unique<QSettings>(settingsDir.filePath(desktop.desktop + QStringLiteral(".ini")),
+                                        QSettings::IniFormat),
+            desktop));
+    };
+    if (!mutterBus.isEmpty() &&
+        base.value(QStringLiteral("VELMORA_BENCH_GNOME_PORTAL")) == QLatin1String("1")) {
+        DesktopSurroundings gnome = screen;
+        gnome.desktop = QStringLiteral("GNOME");
+        targets.push_back({"gnome (mutter, portal)",
+                           [mutterBus, gnome, portal] { return portal(mutterBus, gnome); },
+                           QStringLiteral(WAYLAND_PROBE),
+                           {},
+                           waylandEnv(base.value(QStringLiteral("VELMORA_BENCH_MUTTER_DISPLAY")))});
+    }
+    const QString kwinBus = base.value(QStringLiteral("VELMORA_BENCH_KWIN_BUS"));
+    if (!kwinBus.isEmpty()) {
+        DesktopSurroundings kde = screen;
+        kde.desktop = QStringLiteral("KDE");
+        targets.push_back({"kde (kwin, portal)",
+                           [kwinBus, kde, portal] { return portal(kwinBus, kde); },
+                           QStringLiteral(WAYLAND_PROBE),
+                           {},
+                           waylandEnv(base.value(QStringLiteral("VELMORA_BENCH_KWIN_DISPLAY")))});
+    }
+    if (base.contains(QStringLiteral("DISPLAY"))) {
+        QProcessEnvironment env = base;
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        targets.push_back({"x11 (Xvfb, XTest)",
+                           [] { return InputBackendX11::open(); },
+                           QCoreApplication::applicationFilePath(),
+                           {QStringLiteral("receive-x11")},
+                           env});
+    }
+    if (targets.empty()) {
         std::fprintf(stderr, "needs WAYLAND_DISPLAY and/or DISPLAY\n");
         return 1;
     }
-    std::vector<double> w50, w99, x50, x99;
-    int wLost = 0, xLost = 0;
+    std::vector<Figures> figures(targets.size());
     for (int r = 0; r < runs; ++r) {
-        if (wayland) {
-            QProcessEnvironment env = base;
-            const Result res =
-                run(InputBackendWlroots::open(), QStringLiteral(WAYLAND_PROBE), {}, env, moves);
-            w50.push_back(res.p50);
-            w99.push_back(res.p99);
-            wLost += moves - res.received;
-        }
-        if (x11) {
-            QProcessEnvironment env = base;
-            env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-            const Result res = run(InputBackendX11::open(), QCoreApplication::applicationFilePath(),
-                                   {QStringLiteral("receive-x11")}, env, moves);
-            x50.push_back(res.p50);
-            x99.push_back(res.p99);
-            xLost += moves - res.received;
+        for (size_t i = 0; i < targets.size(); ++i) {
+            const Target& t = targets[i];
+            const Result res = run(t.open(), t.receiver, t.receiverArgs, t.env, moves);
+            figures[i].p50.push_back(res.p50);
+            figures[i].p99.push_back(res.p99);
+            figures[i].lost += moves - res.received;
         }
     }
     std::printf("pointer latency, phone write to client event, %d moves/s, %d moves x %d runs (medians)\n",
                 kMovesPerSecond, moves, runs);
-    if (wayland)
-        std::printf("  wayland (sway, virtual pointer): p50 %7.1f us  p99 %7.1f us  unmatched %d\n",
-                    median(w50), median(w99), wLost);
-    if (x11)
-        std::printf("  x11 (Xvfb, XTest):               p50 %7.1f us  p99 %7.1f us  unmatched %d\n",
-                    median(x50), median(x99), xLost);
-    if (wayland && x11 && median(x50) > 0 && median(x99) > 0)
-        std::printf("  wayland / x11: p50 %.2f  p99 %.2f\n", median(w50) / median(x50),
-                    median(w99) / median(x99));
+    const Figures& peer = figures.back();
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const Figures& f = figures[i];
+        std::printf("  %-32s p50 %7.1f us  p99 %7.1f us  unmatched %d", targets[i].label, median(f.p50),
+                    median(f.p99), f.lost);
+        if (&f != &peer && median(peer.p50) > 0 && median(peer.p99) > 0)
+            std::printf("  (/ %s: p50 %.2f  p99 %.2f)", targets.back().label,
+                        median(f.p50) / median(peer.p50), median(f.p99) / median(peer.p99));
+        std::printf("\n");
+    }
     return 0;
 }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Runs the pointer latency benchmark with a headless sway and an Xvfb of its own, in a private
-# network namespace (the command server listens on loopback only there).
+# Runs the pointer latency benchmark with a headless sway, a headless GNOME Mutter (directly and
+# through its portal, the dialog accepted by the test helper), a headless
+# KDE KWin with its RemoteDesktop portal and an Xvfb of its own, in a private network namespace
+# (the command server listens on loopback only there). A desktop that does not start is left out.
 #   bench/input/run.sh [moves per run] [runs]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -9,7 +11,14 @@ exec unshare -n bash -c '
     source "$0/scripts/lib.sh"
     unset DISPLAY WAYLAND_DISPLAY
     start_virtual_display >/dev/null
-    trap "stop_headless_sway; stop_virtual_display" EXIT
+    trap "stop_headless_kwin; stop_gnome_portal; stop_headless_mutter; stop_headless_sway; stop_virtual_display" EXIT
+    if start_headless_mutter >/dev/null; then
+        export VELMORA_BENCH_MUTTER_DISPLAY=$WAYLAND_DISPLAY VELMORA_BENCH_MUTTER_BUS=$VELMORA_MUTTER_BUS
+        start_gnome_portal && export VELMORA_BENCH_GNOME_PORTAL=1
+    fi
+    if start_headless_kwin >/dev/null; then
+        export VELMORA_BENCH_KWIN_DISPLAY=$WAYLAND_DISPLAY VELMORA_BENCH_KWIN_BUS=$VELMORA_KWIN_BUS
+    fi
     start_headless_sway >/dev/null
     "$0/build/bench/bench_input_latency" "$@"
 ' "$root" "$@"

@@ -3,6 +3,8 @@
 // lives in the other modules; this file only connects them to the browser.
 
 import { Connection, State } from './connection.js';
+import { CLIPBOARD_GET, CLIPBOARD_SET, VOLUME_STATUS } from './desk.js';
+import { DESK_TEXT, createClipboardPanel, createVolumeBar } from './desk-view.js';
 import { DEFAULTS as GESTURE_DEFAULTS, GestureRecognizer } from './gestures.js';
 import {
     ARROW_KEYS, COMBOS, FUNCTION_KEYS, MEDIA_KEYS, MODIFIERS, SPECIAL_KEYS,
@@ -194,6 +196,7 @@ function showState(state, detail = {}) {
         renderMediaPlaceholder();
         renderAppsPlaceholder();
         nowPlaying.reset();
+        pcVolume.reset();
     }
 }
 
@@ -203,6 +206,7 @@ function handleOpen() {
     mediaShown = false;
     appsShown = false;
     nowPlaying.requestStatus(); // the PC then tells of every change of its player
+    pcVolume.requestStatus(); // and of its own volume
     loadVisibleList();
 }
 
@@ -215,6 +219,12 @@ function handleMessage(message) {
         renderApps(parseApps(message.params));
     } else if (message.command === MEDIA_STATUS) {
         nowPlaying.handle(message.params);
+    } else if (message.command === VOLUME_STATUS) {
+        pcVolume.handle(message.params);
+    } else if (message.command === CLIPBOARD_SET) {
+        clipboard.handleSet(message.params);
+    } else if (message.command === CLIPBOARD_GET) {
+        clipboard.handleGet(message.params);
     }
 }
 
@@ -558,6 +568,9 @@ for (const key of MEDIA_KEYS) {
 
 const nowPlayingText = Object.fromEntries(Object.entries(NOW_PLAYING_TEXT).map(([key, text]) => [key, t(text)]));
 const nowPlaying = createNowPlayingBar({ parent: $('view-media'), before: $('media-keys'), send, text: nowPlayingText });
+const deskText = Object.fromEntries(Object.entries(DESK_TEXT).map(([key, text]) => [key, t(text)]));
+const pcVolume = createVolumeBar({ parent: $('view-media'), before: $('media-keys'), send, text: deskText });
+const clipboard = createClipboardPanel({ parent: $('view-keys'), before: $('view-keys').querySelector('.key-group'), send, toast, text: deskText });
 
 // Deep paths are told apart by their end, so long ones lose their start.
 function shortenStart(text, max) {

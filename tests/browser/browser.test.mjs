@@ -98,7 +98,8 @@ function prepareData() {
     execFileSync('sqlite3', [path.join(data, 'data.db'), `INSERT INTO MediaFolder (name, path, sortNum) VALUES ('Music', '${music}', 1);
         INSERT INTO DesktopApp (name, path, workDir, param, sortNum) VALUES ('Recorder', ${app}, '${work}', 'hello world', 1);`]);
     execFileSync('sqlite3', [path.join(data, 'cfg.db'),
-        `INSERT INTO dict (dictName, dictDesc, dictValue, sortNum) VALUES ('audioPlayer', 'audio player', ${player}, 1);`]);
+        `INSERT INTO dict (dictName, dictDesc, dictValue, sortNum) VALUES ('audioPlayer', 'audio player', ${player}, 1);
+        INSERT INTO dict (dictName, dictDesc, dictValue, sortNum) VALUES ('clipboardRead', 'clipboard read', '1', 2);`]);
 }
 
 let velmora = null;
@@ -304,6 +305,27 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         await page.locator('.tab[data-tab="keys"]').click();
         await page.locator('#type-field').pressSequentially('Hello Velmora 42', { delay: 30 });
         await waitFor('the typed text', () => typed.includes('TEXT:Hello Velmora 42\n'), 10000);
+    });
+
+    step('the Keys tab puts text on the PC clipboard and reads it back while another window has the focus', async () => {
+        // xclip -i leaves a child serving the text: its output must not be waited for.
+        const xclip = (args, input) => execFileSync('xclip', ['-selection', 'clipboard', ...args],
+            { input, encoding: 'utf8', env, stdio: ['pipe', input === undefined ? 'pipe' : 'ignore', 'inherit'] });
+        await page.locator('#clip-field').fill('From the phone é 1');
+        await page.locator('#clip-send').click();
+        await page.locator('#clip-message', { hasText: 'On the PC clipboard' }).waitFor();
+        assert.equal(xclip(['-o']), 'From the phone é 1');
+        xclip(['-i'], 'From the PC ü 2');
+        await page.locator('#clip-get').click();
+        await waitFor('the PC clipboard on the phone', () => page.locator('#clip-received').inputValue().then((v) => v === 'From the PC ü 2'), 10000);
+        assert.match(await page.locator('#clip-time').textContent(), /^PC clipboard at \S/);
+        await page.locator('#clip-copy').click();
+        await page.locator('#toast.show', { hasText: /Copied|copy it by hand/ }).waitFor();
+        if (screenshotDir) {
+            await page.locator('#toast.show').waitFor({ state: 'hidden' });
+            await page.screenshot({ path: path.join(screenshotDir, 'keys-clipboard.png') });
+        }
+        assert.ok(!log.includes('From the PC ü 2') && !log.includes('From the phone é 1'), 'clipboard text in the log');
     });
 
     step('the media browser lists the folder and opens a file with the player', async () => {

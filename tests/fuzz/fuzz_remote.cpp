@@ -1,11 +1,13 @@
 // Feeds arbitrary bytes through the command server's framing and dispatch, with the
 // recording input backend on fake time, so no pause really waits, a shell that starts
-// nothing and a media player that plays nothing. The framer must cut the lines a plain split
-// finds, and refuse only a longer one.
+// nothing, a media player that plays nothing and a fake volume and clipboard. The framer must cut the lines a
+// plain split finds, and refuse only a longer one.
 
+#include "platform/ClipboardFake.h"
 #include "platform/InputBackendFake.h"
 #include "platform/MediaPlayerLinkFake.h"
 #include "platform/ShellFake.h"
+#include "platform/SystemVolumeFake.h"
 #include "remote/LineFramer.h"
 #include "remote/ProtocolGuard.h"
 #include "remote/Server.h"
@@ -33,6 +35,11 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     players->setStatus(status);
     players->setRecording(false);
     g_server->setMediaPlayerLink(std::move(players));
+    // An output and a clipboard the phone may read, so that every request reaches them.
+    auto volume = std::make_unique<SystemVolumeFake>();
+    volume->setState({true, true, 50, false});
+    g_server->setSystemVolume(std::move(volume));
+    g_server->setClipboard(std::make_unique<ClipboardFake>(), [] { return true; });
     return 0;
 }
 

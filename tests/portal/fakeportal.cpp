@@ -1,6 +1,7 @@
 // A stand-in for the desktop's RemoteDesktop portal on a private session bus. It answers the
 // session set-up as a desktop would (or refuses, when told to), loses the first keys of a session
-// as GNOME's does, and writes every call it gets to stdout, one line each, for the portal tests
+// as GNOME's does, lets calls in flight together overtake each other as the real one does, and
+// writes every call it gets to stdout, one line each, for the portal tests
 // to check. Tests steer it through /control.
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -116,30 +117,60 @@ public slots:
         respond(path, behaviour.answer, results);
         return QDBusObjectPath(path);
     }
-    void NotifyPointerMotion(const QDBusObjectPath&, const QVariantMap&, double dx, double dy)
+    void NotifyPointerMotion(const QDBusObjectPath&, const QVariantMap&, double dx, double dy,
+                             const QDBusMessage& message)
     {
-        record(QStringLiteral("NotifyPointerMotion %1 %2").arg(dx).arg(dy));
+        handle(message, QStringLiteral("NotifyPointerMotion %1 %2").arg(dx).arg(dy));
     }
-    void NotifyPointerButton(const QDBusObjectPath&, const QVariantMap&, int button, uint state)
+    void NotifyPointerButton(const QDBusObjectPath&, const QVariantMap&, int button, uint state,
+                             const QDBusMessage& message)
     {
-        record(QStringLiteral("NotifyPointerButton %1 %2").arg(button).arg(state));
+        handle(message, QStringLiteral("NotifyPointerButton %1 %2").arg(button).arg(state));
     }
-    void NotifyPointerAxisDiscrete(const QDBusObjectPath&, const QVariantMap&, uint axis, int steps)
+    void NotifyPointerAxis(const QDBusObjectPath&, const QVariantMap& options, double dx, double dy,
+                           const QDBusMessage& message)
     {
-        record(QStringLiteral("NotifyPointerAxisDiscrete %1 %2").arg(axis).arg(steps));
+        handle(message, QStringLiteral("NotifyPointerAxis %1 %2 finish=%3")
+                            .arg(dx)
+                            .arg(dy)
+                            .arg(show(options.value(QStringLiteral("finish")))));
     }
-    void NotifyKeyboardKeysym(const QDBusObjectPath&, const QVariantMap&, int keysym, uint state)
+    void NotifyPointerAxisDiscrete(const QDBusObjectPath&, const QVariantMap&, uint axis, int steps,
+                                   const QDBusMessage& message)
+    {
+        handle(message, QStringLiteral("NotifyPointerAxisDiscrete %1 %2").arg(axis).arg(steps));
+    }
+    void NotifyKeyboardKeysym(const QDBusObjectPath&, const QVariantMap&, int keysym, uint state,
+                              const QDBusMessage& message)
     {
         // As GNOME's: the first key makes the seat's keyboard; it and those right after it
         // are lost.
         if (!behaviour.keyboardSince.isValid())
             behaviour.keyboardSince.start();
         const bool lost = behaviour.keyboardSince.elapsed() < 50;
-        record(QStringLiteral("NotifyKeyboardKeysym 0x%1 %2%3")
-                   .arg(keysym, 0, 16)
-                   .arg(state)
-                   .arg(lost ? QStringLiteral(" lost") : QString()));
+        handle(message, QStringLiteral("NotifyKeyboardKeysym 0x%1 %2%3")
+                            .arg(keysym, 0, 16)
+                            .arg(state)
+                            .arg(lost ? QStringLiteral(" lost") : QString()));
     }
+
+private:
+    // As the real portal, which handles each call on a thread of its own: calls in flight
+    // together reach the desktop in any order, here the latest first.
+    void handle(const QDBusMessage& message, const QString& line)
+    {
+        message.setDelayedReply(true);
+        m_inFlight.append({message, line});
+        QTimer::singleShot(2, this, [this] {
+            while (!m_inFlight.isEmpty()) {
+                const auto call = m_inFlight.takeLast();
+                record(call.second);
+                QDBusConnection::sessionBus().send(call.first.createReply());
+            }
+        });
+    }
+
+    QVector<QPair<QDBusMessage, QString>> m_inFlight;
 };
 
 // Sessions live below one path; only Close is called on them.

@@ -52,7 +52,8 @@ private:
         QCOMPARE(bus().call(call).type(), QDBusMessage::ReplyMessage);
     }
     static State state() { return InputBackendStatus::instance()->state(); }
-    std::unique_ptr<InputBackendPortal> backend(const QString& settingsName)
+    std::unique_ptr<InputBackendPortal> backend(const QString& settingsName,
+                                                const QString& desktop = QString())
     {
         InputBackendStatus::instance()->set(InputBackendKind::Portal, State::WaitingForPermission, QString());
         InputBackendPortal::Surroundings surroundings;
@@ -62,6 +63,7 @@ private:
         surroundings.screens = [this] {
             return m_screens;
         };
+        surroundings.desktop = desktop;
         return std::make_unique<InputBackendPortal>(bus(), settings(settingsName), surroundings);
     }
     // Waits for the grant and the moment after it, and returns the calls so far, less the
@@ -155,12 +157,12 @@ private slots:
         QTest::addColumn<QByteArrayList>("messages");
         QTest::addColumn<QStringList>("calls");
         // Without a stream the first absolute move finds the pointer in the bottom-right
-        // corner (1919, 1079 here); later ones move from the last position.
+        // corner (1919, 1079 here); later ones move from the last position. Moves that wait
+        // while the portal handles the push are joined into one: (-1819, -979) and (50, -10).
         QTest::newRow("absolute moves")
             << QByteArrayList{R"({"command":"mousemove","params":{"absolute":true,"dx":100,"dy":100}})",
                               R"({"command":"mousemove","params":{"absolute":true,"dx":150,"dy":90}})"}
-            << QStringList{"NotifyPointerMotion 100000 100000", "NotifyPointerMotion -1819 -979",
-                           "NotifyPointerMotion 50 -10"};
+            << QStringList{"NotifyPointerMotion 100000 100000", "NotifyPointerMotion -1769 -989"};
         QTest::newRow("relative then absolute")
             << QByteArrayList{R"({"command":"mousemove","params":{"dx":25,"dy":-7}})",
                               R"({"command":"mousemove","params":{"absolute":true,"dx":150,"dy":90}})"}
@@ -173,6 +175,7 @@ private slots:
             << QStringList{"NotifyPointerButton 274 1", "NotifyPointerButton 274 0"};
         QTest::newRow("wheel") << QByteArrayList{R"({"command":"mousewheel","params":{"amount":2}})"}
                                << QStringList{"NotifyPointerAxisDiscrete 0 -2"};
+        // In order, though the portal lets calls in flight together overtake each other.
         QTest::newRow("ctrl+c") << QByteArrayList{R"({"command":"keyinput","params":{"keycodes":[17,67]}})"}
                                 << QStringList{"NotifyKeyboardKeysym 0xffe3 1", "NotifyKeyboardKeysym 0x63 1",
                                                "NotifyKeyboardKeysym 0x63 0",
@@ -190,8 +193,8 @@ private slots:
         QFETCH(QStringList, calls);
         QVERIFY(m_server != nullptr);
         m_calls.clear();
-        for (const QByteArray& m : messages)
-            m_phone.send(m + '\n');
+        // In one write, as a phone's burst: the server takes them in one go.
+        m_phone.send(messages.join('\n') + '\n');
         QTRY_VERIFY(m_calls.size() >= calls.size());
         QTest::qWait(50); // and nothing more
         QCOMPARE(takeCalls().join(QLatin1String(" | ")), calls.join(QLatin1String(" | ")));
@@ -276,9 +279,12 @@ private slots:
         const auto to = [](int x, int y) {
             return InputRecord::mouse(InputRecord::MouseMove | InputRecord::Absolute, x, y);
         };
+        // Each move once the last has arrived, so none are joined.
         portal->send({to(0, 0)});
+        QTRY_COMPARE(m_calls.size(), 2);
         m_now += 100; // a drag: no push in between
         portal->send({to(65535, 65535)});
+        QTRY_COMPARE(m_calls.size(), 3);
         // The user's own mouse may have moved meanwhile: the next absolute move pushes again.
         m_now += InputBackendPortal::RehomeAfterIdleMs + 1;
         portal->send({to(0, 0)});
@@ -288,6 +294,19 @@ private slots:
                               "NotifyPointerMotion 2879 1199", "NotifyPointerMotion 100000 100000",
                               "NotifyPointerMotion -2879 -1199"}));
         m_screens = {QRect(0, 0, 1920, 1080)};
+        finish(std::move(portal));
+    }
+
+    void aKdeWheelNotchIsAScrollDistance()
+    {
+        // KDE's portal scrolls one pixel per discrete step, and up for a positive distance.
+        auto portal = backend(QStringLiteral("kde"), QStringLiteral("KDE"));
+        granted(*portal);
+        portal->send({InputRecord::mouse(InputRecord::Wheel, 0, 0, InputRecord::WheelDelta),
+                      InputRecord::mouse(InputRecord::Wheel, 0, 0, -2 * InputRecord::WheelDelta)});
+        QTRY_COMPARE(m_calls.size(), 2);
+        QCOMPARE(takeCalls(),
+                 (QStringList{"NotifyPointerAxis 0 15 finish=true", "NotifyPointerAxis 0 -30 finish=true"}));
         finish(std::move(portal));
     }
 

@@ -2,6 +2,7 @@
 
 #include "platform/InputBackendFake.h"
 #include "remote/InputSimulator.h"
+#include "remote/PhoneSession.h"
 #include "remote/ProtocolGuard.h"
 
 #include <QJsonArray>
@@ -49,29 +50,40 @@ private slots:
     }
     void cleanup() { m_server.reset(); } // also when a test failed half-way
 
+    // The session alone, without a server or an input backend: what it hands on is exactly
+    // the lines the phone sent, however they were cut into segments.
     void framingOverTcp()
     {
         LogCapture log;
+        QByteArrayList messages;
+        PhoneSession session([&messages](const QByteArray& message) { messages << message; }, nullptr, [] {});
+        QSignalSpy gone(&session, &PhoneSession::clientDisconnected);
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+        connect(&listener, &QTcpServer::newConnection, &session,
+                [&] { session.takePhone(listener.nextPendingConnection()); });
         Phone phone;
-        QVERIFY(attach(phone));
+        phone.socket().connectToHost(QHostAddress::LocalHost, listener.serverPort());
+        QTRY_VERIFY(session.hasPhone());
         phone.send("{\"command\":\"mousemove\",\"params\":{\"dx\":1,"); // one message in two segments
         QTest::qWait(30);
-        QCOMPARE(m_fake->batchCount(), 0);
+        QVERIFY(messages.isEmpty());
         phone.send("\"dy\":2}}\n");
-        QTRY_COMPARE(m_fake->batchCount(), 1);
+        QTRY_COMPARE(messages.size(), 1);
         // Several in one segment: a CR before the LF, an empty line, a line that is not an
         // object, and a line of exactly 1 MiB.
-        const QByteArray exact = moveLine(4).chopped(1);
-        phone.send(moveLine(3).replace("\n", "\r\n") + "\n[1]\n" + exact +
-                   QByteArray(LineFramer::MaxLineBytes - exact.size(), ' ') + "\n");
-        QTRY_COMPARE(m_fake->records(), move(1, 2) + move(3) + move(4));
-        QCOMPARE(log.count(QStringLiteral("接收到无效的JSON数据")), 2);
+        const QByteArray exact =
+            moveLine(4).chopped(1) + QByteArray(LineFramer::MaxLineBytes - moveLine(4).size() + 1, ' ');
+        phone.send(moveLine(3).replace("\n", "\r\n") + "\n[1]\n" + exact + "\n");
+        QTRY_COMPARE(messages.size(), 5);
+        QCOMPARE(messages, (QByteArrayList{"{\"command\":\"mousemove\",\"params\":{\"dx\":1,\"dy\":2}}",
+                                           moveLine(3).chopped(1) + "\r", "", "[1]", exact}));
         // A partial message that grows past 1 MiB without a line feed ends the connection.
         phone.send("{\"command\":\"mousem" + QByteArray(LineFramer::MaxLineBytes, ' '));
         QTRY_VERIFY(!phone.isConnected());
-        QCOMPARE(m_events, QStringList{QStringLiteral("disconnected")});
+        QCOMPARE(gone.count(), 1);
         QCOMPARE(log.count(QStringLiteral("接收的消息超过1MiB仍无换行，关闭连接")), 1);
-        QVERIFY(m_server->isListening());
+        QCOMPARE(messages.size(), 5);
     }
 
     void httpLines_data()
@@ -186,6 +198,9 @@ private slots:
             "{'command':'mousemove','params':{'dx':2147483647,'dy':-2147483648,'absolute':true}}",
             {R::mouse(R::MouseMove | R::Absolute, INT_MAX, INT_MIN)});
         row("missing params", "{'command':'mousemove'}", move(0));
+        row("carriage return before the line feed", "{'command':'mousemove','params':{'dx':3}}\r", move(3));
+        row("empty line", "", {});
+        row("not an object", "[1]", {});
         row("case-sensitive name", "{'command':'MouseMove','params':{'dx':1}}", {});
         row("click defaults to left single", "{'command':'mouseclick'}", click, {5, 15});
         row("double left", "{'command':'mouseclick','params':{'double':true}}", click + click,

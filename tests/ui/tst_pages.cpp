@@ -299,6 +299,15 @@ private slots:
         page.unload(nullptr);
         page.load(nullptr);
         QCOMPARE(shown(), afterDefault);
+
+        // The phone may read the clipboard only once the user allows it; stored at once.
+        auto* allowRead = page.findChild<QCheckBox*>("chkAllowClipboardRead");
+        QVERIFY(!allowRead->isChecked());
+        allowRead->click();
+        QCOMPARE(shown().constLast(), QStringLiteral("clipboardRead|1"));
+        SettingView again;
+        again.load(nullptr);
+        QVERIFY(again.findChild<QCheckBox*>("chkAllowClipboardRead")->isChecked());
     }
 
     // Where files from the phone land: chosen, reset and stored at once, each change announced

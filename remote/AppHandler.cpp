@@ -1,7 +1,8 @@
-#include "remote/Server.h"
+#include "remote/AppHandler.h"
 
 #include "data/AppService.h"
 #include "platform/Shell.h"
+#include "remote/DesktopLinks.h"
 #include "remote/InputSimulator.h"
 
 #include <QDebug>
@@ -11,21 +12,29 @@
 
 #include <algorithm>
 
-void Server::setShell(std::unique_ptr<Shell> shell)
+AppHandler::AppHandler(DesktopLinks* links, InputSimulator* input)
+    : m_links(links)
+    , m_input(input)
 {
-    m_shell = std::move(shell);
 }
 
-Shell* Server::shell()
+QStringList AppHandler::commands() const
 {
-    if (!m_shell)
-        m_shell = createShell();
-    return m_shell.get();
+    return {QStringLiteral("appexplore"), QStringLiteral("appopen"), QStringLiteral("closewindow")};
 }
 
-void Server::handleAppExplore(const QJsonObject& params)
+void AppHandler::handle(const QString& command, const QJsonObject& params, CommandContext& context)
 {
-    Q_UNUSED(params)
+    if (command == QLatin1String("appexplore"))
+        explore(context);
+    else if (command == QLatin1String("appopen"))
+        open(params);
+    else if (command == QLatin1String("closewindow"))
+        closeWindow(context);
+}
+
+void AppHandler::explore(CommandContext& context)
+{
     QJsonArray apps;
     for (const auto& app : AppService::instance()->apps()) {
         QJsonObject entry;
@@ -37,10 +46,10 @@ void Server::handleAppExplore(const QJsonObject& params)
     }
     QJsonObject body;
     body.insert(QStringLiteral("apps"), apps);
-    sendReply(QStringLiteral("appexplore"), body);
+    context.reply(QStringLiteral("appexplore"), body);
 }
 
-void Server::handleAppOpen(const QJsonObject& params)
+void AppHandler::open(const QJsonObject& params)
 {
     const QString path = params.value(QLatin1String("path")).toString();
     const QString workdir = params.value(QLatin1String("workdir")).toString();
@@ -60,14 +69,14 @@ void Server::handleAppOpen(const QJsonObject& params)
     // The program gets its working directory; ours stays where it is. The parameter text is split the way the
     // application editor joins arguments (double quotes around blanks) and never handed to a command
     // interpreter.
-    shell()->startProgram(path, QProcess::splitCommand(args), workdir);
+    m_links->shell()->startProgram(path, QProcess::splitCommand(args), workdir);
 }
 
-void Server::handleCloseWindow()
+void AppHandler::closeWindow(CommandContext& context)
 {
     const QString text = QStringLiteral("收到关闭窗口命令");
     qDebug().noquote() << text;
-    emit logMessage(text);
+    context.logActivity(text);
     // Alt+F4: Alt down, F4 down, F4 up, Alt up.
-    m_inputSimulator->sendKeyCombination({18, 115});
+    m_input->sendKeyCombination({18, 115});
 }

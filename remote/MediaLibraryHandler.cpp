@@ -1,10 +1,11 @@
-#include "remote/Server.h"
+#include "remote/MediaLibraryHandler.h"
 
 #include "data/ConfigService.h"
 #include "data/FileExplorer.h"
 #include "data/MediaService.h"
 #include "platform/MediaPlayerLink.h"
 #include "platform/Shell.h"
+#include "remote/DesktopLinks.h"
 
 #include <QDebug>
 #include <QDir>
@@ -48,7 +49,25 @@ QJsonObject rootListing()
 
 } // namespace
 
-void Server::handleMediaExplore(const QJsonObject& params)
+MediaLibraryHandler::MediaLibraryHandler(DesktopLinks* links)
+    : m_links(links)
+{
+}
+
+QStringList MediaLibraryHandler::commands() const
+{
+    return {QStringLiteral("mediaexplore"), QStringLiteral("mediaopen")};
+}
+
+void MediaLibraryHandler::handle(const QString& command, const QJsonObject& params, CommandContext& context)
+{
+    if (command == QLatin1String("mediaexplore"))
+        explore(params, context);
+    else if (command == QLatin1String("mediaopen"))
+        open(params);
+}
+
+void MediaLibraryHandler::explore(const QJsonObject& params, CommandContext& context)
 {
     const QString path = params.value(QLatin1String("path")).toString();
     QJsonObject body;
@@ -72,10 +91,10 @@ void Server::handleMediaExplore(const QJsonObject& params)
         }
         body.insert(QStringLiteral("packet"), packet);
     }
-    sendReply(QStringLiteral("mediaexplore"), body);
+    context.reply(QStringLiteral("mediaexplore"), body);
 }
 
-void Server::handleMediaOpen(const QJsonObject& params)
+void MediaLibraryHandler::open(const QJsonObject& params)
 {
     const QString path = params.value(QLatin1String("path")).toString();
 
@@ -97,14 +116,14 @@ void Server::handleMediaOpen(const QJsonObject& params)
     }
 
     // The player that turns up next is the one the phone goes on to control.
-    mediaPlayerLink()->noteLaunch();
+    m_links->players()->noteLaunch();
     const QString player = ConfigService::instance()->value(playerKey, QString());
     if (player.isEmpty()) {
-        shell()->openDocument(file);
+        m_links->shell()->openDocument(file);
         return;
     }
     // The player runs from its own folder, where it may expect its companion files; ours stays
     // where it is. The file is one argument, whatever quotes or blanks its name holds.
-    shell()->startProgram(QDir::toNativeSeparators(player), {file},
-                          QDir::toNativeSeparators(QFileInfo(player).dir().canonicalPath()));
+    m_links->shell()->startProgram(QDir::toNativeSeparators(player), {file},
+                                   QDir::toNativeSeparators(QFileInfo(player).dir().canonicalPath()));
 }

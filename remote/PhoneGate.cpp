@@ -1,11 +1,9 @@
-// Who gets to be the phone: the local-network rule and the user's consent, applied when a TCP
-// phone connects. Browsers prove the pairing token instead and are admitted by their channel.
+#include "remote/PhoneGate.h"
 
 #include "platform/SocketOwner.h"
 #include "remote/LocalNetwork.h"
 #include "remote/PhoneAccess.h"
 #include "remote/ProtocolGuard.h"
-#include "remote/Server.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -32,7 +30,56 @@ qint64 monotonicMs()
 
 } // namespace
 
-void Server::setAccess(PhoneAccess* access, std::unique_ptr<PhoneConsentAsker> asker)
+PhoneGate::PhoneGate(QObject* parent)
+    : QObject(parent)
+    , m_server(new QTcpServer(this))
+{
+    connect(m_server, &QTcpServer::newConnection, this, &PhoneGate::onNewConnection);
+}
+
+PhoneGate::~PhoneGate() = default;
+
+bool PhoneGate::listen(quint16 port)
+{
+    return m_server->listen(QHostAddress::Any, port);
+}
+
+void PhoneGate::close()
+{
+    m_server->close();
+}
+
+bool PhoneGate::isListening() const
+{
+    return m_server->isListening();
+}
+
+quint16 PhoneGate::serverPort() const
+{
+    return m_server->isListening() ? m_server->serverPort() : 0;
+}
+
+QString PhoneGate::errorString() const
+{
+    return m_server->errorString();
+}
+
+qint64 PhoneGate::now() const
+{
+    return m_nowMs ? m_nowMs() : monotonicMs();
+}
+
+void PhoneGate::onNewConnection()
+{
+    // Take the newcomer first: a signal without a pending connection must not cost the
+    // current phone its connection.
+    QTcpSocket* socket = m_server->nextPendingConnection();
+    if (socket == nullptr || !admitNewcomer(socket))
+        return;
+    emit phoneAdmitted(socket);
+}
+
+void PhoneGate::setAccess(PhoneAccess* access, std::unique_ptr<PhoneConsentAsker> asker)
 {
     dropWaitingPhone();
     if (m_access != nullptr)
@@ -40,22 +87,22 @@ void Server::setAccess(PhoneAccess* access, std::unique_ptr<PhoneConsentAsker> a
     m_access = access;
     m_asker = std::move(asker);
     if (m_access != nullptr)
-        connect(m_access, &PhoneAccess::phoneForgotten, this, &Server::onPhoneForgotten);
+        connect(m_access, &PhoneAccess::phoneForgotten, this, &PhoneGate::phoneForgotten);
 }
 
-void Server::setSocketOwner(std::unique_ptr<SocketOwner> owner)
+void PhoneGate::setSocketOwner(std::unique_ptr<SocketOwner> owner)
 {
     m_socketOwner = std::move(owner);
 }
 
-void Server::closeUnserved(QTcpSocket* socket)
+void PhoneGate::closeUnserved(QTcpSocket* socket)
 {
     socket->disconnect();
     socket->abort();
     socket->deleteLater();
 }
 
-bool Server::admitNewcomer(QTcpSocket* socket)
+bool PhoneGate::admitNewcomer(QTcpSocket* socket)
 {
     if (m_access == nullptr)
         return true;
@@ -86,7 +133,7 @@ bool Server::admitNewcomer(QTcpSocket* socket)
         m_access->remember(address); // seen now
         return true;
     }
-    const qint64 now = m_nowMs ? m_nowMs() : monotonicMs();
+    const qint64 now = this->now();
     expireConsentQuestion(now); // an unanswered question does not keep the next phone out
     const auto refused = m_refusedUntil.find(address);
     if (refused != m_refusedUntil.end()) {
@@ -114,7 +161,7 @@ bool Server::admitNewcomer(QTcpSocket* socket)
     return false;
 }
 
-bool Server::isOwnUsersConnection(QTcpSocket* socket)
+bool PhoneGate::isOwnUsersConnection(QTcpSocket* socket)
 {
     if (!m_socketOwner)
         m_socketOwner = createSocketOwner();
@@ -129,7 +176,7 @@ bool Server::isOwnUsersConnection(QTcpSocket* socket)
     return false;
 }
 
-void Server::askConsent(QTcpSocket* socket, const QString& address, bool otherUser, qint64 now)
+void PhoneGate::askConsent(QTcpSocket* socket, const QString& address, bool otherUser, qint64 now)
 {
     const bool asking = m_waitingSocket == nullptr && m_waitingAddress.isEmpty();
     m_waitingSocket = socket;
@@ -149,15 +196,14 @@ void Server::askConsent(QTcpSocket* socket, const QString& address, bool otherUs
         m_consentExpiry = new QTimer(this);
         m_consentExpiry->setObjectName(QStringLiteral("consentExpiry"));
         m_consentExpiry->setSingleShot(true);
-        connect(m_consentExpiry, &QTimer::timeout, this,
-                [this] { expireConsentQuestion(m_nowMs ? m_nowMs() : monotonicMs()); });
+        connect(m_consentExpiry, &QTimer::timeout, this, [this] { expireConsentQuestion(this->now()); });
     }
     m_consentExpiry->start(int(ConsentTimeoutMs));
     m_asker->ask(address, int(ConsentTimeoutMs),
                  [this, question](PhoneConsentAsker::Answer answer) { onConsentAnswer(question, answer); });
 }
 
-void Server::expireConsentQuestion(qint64 now)
+void PhoneGate::expireConsentQuestion(qint64 now)
 {
     if (m_waitingAddress.isEmpty())
         return;
@@ -172,7 +218,7 @@ void Server::expireConsentQuestion(qint64 now)
     dropWaitingPhone();
 }
 
-void Server::onConsentAnswer(quint64 question, PhoneConsentAsker::Answer answer)
+void PhoneGate::onConsentAnswer(quint64 question, PhoneConsentAsker::Answer answer)
 {
     if (question != m_question || m_waitingAddress.isEmpty())
         return;
@@ -185,7 +231,7 @@ void Server::onConsentAnswer(quint64 question, PhoneConsentAsker::Answer answer)
         m_consentExpiry->stop();
     if (answer == PhoneConsentAsker::Answer::Refuse) {
         qWarning().noquote() << "The user refused the phone:" << address;
-        const qint64 now = m_nowMs ? m_nowMs() : monotonicMs();
+        const qint64 now = this->now();
         if (m_refusedUntil.size() >= kMaxRefusedAddresses) {
             for (auto it = m_refusedUntil.begin(); it != m_refusedUntil.end();)
                 it = *it <= now ? m_refusedUntil.erase(it) : std::next(it);
@@ -208,10 +254,10 @@ void Server::onConsentAnswer(quint64 question, PhoneConsentAsker::Answer answer)
     }
     socket->disconnect(this);
     socket->skip(socket->bytesAvailable()); // what it sent while waiting is stale
-    takePhone(socket);
+    emit phoneAdmitted(socket);
 }
 
-void Server::onWaitingPhoneData(QTcpSocket* socket)
+void PhoneGate::onWaitingPhoneData(QTcpSocket* socket)
 {
     // Read in pieces: a stranger must not make us hold much of what it sends.
     while (socket == m_waitingSocket && socket->bytesAvailable() > 0) {
@@ -226,7 +272,7 @@ void Server::onWaitingPhoneData(QTcpSocket* socket)
     }
 }
 
-void Server::onWaitingPhoneGone(QTcpSocket* socket)
+void PhoneGate::onWaitingPhoneGone(QTcpSocket* socket)
 {
     if (socket != m_waitingSocket)
         return;
@@ -234,7 +280,7 @@ void Server::onWaitingPhoneGone(QTcpSocket* socket)
     dropWaitingPhone();
 }
 
-void Server::dropWaitingPhone()
+void PhoneGate::dropWaitingPhone()
 {
     if (m_waitingAddress.isEmpty())
         return;
@@ -247,11 +293,4 @@ void Server::dropWaitingPhone()
     ++m_question;
     if (m_asker)
         m_asker->cancel();
-}
-
-void Server::onPhoneForgotten(const QString& address)
-{
-    if (m_clientSocket != nullptr && peerAddressKey(m_clientSocket->peerAddress()) == address)
-        dropPhone(QStringLiteral("The phone is no longer allowed, connection closed: ") + address,
-                  CloseGoingAway);
 }

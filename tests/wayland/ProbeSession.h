@@ -1,0 +1,178 @@
+#pragma once
+
+#include "remote/RemoteTestSupport.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <algorithm>
+
+// What the desktop tests share: a phone on the real command server, and our Wayland probe
+// client on the compositor, whose lines tell what really arrived.
+class ProbeSession
+{
+public:
+    ~ProbeSession()
+    {
+        if (m_probe.state() != QProcess::NotRunning) {
+            m_probe.kill();
+            m_probe.waitForFinished();
+        }
+    }
+
+    // Starts the probe and waits for its surface.
+    bool startProbe()
+    {
+        QObject::connect(&m_probe, &QProcess::readyReadStandardOutput, &m_probe, [this] {
+            while (m_probe.canReadLine())
+                m_events << QString::fromUtf8(m_probe.readLine()).trimmed();
+        });
+        m_probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_probe.start(QStringLiteral(WAYLAND_PROBE), QStringList());
+        return m_probe.waitForStarted() &&
+               QTest::qWaitFor([this] { return !m_events.filter(QStringLiteral("ready")).isEmpty(); }, 10000);
+    }
+
+    void send(const QByteArray& message) { m_phone.send(message + '\n'); }
+    static QByteArray absolute(int x, int y)
+    {
+        return R"({"command":"mousemove","params":{"absolute":true,"dx":)" + QByteArray::number(x) +
+               ",\"dy\":" + QByteArray::number(y) + "}}";
+    }
+    static QByteArray text(const QString& text)
+    {
+        return R"({"command":"keyinput","params":)" +
+               QJsonDocument(QJsonObject{{"text", text}}).toJson(QJsonDocument::Compact) + "}";
+    }
+
+    // The pointer cases every desktop must pass: messages, and the probe lines they must bring.
+    // `wheelNotch`: what one notch brings there.
+    static void addPointerRows(const QString& wheelNotch = QStringLiteral("discrete 0 -1"))
+    {
+        QTest::addColumn<QByteArrayList>("messages");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("absolute") << QByteArrayList{absolute(100, 200)} << QStringList{"motion 100 200"};
+        QTest::newRow("relative") << QByteArrayList{absolute(300, 300),
+                                                    R"({"command":"mousemove","params":{"dx":25,"dy":-7}})"}
+                                  << QStringList{"motion 300 300", "motion 325 293"};
+        QTest::newRow("click") << QByteArrayList{R"({"command":"mouseclick"})"}
+                               << QStringList{"button 272 1", "button 272 0"};
+        QTest::newRow("double click")
+            << QByteArrayList{R"({"command":"mouseclick","params":{"double":true}})"}
+            << QStringList{"button 272 1", "button 272 0", "button 272 1", "button 272 0"};
+        // One notch away from the user: up.
+        QTest::newRow("wheel notch") << QByteArrayList{R"({"command":"mousewheel","params":{"amount":1}})"}
+                                     << QStringList{wheelNotch};
+    }
+
+    // Key combinations: virtual keys the phone presses together, and the keys that arrive with
+    // the modifiers then held.
+    static void addKeyRows()
+    {
+        QTest::addColumn<QByteArray>("keycodes");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("ctrl+c") << QByteArray("[17,67]")
+                                << "key Control_L 1 0 | key c 1 4 | key c 0 4 | key Control_L 0 4";
+        // The phone's own Shift must not be pressed or let go a second time by the desktop.
+        QTest::newRow("shift+a") << QByteArray("[16,65]")
+                                 << "key Shift_L 1 0 | key A 1 1 | key A 0 1 | key Shift_L 0 1";
+    }
+    void checkKeys(const QByteArray& keycodes, const QString& expected)
+    {
+        m_events.clear();
+        send(R"({"command":"keyinput","params":{"keycodes":)" + keycodes + "}}");
+        QCOMPARE(collect({"key"}, int(expected.count(QLatin1Char('|'))) + 1).join(QLatin1String(" | ")),
+                 expected);
+    }
+
+    // Waits until absolute moves land exactly: compositors zoom or fade a new window in, and
+    // until that ends positions inside the surface come out scaled.
+    bool waitUntilMovesLand()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; timer.elapsed() < 10000; ++i) {
+            m_events.clear();
+            send(absolute(100 + i % 2, 100));
+            const QString wanted = QStringLiteral("motion %1 100").arg(100 + i % 2);
+            if (QTest::qWaitFor([&] { return m_events.contains(wanted); }, 100)) {
+                m_events.clear();
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The probe's lines with one of `prefixes`, waiting until `count` came and, when given,
+    // `last` among them (a move may arrive in steps, the final one later on a loaded machine),
+    // or 5 s passed, and a moment longer for any that should not come.
+    QStringList collect(const QStringList& prefixes, int count, const QString& last = QString())
+    {
+        QStringList got;
+        QElapsedTimer timer;
+        timer.start();
+        const auto take = [&] {
+            for (const QString& line : qAsConst(m_events)) {
+                for (const QString& prefix : prefixes) {
+                    if (line.startsWith(prefix + QLatin1Char(' '))) {
+                        got << line;
+                        break;
+                    }
+                }
+            }
+            m_events.clear();
+        };
+        while ((got.size() < count || (!last.isEmpty() && !got.contains(last))) && timer.elapsed() < 5000) {
+            QTest::qWait(10);
+            take();
+        }
+        QTest::qWait(100);
+        take();
+        return got;
+    }
+
+    // Sends `messages` and checks the pointer lines that come: buttons and wheel exactly,
+    // moves by where the pointer ends (moves on the way, such as a push into a corner, may show).
+    void checkPointer(const QByteArrayList& messages, const QStringList& expected)
+    {
+        m_events.clear();
+        for (const QByteArray& m : messages)
+            send(m);
+        const auto isMove = [](const QString& l) {
+            return l.startsWith(QLatin1String("motion "));
+        };
+        const QStringList wantedMoves = expected.filter(QStringLiteral("motion "));
+        // Wheel steps come with their distance; where there are no steps, the distance counts.
+        const QString wheel = expected.filter(QStringLiteral("axis ")).isEmpty() ? QStringLiteral("discrete")
+                                                                                 : QStringLiteral("axis");
+        const QStringList got = collect({"motion", "button", wheel}, expected.size(),
+                                        wantedMoves.isEmpty() ? QString() : wantedMoves.constLast());
+        QStringList moves = got.filter(QStringLiteral("motion "));
+        QStringList rest = got;
+        rest.erase(std::remove_if(rest.begin(), rest.end(), isMove), rest.end());
+        QStringList wantedRest = expected;
+        wantedRest.erase(std::remove_if(wantedRest.begin(), wantedRest.end(), isMove), wantedRest.end());
+        QCOMPARE(rest.join(QLatin1String(" | ")), wantedRest.join(QLatin1String(" | ")));
+        for (const QString& move : wantedMoves)
+            QVERIFY2(moves.contains(move), qPrintable(moves.join(QLatin1String(" | "))));
+        if (!wantedMoves.isEmpty())
+            QCOMPARE(moves.constLast(), wantedMoves.constLast());
+    }
+
+    // The text the probe's key presses typed since the last clear.
+    QString typed() const
+    {
+        QByteArray bytes;
+        for (const QString& line : m_events) {
+            if (line.startsWith(QLatin1String("text ")))
+                bytes += QByteArray::fromHex(line.mid(5).toLatin1());
+        }
+        return QString::fromUtf8(bytes);
+    }
+
+    Phone m_phone;
+    QProcess m_probe;
+    QStringList m_events;
+};
