@@ -5,6 +5,7 @@
 #include "pairing/TerminalQrCode.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTextStream>
 #include <QUrl>
 
@@ -32,6 +33,8 @@ CommandLineRequest commandLineRequest(int argc, const char* const* argv)
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--pair") == 0)
             return CommandLineRequest::Pair;
+        if (std::strcmp(argv[i], "--send") == 0)
+            return CommandLineRequest::Send;
     }
     return CommandLineRequest::Run;
 }
@@ -39,7 +42,7 @@ CommandLineRequest commandLineRequest(int argc, const char* const* argv)
 QString usageText()
 {
     return QCoreApplication::translate(
-        "PairCommand", "Usage: velmora [--minimized | --pair | --help] [Qt options]\n"
+        "PairCommand", "Usage: velmora [--minimized | --pair | --send FILE... | --help] [Qt options]\n"
                        "\n"
                        "Starts Velmora in the system tray (or as a window where there is no tray); a second\n"
                        "start shows the running copy's window.\n"
@@ -47,6 +50,7 @@ QString usageText()
                        "  --minimized  start the window minimised where there is no tray\n"
                        "  --pair       print the running copy's pairing links with QR codes to scan with\n"
                        "               the phone, for a computer without a screen or over SSH\n"
+                       "  --send FILE...  offer the files to the phone connected to the running copy\n"
                        "  --help       show this text\n");
 }
 
@@ -84,6 +88,52 @@ int runPairCommand(SingleInstance& instance, QTextStream& out, QTextStream& err)
                               "New Pairing Code on the About page revokes it.")
         << '\n';
     out.flush();
+    return 0;
+}
+
+QStringList filesToSend(const QStringList& arguments)
+{
+    const int at = arguments.indexOf(QStringLiteral("--send"));
+    return at < 0 ? QStringList() : arguments.mid(at + 1);
+}
+
+int runSendCommand(SingleInstance& instance, const QStringList& files, QTextStream& out, QTextStream& err)
+{
+    const auto fail = [&err](const QString& reason) {
+        err << reason << '\n';
+        err.flush();
+        return 1;
+    };
+    if (files.isEmpty())
+        return fail(
+            QCoreApplication::translate("PairCommand", "Name the files to send: velmora --send FILE..."));
+    if (files.size() > SingleInstance::MaxOfferedFiles)
+        return fail(QCoreApplication::translate("PairCommand", "At most %1 files can be sent at once.")
+                        .arg(SingleInstance::MaxOfferedFiles));
+    QStringList paths;
+    for (const QString& file : files) {
+        const QFileInfo info(file);
+        if (!info.isFile() || !info.isReadable())
+            return fail(
+                QCoreApplication::translate("PairCommand", "Cannot read %1: it is not a readable file.")
+                    .arg(printable(file)));
+        paths << info.absoluteFilePath();
+    }
+    int offered = -1;
+    if (!instance.requestFileOffer(paths, &offered))
+        return fail(QCoreApplication::translate(
+            "PairCommand",
+            "Velmora is not running for this user. Start it first, then run velmora --send again."));
+    if (offered == 0)
+        return fail(QCoreApplication::translate(
+            "PairCommand",
+            "No phone is connected: open the web client on the phone first, then send again."));
+    out << QCoreApplication::translate("PairCommand", "Offered %n file(s) to the phone.", nullptr, offered)
+        << '\n';
+    out.flush();
+    if (offered < paths.size())
+        return fail(QCoreApplication::translate("PairCommand", "%1 of the files could not be offered.")
+                        .arg(paths.size() - offered));
     return 0;
 }
 

@@ -13,9 +13,11 @@
 #include "remote/PhoneAccess.h"
 #include "remote/Server.h"
 #include "ui/MainWindow.h"
+#include "ui/SettingView.h"
 #include "web/WebClientChannel.h"
 
 #include "remote/PhoneLink.h"
+#include <QDateTime>
 #include <QDebug>
 #include <QPointer>
 #include <QTimer>
@@ -71,9 +73,7 @@ void ServiceStartup::connectWebClients()
     m_webChannel = std::make_unique<WebClientChannel>([token] { return token->token(); });
     m_webChannel->attachTo(m_httpServer.get());
     m_fileTransfer = std::make_unique<FileTransfer>();
-    m_fileTransfer->setFolder(ConfigService::instance()->value(QLatin1String(ReceiveFolderKey), QString()));
-    m_fileTransfer->setMaxBytes(
-        ConfigService::instance()->value(QLatin1String(ReceiveMaxBytesKey), QString()).toLongLong());
+    applyReceiveSettings();
     m_webChannel->setFileTransfer(m_fileTransfer.get());
     m_httpServer->addRoute(std::make_unique<UploadRoute>(m_fileTransfer.get()));
     m_httpServer->addRoute(std::make_unique<DownloadRoute>(m_fileTransfer.get()));
@@ -93,6 +93,17 @@ void ServiceStartup::connectWebClients()
                 window->announceReceivedFiles(*arrived, m_fileTransfer->folder());
             *arrived = 0;
         });
+        if (auto* settings = m_mainWindow->findChild<SettingView*>()) {
+            settings->setDefaultReceiveFolder(FileTransfer::defaultFolder());
+            QObject::connect(settings, &SettingView::receiveSettingsChanged, m_fileTransfer.get(),
+                             [this] { applyReceiveSettings(); });
+            QObject::connect(m_fileTransfer.get(), &FileTransfer::fileReceived, settings, [this, settings] {
+                QVector<SettingView::ReceivedFile> files;
+                for (const FileTransfer::Received& file : m_fileTransfer->recentFiles())
+                    files.append({file.path, file.size, QDateTime::fromMSecsSinceEpoch(file.timeMs)});
+                settings->setRecentFiles(files);
+            });
+        }
         QPointer<FileTransfer> transfer(m_fileTransfer.get());
         m_mainWindow->setFileOffer([transfer](const QStringList& paths) {
             int offered = 0;
@@ -120,6 +131,16 @@ void ServiceStartup::connectWebClients()
     // A new token revokes the old one: the browser that used it must pair again.
     QObject::connect(token, &PairingToken::tokenChanged, server,
                      [server] { server->dropWebSocketPhone(Server::CloseRevoked); });
+}
+
+void ServiceStartup::applyReceiveSettings()
+{
+    const ConfigService* config = ConfigService::instance();
+    m_fileTransfer->setFolder(config->value(QLatin1String(SettingView::ReceiveFolderKey), QString()));
+    m_fileTransfer->setMaxBytes(
+        config->value(QLatin1String(SettingView::ReceiveMaxBytesKey), QString()).toLongLong());
+    qDebug().noquote() << "Files from the phone go to" << m_fileTransfer->folder() << "up to"
+                       << m_fileTransfer->maxBytes() << "bytes each";
 }
 
 void ServiceStartup::phaseC()

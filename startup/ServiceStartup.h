@@ -33,14 +33,14 @@ public:
     FileTransfer* fileTransfer() const { return m_fileTransfer.get(); }
 
     // Settings of the receiving side (the ConfigService's keys).
-    static constexpr const char* ReceiveFolderKey = "receiveFolder";
-    static constexpr const char* ReceiveMaxBytesKey = "receiveMaxBytes";
     // Quiet time after a received file before the user is told of the files that came.
     static constexpr int ReceivedNoticeDelayMs = 1500;
 
 private:
     // Browsers reach the main window's command server through the HTTP server's "/ws".
     void connectWebClients();
+    // The receive folder and size limit as the settings hold them now.
+    void applyReceiveSettings();
 
     bool m_startMinimized = false;
     MainWindow* m_mainWindow = nullptr;

@@ -11,13 +11,16 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
+#include <QUrl>
 
 namespace {
 
 const QByteArray kRequest = QByteArrayLiteral("show\n");
 const QByteArray kAnswer = QByteArrayLiteral("ok\n");
 const QByteArray kPairRequest = QByteArrayLiteral("pair\n");
-// Both requests are this long, so one peek tells them apart.
+// Followed by one percent-encoded path a line and an empty line.
+const QByteArray kSendRequest = QByteArrayLiteral("send\n");
+// All requests are this long, so one peek tells them apart.
 constexpr int kRequestSize = 5;
 constexpr int kRetryMs = 50;
 // A few addresses with their labels; anything longer is not an answer of ours.
@@ -93,12 +96,17 @@ void SingleInstance::onNewConnection()
 void SingleInstance::answer(QLocalSocket* socket)
 {
     const QByteArray request = socket->peek(kRequestSize);
-    if (!kRequest.startsWith(request) && !kPairRequest.startsWith(request)) {
+    if (!kRequest.startsWith(request) && !kPairRequest.startsWith(request) &&
+        !kSendRequest.startsWith(request)) {
         socket->abort();
         return;
     }
     if (request.size() < kRequestSize)
         return;
+    if (request == kSendRequest) {
+        answerFileOffer(socket);
+        return;
+    }
     socket->read(kRequestSize);
     if (request == kRequest) {
         socket->write(kAnswer);
@@ -119,6 +127,72 @@ void SingleInstance::answer(QLocalSocket* socket)
     reply += '\n'; // an empty line ends the answer, so a cut-off one is told apart
     socket->write(reply);
     socket->disconnectFromServer();
+}
+
+void SingleInstance::answerFileOffer(QLocalSocket* socket)
+{
+    // The whole request is awaited (bounded), then taken at once.
+    const QByteArray pending = socket->peek(MaxOfferRequestBytes + 1);
+    const int end = pending.indexOf("\n\n", kRequestSize - 1);
+    if (end < 0) {
+        if (pending.size() > MaxOfferRequestBytes)
+            socket->abort();
+        return;
+    }
+    socket->read(end + 2);
+    QStringList paths;
+    for (const QByteArray& line : pending.mid(kRequestSize, end + 1 - kRequestSize).split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QString path = QUrl::fromPercentEncoding(line);
+        if (paths.size() >= MaxOfferedFiles || !QDir::isAbsolutePath(path)) {
+            socket->abort();
+            return;
+        }
+        paths << QDir::cleanPath(path);
+    }
+    qInfo() << "Files to offer to the phone, from the command line:" << paths.size();
+    const int offered = m_fileOfferHandler && !paths.isEmpty() ? m_fileOfferHandler(paths) : 0;
+    socket->write("offered " + QByteArray::number(offered) + '\n');
+    socket->disconnectFromServer();
+}
+
+bool SingleInstance::requestFileOffer(const QStringList& paths, int* offered, int timeoutMs)
+{
+    *offered = -1;
+    // As for the links: only our own private folder is trusted to hold the socket.
+    if (!isPrivateFolder(QFileInfo(m_socketPath).absolutePath()))
+        return false;
+    QByteArray request = kSendRequest;
+    for (const QString& path : paths.mid(0, MaxOfferedFiles))
+        request += QUrl::toPercentEncoding(path, "/") + '\n';
+    request += '\n';
+    if (request.size() > MaxOfferRequestBytes)
+        return false;
+    QElapsedTimer timer;
+    timer.start();
+    QLocalSocket socket;
+    socket.connectToServer(m_socketPath);
+    if (!socket.waitForConnected(timeoutMs) || !m_peerCheck(socket.socketDescriptor()))
+        return false;
+    socket.write(request);
+    QByteArray reply;
+    while (!reply.endsWith('\n')) {
+        if (reply.size() > 64 || timer.elapsed() >= timeoutMs)
+            return false;
+        if (!socket.bytesAvailable() && !socket.waitForReadyRead(qMax(1, timeoutMs - int(timer.elapsed()))) &&
+            !socket.bytesAvailable())
+            return false;
+        reply += socket.read(65 - reply.size());
+    }
+    if (!reply.startsWith("offered "))
+        return false;
+    bool ok = false;
+    const int count = reply.mid(8).trimmed().toInt(&ok);
+    if (!ok || count < 0)
+        return false;
+    *offered = count;
+    return true;
 }
 
 bool SingleInstance::requestPairingLinks(QList<PairingLink>* links, int timeoutMs)

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QScopedPointer>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -48,6 +49,17 @@ public:
     // does not answer in time, or answers with something else); `links` may then be empty.
     bool requestPairingLinks(QList<PairingLink>* links, int timeoutMs = 5000);
 
+    // The running copy's answer to `velmora --send`: offers the files to the phone and says how
+    // many it offered.
+    using FileOfferHandler = std::function<int(const QStringList& paths)>;
+    void setFileOfferHandler(FileOfferHandler handler) { m_fileOfferHandler = std::move(handler); }
+    // Asks the running copy to offer `paths` (absolute) to the phone. False when no copy of this
+    // user runs or answers; `offered` then stays -1.
+    bool requestFileOffer(const QStringList& paths, int* offered, int timeoutMs = 5000);
+    // Files one request may name at most, and the bytes of the request.
+    static constexpr int MaxOfferedFiles = 256;
+    static constexpr int MaxOfferRequestBytes = 256 * 1024;
+
     // Whether the other end of a local socket is this user; replaceable for tests.
     using PeerCheck = std::function<bool(qintptr socketDescriptor)>;
     void setPeerCheck(PeerCheck check) { m_peerCheck = std::move(check); }
@@ -65,6 +77,9 @@ private:
     QString m_socketPath;
     QLockFile m_lock;
     QScopedPointer<QLocalServer> m_server;
+    void answerFileOffer(QLocalSocket* socket);
+
     LinksProvider m_linksProvider;
+    FileOfferHandler m_fileOfferHandler;
     PeerCheck m_peerCheck;
 };

@@ -64,6 +64,8 @@ int runTerminalRequest(CommandLineRequest request, int argc, char** argv)
     }
     // The same data folder as a full start derives: the running copy is found by it.
     SingleInstance instance(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
+    if (request == CommandLineRequest::Send)
+        return runSendCommand(instance, filesToSend(QCoreApplication::arguments()), out, err);
     return runPairCommand(instance, out, err);
 }
 
@@ -147,6 +149,10 @@ int main(int argc, char** argv)
     // runs its session-end clean-up and quits, after the handler above has logged the event.
     MainWindow* window = services.mainWindow();
     instance.setPairingLinksProvider(&currentPairingLinks);
+    instance.setFileOfferHandler([window](const QStringList& paths) {
+        const MainWindow::FileOffer& offer = window->fileOffer();
+        return offer ? offer(paths) : 0;
+    });
     QObject::connect(&instance, &SingleInstance::activationRequested, window, &MainWindow::bringToFront);
     QObject::connect(consoleEvents.get(), &ConsoleEvents::eventReceived, window, [window](int ctrlType) {
         if (ctrlType == ConsoleEvents::Logoff || ctrlType == ConsoleEvents::Shutdown)

@@ -353,6 +353,10 @@
             <numerusform>%n files received from the phone</numerusform>
         </translation>
     </message>
+    <message>
+        <source>打开文件夹</source>
+        <translation>Open folder</translation>
+    </message>
 </context>
 <context>
     <name>MediaFolderEditView</name>
@@ -450,28 +454,6 @@
 <context>
     <name>PairCommand</name>
     <message>
-        <source>Usage: velmora [--minimized | --pair | --help] [Qt options]
-
-Starts Velmora in the system tray (or as a window where there is no tray); a second
-start shows the running copy&apos;s window.
-
-  --minimized  start the window minimised where there is no tray
-  --pair       print the running copy&apos;s pairing links with QR codes to scan with
-               the phone, for a computer without a screen or over SSH
-  --help       show this text
-</source>
-        <translation>Usage: velmora [--minimized | --pair | --help] [Qt options]
-
-Starts Velmora in the system tray (or as a window where there is no tray); a second
-start shows the running copy&apos;s window.
-
-  --minimized  start the window minimised where there is no tray
-  --pair       print the running copy&apos;s pairing links with QR codes to scan with
-               the phone, for a computer without a screen or over SSH
-  --help       show this text
-</translation>
-    </message>
-    <message>
         <source>Velmora is not running for this user. Start it first (for example with scripts/run), then run velmora --pair again.</source>
         <translation>Velmora is not running for this user. Start it first (for example with scripts/run), then run velmora --pair again.</translation>
     </message>
@@ -486,6 +468,61 @@ start shows the running copy&apos;s window.
     <message>
         <source>The link holds the pairing code: whoever has it can control this computer. New Pairing Code on the About page revokes it.</source>
         <translation>The link holds the pairing code: whoever has it can control this computer. New Pairing Code on the About page revokes it.</translation>
+    </message>
+    <message>
+        <source>Usage: velmora [--minimized | --pair | --send FILE... | --help] [Qt options]
+
+Starts Velmora in the system tray (or as a window where there is no tray); a second
+start shows the running copy&apos;s window.
+
+  --minimized  start the window minimised where there is no tray
+  --pair       print the running copy&apos;s pairing links with QR codes to scan with
+               the phone, for a computer without a screen or over SSH
+  --send FILE...  offer the files to the phone connected to the running copy
+  --help       show this text
+</source>
+        <translation>Usage: velmora [--minimized | --pair | --send FILE... | --help] [Qt options]
+
+Starts Velmora in the system tray (or as a window where there is no tray); a second
+start shows the running copy&apos;s window.
+
+  --minimized  start the window minimised where there is no tray
+  --pair       print the running copy&apos;s pairing links with QR codes to scan with
+               the phone, for a computer without a screen or over SSH
+  --send FILE...  offer the files to the phone connected to the running copy
+  --help       show this text
+</translation>
+    </message>
+    <message>
+        <source>Name the files to send: velmora --send FILE...</source>
+        <translation>Name the files to send: velmora --send FILE...</translation>
+    </message>
+    <message>
+        <source>At most %1 files can be sent at once.</source>
+        <translation>At most %1 files can be sent at once.</translation>
+    </message>
+    <message>
+        <source>Cannot read %1: it is not a readable file.</source>
+        <translation>Cannot read %1: it is not a readable file.</translation>
+    </message>
+    <message>
+        <source>Velmora is not running for this user. Start it first, then run velmora --send again.</source>
+        <translation>Velmora is not running for this user. Start it first, then run velmora --send again.</translation>
+    </message>
+    <message>
+        <source>No phone is connected: open the web client on the phone first, then send again.</source>
+        <translation>No phone is connected: open the web client on the phone first, then send again.</translation>
+    </message>
+    <message numerus="yes">
+        <source>Offered %n file(s) to the phone.</source>
+        <translation>
+            <numerusform>Offered %n file to the phone.</numerusform>
+            <numerusform>Offered %n files to the phone.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 of the files could not be offered.</source>
+        <translation>%1 of the files could not be offered.</translation>
     </message>
 </context>
 <context>
@@ -609,12 +646,56 @@ start shows the running copy&apos;s window.
         <translation>GNOME remote control</translation>
     </message>
     <message>
+        <source>Files from the Phone</source>
+        <translation>Files from the Phone</translation>
+    </message>
+    <message>
+        <source>Folder:</source>
+        <translation>Folder:</translation>
+    </message>
+    <message>
+        <source>Choose…</source>
+        <translation>Choose…</translation>
+    </message>
+    <message>
+        <source>Largest file:</source>
+        <translation>Largest file:</translation>
+    </message>
+    <message>
+        <source> MiB</source>
+        <translation> MiB</translation>
+    </message>
+    <message>
+        <source>Recently received (double-click opens the folder)</source>
+        <translation>Recently received (double-click opens the folder)</translation>
+    </message>
+    <message>
+        <source>Open Folder</source>
+        <translation>Open Folder</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>Size</translation>
+    </message>
+    <message>
+        <source>Received</source>
+        <translation>Received</translation>
+    </message>
+    <message>
         <source>Clipboard</source>
         <translation>Clipboard</translation>
     </message>
     <message>
         <source>Allow the phone to read the PC&apos;s clipboard</source>
         <translation>Allow the phone to read the PC&apos;s clipboard</translation>
+    </message>
+    <message>
+        <source>Folder for Files from the Phone</source>
+        <translation>Folder for Files from the Phone</translation>
     </message>
 </context>
 </TS>

@@ -352,6 +352,10 @@
             <numerusform>已从手机收到 %n 个文件</numerusform>
         </translation>
     </message>
+    <message>
+        <source>打开文件夹</source>
+        <translation>打开文件夹</translation>
+    </message>
 </context>
 <context>
     <name>MediaFolderEditView</name>
@@ -449,27 +453,6 @@
 <context>
     <name>PairCommand</name>
     <message>
-        <source>Usage: velmora [--minimized | --pair | --help] [Qt options]
-
-Starts Velmora in the system tray (or as a window where there is no tray); a second
-start shows the running copy&apos;s window.
-
-  --minimized  start the window minimised where there is no tray
-  --pair       print the running copy&apos;s pairing links with QR codes to scan with
-               the phone, for a computer without a screen or over SSH
-  --help       show this text
-</source>
-        <translation>用法: velmora [--minimized | --pair | --help] [Qt 选项]
-
-在系统托盘中启动维莫拉（没有托盘时以窗口运行）；再次启动会显示已运行实例的窗口。
-
-  --minimized  没有托盘时以最小化的窗口启动
-  --pair       打印已运行实例的配对链接及二维码，供手机扫描；
-               适用于没有屏幕的电脑或通过 SSH 登录时
-  --help       显示本说明
-</translation>
-    </message>
-    <message>
         <source>Velmora is not running for this user. Start it first (for example with scripts/run), then run velmora --pair again.</source>
         <translation>维莫拉未以当前用户运行。请先启动它（例如用 scripts/run），然后再运行 velmora --pair。</translation>
     </message>
@@ -484,6 +467,59 @@ start shows the running copy&apos;s window.
     <message>
         <source>The link holds the pairing code: whoever has it can control this computer. New Pairing Code on the About page revokes it.</source>
         <translation>链接中含有配对码：持有它的人都能控制这台电脑。在“关于”页面点击“新配对码”即可使其失效。</translation>
+    </message>
+    <message>
+        <source>Usage: velmora [--minimized | --pair | --send FILE... | --help] [Qt options]
+
+Starts Velmora in the system tray (or as a window where there is no tray); a second
+start shows the running copy&apos;s window.
+
+  --minimized  start the window minimised where there is no tray
+  --pair       print the running copy&apos;s pairing links with QR codes to scan with
+               the phone, for a computer without a screen or over SSH
+  --send FILE...  offer the files to the phone connected to the running copy
+  --help       show this text
+</source>
+        <translation>用法: velmora [--minimized | --pair | --send 文件... | --help] [Qt 选项]
+
+在系统托盘中启动维莫拉（没有托盘时以窗口运行）；再次启动会显示已运行实例的窗口。
+
+  --minimized  没有托盘时以最小化的窗口启动
+  --pair       打印已运行实例的配对链接及二维码，供手机扫描；
+               适用于没有屏幕的电脑或通过 SSH 登录时
+  --send 文件...  把文件发送给已连接到运行实例的手机
+  --help       显示本说明
+</translation>
+    </message>
+    <message>
+        <source>Name the files to send: velmora --send FILE...</source>
+        <translation>请指定要发送的文件：velmora --send 文件...</translation>
+    </message>
+    <message>
+        <source>At most %1 files can be sent at once.</source>
+        <translation>一次最多只能发送 %1 个文件。</translation>
+    </message>
+    <message>
+        <source>Cannot read %1: it is not a readable file.</source>
+        <translation>无法读取 %1：它不是可读的文件。</translation>
+    </message>
+    <message>
+        <source>Velmora is not running for this user. Start it first, then run velmora --send again.</source>
+        <translation>维莫拉未以当前用户运行。请先启动它，然后再运行 velmora --send。</translation>
+    </message>
+    <message>
+        <source>No phone is connected: open the web client on the phone first, then send again.</source>
+        <translation>没有已连接的手机：请先在手机上打开网页客户端，然后再发送。</translation>
+    </message>
+    <message numerus="yes">
+        <source>Offered %n file(s) to the phone.</source>
+        <translation>
+            <numerusform>已将 %n 个文件发送到手机。</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>%1 of the files could not be offered.</source>
+        <translation>有 %1 个文件未能发送到手机。</translation>
     </message>
 </context>
 <context>
@@ -606,12 +642,56 @@ start shows the running copy&apos;s window.
         <translation>GNOME 远程控制</translation>
     </message>
     <message>
+        <source>Files from the Phone</source>
+        <translation>来自手机的文件</translation>
+    </message>
+    <message>
+        <source>Folder:</source>
+        <translation>文件夹：</translation>
+    </message>
+    <message>
+        <source>Choose…</source>
+        <translation>选择…</translation>
+    </message>
+    <message>
+        <source>Largest file:</source>
+        <translation>单个文件上限：</translation>
+    </message>
+    <message>
+        <source> MiB</source>
+        <translation> MiB</translation>
+    </message>
+    <message>
+        <source>Recently received (double-click opens the folder)</source>
+        <translation>最近收到（双击打开所在文件夹）</translation>
+    </message>
+    <message>
+        <source>Open Folder</source>
+        <translation>打开文件夹</translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation>名称</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>大小</translation>
+    </message>
+    <message>
+        <source>Received</source>
+        <translation>收到时间</translation>
+    </message>
+    <message>
         <source>Clipboard</source>
         <translation>剪贴板</translation>
     </message>
     <message>
         <source>Allow the phone to read the PC&apos;s clipboard</source>
         <translation>允许手机读取电脑的剪贴板</translation>
+    </message>
+    <message>
+        <source>Folder for Files from the Phone</source>
+        <translation>选择存放手机文件的文件夹</translation>
     </message>
 </context>
 </TS>

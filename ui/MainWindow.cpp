@@ -4,6 +4,7 @@
 #include "app/ApplicationBase.h"
 #include "data/AppService.h"
 #include "data/MediaService.h"
+#include "platform/DesktopNotifier.h"
 #include "platform/TitleBar.h"
 #include "remote/PhoneAccess.h"
 #include "remote/Server.h"
@@ -85,6 +86,10 @@ MainWindow::MainWindow(QWidget* parent, const Options& options)
     , m_trayAvailable(options.trayAvailable ? options.trayAvailable : &QSystemTrayIcon::isSystemTrayAvailable)
 {
     m_ui->setupUi(this);
+    setNotifier(createDesktopNotifier([this](const QString& title, const QString& body) {
+        if (m_trayIcon)
+            m_trayIcon->showMessage(title, body);
+    }));
 
     qDebug() << "MainWindow: Initializing Server...";
     m_server = new Server(this);
@@ -390,10 +395,19 @@ void MainWindow::offerFiles(const QStringList& paths)
 
 void MainWindow::announceReceivedFiles(int count, const QString& folder)
 {
-    if (!m_trayIcon || count <= 0)
+    if (count <= 0)
         return;
     m_receivedFolder = folder;
-    m_trayIcon->showMessage(tr("维莫拉"), tr("已从手机收到 %n 个文件", nullptr, count));
+    m_notifier->notify(tr("维莫拉"), tr("已从手机收到 %n 个文件", nullptr, count), tr("打开文件夹"));
+}
+
+void MainWindow::setNotifier(std::unique_ptr<DesktopNotifier> notifier)
+{
+    m_notifier = std::move(notifier);
+    connect(m_notifier.get(), &DesktopNotifier::actionInvoked, this, [this] {
+        if (!m_receivedFolder.isEmpty())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(m_receivedFolder));
+    });
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)

@@ -10,7 +10,9 @@
 #include <QSystemTrayIcon>
 
 #include <functional>
+#include <memory>
 
+class DesktopNotifier;
 class QAction;
 class QMenu;
 class QScreen;
@@ -61,9 +63,13 @@ public:
     using FileOffer = std::function<int(const QStringList& paths)>;
     // "发送文件到手机…" in the tray menu, and files dropped onto the window, go here.
     void setFileOffer(FileOffer offer) { m_fileOffer = std::move(offer); }
-    // Tells the user that `count` files from the phone arrived in `folder`; clicking the message
-    // opens the folder. Through the tray, whose messages are the desktop's notifications.
+    const FileOffer& fileOffer() const { return m_fileOffer; }
+    // Tells the user that `count` files from the phone arrived in `folder`, with an action that
+    // opens the folder: a desktop notification, else the tray's message.
     void announceReceivedFiles(int count, const QString& folder);
+    // Replaces the desktop's notifier (tests give a recording one).
+    void setNotifier(std::unique_ptr<DesktopNotifier> notifier);
+    DesktopNotifier* notifier() const { return m_notifier.get(); }
     // False while in window mode, for lack of a tray.
     bool inTray() const { return m_trayIcon != nullptr; }
     // Unminimised, shown, raised and active: a tray click, or a second start of the program.
@@ -123,6 +129,7 @@ private:
     QAction* m_sendFilesAction = nullptr;
     FileOffer m_fileOffer;
     QString m_receivedFolder; // opened when the last message is clicked
+    std::unique_ptr<DesktopNotifier> m_notifier;
     Server* m_server = nullptr;
     QTimer* m_screenCheckTimer = nullptr;
     bool m_isFirstMove = true;

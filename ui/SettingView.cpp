@@ -8,14 +8,21 @@
 #include "ui_SettingView.h"
 
 #include <QDebug>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLocale>
 #include <QSignalBlocker>
+#include <QUrl>
+
+#include <algorithm>
 
 namespace {
 const QString AudioPlayerKey = QStringLiteral("audioPlayer");
 const QString VideoPlayerKey = QStringLiteral("videoPlayer");
 const QString ClipboardReadKey = QLatin1String(ClipboardCommands::ReadSettingKey);
+constexpr qint64 MiB = 1024 * 1024;
 
 QString translated(const char* text)
 {
@@ -50,6 +57,29 @@ SettingView::SettingView(QWidget* parent)
     connect(m_ui->btnAskAgain, &QPushButton::clicked, status, &InputBackendStatus::askAgain);
     connect(status, &InputBackendStatus::changed, this, &SettingView::showInputStatus);
     showInputStatus();
+
+    m_openFolder = [](const QString& folder) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    };
+    connect(m_ui->btnSelectReceiveFolder, &QPushButton::clicked, this, &SettingView::selectReceiveFolder);
+    connect(m_ui->btnDefaultReceiveFolder, &QPushButton::clicked, this,
+            [this] { storeReceiveFolder(QString()); });
+    connect(m_ui->btnOpenReceiveFolder, &QPushButton::clicked, this,
+            [this] { m_openFolder(receiveFolder()); });
+    connect(m_ui->twReceivedFiles, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) {
+        m_openFolder(QFileInfo(item->data(0, Qt::UserRole).toString()).absolutePath());
+    });
+    // Stored when the user is done with the field, not at every digit typed.
+    m_ui->sbReceiveLimit->setKeyboardTracking(false);
+    m_ui->sbReceiveLimit->setRange(1, 1024 * 1024);
+    connect(m_ui->sbReceiveLimit, QOverload<int>::of(&QSpinBox::valueChanged), this, [this](int mib) {
+        const QString bytes = QString::number(qint64(mib) * MiB);
+        if (bytes == ConfigService::instance()->value(QLatin1String(ReceiveMaxBytesKey), QString()))
+            return;
+        ConfigService::instance()->setValue(QLatin1String(ReceiveMaxBytesKey), bytes, QString());
+        emit receiveSettingsChanged();
+    });
+    showReceiveSettings();
 }
 
 SettingView::~SettingView() = default;
@@ -62,6 +92,62 @@ void SettingView::load(QHash<QString, QVariant>*)
     const QSignalBlocker quiet(m_ui->chkAllowClipboardRead);
     m_ui->chkAllowClipboardRead->setChecked(ConfigService::instance()->value(ClipboardReadKey, QString()) ==
                                             QLatin1String("1"));
+    showReceiveSettings();
+}
+
+void SettingView::setDefaultReceiveFolder(const QString& folder)
+{
+    m_defaultReceiveFolder = folder;
+    showReceiveSettings();
+}
+
+QString SettingView::receiveFolder() const
+{
+    const QString chosen = ConfigService::instance()->value(QLatin1String(ReceiveFolderKey), QString());
+    return chosen.isEmpty() ? m_defaultReceiveFolder : chosen;
+}
+
+void SettingView::showReceiveSettings()
+{
+    m_ui->edReceiveFolder->setText(QDir::toNativeSeparators(receiveFolder()));
+    const qint64 bytes =
+        ConfigService::instance()->value(QLatin1String(ReceiveMaxBytesKey), QString()).toLongLong();
+    const qint64 limit = bytes > 0 ? bytes : DefaultReceiveMaxBytes;
+    const QSignalBlocker quiet(m_ui->sbReceiveLimit);
+    m_ui->sbReceiveLimit->setValue(
+        int(std::min<qint64>((limit + MiB - 1) / MiB, m_ui->sbReceiveLimit->maximum())));
+}
+
+void SettingView::selectReceiveFolder()
+{
+    QFileDialog dialog(this, translated(QT_TRANSLATE_NOOP("SettingView", "Folder for Files from the Phone")),
+                       receiveFolder());
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    storeReceiveFolder(QDir::cleanPath(dialog.selectedFiles().constFirst()));
+}
+
+void SettingView::storeReceiveFolder(const QString& folder)
+{
+    ConfigService::instance()->setValue(QLatin1String(ReceiveFolderKey), folder, QString());
+    showReceiveSettings();
+    emit receiveSettingsChanged();
+}
+
+void SettingView::setRecentFiles(const QVector<ReceivedFile>& files)
+{
+    QTreeWidget* list = m_ui->twReceivedFiles;
+    list->clear();
+    const QLocale locale;
+    for (const ReceivedFile& file : files) {
+        auto* item =
+            new QTreeWidgetItem(list, {QFileInfo(file.path).fileName(), locale.formattedDataSize(file.size),
+                                       locale.toString(file.time, QLocale::ShortFormat)});
+        item->setData(0, Qt::UserRole, file.path);
+        item->setToolTip(0, QDir::toNativeSeparators(file.path));
+    }
 }
 
 void SettingView::unload(QHash<QString, QVariant>*)

@@ -122,13 +122,12 @@ bool FileTransfer::handleMessage(const QByteArray& message, PhoneLink* link)
     return true;
 }
 
-void FileTransfer::noteReceived(const QString& name, qint64 size)
+void FileTransfer::noteReceived(const QString& path, qint64 size)
 {
-    m_recent.removeAll(name);
-    m_recent.prepend(name);
+    m_recent.prepend({path, size, m_nowMs()});
     while (m_recent.size() > RecentCount)
         m_recent.removeLast();
-    emit fileReceived(m_folder + QLatin1Char('/') + name, size);
+    emit fileReceived(path, size);
 }
 
 void FileTransfer::setLink(PhoneLink* link)

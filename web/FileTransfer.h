@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include <functional>
 
@@ -67,9 +68,16 @@ public:
     // (it may resume with Range) until the link expires; empty for anyone else or when unknown.
     QString offeredFile(const QByteArray& token, const QHostAddress& peer);
 
-    // A file arrived complete under `name` in the folder.
-    void noteReceived(const QString& name, qint64 size);
-    QStringList recentFiles() const { return m_recent; }
+    struct Received
+    {
+        QString path;
+        qint64 size = 0;
+        qint64 timeMs = 0; // since the epoch
+    };
+    // A file arrived complete at `path`.
+    void noteReceived(const QString& path, qint64 size);
+    // Newest first, at most RecentCount.
+    QVector<Received> recentFiles() const { return m_recent; }
 
 signals:
     void fileReceived(const QString& path, qint64 size);
@@ -94,5 +102,5 @@ private:
     };
     QHash<QByteArray, Offer> m_offers;
     QPointer<PhoneLink> m_link;
-    QStringList m_recent; // newest first
+    QVector<Received> m_recent; // newest first
 };

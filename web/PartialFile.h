@@ -25,6 +25,7 @@ public:
     // name given, or an empty one when the file could not be finished (and it is removed).
     QString commit(const QString& name);
     QString errorString() const;
+    QString folder() const { return m_folder; }
 
 private:
     QString m_folder;

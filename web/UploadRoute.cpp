@@ -58,7 +58,8 @@ public:
                                                           {QStringLiteral("size"), double(m_size)}})
                                     .toJson(QJsonDocument::Compact);
         exchange.sendResponse(HttpResponse::head("HTTP/1.1 200 OK", "application/json", body.size()) + body);
-        m_transfer->noteReceived(saved, m_size);
+        // The folder it was written in: the setting may have changed meanwhile.
+        m_transfer->noteReceived(m_file->folder() + QLatin1Char('/') + saved, m_size);
     }
 
 private:

@@ -402,6 +402,20 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         await page.locator('.tab[data-tab="media"]').click(); // where the next steps expect the page
     });
 
+    step('a file the PC sends from a terminal (velmora --send) downloads on the phone byte for byte', async () => {
+        await page.locator('.tab[data-tab="files"]').click();
+        const report = path.join(fs.mkdtempSync(path.join(home, 'pc-files-')), 'report.pdf');
+        fs.writeFileSync(report, crypto.randomBytes(300 * 1024 + 7));
+        const send = spawnSync(path.join(buildDir, 'velmora'), ['--send', report],
+            { env: { ...env, LANG: 'C.UTF-8', LANGUAGE: 'en' }, encoding: 'utf8', timeout: 20000 });
+        assert.equal(send.status, 0, send.stdout + send.stderr);
+        const card = page.locator('#offer-list .offer', { has: page.locator('.upload-name', { hasText: 'report.pdf' }) });
+        const [download] = await Promise.all([page.waitForEvent('download'), card.locator('a').click()]);
+        assert.equal(download.suggestedFilename(), 'report.pdf');
+        assert.ok(fs.readFileSync(await download.path()).equals(fs.readFileSync(report)));
+        await page.locator('.tab[data-tab="media"]').click();
+    });
+
     step('the screen stays on while the pad is shown, and is let go when the page is hidden', async () => {
         // A phone of its own without a pairing: this page must not take the PC from the one above.
         const phone = await launchPhone('en-US');

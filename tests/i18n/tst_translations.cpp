@@ -60,17 +60,18 @@ void TestTranslations::windowSpeaksTheLanguage_data()
 
     // In neither language the texts stay exactly as the program writes them, Chinese and English.
     QTest::newRow("C") << QStringList{"C"} << QStringList{"Media Library", "Desktop App", "Setting"}
-                       << QStringList{"显示", "退出", "维莫拉"} << "服务器状态: 运行中"
+                       << QStringList{"显示", "发送文件到手机…", "退出", "维莫拉"} << "服务器状态: 运行中"
                        << "服务器正在运行中"
                        << "Add"
                        << "Cancel";
     QTest::newRow("zh_CN") << QStringList{"zh-CN"} << QStringList{"媒体库", "桌面应用", "设置"}
-                           << QStringList{"显示", "退出", "维莫拉"} << "服务器状态: 运行中"
+                           << QStringList{"显示", "发送文件到手机…", "退出", "维莫拉"} << "服务器状态: 运行中"
                            << "服务器正在运行中"
                            << "添加"
                            << "取消";
     QTest::newRow("en_US") << QStringList{"en-US"} << QStringList{"Media Library", "Desktop App", "Setting"}
-                           << QStringList{"Show", "Quit", "Velmora"} << "Server status: running"
+                           << QStringList{"Show", "Send Files to Phone…", "Quit", "Velmora"}
+                           << "Server status: running"
                            << "The server is running"
                            << "Add"
                            << "Cancel";

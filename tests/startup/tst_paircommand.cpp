@@ -66,7 +66,15 @@ void TestPairCommand::withoutRunningCopy()
 
     const Result help = run(VELMORA_BINARY, {"--help"}, velmora.environment());
     QCOMPARE(help.exitCode, 0);
-    QVERIFY(help.out.contains("--pair"));
+    QVERIFY(help.out.contains("--pair") && help.out.contains("--send"));
+
+    // --send: a missing file is named before anything is asked; then nobody to ask.
+    const Result missing = run(VELMORA_BINARY, {"--send", "/nonexistent/report.pdf"}, velmora.environment());
+    QCOMPARE(missing.exitCode, 1);
+    QVERIFY2(missing.err.contains("Cannot read /nonexistent/report.pdf"), qPrintable(missing.err));
+    const Result send = run(VELMORA_BINARY, {"--send", VELMORA_BINARY}, velmora.environment());
+    QCOMPARE(send.exitCode, 1);
+    QVERIFY2(send.err.contains("Velmora is not running"), qPrintable(send.err));
 }
 
 void TestPairCommand::printsScannableLinks()
@@ -100,6 +108,11 @@ void TestPairCommand::printsScannableLinks()
     // The running copy says that links were asked for, and never what they were.
     QVERIFY(velmora.waitForLog("Pairing links requested"));
     QVERIFY(!velmora.log().contains(token));
+
+    // Running, but no browser connected: --send says so.
+    const Result send = run(VELMORA_BINARY, {"--send", VELMORA_BINARY}, environment);
+    QCOMPARE(send.exitCode, 1);
+    QVERIFY2(send.err.contains("No phone is connected"), qPrintable(send.err));
 
     // Another user, with this user's environment: nothing.
     if (QProcess::execute("id", {"-u", kStranger}) != 0)

@@ -34,6 +34,17 @@ bool requestLinksFromAnotherThread(SingleInstance& later, QList<PairingLink>* li
     return answered;
 }
 
+bool offerFromAnotherThread(SingleInstance& later, const QStringList& paths, int* offered)
+{
+    std::atomic<bool> answered{false};
+    QScopedPointer<QThread> thread(
+        QThread::create([&] { answered = later.requestFileOffer(paths, offered, 5000); }));
+    thread->start();
+    while (!thread->wait(10))
+        QCoreApplication::processEvents();
+    return answered;
+}
+
 const QString kToken = QStringLiteral("0123456789abcdef0123456789abcdef");
 
 } // namespace
@@ -49,6 +60,7 @@ private slots:
     void strayRequestsShowNothing();
     void silentHolderIsNoAnswer();
     void pairingLinksGoToTheSameUserOnly();
+    void filesToSendReachTheRunningCopy();
 
 private:
     QTemporaryDir m_runtime;
@@ -115,6 +127,7 @@ void TestSingleInstance::strayRequestsShowNothing_data()
     QTest::newRow("another word") << QByteArray("quit\n");
     QTest::newRow("cut short") << QByteArray("sho");
     QTest::newRow("endless line") << QByteArray(1 << 20, 'x');
+    QTest::newRow("endless file list") << "send\n" + QByteArray(1 << 20, 'x');
 }
 
 void TestSingleInstance::strayRequestsShowNothing()
@@ -210,6 +223,44 @@ void TestSingleInstance::pairingLinksGoToTheSameUserOnly()
     timer.start();
     QVERIFY(!nobody.requestPairingLinks(&links, 5000));
     QVERIFY(timer.elapsed() < 2000);
+}
+
+// `velmora --send`: the paths arrive exactly, whatever characters they hold, and the answer is
+// how many the running copy offered; a path that is not absolute ends the request unheard.
+void TestSingleInstance::filesToSendReachTheRunningCopy()
+{
+    const QString data = QStringLiteral("/home/g/.local/share/velmora");
+    SingleInstance first(data, m_runtime.path());
+    QStringList asked;
+    int accept = 2;
+    first.setFileOfferHandler([&](const QStringList& paths) {
+        asked = paths;
+        return qMin(accept, paths.size());
+    });
+    QVERIFY(first.claim());
+    SingleInstance later(data, m_runtime.path());
+
+    const QStringList paths = {QStringLiteral("/tmp/a b%20.txt"), QStringLiteral("/tmp/line\nbreak"),
+                               QStringLiteral("/tmp/Ünïcode.pdf")};
+    int offered = -1;
+    QVERIFY(offerFromAnotherThread(later, paths, &offered));
+    QCOMPARE(asked, paths);
+    QCOMPARE(offered, 2);
+    accept = 0; // no phone connected
+    QVERIFY(offerFromAnotherThread(later, paths.mid(0, 1), &offered));
+    QCOMPARE(offered, 0);
+
+    asked.clear();
+    QLocalSocket stranger;
+    stranger.connectToServer(first.socketPath());
+    QVERIFY(stranger.waitForConnected(2000));
+    stranger.write("send\n/tmp/fine\nrelative/path\n\n");
+    QTRY_COMPARE(stranger.state(), QLocalSocket::UnconnectedState);
+    QVERIFY(asked.isEmpty());
+
+    SingleInstance nobody(QStringLiteral("/home/h/.local/share/velmora"), m_runtime.path());
+    QVERIFY(!nobody.requestFileOffer(paths, &offered, 2000));
+    QCOMPARE(offered, -1);
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

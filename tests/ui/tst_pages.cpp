@@ -309,6 +309,48 @@ private slots:
         again.load(nullptr);
         QVERIFY(again.findChild<QCheckBox*>("chkAllowClipboardRead")->isChecked());
     }
+
+    // Where files from the phone land: chosen, reset and stored at once, each change announced
+    // so that it applies without a restart; a received file opens its own folder.
+    void receiveSettings()
+    {
+        QTemporaryDir chosen;
+        const QString fallback = QStringLiteral("/home/someone/Downloads/Velmora");
+        SettingView page;
+        QStringList opened;
+        page.setFolderOpener([&opened](const QString& folder) { opened << folder; });
+        page.setDefaultReceiveFolder(fallback);
+        QSignalSpy applied(&page, &SettingView::receiveSettingsChanged);
+        page.load(nullptr);
+        auto* folder = page.findChild<QLineEdit*>("edReceiveFolder");
+        auto* limit = page.findChild<QSpinBox*>("sbReceiveLimit");
+        const auto stored = [] {
+            return rows("select dictName, dictValue from dict where dictName like 'receive%' order by dictId",
+                        SqlDatabase::Config);
+        };
+        QCOMPARE(folder->text(), fallback);
+        QCOMPARE(limit->value(), 4096); // MiB: 4 GiB
+
+        choose(QString(), &page, "btnSelectReceiveFolder");
+        QCOMPARE(applied.count(), 0);
+        choose(chosen.path(), &page, "btnSelectReceiveFolder");
+        QCOMPARE(folder->text(), chosen.path());
+        limit->setValue(10);
+        QCOMPARE(stored(), QStringList({"receiveFolder|" + chosen.path(), "receiveMaxBytes|10485760"}));
+        QCOMPARE(applied.count(), 2);
+        button(&page, "btnDefaultReceiveFolder")->click();
+        QCOMPARE(folder->text(), fallback);
+        QCOMPARE(stored().constFirst(), QStringLiteral("receiveFolder|"));
+        QCOMPARE(applied.count(), 3);
+
+        page.setRecentFiles({{chosen.path() + "/photo.jpg", 2048, QDateTime::currentDateTime()}});
+        auto* list = page.findChild<QTreeWidget*>("twReceivedFiles");
+        QCOMPARE(list->topLevelItemCount(), 1);
+        QCOMPARE(list->topLevelItem(0)->text(0), QStringLiteral("photo.jpg"));
+        emit list->itemDoubleClicked(list->topLevelItem(0), 0);
+        button(&page, "btnOpenReceiveFolder")->click();
+        QCOMPARE(opened, QStringList({chosen.path(), fallback}));
+    }
 };
 
 QTEST_MAIN(TestPages)

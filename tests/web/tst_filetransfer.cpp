@@ -122,7 +122,25 @@ private slots:
         QCOMPARE(names(), QStringList{"clip.mp4"});
         QVERIFY(read(QStringLiteral("clip.mp4")) == content);
         QCOMPARE(received.count(), 1);
-        QCOMPARE(m_transfer->recentFiles(), QStringList{"clip.mp4"});
+        QCOMPARE(m_transfer->recentFiles().size(), 1);
+        QCOMPARE(m_transfer->recentFiles().constFirst().path, m_folder + QStringLiteral("/clip.mp4"));
+        QCOMPARE(m_transfer->recentFiles().constFirst().size, size);
+    }
+
+    // The folder is changed in the settings while a file arrives: it ends where it began, and
+    // is reported there.
+    void folderChangedMidwayKeepsTheFile()
+    {
+        const QByteArray content = bytesOf(1024 * 1024, 3);
+        auto client = std::make_unique<LoopbackClient>(m_server->port());
+        client->send(uploadHead(ticket(), "song.ogg", content.size()) + content.left(1000));
+        QVERIFY(spinUntil([this] { return openPartials() == 1; }));
+        QSignalSpy received(m_transfer.get(), &FileTransfer::fileReceived);
+        m_transfer->setFolder(m_root.path() + QStringLiteral("/elsewhere"));
+        client->send(content.mid(1000));
+        QVERIFY(received.wait(5000));
+        QCOMPARE(received.constFirst().constFirst().toString(), m_folder + QStringLiteral("/song.ogg"));
+        QVERIFY(read(QStringLiteral("song.ogg")) == content);
     }
 
     // Twenty at once (from two addresses, as a phone has only so many connections), all with
