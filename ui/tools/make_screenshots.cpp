@@ -11,6 +11,7 @@
 #include "platform/FirewallProbeFake.h"
 #include "ui/AboutView.h"
 #include "ui/MainWindow.h"
+#include "ui/SettingView.h"
 #include "ui/tools/ScratchContext.h"
 
 #include <QApplication>
@@ -88,6 +89,9 @@ int main(int argc, char** argv)
         window.show();
         if (!QTest::qWaitForWindowExposed(&window))
             return 1;
+        // A user's receive folder, as start-up tells the page, rather than the scratch home's.
+        window.findChild<SettingView*>()->setDefaultReceiveFolder(
+            QStringLiteral("/home/user/Downloads/Velmora"));
         // The firewall as the pictures need it, not as this machine has it: first none, then ufw
         // keeping phones out, for the hint.
         auto* about = window.findChild<AboutView*>();
