@@ -342,9 +342,10 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
     });
 
     step('the Keys tab puts text on the PC clipboard and reads it back while another window has the focus', async () => {
-        // xclip -i leaves a child serving the text: its output must not be waited for.
+        // xclip -i leaves a child serving the text until the display ends: it must hold none of
+        // our pipes, or the test runner waits for it to close them and never ends.
         const xclip = (args, input) => execFileSync('xclip', ['-selection', 'clipboard', ...args],
-            { input, encoding: 'utf8', env, stdio: ['pipe', input === undefined ? 'pipe' : 'ignore', 'inherit'] });
+            { input, encoding: 'utf8', env, stdio: ['pipe', input === undefined ? 'pipe' : 'ignore', input === undefined ? 'inherit' : 'ignore'] });
         await page.locator('#clip-field').fill('From the phone é 1');
         await page.locator('#clip-send').click();
         await page.locator('#clip-message', { hasText: 'On the PC clipboard' }).waitFor();
