@@ -118,11 +118,27 @@ stop_headless_sway() {
     return 0
 }
 
+# Waits up to $2 seconds for the socket $3 of the compositor $1 and for the file $4, where its
+# session writes the address of its bus. Returns non-zero, with the last lines of the log $5,
+# when the socket did not come.
+wait_for_compositor() {
+    local name=$1 seconds=$2 socket=$3 address=$4 log=$5
+    for _ in $(seq $((seconds * 10))); do
+        [ -S "$socket" ] && [ -s "$address" ] && return 0
+        sleep 0.1
+    done
+    [ -S "$socket" ] && return 0
+    echo "$name did not start:" >&2
+    tail -n 20 "$log" >&2
+    return 1
+}
+
 # A headless GNOME Mutter for the GNOME input tests: WAYLAND_DISPLAY is set to its socket and
 # VELMORA_MUTTER_BUS to the address of its session bus, a bus of its own whose configuration
 # names no service folder of the machine. PipeWire runs beside it, as on a GNOME desktop, so
 # that Mutter can record the stream that absolute moves go through. Mutter refuses to run as root, so under root it runs
-# as the same system user as sway. Returns non-zero, saying why, when Mutter does not start.
+# as the same system user as sway. Its virtual monitor is 1280x720, or VELMORA_SCREEN_SIZE (WxH).
+# Returns non-zero, saying why, when Mutter does not start.
 start_headless_mutter() {
     local user=velmora-wayland
     local -a run_as=()
@@ -159,19 +175,14 @@ BUS
         sh -c 'echo "$DBUS_SESSION_BUS_ADDRESS" >"$XDG_RUNTIME_DIR/bus-address"
                pw=""
                if command -v pipewire >/dev/null; then pipewire >"$XDG_RUNTIME_DIR/pipewire.log" 2>&1 & pw=$!; fi
-               mutter --headless --wayland --no-x11 --virtual-monitor 1280x720 --wayland-display velmora-mutter &
+               mutter --headless --wayland --no-x11 --virtual-monitor "$0" --wayland-display velmora-mutter &
                m=$!
                trap "kill $m $pw 2>/dev/null" TERM
-               wait $m; kill $m $pw 2>/dev/null; wait' \
+               wait $m; kill $m $pw 2>/dev/null; wait' "${VELMORA_SCREEN_SIZE:-1280x720}" \
         >"$VELMORA_MUTTER_RUNTIME/mutter.log" 2>&1 &
     VELMORA_MUTTER_PID=$!
-    for _ in $(seq 150); do
-        [ -S "$VELMORA_MUTTER_RUNTIME/velmora-mutter" ] && [ -s "$VELMORA_MUTTER_RUNTIME/bus-address" ] && break
-        sleep 0.1
-    done
-    if [ ! -S "$VELMORA_MUTTER_RUNTIME/velmora-mutter" ]; then
-        echo "mutter did not start:" >&2
-        tail -n 20 "$VELMORA_MUTTER_RUNTIME/mutter.log" >&2
+    if ! wait_for_compositor mutter 15 "$VELMORA_MUTTER_RUNTIME/velmora-mutter" \
+        "$VELMORA_MUTTER_RUNTIME/bus-address" "$VELMORA_MUTTER_RUNTIME/mutter.log"; then
         stop_headless_mutter
         return 1
     fi
@@ -269,12 +280,13 @@ stop_headless_mutter() {
 # VELMORA_KWIN_BUS to the bus address. The bus activates only the portal services, from a folder
 # of its own. KWin runs from a copy of its binary: Debian's carries a file capability
 # (cap_sys_resource) that containers and some VMs refuse to execute ("Operation not permitted"),
-# and the copy has none. Under root everything runs as the system user of sway and Mutter.
+# and the copy has none. Under root everything runs as the system user of sway and Mutter. The
+# screen is 1280x720, or VELMORA_SCREEN_SIZE (WxH).
 # Returns non-zero, saying why, when KWin or the portal does not start.
 start_headless_kwin() {
     local user=velmora-wayland
     local -a run_as=()
-    local kwin portal kde_portal name
+    local kwin portal kde_portal name size=${VELMORA_SCREEN_SIZE:-1280x720}
     kwin=$(command -v kwin_wayland || true)
     portal=/usr/libexec/xdg-desktop-portal
     kde_portal=/usr/lib/x86_64-linux-gnu/libexec/xdg-desktop-portal-kde
@@ -309,31 +321,34 @@ start_headless_kwin() {
 </busconfig>
 BUS
     chmod 700 "$VELMORA_KWIN_RUNTIME/run"
+    # KWin's screenshot interface (org.kde.KWin.ScreenShot2), for tests/wayland/screenshot.py
+    # with VELMORA_KWIN_SCREENSHOTS=1, needs OpenGL compositing (software rendering here). It
+    # answers only executables that a .desktop entry authorises, looked up in KWin's service
+    # cache, which now and then lacked the entry: this KWin of ours skips that check instead.
+    local -a compose=(KWIN_COMPOSE=Q)
+    if [ "${VELMORA_KWIN_SCREENSHOTS:-}" = 1 ]; then
+        compose=(KWIN_COMPOSE=O2 LIBGL_ALWAYS_SOFTWARE=1 KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1)
+    fi
     if [ "$(id -u)" -eq 0 ]; then
         id -u "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
         chown "$user:" "$VELMORA_KWIN_RUNTIME/run" "$VELMORA_KWIN_RUNTIME/home"
         run_as=(setpriv --reuid="$user" --regid="$user" --init-groups)
     fi
     setsid "${run_as[@]}" env -i PATH="$PATH" HOME="$VELMORA_KWIN_RUNTIME/home" XDG_RUNTIME_DIR="$VELMORA_KWIN_RUNTIME/run" \
-        XDG_CURRENT_DESKTOP=KDE KWIN_COMPOSE=Q QT_QPA_PLATFORM=wayland \
+        XDG_CURRENT_DESKTOP=KDE "${compose[@]}" QT_QPA_PLATFORM=wayland \
         dbus-run-session --config-file="$VELMORA_KWIN_RUNTIME/bus.conf" -- \
-        sh -c '"$0" --virtual --width 1280 --height 720 --no-lockscreen --no-global-shortcuts --socket velmora-kwin &
+        sh -c '"$0" --virtual --width "$1" --height "$2" --no-lockscreen --no-global-shortcuts --socket velmora-kwin &
                k=$!
                # The portal, started by the bus, draws nothing but must reach KWin.
                while [ ! -S "$XDG_RUNTIME_DIR/velmora-kwin" ] && kill -0 $k 2>/dev/null; do sleep 0.1; done
                dbus-update-activation-environment WAYLAND_DISPLAY=velmora-kwin
                echo "$DBUS_SESSION_BUS_ADDRESS" >"$XDG_RUNTIME_DIR/bus-address"
                trap "kill $k 2>/dev/null" TERM
-               wait $k' "$VELMORA_KWIN_RUNTIME/kwin_wayland" \
+               wait $k' "$VELMORA_KWIN_RUNTIME/kwin_wayland" "${size%x*}" "${size#*x}" \
         >"$VELMORA_KWIN_RUNTIME/kwin.log" 2>&1 &
     VELMORA_KWIN_PID=$!
-    for _ in $(seq 200); do
-        [ -S "$VELMORA_KWIN_RUNTIME/run/velmora-kwin" ] && [ -s "$VELMORA_KWIN_RUNTIME/run/bus-address" ] && break
-        sleep 0.1
-    done
-    if [ ! -S "$VELMORA_KWIN_RUNTIME/run/velmora-kwin" ]; then
-        echo "kwin_wayland did not start:" >&2
-        tail -n 20 "$VELMORA_KWIN_RUNTIME/kwin.log" >&2
+    if ! wait_for_compositor kwin_wayland 20 "$VELMORA_KWIN_RUNTIME/run/velmora-kwin" \
+        "$VELMORA_KWIN_RUNTIME/run/bus-address" "$VELMORA_KWIN_RUNTIME/kwin.log"; then
         stop_headless_kwin
         return 1
     fi
