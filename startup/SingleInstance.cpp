@@ -157,17 +157,14 @@ void SingleInstance::answerFileOffer(QLocalSocket* socket)
     socket->disconnectFromServer();
 }
 
-bool SingleInstance::requestFileOffer(const QStringList& paths, int* offered, int timeoutMs)
+bool SingleInstance::askRunningCopy(const QByteArray& request, int maxReply,
+                                    const std::function<bool(const QByteArray&)>& complete, QByteArray* reply,
+                                    int timeoutMs)
 {
-    *offered = -1;
-    // As for the links: only our own private folder is trusted to hold the socket.
+    reply->clear();
+    // Only a folder no one else can enter is trusted to hold our socket: a socket planted by
+    // another user would answer with links or counts of their choosing.
     if (!isPrivateFolder(QFileInfo(m_socketPath).absolutePath()))
-        return false;
-    QByteArray request = kSendRequest;
-    for (const QString& path : paths.mid(0, MaxOfferedFiles))
-        request += QUrl::toPercentEncoding(path, "/") + '\n';
-    request += '\n';
-    if (request.size() > MaxOfferRequestBytes)
         return false;
     QElapsedTimer timer;
     timer.start();
@@ -176,15 +173,30 @@ bool SingleInstance::requestFileOffer(const QStringList& paths, int* offered, in
     if (!socket.waitForConnected(timeoutMs) || !m_peerCheck(socket.socketDescriptor()))
         return false;
     socket.write(request);
-    QByteArray reply;
-    while (!reply.endsWith('\n')) {
-        if (reply.size() > 64 || timer.elapsed() >= timeoutMs)
+    while (!complete(*reply)) {
+        if (reply->size() > maxReply || timer.elapsed() >= timeoutMs)
             return false;
         if (!socket.bytesAvailable() && !socket.waitForReadyRead(qMax(1, timeoutMs - int(timer.elapsed()))) &&
             !socket.bytesAvailable())
             return false;
-        reply += socket.read(65 - reply.size());
+        *reply += socket.read(maxReply + 1 - reply->size());
     }
+    return true;
+}
+
+bool SingleInstance::requestFileOffer(const QStringList& paths, int* offered, int timeoutMs)
+{
+    *offered = -1;
+    QByteArray request = kSendRequest;
+    for (const QString& path : paths.mid(0, MaxOfferedFiles))
+        request += QUrl::toPercentEncoding(path, "/") + '\n';
+    request += '\n';
+    if (request.size() > MaxOfferRequestBytes)
+        return false;
+    QByteArray reply;
+    if (!askRunningCopy(
+            request, 64, [](const QByteArray& r) { return r.endsWith('\n'); }, &reply, timeoutMs))
+        return false;
     if (!reply.startsWith("offered "))
         return false;
     bool ok = false;
@@ -198,26 +210,12 @@ bool SingleInstance::requestFileOffer(const QStringList& paths, int* offered, in
 bool SingleInstance::requestPairingLinks(QList<PairingLink>* links, int timeoutMs)
 {
     links->clear();
-    // Only a folder no one else can enter is trusted to hold our socket: a socket planted by
-    // another user would hand us links of their choosing.
-    if (!isPrivateFolder(QFileInfo(m_socketPath).absolutePath()))
-        return false;
-    QElapsedTimer timer;
-    timer.start();
-    QLocalSocket socket;
-    socket.connectToServer(m_socketPath);
-    if (!socket.waitForConnected(timeoutMs) || !m_peerCheck(socket.socketDescriptor()))
-        return false;
-    socket.write(kPairRequest);
     QByteArray reply;
-    while (!reply.endsWith("\n\n") && reply != "\n") {
-        if (reply.size() > kMaxPairAnswer || timer.elapsed() >= timeoutMs)
-            return false;
-        if (!socket.bytesAvailable() && !socket.waitForReadyRead(qMax(1, timeoutMs - int(timer.elapsed()))) &&
-            !socket.bytesAvailable())
-            return false;
-        reply += socket.read(kMaxPairAnswer + 1 - reply.size());
-    }
+    const auto complete = [](const QByteArray& r) {
+        return r.endsWith("\n\n") || r == "\n";
+    };
+    if (!askRunningCopy(kPairRequest, kMaxPairAnswer, complete, &reply, timeoutMs))
+        return false;
     const QList<QByteArray> lines = reply.split('\n');
     for (const QByteArray& line : lines) {
         if (line.isEmpty())

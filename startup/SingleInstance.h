@@ -73,6 +73,11 @@ signals:
 private:
     void onNewConnection();
     void answer(QLocalSocket* socket);
+    // Sends `request` to the running copy of this user and reads until `complete` holds (at most
+    // `maxReply` bytes); false when there is no such copy or it answers with something else.
+    bool askRunningCopy(const QByteArray& request, int maxReply,
+                        const std::function<bool(const QByteArray&)>& complete, QByteArray* reply,
+                        int timeoutMs);
 
     QString m_socketPath;
     QLockFile m_lock;
