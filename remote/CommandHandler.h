@@ -4,6 +4,7 @@
 
 #include <functional>
 
+class QHostAddress;
 class QJsonObject;
 class QString;
 
@@ -27,6 +28,9 @@ public:
     virtual Reply laterReply() = 0;
     // The phone that sent the command being run, to tell phones apart; null when it has gone.
     virtual const void* sender() const = 0;
+    // Where the phone that sent the command being run connected from, for permissions bound
+    // to its address; null when it has gone.
+    virtual QHostAddress senderAddress() const = 0;
 };
 
 // The commands of one area (pointer and keys, media library, ...). The handler names the

@@ -51,6 +51,14 @@ QByteArray CommandTable::replyLine(const QString& command, const QJsonObject& bo
     return QJsonDocument(envelope).toJson(QJsonDocument::Compact) + '\n';
 }
 
+QByteArray CommandTable::loggableReply(const QString& command, const QJsonObject& body)
+{
+    QJsonObject shown = body;
+    shown.remove(QLatin1String("ticket"));
+    shown.remove(QLatin1String("url"));
+    return replyLine(command, shown);
+}
+
 QJsonObject CommandTable::loggable(const QJsonObject& object)
 {
     const QString command = object.value(QLatin1String("command")).toString();

@@ -36,6 +36,9 @@ public:
     static std::optional<QJsonObject> parse(const QByteArray& line);
     // One reply as it goes on the wire: {"command": command, "params": body} and a line feed.
     static QByteArray replyLine(const QString& command, const QJsonObject& body);
+    // What the log shows of a reply: the same line without the upload ticket or download
+    // link it may hold, since either lets whoever reads it move a file.
+    static QByteArray loggableReply(const QString& command, const QJsonObject& body);
     // What the log shows of a command: typed text and clipboard text only as their length.
     static QJsonObject loggable(const QJsonObject& object);
 

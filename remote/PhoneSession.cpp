@@ -295,9 +295,23 @@ void PhoneSession::dropPhoneFrom(const QString& address, const QString& reason)
         dropPhone(reason, CloseGoingAway);
 }
 
-void PhoneSession::writeReply(const QByteArray& line)
+QHostAddress PhoneSession::replyTargetAddress() const
 {
-    qDebug().noquote() << QString::fromUtf8(line);
+    if (!m_replyToSender)
+        return QHostAddress();
+    if (m_clientSocket != nullptr)
+        return m_clientSocket->peerAddress();
+    return m_webSocket != nullptr ? m_webSocket->peerAddress() : QHostAddress();
+}
+
+QHostAddress PhoneSession::tcpPhoneAddress() const
+{
+    return m_clientSocket != nullptr ? m_clientSocket->peerAddress() : QHostAddress();
+}
+
+void PhoneSession::writeReply(const QByteArray& line, const QByteArray& logged)
+{
+    qDebug().noquote() << QString::fromUtf8(logged);
     if (m_replyToSender) // else its sender has gone; the current phone did not ask
         send(line);
 }

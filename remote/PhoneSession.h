@@ -54,9 +54,14 @@ public:
 
     // The one path of every reply to the current phone: `line` is one reply, framed as a
     // line (a WebSocket phone gets it as one message, without the line feed).
-    void writeReply(const QByteArray& line);
+    // `logged` is what the log shows of it.
+    void writeReply(const QByteArray& line, const QByteArray& logged);
     // The phone a reply to the message being run goes to; null when its sender has gone.
     const QObject* replyTarget() const { return m_replyToSender ? currentPhone() : nullptr; }
+    // Its address; null when its sender has gone.
+    QHostAddress replyTargetAddress() const;
+    // The address of the current phone when it came over TCP; null otherwise.
+    QHostAddress tcpPhoneAddress() const;
     // A reply that comes later: it goes to `phone` only while that is still the current phone,
     // and the log shows only its size (such replies may carry what the log must not show).
     void writeLaterReply(const QObject* phone, const QByteArray& line);

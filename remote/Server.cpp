@@ -10,6 +10,7 @@
 #include "remote/CommandTable.h"
 #include "remote/DeskHandlers.h"
 #include "remote/DesktopLinks.h"
+#include "remote/FileHandler.h"
 #include "remote/InputSimulator.h"
 #include "remote/MediaLibraryHandler.h"
 #include "remote/PhoneLink.h"
@@ -17,6 +18,7 @@
 #include "remote/TextTyper.h"
 
 #include <QDebug>
+#include <QHostAddress>
 #include <QJsonObject>
 #include <QPointer>
 
@@ -42,6 +44,8 @@ Server::Server(std::unique_ptr<InputBackend> backend, QObject* parent)
         std::make_unique<VolumeHandler>(static_cast<CommandContext*>(this), m_inputSimulator->backend())));
     m_clipboard = static_cast<ClipboardHandler*>(
         m_commands->add(std::make_unique<ClipboardHandler>(m_inputSimulator->backend())));
+    m_files = static_cast<FileHandler*>(
+        m_commands->add(std::make_unique<FileHandler>(static_cast<CommandContext*>(this))));
 
     m_session = new PhoneSession([this](const QByteArray& message) { handleMessage(message); }, m_typer.get(),
                                  [this] { m_inputSimulator->releaseHeldButtons(); }, this);
@@ -147,6 +151,16 @@ void Server::setClipboard(std::unique_ptr<Clipboard> clipboard, std::function<bo
     m_clipboard->setClipboard(std::move(clipboard), std::move(readAllowed));
 }
 
+void Server::setPhoneFiles(PhoneFiles* files)
+{
+    m_files->setFiles(files);
+}
+
+bool Server::offerFile(const QString& path)
+{
+    return m_files->offer(path, m_session->tcpPhoneAddress());
+}
+
 void Server::setAccess(PhoneAccess* access, std::unique_ptr<PhoneConsentAsker> asker)
 {
     m_gate->setAccess(access, std::move(asker));
@@ -188,7 +202,7 @@ void Server::dropWebSocketPhone(int closeCode)
 
 void Server::reply(const QString& command, const QJsonObject& body)
 {
-    m_session->writeReply(CommandTable::replyLine(command, body));
+    m_session->writeReply(CommandTable::replyLine(command, body), CommandTable::loggableReply(command, body));
 }
 
 void Server::sendReply(const QString& command, const QJsonObject& body)
@@ -219,4 +233,9 @@ CommandContext::Reply Server::laterReply()
 const void* Server::sender() const
 {
     return m_session->replyTarget();
+}
+
+QHostAddress Server::senderAddress() const
+{
+    return m_session->replyTargetAddress();
 }

@@ -15,12 +15,15 @@ class ClipboardHandler;
 class Clipboard;
 class CommandTable;
 class DesktopLinks;
+class FileHandler;
 class InputBackend;
 class InputSimulator;
 class MediaPlayerLink;
 class PhoneAccess;
 class PhoneConsentAsker;
+class PhoneFiles;
 class PhoneLink;
+class QHostAddress;
 class Shell;
 class SocketOwner;
 class SystemVolume;
@@ -71,6 +74,12 @@ public:
     // phone first uses them. `readAllowed` stands in for the user's setting.
     void setSystemVolume(std::unique_ptr<SystemVolume> volume);
     void setClipboard(std::unique_ptr<Clipboard> clipboard, std::function<bool()> readAllowed);
+    // Where files from the phone go and files for it are served (the web server's side); not
+    // owned, and it must outlive the server. Without it the file commands do nothing.
+    void setPhoneFiles(PhoneFiles* files);
+    // Offers the file at `path` to the current phone when it came over TCP (a browser gets its
+    // offers over its own channel); false when there is no such phone or the file cannot be read.
+    bool offerFile(const QString& path);
     // The shortest time between two "mediastatus" messages pushed to the phone.
     static constexpr int MediaStatusIntervalMs = PlayerHandler::MediaStatusIntervalMs;
 
@@ -120,6 +129,7 @@ private:
     bool hasPhone() const override;
     Reply laterReply() override;
     const void* sender() const override;
+    QHostAddress senderAddress() const override;
     // Builds a reply envelope and writes it to the phone that sent the command being run.
     void sendReply(const QString& command, const QJsonObject& body);
 
@@ -129,6 +139,7 @@ private:
     std::unique_ptr<CommandTable> m_commands;
     VolumeHandler* m_volume = nullptr;       // in m_commands
     ClipboardHandler* m_clipboard = nullptr; // in m_commands
+    FileHandler* m_files = nullptr;          // in m_commands
     PhoneSession* m_session = nullptr;
     PhoneGate* m_gate = nullptr;
     int m_port = 0;

@@ -104,23 +104,32 @@ void ServiceStartup::connectWebClients()
                 settings->setRecentFiles(files);
             });
         }
-        QPointer<FileTransfer> transfer(m_fileTransfer.get());
-        m_mainWindow->setFileOffer([transfer](const QStringList& paths) {
-            int offered = 0;
-            for (const QString& path : paths)
-                offered += transfer && transfer->offerFile(path) ? 1 : 0;
-            return offered;
-        });
     }
     m_httpServer->setPeerFilter(
         [](const QHostAddress& peer) { return PhoneAccess::shared()->admitsPeer(peer); });
 
     // The main window owns the command server as its child.
     Server* server = m_mainWindow ? m_mainWindow->findChild<Server*>() : nullptr;
+    if (m_mainWindow) {
+        // A file goes to whichever phone is connected: a browser gets its card over its own
+        // channel, a phone app a push with a link of its own address.
+        QPointer<FileTransfer> transfer(m_fileTransfer.get());
+        QPointer<Server> commands(server);
+        m_mainWindow->setFileOffer([transfer, commands](const QStringList& paths) {
+            int offered = 0;
+            for (const QString& path : paths) {
+                const bool toBrowser = transfer && transfer->offerFile(path);
+                const bool toApp = commands && commands->offerFile(path);
+                offered += toBrowser || toApp ? 1 : 0;
+            }
+            return offered;
+        });
+    }
     if (!server) {
         qWarning() << "No command server: browsers cannot connect";
         return; // the channel answers 503 without a phone handler
     }
+    server->setPhoneFiles(m_fileTransfer.get());
     QPointer<Server> guarded(server);
     m_webChannel->setPhoneHandler([guarded](PhoneLink* link) {
         if (guarded)

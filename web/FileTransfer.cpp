@@ -145,6 +145,26 @@ bool FileTransfer::offerFile(const QString& path)
     const QFileInfo info(path);
     if (!hasLink() || !info.isFile() || !info.isReadable())
         return false;
+    const QJsonObject params = addOffer(info, QHostAddress());
+    m_link->sendMessage(QJsonDocument(QJsonObject{{QStringLiteral("command"), QStringLiteral("fileoffer")},
+                                                  {QStringLiteral("params"), params}})
+                            .toJson(QJsonDocument::Compact));
+    qInfo().noquote() << "File offered to the phone:" << info.fileName();
+    return true;
+}
+
+QJsonObject FileTransfer::offerTo(const QString& path, const QHostAddress& peer)
+{
+    const QFileInfo info(path);
+    if (peer.isNull() || !info.isFile() || !info.isReadable())
+        return QJsonObject();
+    const QJsonObject params = addOffer(info, peer);
+    qInfo().noquote() << "File offered to the phone app:" << info.fileName();
+    return params;
+}
+
+QJsonObject FileTransfer::addOffer(const QFileInfo& info, const QHostAddress& claimedBy)
+{
     const qint64 now = m_nowMs();
     for (auto it = m_offers.begin(); it != m_offers.end();)
         it = now - it->offeredMs > OfferLifetimeMs ? m_offers.erase(it) : std::next(it);
@@ -155,16 +175,11 @@ bool FileTransfer::offerFile(const QString& path)
         m_offers.erase(oldest);
     }
     const QByteArray token = randomToken();
-    m_offers.insert(token, {info.absoluteFilePath(), now, QHostAddress()});
-    const QJsonObject params{
+    m_offers.insert(token, {info.absoluteFilePath(), now, claimedBy});
+    return QJsonObject{
         {QStringLiteral("name"), info.fileName()},
         {QStringLiteral("size"), double(info.size())},
         {QStringLiteral("url"), QString(QStringLiteral("download/") + QString::fromLatin1(token))}};
-    m_link->sendMessage(QJsonDocument(QJsonObject{{QStringLiteral("command"), QStringLiteral("fileoffer")},
-                                                  {QStringLiteral("params"), params}})
-                            .toJson(QJsonDocument::Compact));
-    qInfo().noquote() << "File offered to the phone:" << info.fileName();
-    return true;
 }
 
 QString FileTransfer::offeredFile(const QByteArray& token, const QHostAddress& peer)

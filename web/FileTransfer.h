@@ -1,5 +1,7 @@
 #pragma once
 
+#include "remote/PhoneFiles.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
@@ -12,11 +14,13 @@
 #include <functional>
 
 class PhoneLink;
+class QFileInfo;
 
 // Files between the paired browser and this PC. The page asks over its sealed channel for a
 // ticket per file; the upload request must carry it (header "X-Velmora-Ticket"), once, soon and
-// from the same address, so that only the paired browser can put files here.
-class FileTransfer final : public QObject
+// from the same address, so that only the paired browser can put files here. A phone app asks
+// the same over the command port (PhoneFiles).
+class FileTransfer final : public QObject, public PhoneFiles
 {
     Q_OBJECT
 public:
@@ -38,7 +42,7 @@ public:
     static QString defaultFolder();
     QString folder() const { return m_folder; }
     void setFolder(const QString& folder);
-    qint64 maxBytes() const { return m_maxBytes; }
+    qint64 maxBytes() const override { return m_maxBytes; }
     void setMaxBytes(qint64 bytes) { m_maxBytes = bytes > 0 ? bytes : DefaultMaxBytes; }
     void setClock(std::function<qint64()> nowMs) { m_nowMs = std::move(nowMs); }
     // Free bytes where the files land; by default the file system's answer.
@@ -49,9 +53,9 @@ public:
 
     // Why a file of `size` bytes cannot be taken now, as the page shows it ("tooLarge",
     // "noSpace", "noFolder"); empty when it can.
-    QString refusalFor(qint64 size) const;
+    QString refusalFor(qint64 size) const override;
     // A fresh single-use ticket for one upload from `peer`.
-    QByteArray issueTicket(const QHostAddress& peer);
+    QByteArray issueTicket(const QHostAddress& peer) override;
     // Whether `ticket` was issued to `peer` and is still good; it is used up either way.
     bool redeemTicket(const QByteArray& ticket, const QHostAddress& peer);
 
@@ -67,6 +71,9 @@ public:
     // The file behind a download token, for `peer`: the first address to use a link keeps it
     // (it may resume with Range) until the link expires; empty for anyone else or when unknown.
     QString offeredFile(const QByteArray& token, const QHostAddress& peer);
+    // An offer for the phone app at `peer`: its link is that address's from the start, since the
+    // command port carries it in clear and another host must not claim it first.
+    QJsonObject offerTo(const QString& path, const QHostAddress& peer) override;
 
     struct Received
     {
@@ -101,6 +108,9 @@ private:
         QHostAddress claimedBy; // null until first used
     };
     QHash<QByteArray, Offer> m_offers;
+    // Keeps the offer of `info` for `claimedBy` (null: the first address to use it); the body
+    // of its "fileoffer".
+    QJsonObject addOffer(const QFileInfo& info, const QHostAddress& claimedBy);
     QPointer<PhoneLink> m_link;
     QVector<Received> m_recent; // newest first
 };

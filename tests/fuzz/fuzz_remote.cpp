@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes through the command server's framing and dispatch, with the
 // recording input backend on fake time, so no pause really waits, a shell that starts
-// nothing, a media player that plays nothing and a fake volume and clipboard. The framer must cut the lines a
-// plain split finds, and refuse only a longer one.
+// nothing, a media player that plays nothing and a fake volume and clipboard, and a phone connected that
+// drops what it is sent, so that requests bound to their sender (upload tickets) get that far. The framer
+// must cut the lines a plain split finds, and refuse only a longer one.
 
 #include "platform/ClipboardFake.h"
 #include "platform/InputBackendFake.h"
@@ -9,13 +10,43 @@
 #include "platform/ShellFake.h"
 #include "platform/SystemVolumeFake.h"
 #include "remote/LineFramer.h"
+#include "remote/PhoneFiles.h"
+#include "remote/PhoneLink.h"
 #include "remote/ProtocolGuard.h"
 #include "remote/Server.h"
 
 #include <QCoreApplication>
+#include <QJsonObject>
 
 #include <cstdint>
 #include <cstdlib>
+
+namespace {
+
+class SilentPhone final : public PhoneLink
+{
+public:
+    QHostAddress peerAddress() const override { return QHostAddress(QHostAddress::LocalHost); }
+    quint16 peerPort() const override { return 1; }
+    bool isOpen() const override { return true; }
+    void sendMessage(const QByteArray&) override {}
+    void closeAndRelease(int) override {}
+};
+
+// Takes files up to 1 MiB, with tickets that lead nowhere.
+class FilesFake final : public PhoneFiles
+{
+public:
+    qint64 maxBytes() const override { return 1024 * 1024; }
+    QString refusalFor(qint64 size) const override
+    {
+        return size < 0 || size > maxBytes() ? QStringLiteral("tooLarge") : QString();
+    }
+    QByteArray issueTicket(const QHostAddress&) override { return QByteArrayLiteral("0123456789abcdef"); }
+    QJsonObject offerTo(const QString&, const QHostAddress&) override { return QJsonObject(); }
+};
+
+} // namespace
 
 static Server* g_server = nullptr;
 
@@ -40,6 +71,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     volume->setState({true, true, 50, false});
     g_server->setSystemVolume(std::move(volume));
     g_server->setClipboard(std::make_unique<ClipboardFake>(), [] { return true; });
+    static FilesFake files;
+    g_server->setPhoneFiles(&files);
+    if (g_server->start(0))
+        g_server->acceptWebSocket(new SilentPhone);
     return 0;
 }
 

@@ -1,6 +1,9 @@
 #include "support/TerminalQr.h"
 #include "support/VelmoraProcess.h"
 
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -109,10 +112,30 @@ void TestPairCommand::printsScannableLinks()
     QVERIFY(velmora.waitForLog("Pairing links requested"));
     QVERIFY(!velmora.log().contains(token));
 
-    // Running, but no browser connected: --send says so.
+    // Running, but no phone connected: --send says so.
     const Result send = run(VELMORA_BINARY, {"--send", VELMORA_BINARY}, environment);
     QCOMPARE(send.exitCode, 1);
     QVERIFY2(send.err.contains("No phone is connected"), qPrintable(send.err));
+
+    // A phone app on the command port (this user's, on loopback, so not asked about): --send
+    // succeeds and the app is pushed the offer, whose link stays out of the log.
+    QProcess phone;
+    phone.start(
+        "nsenter",
+        {QStringLiteral("--net=/proc/%1/ns/net").arg(velmora.process().processId()), "bash", "-c",
+         "exec 3<>/dev/tcp/127.0.0.1/8888 && echo connected && "
+         "while IFS= read -r line <&3; do case $line in *fileoffer*) echo \"$line\"; exit 0;; esac; done"});
+    QVERIFY(phone.waitForReadyRead(10000) && phone.readLine() == "connected\n");
+    QVERIFY2(velmora.waitForLog("新客户端连接"), qPrintable(velmora.log()));
+    const Result sent = run(VELMORA_BINARY, {"--send", VELMORA_BINARY}, environment);
+    QVERIFY2(sent.exitCode == 0, qPrintable(sent.out + sent.err));
+    QVERIFY(phone.waitForFinished(10000));
+    const QJsonObject offer = QJsonDocument::fromJson(phone.readAll()).object().value("params").toObject();
+    QCOMPARE(offer.value("name").toString(), QFileInfo(VELMORA_BINARY).fileName());
+    const QString url = offer.value("url").toString();
+    QVERIFY2(url.startsWith("download/") && url.size() > 20, qPrintable(url));
+    QVERIFY(velmora.waitForLog("File offered to the phone app"));
+    QVERIFY(!velmora.log().contains(url.mid(9)));
 
     // Another user, with this user's environment: nothing.
     if (QProcess::execute("id", {"-u", kStranger}) != 0)

@@ -1,8 +1,13 @@
 // Files between the phone and the PC through the real HTTP server: what arrives, under which
-// name, that nothing half-written is ever left under a real name, and the PC's offered files.
+// name, that nothing half-written is ever left under a real name, and the PC's offered files;
+// for a phone app too, whose permissions come over the command port.
 
 #include "LoopbackClient.h"
+#include "platform/InputBackendFake.h"
+#include "remote/FileHandler.h"
 #include "remote/PhoneLink.h"
+#include "remote/Server.h"
+#include "support/LogCapture.h"
 #include "web/DownloadRoute.h"
 #include "web/FileTransfer.h"
 #include "web/HttpServer.h"
@@ -49,6 +54,17 @@ public:
     void closeAndRelease(int) override {}
 };
 
+// The next line a phone app receives on the command port, parsed; empty when none comes.
+QJsonObject nextLine(LoopbackClient& phone)
+{
+    if (!phone.spin([&phone] { return phone.in.contains('\n'); }))
+        return QJsonObject();
+    const int end = phone.in.indexOf('\n');
+    const QJsonObject object = QJsonDocument::fromJson(phone.in.left(end)).object();
+    phone.in.remove(0, end + 1);
+    return object;
+}
+
 } // namespace
 
 class TestFileTransfer : public QObject
@@ -61,6 +77,22 @@ class TestFileTransfer : public QObject
     std::unique_ptr<HttpServer> m_server;
 
     QByteArray ticket() { return m_transfer->issueTicket(QHostAddress::LocalHost); }
+    // The command server with this test's files, for a phone app on loopback.
+    std::unique_ptr<Server> commandServer()
+    {
+        auto server = std::make_unique<Server>(std::make_unique<InputBackendFake>(), nullptr);
+        server->setPhoneFiles(m_transfer.get());
+        return server->start(0) ? std::move(server) : nullptr;
+    }
+    // A phone app asks for a ticket; the answer's params.
+    static QJsonObject askTicket(LoopbackClient& phone, const QByteArray& params)
+    {
+        phone.send(R"({"command":"uploadticket","params":)" + params + "}\n");
+        const QJsonObject answer = nextLine(phone);
+        return answer.value("command").toString() == QLatin1String("uploadticket")
+                   ? answer.value("params").toObject()
+                   : QJsonObject{{"unexpected", answer}};
+    }
     QStringList names() const { return QDir(m_folder).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
     // Uploads `content` as `name` on a fresh connection; the reply.
     QByteArray upload(const QByteArray& name, const QByteArray& content, const QByteArray& withTicket = "*")
@@ -337,6 +369,130 @@ private slots:
         QVERIFY(get("", QHostAddress(QStringLiteral("127.0.0.2"))).startsWith("HTTP/1.1 404 Not Found"));
         m_now += FileTransfer::OfferLifetimeMs + 1;
         QVERIFY(get("").startsWith("HTTP/1.1 404 Not Found"));
+    }
+
+    // A phone app asks for its ticket on the command port and uploads here with it; the ticket
+    // works once, within its minute, from that address only, and never shows in the log.
+    void phoneAppUploadsWithATicketFromTheCommandPort()
+    {
+        LogCapture log;
+        const std::unique_ptr<Server> commands = commandServer();
+        QVERIFY(commands);
+        LoopbackClient phone(commands->serverPort());
+        const QByteArray content = bytesOf(2 * 1024 * 1024 + 3, 5);
+        const QJsonObject answer = askTicket(phone, R"({"id":1,"size":2097155})");
+        QCOMPARE(answer.value("id").toInt(), 1);
+        QCOMPARE(answer.value("maxBytes").toDouble(), double(FileTransfer::DefaultMaxBytes));
+        const QByteArray first = answer.value("ticket").toString().toLatin1();
+        QCOMPARE(first.size(), 32);
+        QCOMPARE(statusOf(upload("video.mp4", content, first)), 200);
+        QVERIFY(read(QStringLiteral("video.mp4")) == content);
+        QCOMPARE(statusOf(upload("again.mp4", "x", first)), 403); // reused
+
+        const QByteArray second =
+            askTicket(phone, R"({"id":"b","size":1})").value("ticket").toString().toLatin1();
+        LoopbackClient stranger(m_server->port(), QHostAddress(QStringLiteral("127.0.0.2")));
+        stranger.send(uploadHead(second, "other.txt", 1) + "x");
+        QCOMPARE(statusOf(stranger.next(20000)), 403); // another address
+        const QByteArray third =
+            askTicket(phone, R"({"id":3,"size":1})").value("ticket").toString().toLatin1();
+        m_now += FileTransfer::TicketLifetimeMs + 1;
+        QCOMPARE(statusOf(upload("late.txt", "x", third)), 403); // expired
+        QCOMPARE(names(), QStringList{"video.mp4"});
+
+        QCOMPARE(log.count(QStringLiteral(R"("command":"uploadticket","params":{"id":1,"maxBytes":)")), 1);
+        for (const QByteArray& ticket : {first, second, third})
+            QCOMPARE(log.count(QString::fromLatin1(ticket)), 0);
+    }
+
+    // The user sends a file while a phone app is connected: it is pushed an offer whose link
+    // serves that phone's address alone (another host cannot claim it first), resumably.
+    void fileOfferedToPhoneAppServesItsAddressOnly()
+    {
+        LogCapture log;
+        const QString path = m_root.path() + QStringLiteral("/notes.txt");
+        const QByteArray content = bytesOf(100000, 13);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        file.close();
+        const std::unique_ptr<Server> commands = commandServer();
+        QVERIFY(commands);
+        QVERIFY(!commands->offerFile(path)); // nobody connected
+        auto phone = std::make_unique<LoopbackClient>(commands->serverPort());
+        QTRY_VERIFY(commands->offerFile(path));
+        const QJsonObject push = nextLine(*phone);
+        QCOMPARE(push.value("command").toString(), QStringLiteral("fileoffer"));
+        const QJsonObject offer = push.value("params").toObject();
+        QCOMPARE(offer.value("name").toString(), QStringLiteral("notes.txt"));
+        QCOMPARE(offer.value("size").toDouble(), 100000.0);
+        const QByteArray url = offer.value("url").toString().toLatin1();
+        QVERIFY(url.startsWith("download/") && url.size() == 9 + 32);
+        QVERIFY(!commands->offerFile(m_root.path() + QStringLiteral("/missing.txt")));
+
+        const auto get = [this, &url](const QByteArray& range, const QHostAddress& from) {
+            LoopbackClient client(m_server->port(), from);
+            client.send("GET /" + url + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + range + "\r\n");
+            return client.next(20000);
+        };
+        QVERIFY(get("", QHostAddress(QStringLiteral("127.0.0.2"))).startsWith("HTTP/1.1 404 Not Found"));
+        QVERIFY(get("", QHostAddress(QStringLiteral("127.0.0.1"))).endsWith("\r\n\r\n" + content));
+        const QByteArray rest = get("Range: bytes=99000-\r\n", QHostAddress(QStringLiteral("127.0.0.1")));
+        QVERIFY(rest.startsWith("HTTP/1.1 206 Partial Content\r\n"));
+        QVERIFY(rest.endsWith("\r\n\r\n" + content.mid(99000)));
+        QCOMPARE(log.count(QString::fromLatin1(url.mid(9))), 0);
+
+        phone.reset();
+        QTRY_VERIFY(!commands->offerFile(path)); // gone
+    }
+
+    // Malformed requests are logged and ignored; a size that cannot be taken is answered with
+    // the reason, as the web client is.
+    void phoneAppTicketRequests_data()
+    {
+        QTest::addColumn<QByteArray>("params");
+        QTest::addColumn<QString>("answer"); // "ticket", an error, or empty: ignored
+        QTest::newRow("fits") << QByteArray(R"({"id":1,"size":500})") << "ticket";
+        QTest::newRow("empty file") << QByteArray(R"({"id":"a","size":0})") << "ticket";
+        QTest::newRow("over the limit") << QByteArray(R"({"id":1,"size":1001})") << "tooLarge";
+        QTest::newRow("huge") << QByteArray(R"({"id":1,"size":1e300})") << "tooLarge";
+        QTest::newRow("no room") << QByteArray(R"({"id":1,"size":501})") << "noSpace";
+        QTest::newRow("no id") << QByteArray(R"({"size":5})") << "";
+        QTest::newRow("id true") << QByteArray(R"({"id":true,"size":5})") << "";
+        QTest::newRow("id object") << QByteArray(R"({"id":{},"size":5})") << "";
+        QTest::newRow("id too long") << QByteArray(R"({"id":")" +
+                                                   QByteArray(FileHandler::MaxIdLength + 1, 'x') +
+                                                   R"(","size":5})")
+                                     << "";
+        QTest::newRow("no size") << QByteArray(R"({"id":1})") << "";
+        QTest::newRow("negative") << QByteArray(R"({"id":1,"size":-1})") << "";
+        QTest::newRow("text size") << QByteArray(R"({"id":1,"size":"5"})") << "";
+        QTest::newRow("fraction") << QByteArray(R"({"id":1,"size":4.5})") << "";
+        QTest::newRow("params not object") << QByteArray(R"([1,5])") << "";
+    }
+    void phoneAppTicketRequests()
+    {
+        QFETCH(QByteArray, params);
+        QFETCH(QString, answer);
+        m_transfer->setMaxBytes(1000);
+        m_transfer->setFreeSpace([](const QString&) { return 500 + FileTransfer::SpareBytes; });
+        const std::unique_ptr<Server> commands = commandServer();
+        QVERIFY(commands);
+        LoopbackClient phone(commands->serverPort());
+        LogCapture log;
+        // A request after it: an ignored one leaves its answer the first to come.
+        phone.send(R"({"command":"uploadticket","params":)" + params + "}\n");
+        const QJsonObject got = askTicket(phone, R"({"id":"next","size":2000})");
+        if (answer.isEmpty()) {
+            QCOMPARE(got.value("id").toString(), QStringLiteral("next"));
+            QCOMPARE(log.count(QStringLiteral("uploadticket: invalid request ignored")), 1);
+            return;
+        }
+        QVERIFY(got.value("id").toString() != QLatin1String("next"));
+        QCOMPARE(got.value("maxBytes").toDouble(), 1000.0);
+        if (answer == QLatin1String("ticket"))
+            QVERIFY(got.value("ticket").toString().size() == 32 && !got.contains("error"));
+        else
+            QCOMPARE(got.value("error").toString(), answer);
     }
 };
 
