@@ -6,8 +6,10 @@
 #include "platform/ClipboardWlroots.h"
 #include "platform/InputBackendMutter.h"
 #include "platform/InputBackendWlroots.h"
+#include "remote/ClipboardCommands.h"
 
 #include <QCoreApplication>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -22,6 +24,7 @@ class tst_ClipboardWayland : public QObject
 private:
     std::unique_ptr<Clipboard> m_clipboard;
     std::unique_ptr<InputBackend> m_keyboard; // the headless seat's only keyboard
+    std::optional<QDBusConnection> m_mutterBus;
     QProcess m_probe;
     QStringList m_events;
 
@@ -48,6 +51,13 @@ private:
     {
         run(QStringLiteral("wl-copy"), {QStringLiteral("--type"), type}, bytes);
     }
+    // Another clipboard of this desktop's kind, as the program makes it on the first request.
+    std::unique_ptr<Clipboard> openClipboard() const
+    {
+        if (on("GNOME"))
+            return std::make_unique<ClipboardMutter>(*m_mutterBus);
+        return ClipboardWlroots::open();
+    }
     ClipboardRead read()
     {
         std::optional<ClipboardRead> result;
@@ -72,6 +82,7 @@ private slots:
                 QSKIP("needs the headless Mutter of scripts/test.d/gnome");
             const QDBusConnection bus = QDBusConnection::connectToBus(address, QStringLiteral("mutter"));
             QVERIFY(ClipboardMutter::available(bus));
+            m_mutterBus = bus;
             // The input's session gives the seat its keyboard; the clipboard has one of its own.
             auto keyboard = std::make_unique<InputBackendMutter>(bus);
             QTRY_VERIFY_WITH_TIMEOUT(keyboard->isReady(), 10000);
@@ -153,6 +164,37 @@ private slots:
         run(QStringLiteral("wl-copy"), {QStringLiteral("--clear")});
         QTRY_COMPARE_WITH_TIMEOUT(read().text, QString(), 5000);
         QCOMPARE(read().result, ClipboardRead::Result::Text);
+    }
+
+    // The phone's requests as the command server hands them over, from the first one on (the
+    // clipboard still opening), with the read switch off and on.
+    void phoneRequests()
+    {
+        bool readAllowed = false;
+        QJsonObject answer;
+        ClipboardCommands commands(
+            openClipboard(), [&readAllowed] { return readAllowed; }, [] { return qint64(1); });
+        const ClipboardCommands::Reply reply = [&answer](const QString&, const QJsonObject& body) {
+            answer = body;
+        };
+        commands.handle(QStringLiteral("clipboardset"),
+                        {{QStringLiteral("text"), QStringLiteral("phone text")}}, this, reply);
+        QCOMPARE(answer.value(QStringLiteral("ok")), QJsonValue(true));
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(paste()), QStringLiteral("phone text"), 5000);
+
+        copyElsewhere("desktop text");
+        const auto get = [&]() {
+            answer = QJsonObject();
+            commands.handle(QStringLiteral("clipboardget"), {}, this, reply);
+            if (!QTest::qWaitFor([&answer] { return !answer.isEmpty(); }, 10000))
+                answer.insert(QStringLiteral("error"), QStringLiteral("(no answer)"));
+            return answer;
+        };
+        QCOMPARE(get().value(QStringLiteral("error")).toString(), QStringLiteral("readOff"));
+        readAllowed = true;
+        QTRY_COMPARE_WITH_TIMEOUT(get().value(QStringLiteral("text")).toString(),
+                                  QStringLiteral("desktop text"), 5000);
+        QCOMPARE(answer.value(QStringLiteral("ok")), QJsonValue(true));
     }
 };
 
