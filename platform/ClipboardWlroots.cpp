@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <set>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -59,6 +60,8 @@ struct ClipboardWlroots::Private
     // Our text while it is the clipboard's.
     zwlr_data_control_source_v1* source = nullptr;
     QByteArray sourceBytes;
+    // Every source of ours until the compositor cancels it (texts replaced are cancelled later).
+    std::set<zwlr_data_control_source_v1*> sources;
 
     void flush()
     {
@@ -155,6 +158,7 @@ struct ClipboardWlroots::Private
             d->source = nullptr;
             d->sourceBytes.clear();
         }
+        d->sources.erase(source);
         zwlr_data_control_source_v1_destroy(source);
     }
     static constexpr zwlr_data_control_source_v1_listener kSourceListener = {sourceSend, sourceCancelled};
@@ -197,8 +201,8 @@ ClipboardWlroots::~ClipboardWlroots()
     d->notifier.reset();
     for (auto& [offer, types] : d->offers)
         zwlr_data_control_offer_v1_destroy(offer);
-    if (d->source != nullptr)
-        zwlr_data_control_source_v1_destroy(d->source);
+    for (zwlr_data_control_source_v1* source : d->sources)
+        zwlr_data_control_source_v1_destroy(source);
     if (d->device != nullptr)
         zwlr_data_control_device_v1_destroy(d->device);
     if (d->globals.manager != nullptr)
@@ -224,6 +228,7 @@ bool ClipboardWlroots::setText(const QString& text)
     zwlr_data_control_device_v1_set_selection(d->device, source);
     // The previous text of ours is cancelled by the compositor; until then it answers nothing new.
     d->source = source;
+    d->sources.insert(source);
     d->sourceBytes = text.toUtf8();
     d->flush();
     return !d->broken;
