@@ -96,9 +96,12 @@ private slots:
                 QSKIP("needs the headless compositor of scripts/test.d/" CLIPBOARD_STEP);
             m_clipboard = ClipboardWlroots::open();
             QVERIFY2(m_clipboard != nullptr, "the compositor offers no data control");
-            // A seat without a keyboard gives no window the focus: the virtual one is it.
-            m_keyboard = InputBackendWlroots::open();
-            QVERIFY(m_keyboard != nullptr || on("KDE"));
+            // A seat without a keyboard gives no window the focus: on sway the virtual one is it;
+            // KWin's seat has one of its own (and offers no virtual keyboard to us).
+            if (on("sway")) {
+                m_keyboard = InputBackendWlroots::open();
+                QVERIFY(m_keyboard != nullptr);
+            }
         }
         connect(&m_probe, &QProcess::readyReadStandardOutput, this, [this] {
             while (m_probe.canReadLine())
