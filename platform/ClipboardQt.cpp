@@ -1,7 +1,5 @@
 #include "platform/ClipboardQt.h"
 
-#include "platform/ClipboardWlroots.h"
-
 #include <QClipboard>
 #include <QDebug>
 #include <QGuiApplication>
@@ -65,17 +63,4 @@ void ClipboardQt::readText(qint64 maxBytes, ReadDone done)
 QString ClipboardQt::name() const
 {
     return QGuiApplication::platformName();
-}
-
-std::unique_ptr<Clipboard> createClipboard()
-{
-    // On Wayland only a focused window may use Qt's clipboard; data control needs no focus.
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-        if (auto wlroots = ClipboardWlroots::open()) {
-            qInfo() << "Clipboard: wlroots data-control";
-            return wlroots;
-        }
-    }
-    qInfo().noquote() << "Clipboard: Qt's own on" << QGuiApplication::platformName();
-    return std::make_unique<ClipboardQt>();
 }

@@ -1,30 +1,24 @@
 #include "platform/ClipboardWlroots.h"
 
+#include "platform/ClipboardPipes.h"
 #include "wlr-data-control-unstable-v1-client-protocol.h"
 
 #include <wayland-client.h>
 
 #include <QByteArray>
 #include <QDebug>
-#include <QPointer>
 #include <QSocketNotifier>
 #include <QStringList>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
-#include <list>
 #include <map>
-
-#include <csignal>
+#include <set>
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
 
 namespace {
-
-const char* const kTextTypes[] = {"text/plain;charset=utf-8", "UTF8_STRING", "text/plain", "TEXT", "STRING"};
 
 struct Globals
 {
@@ -47,53 +41,11 @@ struct Globals
 };
 const wl_registry_listener kRegistryListener = {Globals::global, Globals::globalRemove};
 
-// One end of a pipe, non-blocking, watched by the event loop.
-class PipeEnd
-{
-public:
-    PipeEnd(int fd, QSocketNotifier::Type type)
-        : m_fd(fd)
-        , m_notifier(fd, type)
-    {
-        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
-    }
-    ~PipeEnd() { ::close(m_fd); }
-    PipeEnd(const PipeEnd&) = delete;
-    PipeEnd& operator=(const PipeEnd&) = delete;
-    int fd() const { return m_fd; }
-    QSocketNotifier& notifier() { return m_notifier; }
-
-private:
-    int m_fd;
-    QSocketNotifier m_notifier;
-};
-
-// Writing to a pipe whose reader has gone raises SIGPIPE, which would end the process. The
-// signal is held back for the write and one it raised is taken away again: only EPIPE remains.
-ssize_t writeWithoutSignal(int fd, const char* data, size_t size)
-{
-    sigset_t pipeSignal;
-    sigset_t previous;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-    const ssize_t n = ::write(fd, data, size);
-    const int error = errno;
-    if (n < 0 && error == EPIPE && !sigismember(&previous, SIGPIPE)) {
-        const timespec zero{};
-        while (sigtimedwait(&pipeSignal, nullptr, &zero) < 0 && errno == EINTR) {
-        }
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    errno = error;
-    return n;
-}
-
 } // namespace
 
 struct ClipboardWlroots::Private
 {
-    QObject* owner = nullptr; // the context of deferred clean-ups, which end with it
+    QObject* owner = nullptr; // the parent of transfers, which end with it
     wl_display* display = nullptr;
     wl_registry* registry = nullptr;
     Globals globals;
@@ -105,26 +57,11 @@ struct ClipboardWlroots::Private
     std::map<zwlr_data_control_offer_v1*, QStringList> offers;
     zwlr_data_control_offer_v1* selection = nullptr;
 
-    // Our text while it is the clipboard's; and the transfers of it to other programs.
+    // Our text while it is the clipboard's.
     zwlr_data_control_source_v1* source = nullptr;
     QByteArray sourceBytes;
-    struct Sending
-    {
-        std::unique_ptr<PipeEnd> pipe;
-        QByteArray bytes;
-        qint64 written = 0;
-    };
-    std::list<Sending> sendings;
-
-    struct Reading
-    {
-        std::unique_ptr<PipeEnd> pipe;
-        QByteArray bytes;
-        qint64 maxBytes = 0;
-        ReadDone done;
-        std::unique_ptr<QTimer> timeout;
-    };
-    std::list<Reading> readings;
+    // Every source of ours until the compositor cancels it (texts replaced are cancelled later).
+    std::set<zwlr_data_control_source_v1*> sources;
 
     void flush()
     {
@@ -212,11 +149,7 @@ struct ClipboardWlroots::Private
             ::close(fd);
             return;
         }
-        d->sendings.push_back(
-            Sending{std::make_unique<PipeEnd>(fd, QSocketNotifier::Write), d->sourceBytes, 0});
-        Sending* sending = &d->sendings.back();
-        QObject::connect(&sending->pipe->notifier(), &QSocketNotifier::activated,
-                         [d, sending] { d->write(sending); });
+        new ClipboardPipeWriter(fd, d->sourceBytes, ClipboardPipeWriter::Finished(), d->owner);
     }
     static void sourceCancelled(void* data, zwlr_data_control_source_v1* source)
     {
@@ -225,63 +158,10 @@ struct ClipboardWlroots::Private
             d->source = nullptr;
             d->sourceBytes.clear();
         }
+        d->sources.erase(source);
         zwlr_data_control_source_v1_destroy(source);
     }
     static constexpr zwlr_data_control_source_v1_listener kSourceListener = {sourceSend, sourceCancelled};
-
-    void write(Sending* sending)
-    {
-        while (sending->written < sending->bytes.size()) {
-            const ssize_t n =
-                writeWithoutSignal(sending->pipe->fd(), sending->bytes.constData() + sending->written,
-                                   size_t(sending->bytes.size() - sending->written));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno == EAGAIN)
-                return; // the reader is slow: the notifier calls again
-            if (n <= 0)
-                break; // the reader went away
-            sending->written += n;
-        }
-        endSending(sending);
-    }
-    void endSending(Sending* sending)
-    {
-        sending->pipe->notifier().setEnabled(false);
-        // Not from inside the notifier's own signal.
-        QTimer::singleShot(0, owner, [this, sending] {
-            sendings.remove_if([sending](const Sending& s) { return &s == sending; });
-        });
-    }
-
-    void read(Reading* reading)
-    {
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::read(reading->pipe->fd(), buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno == EAGAIN)
-                return;
-            if (n < 0)
-                return finishReading(reading, ClipboardRead{ClipboardRead::Result::Unavailable, QString()});
-            if (n == 0)
-                return finishReading(reading, clipboardTextFromUtf8(reading->bytes, reading->maxBytes));
-            if (reading->bytes.size() + n > reading->maxBytes)
-                return finishReading(reading, ClipboardRead{ClipboardRead::Result::TooLarge, QString()});
-            reading->bytes.append(buffer, int(n));
-        }
-    }
-    void finishReading(Reading* reading, const ClipboardRead& result)
-    {
-        reading->pipe->notifier().setEnabled(false);
-        reading->timeout->stop();
-        const ReadDone done = std::move(reading->done);
-        QTimer::singleShot(0, owner, [this, reading] {
-            readings.remove_if([reading](const Reading& r) { return &r == reading; });
-        });
-        done(result);
-    }
 };
 
 constexpr zwlr_data_control_device_v1_listener ClipboardWlroots::Private::kDeviceListener;
@@ -318,13 +198,11 @@ ClipboardWlroots::ClipboardWlroots(std::unique_ptr<Private> d)
 
 ClipboardWlroots::~ClipboardWlroots()
 {
-    d->readings.clear(); // their callbacks never run
-    d->sendings.clear();
     d->notifier.reset();
     for (auto& [offer, types] : d->offers)
         zwlr_data_control_offer_v1_destroy(offer);
-    if (d->source != nullptr)
-        zwlr_data_control_source_v1_destroy(d->source);
+    for (zwlr_data_control_source_v1* source : d->sources)
+        zwlr_data_control_source_v1_destroy(source);
     if (d->device != nullptr)
         zwlr_data_control_device_v1_destroy(d->device);
     if (d->globals.manager != nullptr)
@@ -345,11 +223,12 @@ bool ClipboardWlroots::setText(const QString& text)
         return false;
     zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(d->globals.manager);
     zwlr_data_control_source_v1_add_listener(source, &Private::kSourceListener, d.get());
-    for (const char* type : kTextTypes)
-        zwlr_data_control_source_v1_offer(source, type);
+    for (const QString& type : clipboardTextTypes())
+        zwlr_data_control_source_v1_offer(source, type.toUtf8().constData());
     zwlr_data_control_device_v1_set_selection(d->device, source);
     // The previous text of ours is cancelled by the compositor; until then it answers nothing new.
     d->source = source;
+    d->sources.insert(source);
     d->sourceBytes = text.toUtf8();
     d->flush();
     return !d->broken;
@@ -367,13 +246,7 @@ void ClipboardWlroots::readText(qint64 maxBytes, ReadDone done)
         return;
     }
     const QStringList& types = d->offers[d->selection];
-    QString type;
-    for (const char* candidate : kTextTypes) {
-        if (types.contains(QLatin1String(candidate))) {
-            type = QLatin1String(candidate);
-            break;
-        }
-    }
+    const QString type = clipboardTextType(types);
     if (type.isEmpty()) {
         done(ClipboardRead{types.isEmpty() ? ClipboardRead::Result::Text : ClipboardRead::Result::NotText,
                            QString()});
@@ -387,16 +260,6 @@ void ClipboardWlroots::readText(qint64 maxBytes, ReadDone done)
     zwlr_data_control_offer_v1_receive(d->selection, type.toUtf8().constData(), fds[1]);
     d->flush();
     ::close(fds[1]); // the compositor has its copy now; ours would keep the pipe from ending
-    d->readings.push_back(Private::Reading{std::make_unique<PipeEnd>(fds[0], QSocketNotifier::Read),
-                                           QByteArray(), maxBytes, std::move(done),
-                                           std::make_unique<QTimer>()});
-    Private::Reading* reading = &d->readings.back();
-    Private* p = d.get();
-    QObject::connect(&reading->pipe->notifier(), &QSocketNotifier::activated,
-                     [p, reading] { p->read(reading); });
-    reading->timeout->setSingleShot(true);
-    QObject::connect(reading->timeout.get(), &QTimer::timeout, [p, reading] {
-        p->finishReading(reading, ClipboardRead{ClipboardRead::Result::Unavailable, QString()});
-    });
-    reading->timeout->start(ReadTimeoutMs);
+    // Transfers end with this object (a child), their callbacks unrun.
+    new ClipboardPipeReader(fds[0], maxBytes, ReadTimeoutMs, std::move(done), this);
 }
