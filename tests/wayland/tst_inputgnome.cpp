@@ -14,6 +14,8 @@ class tst_InputGnome : public QObject
 
 private:
     ProbeSession m_s;
+    // A second probe on the second monitor, where the desktop has one.
+    ProbeSession m_right;
     Server* m_server = nullptr;
 
 private slots:
@@ -32,16 +34,25 @@ private slots:
         };
         InputBackendStatus::instance()->set(InputBackendKind::Mutter, InputBackendStatus::State::Ready,
                                             QStringLiteral("test"));
+        // A probe on the second monitor first, so that the first one, mapped last, has the
+        // keyboard. (In our tries a probe mapped later, over the first, got no pointer events.)
+        const QVector<QRect> monitors = ProbeSession::monitors();
+        if (monitors.size() > 1) {
+            m_right.m_via = &m_s.m_phone;
+            QVERIFY(m_right.startProbe(monitors.at(1).topLeft()));
+        }
+        QVERIFY(m_s.startProbe());
         auto backend = std::make_unique<InputBackendMutter>(connection, surroundings);
         auto* mutter = backend.get();
         QTRY_VERIFY_WITH_TIMEOUT(mutter->isReady(), 10000);
         // With PipeWire in the session, absolute moves go through a stream of the monitor; it
         // need not be read for Mutter to take them.
         if (qEnvironmentVariable("VELMORA_TEST_MUTTER_PIPEWIRE") == QLatin1String("1"))
-            QVERIFY(mutter->hasStream());
+            QCOMPARE(mutter->streamCount(), ProbeSession::monitors().size());
+        // Positions span all monitors together.
+        QCOMPARE(QRect(QPoint(), mutter->primaryScreenSize()), unite(ProbeSession::monitors()));
         m_server = new Server(std::move(backend), this);
         QVERIFY(m_server->start(0) && m_s.m_phone.attach(*m_server));
-        QVERIFY(m_s.startProbe());
         // The pointer enters the fullscreen surface with the first move.
         m_s.send(ProbeSession::absolute(640, 360));
         QTRY_VERIFY_WITH_TIMEOUT(m_s.m_events.contains(QStringLiteral("motion 640 360")) ||
@@ -58,6 +69,14 @@ private slots:
         m_server = nullptr;
     }
 
+    static QRect unite(const QVector<QRect>& rects)
+    {
+        QRect all;
+        for (const QRect& r : rects)
+            all |= r;
+        return all;
+    }
+
     // Through a stream absolute moves go straight there; without one they are found from the
     // bottom-right corner, and the probe sees only where the pointer ends up.
     void pointer_data() { ProbeSession::addPointerRows(); }
@@ -68,12 +87,61 @@ private slots:
         m_s.checkPointer(messages, expected);
     }
 
+    void smoothScroll() { m_s.checkSmoothScroll(); }
+
     void keyCombination_data() { ProbeSession::addKeyRows(); }
     void keyCombination()
     {
         QFETCH(QByteArray, keycodes);
         QFETCH(QString, expected);
         m_s.checkKeys(keycodes, expected);
+    }
+
+    // Absolute moves land on the monitor under the point, and relative ones cross over.
+    void secondMonitor()
+    {
+        const QVector<QRect> monitors = ProbeSession::monitors();
+        if (monitors.size() < 2)
+            QSKIP("the desktop has one monitor");
+        if (qEnvironmentVariable("VELMORA_TEST_MUTTER_PIPEWIRE") != QLatin1String("1"))
+            QSKIP("without PipeWire absolute moves are relative, found from a corner of one monitor");
+        const QRect left = monitors.at(0), right = monitors.at(1);
+        QVERIFY2(m_right.waitUntilMovesLand(right.topLeft()), qPrintable(m_right.m_events.join(" | ")));
+        // The pointer enters a probe's surface with its position, or moves within it.
+        const auto landsOn = [](ProbeSession& on, const QString& wanted) {
+            QVERIFY2(QTest::qWaitFor(
+                         [&] {
+                             return on.m_events.contains("motion " + wanted) ||
+                                    on.m_events.contains("enter " + wanted);
+                         },
+                         5000),
+                     qPrintable(wanted + ": " + on.m_events.join(" | ")));
+            on.m_events.clear();
+        };
+        m_s.m_events.clear();
+        m_right.m_events.clear();
+        m_s.send(ProbeSession::absolute(right.x() + 100, 300));
+        landsOn(m_right, "100 300");
+        // The far corner of the right monitor, which is the taller one.
+        m_s.send(ProbeSession::absolute(right.right(), right.bottom()));
+        landsOn(m_right, QStringLiteral("%1 %2").arg(right.width() - 1).arg(right.height() - 1));
+        // Below the shorter monitor there is no screen: the nearest point of it.
+        m_s.m_events.clear();
+        if (left.height() < right.height()) {
+            m_s.send(ProbeSession::absolute(100, right.bottom()));
+            landsOn(m_s, QStringLiteral("100 %1").arg(left.height() - 1));
+        }
+        // Across the edge, relatively.
+        m_s.send(ProbeSession::absolute(left.right() - 10, 100));
+        landsOn(m_s, QStringLiteral("%1 100").arg(left.width() - 11));
+        m_right.m_events.clear();
+        m_s.send(R"({"command":"mousemove","params":{"dx":30,"dy":5}})");
+        landsOn(m_right, "19 105");
+        m_s.send(R"({"command":"mousemove","params":{"dx":-30,"dy":-5}})");
+        landsOn(m_s, QStringLiteral("%1 100").arg(left.width() - 11));
+        // Back on the left monitor for the tests after this one.
+        m_s.send(ProbeSession::absolute(640, 360));
+        landsOn(m_s, "640 360");
     }
 
     void typesText()
