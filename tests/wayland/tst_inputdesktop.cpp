@@ -8,6 +8,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -28,9 +29,34 @@ private:
     ProbeSession m_right;
     QTemporaryDir m_dir;
     Server* m_server = nullptr;
+    InputBackendMutter* m_mutter = nullptr;
     QDBusConnection m_bus{QString()};
 
     static bool isMutter() { return QLatin1String(BACKEND) == QLatin1String("Mutter"); }
+    // The pointer enters a probe's surface at `wanted`, or moves there within it.
+    static void landsOn(ProbeSession& on, const QString& wanted)
+    {
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         return on.m_events.contains("motion " + wanted) ||
+                                on.m_events.contains("enter " + wanted);
+                     },
+                     5000),
+                 qPrintable(wanted + ": " + on.m_events.join(" | ")));
+        on.m_events.clear();
+    }
+    // Turns Mutter's monitors on and off as the display settings do: CONNECTOR:X,Y each.
+    static bool layOut(const QStringList& places)
+    {
+        QProcess helper;
+        helper.setProcessChannelMode(QProcess::ForwardedChannels);
+        helper.start(
+            QStringLiteral("/usr/bin/python3"),
+            QStringList{QStringLiteral(SET_MONITORS), qEnvironmentVariable("VELMORA_TEST_MUTTER_BUS")} +
+                places);
+        return helper.waitForFinished(10000) && helper.exitStatus() == QProcess::NormalExit &&
+               helper.exitCode() == 0;
+    }
     static QRect unite(const QVector<QRect>& rects)
     {
         QRect all;
@@ -78,6 +104,7 @@ private:
                                             QStringLiteral("test"));
         auto backend = std::make_unique<InputBackendMutter>(m_bus, DesktopSurroundings::real());
         auto* mutter = backend.get();
+        m_mutter = mutter;
         if (!QTest::qWaitFor([mutter] { return mutter->isReady(); }, 10000))
             return nullptr;
         // With PipeWire in the session, absolute moves go through a stream of each monitor; they
@@ -190,17 +217,6 @@ private slots:
             QSKIP("without PipeWire absolute moves are relative, found from a corner of one monitor");
         const QRect left = monitors.at(0), right = monitors.at(1);
         QVERIFY2(m_right.waitUntilMovesLand(right.topLeft()), qPrintable(m_right.m_events.join(" | ")));
-        // The pointer enters a probe's surface with its position, or moves within it.
-        const auto landsOn = [](ProbeSession& on, const QString& wanted) {
-            QVERIFY2(QTest::qWaitFor(
-                         [&] {
-                             return on.m_events.contains("motion " + wanted) ||
-                                    on.m_events.contains("enter " + wanted);
-                         },
-                         5000),
-                     qPrintable(wanted + ": " + on.m_events.join(" | ")));
-            on.m_events.clear();
-        };
         m_s.m_events.clear();
         m_right.m_events.clear();
         m_s.send(ProbeSession::absolute(right.x() + 100, 300));
@@ -225,6 +241,34 @@ private slots:
         // Back on the left monitor for the tests after this one.
         m_s.send(ProbeSession::absolute(640, 360));
         landsOn(m_s, "640 360");
+    }
+
+    // The second monitor turned off and on again: a new session with a stream per monitor
+    // follows each time by itself, and absolute moves land right.
+    void followsMonitorChanges()
+    {
+        const QVector<QRect> monitors = ProbeSession::monitors();
+        if (!isMutter() || monitors.size() < 2 ||
+            qEnvironmentVariable("VELMORA_TEST_MUTTER_PIPEWIRE") != QLatin1String("1"))
+            QSKIP("GNOME's own interface with streams on a desktop of several monitors only");
+        // Mutter would move the right probe onto the left monitor, over the left one.
+        m_right.m_probe.kill();
+        m_right.m_probe.waitForFinished();
+        QVERIFY(layOut({"Meta-0:0,0"}));
+        QTRY_COMPARE_WITH_TIMEOUT(m_mutter->primaryScreenSize(), monitors.at(0).size(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(m_mutter->isReady(), 10000);
+        QCOMPARE(m_mutter->streamCount(), 1);
+        m_s.m_events.clear();
+        m_s.send(ProbeSession::absolute(monitors.at(0).right(), monitors.at(0).bottom()));
+        landsOn(m_s, QStringLiteral("%1 %2").arg(monitors.at(0).right()).arg(monitors.at(0).bottom()));
+
+        // Mutter names its virtual monitors Meta-0, Meta-1, ...
+        QVERIFY(layOut(
+            {"Meta-0:0,0", QStringLiteral("Meta-1:%1,%2").arg(monitors.at(1).x()).arg(monitors.at(1).y())}));
+        QTRY_COMPARE_WITH_TIMEOUT(m_mutter->streamCount(), 2, 10000);
+        QCOMPARE(QRect(QPoint(), m_mutter->primaryScreenSize()), unite(monitors));
+        m_s.send(ProbeSession::absolute(640, 360));
+        landsOn(m_s, QStringLiteral("640 360"));
     }
 
     void typesText()

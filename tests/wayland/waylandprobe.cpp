@@ -214,7 +214,16 @@ const wl_keyboard_listener keyboardListener = {keyboardKeymap, keyboardEnter,   
 void seatCapabilities(void* data, wl_seat* seat, uint32_t caps)
 {
     auto* p = static_cast<Probe*>(data);
-    // The test's virtual devices may appear after this client started.
+    // The test's virtual devices may appear after this client started, and go and come again
+    // with a new session: an object of a device that went is inert, so a new one is made.
+    if (!(caps & WL_SEAT_CAPABILITY_POINTER) && p->pointer != nullptr) {
+        wl_pointer_release(p->pointer);
+        p->pointer = nullptr;
+    }
+    if (!(caps & WL_SEAT_CAPABILITY_KEYBOARD) && p->keyboard != nullptr) {
+        wl_keyboard_release(p->keyboard);
+        p->keyboard = nullptr;
+    }
     if ((caps & WL_SEAT_CAPABILITY_POINTER) && p->pointer == nullptr) {
         p->pointer = wl_seat_get_pointer(seat);
         wl_pointer_add_listener(p->pointer, &pointerListener, p);
