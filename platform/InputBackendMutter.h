@@ -4,12 +4,16 @@
 #include "platform/InputDecoding.h"
 
 #include <QDBusConnection>
+#include <QRect>
 
 #include <memory>
 
+class QDBusMessage;
+
 // Injects input through GNOME's own remote-desktop interface (org.gnome.Mutter.RemoteDesktop on
-// the session bus), which asks the user nothing. Absolute moves go through a screen-cast stream
-// of the primary monitor where Mutter can record one; otherwise they become relative moves
+// the session bus), which asks the user nothing. Absolute positions span all monitors together
+// and go through a screen-cast stream of the monitor under the point where Mutter can record
+// them (a new session follows when the monitors change); otherwise they become relative moves
 // from a known corner, as with the portal. The seat has no keyboard until the first key, which
 // Mutter then drops: a modifier is tapped first and real keys wait a moment.
 class InputBackendMutter final : public InputBackendRealTime
@@ -23,6 +27,22 @@ public:
     // Whether Mutter's remote-desktop interface answers on `bus` (or can be started there).
     static bool available(const QDBusConnection& bus);
 
+    // A monitor as Mutter places it: its connector, its place on the desktop, and how many
+    // of its stream's pixels make one of the desktop's.
+    struct Monitor
+    {
+        QString connector;
+        QRect area;
+        double streamScale = 1;
+        bool operator==(const Monitor& o) const
+        {
+            return connector == o.connector && area == o.area && streamScale == o.streamScale;
+        }
+    };
+    // The monitors of a DisplayConfig GetCurrentState answer, the primary first; none for an
+    // answer of another form.
+    static QVector<Monitor> monitorsOf(const QDBusMessage& state);
+
     // Starts the session at once, without waiting for the bus.
     InputBackendMutter(const QDBusConnection& bus,
                        DesktopSurroundings surroundings = DesktopSurroundings::real());
@@ -32,8 +52,9 @@ public:
     QSize primaryScreenSize() override;
 
     bool isReady() const;
-    // Whether absolute moves go through a screen-cast stream.
+    // Whether absolute moves go through screen-cast streams, and through how many.
     bool hasStream() const;
+    int streamCount() const;
     // Closes any session and starts a new one.
     void restart();
 

@@ -63,7 +63,20 @@ public:
                 inject(r);
             }
         });
+        m_answerTimeout.setSingleShot(true);
+        m_answerTimeout.setInterval(AnswerTimeoutMs);
+        connect(&m_answerTimeout, &QTimer::timeout, this, [this] {
+            qWarning("Portal input: the desktop's question went unanswered for %d ms; giving up",
+                     m_answerTimeout.interval());
+            // The dialog goes away with its request, and an answer given later finds no session.
+            close();
+            setState(InputBackendStatus::State::Refused,
+                     QString::fromUtf8(
+                         QT_TRANSLATE_NOOP("InputBackendChoice", "the desktop's question went unanswered")));
+        });
     }
+
+    void setAnswerTimeout(int milliseconds) { m_answerTimeout.setInterval(milliseconds); }
 
     ~Session() override { close(); }
 
@@ -71,6 +84,7 @@ public:
     {
         close();
         setState(InputBackendStatus::State::WaitingForPermission, QString());
+        m_answerTimeout.start();
         // The version decides whether the portal can remember; asked without blocking the
         // window, since a portal that is starting up may take seconds to answer.
         QDBusMessage get = QDBusMessage::createMethodCall(
@@ -100,34 +114,40 @@ public:
                     m_session = handle.canConvert<QDBusObjectPath>() ? handle.value<QDBusObjectPath>().path()
                                                                      : handle.toString();
                     m_bus.connect(kService, m_session, kSessionInterface, QStringLiteral("Closed"), this,
-                                  SLOT(onSessionClosed()));
+                                  SLOT(onSessionClosed(QDBusMessage)));
                     selectDevices();
                 });
     }
 
     void close()
     {
+        // A question still open (a dialog on the screen) is withdrawn first, so that no answer
+        // to it comes later.
+        for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
+            m_bus.disconnect(kService, it.key(), kRequestInterface, QStringLiteral("Response"), this,
+                             SLOT(onResponse(uint, QVariantMap, QDBusMessage)));
+            m_bus.send(QDBusMessage::createMethodCall(kService, it.key(), kRequestInterface,
+                                                      QStringLiteral("Close")));
+        }
+        m_pending.clear();
         if (!m_session.isEmpty()) {
             releaseHeld();
             // What waits (the releases above among it) goes out at once: the session ends.
             for (const Outgoing& o : m_outgoing)
                 m_bus.send(notifyCall(o));
             m_bus.disconnect(kService, m_session, kSessionInterface, QStringLiteral("Closed"), this,
-                             SLOT(onSessionClosed()));
+                             SLOT(onSessionClosed(QDBusMessage)));
             m_bus.send(QDBusMessage::createMethodCall(kService, m_session, kSessionInterface,
                                                       QStringLiteral("Close")));
         }
         m_session.clear();
         m_ready = false;
         m_warmUp.stop();
+        m_answerTimeout.stop();
         m_waiting.clear();
         m_outgoing.clear();
         m_inFlight = false;
         m_pointer.reset();
-        for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it)
-            m_bus.disconnect(kService, it.key(), kRequestInterface, QStringLiteral("Response"), this,
-                             SLOT(onResponse(uint, QVariantMap, QDBusMessage)));
-        m_pending.clear();
         ++m_generation;
     }
 
@@ -169,8 +189,12 @@ private slots:
             handler(response, results);
     }
 
-    void onSessionClosed()
+    void onSessionClosed(const QDBusMessage& message)
     {
+        // GNOME's portal closes a session it refused right after saying so; that one, or any
+        // session we left already, is no news.
+        if (m_session.isEmpty() || message.path() != m_session)
+            return;
         qWarning("Portal input: the desktop closed the remote-control session");
         m_session.clear();
         m_ready = false;
@@ -292,6 +316,7 @@ private:
                     }
                     m_ready = true;
                     m_warnedNotReady = false;
+                    m_answerTimeout.stop();
                     qInfo("Portal input: remote control granted (interface version %u)", m_version);
                     setState(InputBackendStatus::State::Ready, QString());
                     // GNOME's portal loses the key that gives the seat its keyboard: a modifier
@@ -461,6 +486,7 @@ private:
     KeysymKeys m_keys;
     WheelSteps m_wheel;
     QTimer m_warmUp;
+    QTimer m_answerTimeout;
     std::deque<InputRecord> m_waiting;
     // A portal that stops answering holds events up this long each.
     static constexpr int NotifyTimeoutMs = 1000;
@@ -512,6 +538,11 @@ QSize InputBackendPortal::primaryScreenSize()
 void InputBackendPortal::restart()
 {
     d->start();
+}
+
+void InputBackendPortal::setAnswerTimeout(int milliseconds)
+{
+    d->setAnswerTimeout(milliseconds);
 }
 
 bool InputBackendPortal::isReady() const

@@ -42,6 +42,9 @@ public:
     static constexpr double WheelNotchDistance = 15.0;
     // Scroll distance of one notch of finger scrolling elsewhere (GNOME counts ten to a notch).
     static constexpr double SmoothNotchDistance = 10.0;
+    // How long the desktop's question (GNOME's dialog) may stay unanswered; then the set-up is
+    // given up, the dialog withdrawn, and the user may ask again.
+    static constexpr int AnswerTimeoutMs = 120000;
 
     // Starts the session at once (without waiting for the bus); events before the user's
     // permission are dropped.
@@ -54,6 +57,7 @@ public:
 
     // Closes any session and asks the desktop again.
     void restart();
+    void setAnswerTimeout(int milliseconds);
     // Granted, and the seat's keyboard is there.
     bool isReady() const;
 

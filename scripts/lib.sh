@@ -137,11 +137,16 @@ wait_for_compositor() {
 # VELMORA_MUTTER_BUS to the address of its session bus, a bus of its own whose configuration
 # names no service folder of the machine. PipeWire runs beside it, as on a GNOME desktop, so
 # that Mutter can record the stream that absolute moves go through. Mutter refuses to run as root, so under root it runs
-# as the same system user as sway. Its virtual monitor is 1280x720, or VELMORA_SCREEN_SIZE (WxH).
-# Returns non-zero, saying why, when Mutter does not start.
+# as the same system user as sway. Arguments: the sizes of its virtual monitors, left to right
+# (without, one of VELMORA_SCREEN_SIZE (WxH), else 1280x720). Returns non-zero, saying why, when
+# Mutter does not start.
 start_headless_mutter() {
     local user=velmora-wayland
     local -a run_as=()
+    local monitors="" size
+    for size in "${@:-${VELMORA_SCREEN_SIZE:-1280x720}}"; do
+        monitors="$monitors --virtual-monitor $size"
+    done
     if ! command -v mutter >/dev/null 2>&1; then
         echo "mutter is not installed (Debian package mutter, see scripts/packages.txt)" >&2
         return 1
@@ -171,14 +176,14 @@ start_headless_mutter() {
 BUS
     chmod 644 "$VELMORA_MUTTER_RUNTIME/bus.conf"
     setsid "${run_as[@]}" env -i PATH="$PATH" HOME="$VELMORA_MUTTER_RUNTIME" XDG_RUNTIME_DIR="$VELMORA_MUTTER_RUNTIME" \
-        dbus-run-session --config-file="$VELMORA_MUTTER_RUNTIME/bus.conf" -- \
+        VELMORA_MUTTER_MONITORS="$monitors" dbus-run-session --config-file="$VELMORA_MUTTER_RUNTIME/bus.conf" -- \
         sh -c 'echo "$DBUS_SESSION_BUS_ADDRESS" >"$XDG_RUNTIME_DIR/bus-address"
                pw=""
                if command -v pipewire >/dev/null; then pipewire >"$XDG_RUNTIME_DIR/pipewire.log" 2>&1 & pw=$!; fi
-               mutter --headless --wayland --no-x11 --virtual-monitor "$0" --wayland-display velmora-mutter &
+               mutter --headless --wayland --no-x11 $VELMORA_MUTTER_MONITORS --wayland-display velmora-mutter &
                m=$!
                trap "kill $m $pw 2>/dev/null" TERM
-               wait $m; kill $m $pw 2>/dev/null; wait' "${VELMORA_SCREEN_SIZE:-1280x720}" \
+               wait $m; kill $m $pw 2>/dev/null; wait' \
         >"$VELMORA_MUTTER_RUNTIME/mutter.log" 2>&1 &
     VELMORA_MUTTER_PID=$!
     if ! wait_for_compositor mutter 15 "$VELMORA_MUTTER_RUNTIME/velmora-mutter" \
@@ -209,7 +214,8 @@ wait_for_bus_name() {
 # GNOME's RemoteDesktop portal on the headless Mutter's bus (after start_headless_mutter): the
 # accessibility bus and xdg-desktop-portal-gnome as Mutter's user, xdg-desktop-portal as the user
 # who runs the tests (it reads the caller's /proc entry, as on a desktop where they share one
-# user), and a helper that accepts every "Remote desktop" dialog through the accessibility bus.
+# user), and a helper that accepts every "Remote desktop" dialog through the accessibility bus,
+# or answers as the file VELMORA_GNOME_PORTAL_ANSWER names says (see the helper).
 # Returns non-zero, saying why, when a part is missing or does not start.
 start_gnome_portal() {
     local -a run_as=()
@@ -220,6 +226,11 @@ start_gnome_portal() {
         return 1
     fi
     local runtime="$VELMORA_MUTTER_RUNTIME"
+    # Written by the tests (root on CI), read by the helper (Mutter's user).
+    VELMORA_GNOME_PORTAL_ANSWER="$runtime/answer"
+    echo accept >"$VELMORA_GNOME_PORTAL_ANSWER"
+    chmod 644 "$VELMORA_GNOME_PORTAL_ANSWER"
+    export VELMORA_GNOME_PORTAL_ANSWER
     [ "$(id -u)" -eq 0 ] && run_as=(setpriv --reuid=velmora-wayland --regid=velmora-wayland --init-groups)
     local -a session=(env -i PATH="$PATH" HOME="$runtime" XDG_RUNTIME_DIR="$runtime"
         DBUS_SESSION_BUS_ADDRESS="$VELMORA_MUTTER_BUS" WAYLAND_DISPLAY=velmora-mutter XDG_CURRENT_DESKTOP=GNOME)
@@ -237,7 +248,8 @@ start_gnome_portal() {
     VELMORA_GNOME_PORTAL_PIDS="$VELMORA_GNOME_PORTAL_PIDS $!"
     # A copy Mutter's user can read wherever the sources are.
     install -m 644 "$helper" "$runtime/accept-remote-desktop.py"
-    setsid "${run_as[@]}" "${session[@]}" /usr/bin/python3 "$runtime/accept-remote-desktop.py" >"$runtime/accept.log" 2>&1 &
+    setsid "${run_as[@]}" "${session[@]}" VELMORA_TEST_PORTAL_ANSWER="$VELMORA_GNOME_PORTAL_ANSWER" \
+        /usr/bin/python3 "$runtime/accept-remote-desktop.py" >"$runtime/accept.log" 2>&1 &
     VELMORA_GNOME_PORTAL_PIDS="$VELMORA_GNOME_PORTAL_PIDS $!"
     wait_for_bus_name "$VELMORA_MUTTER_BUS" org.freedesktop.portal.Desktop && return 0
     echo "xdg-desktop-portal did not start on the Mutter bus:" >&2

@@ -255,6 +255,10 @@
         <source>the compositor closed the connection</source>
         <translation>the compositor closed the connection</translation>
     </message>
+    <message>
+        <source>the desktop&apos;s question went unanswered</source>
+        <translation>the desktop&apos;s question went unanswered</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>

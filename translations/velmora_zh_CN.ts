@@ -255,6 +255,10 @@
         <source>the compositor closed the connection</source>
         <translation>合成器关闭了连接</translation>
     </message>
+    <message>
+        <source>the desktop&apos;s question went unanswered</source>
+        <translation>桌面的询问无人回答，已超时</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>

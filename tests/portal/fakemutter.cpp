@@ -2,10 +2,14 @@
 // bus. It behaves as Mutter does where that matters to us: a stream of the primary monitor can be
 // recorded, but a session with a stream fails to start where PipeWire is missing (told by
 // SetStreams(false), closing the session before Start fails); and the keyboard appears with the first key,
-// which is lost together with every key of the next 50 ms. Every call is written to stdout, one line each.
+// which is lost together with every key of the next 50 ms. Once told its monitors (SetMonitors), it
+// also answers DisplayConfig's GetCurrentState and says MonitorsChanged. Every call but that
+// question is written to stdout, one line each.
 #include <QCoreApplication>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QDBusVirtualObject>
@@ -26,8 +30,107 @@ void record(const QString& line)
     std::fflush(stdout);
 }
 
+// DisplayConfig's GetCurrentState answer, in its D-Bus form.
+struct MonitorName
+{
+    QString connector, vendor = QStringLiteral("MetaVendor"), product = QStringLiteral("MetaVirtualMonitor"),
+                       serial = QStringLiteral("0x00");
+};
+struct Mode
+{
+    QString id;
+    int width = 0, height = 0;
+    double refresh = 60, preferredScale = 1;
+    QList<double> scales{1.0};
+    QVariantMap properties;
+};
+struct MonitorInfo
+{
+    MonitorName name;
+    QList<Mode> modes;
+    QVariantMap properties;
+};
+struct LogicalMonitor
+{
+    int x = 0, y = 0;
+    double scale = 1;
+    uint transform = 0;
+    bool primary = false;
+    QList<MonitorName> monitors;
+    QVariantMap properties;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(MonitorName)
+Q_DECLARE_METATYPE(Mode)
+Q_DECLARE_METATYPE(MonitorInfo)
+Q_DECLARE_METATYPE(LogicalMonitor)
+
+QDBusArgument& operator<<(QDBusArgument& a, const MonitorName& n)
+{
+    a.beginStructure();
+    a << n.connector << n.vendor << n.product << n.serial;
+    a.endStructure();
+    return a;
+}
+const QDBusArgument& operator>>(const QDBusArgument& a, MonitorName& n)
+{
+    a.beginStructure();
+    a >> n.connector >> n.vendor >> n.product >> n.serial;
+    a.endStructure();
+    return a;
+}
+QDBusArgument& operator<<(QDBusArgument& a, const Mode& m)
+{
+    a.beginStructure();
+    a << m.id << m.width << m.height << m.refresh << m.preferredScale << m.scales << m.properties;
+    a.endStructure();
+    return a;
+}
+const QDBusArgument& operator>>(const QDBusArgument& a, Mode& m)
+{
+    a.beginStructure();
+    a >> m.id >> m.width >> m.height >> m.refresh >> m.preferredScale >> m.scales >> m.properties;
+    a.endStructure();
+    return a;
+}
+QDBusArgument& operator<<(QDBusArgument& a, const MonitorInfo& m)
+{
+    a.beginStructure();
+    a << m.name << m.modes << m.properties;
+    a.endStructure();
+    return a;
+}
+const QDBusArgument& operator>>(const QDBusArgument& a, MonitorInfo& m)
+{
+    a.beginStructure();
+    a >> m.name >> m.modes >> m.properties;
+    a.endStructure();
+    return a;
+}
+QDBusArgument& operator<<(QDBusArgument& a, const LogicalMonitor& m)
+{
+    a.beginStructure();
+    a << m.x << m.y << m.scale << m.transform << m.primary << m.monitors << m.properties;
+    a.endStructure();
+    return a;
+}
+const QDBusArgument& operator>>(const QDBusArgument& a, LogicalMonitor& m)
+{
+    a.beginStructure();
+    a >> m.x >> m.y >> m.scale >> m.transform >> m.primary >> m.monitors >> m.properties;
+    a.endStructure();
+    return a;
+}
+
+namespace {
+
 struct Behaviour
 {
+    QList<MonitorInfo> monitors;
+    QList<LogicalMonitor> layout;
+    int streamCount = 0;
     bool streams = true;
     int sessions = 0;
     int casts = 0;
@@ -133,19 +236,69 @@ public:
     {
         if (message.member() != QLatin1String("RecordMonitor"))
             return false;
-        record(QStringLiteral("RecordMonitor"));
+        const QString connector = message.arguments().value(0).toString();
+        record(QString(QStringLiteral("RecordMonitor ") + connector).trimmed());
         behaviour.castsWithStream.insert(message.path());
         connection.send(message.createReply(QVariant::fromValue(QDBusObjectPath(
-            QStringLiteral("/org/gnome/Mutter/ScreenCast/Stream/u%1").arg(behaviour.casts)))));
+            QStringLiteral("/org/gnome/Mutter/ScreenCast/Stream/u%1").arg(++behaviour.streamCount)))));
         return true;
     }
+};
+
+class DisplayConfig final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.gnome.Mutter.DisplayConfig")
+public slots:
+    uint GetCurrentState(const QDBusMessage& message)
+    {
+        QDBusMessage reply = message.createReply();
+        reply << 1u << QVariant::fromValue(behaviour.monitors) << QVariant::fromValue(behaviour.layout)
+              << QVariantMap{{QStringLiteral("layout-mode"), 2u}};
+        QDBusConnection::sessionBus().send(reply);
+        message.setDelayedReply(true);
+        return 0;
+    }
+signals:
+    void MonitorsChanged();
 };
 
 class Control final : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.velmora.test.FakeMutter")
+public:
+    DisplayConfig* display = nullptr;
 public slots:
+    // "CONNECTOR X Y WIDTH HEIGHT" per monitor, separated by ";", the primary first; Mutter's
+    // display interface appears with the first call. `announce`: say MonitorsChanged, as Mutter
+    // does, or not, as when its session's end comes first.
+    void SetMonitors(const QString& spec, bool announce)
+    {
+        behaviour.monitors.clear();
+        behaviour.layout.clear();
+        for (const QString& one : spec.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QStringList f = one.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            MonitorName name;
+            name.connector = f.value(0);
+            Mode mode;
+            mode.width = f.value(3).toInt();
+            mode.height = f.value(4).toInt();
+            mode.id = QStringLiteral("%1x%2@60.000").arg(mode.width).arg(mode.height);
+            mode.properties.insert(QStringLiteral("is-current"), true);
+            behaviour.monitors << MonitorInfo{name, {mode}, {}};
+            LogicalMonitor logical;
+            logical.x = f.value(1).toInt();
+            logical.y = f.value(2).toInt();
+            logical.primary = behaviour.layout.isEmpty();
+            logical.monitors << name;
+            behaviour.layout << logical;
+        }
+        QDBusConnection::sessionBus().registerService(QStringLiteral("org.gnome.Mutter.DisplayConfig"));
+        if (announce)
+            emit display->MonitorsChanged();
+    }
+
     void SetStreams(bool streams) { behaviour.streams = streams; }
     // The desktop ends the latest session, as when the user stops sharing.
     void CloseSession()
@@ -164,8 +317,21 @@ int main(int argc, char** argv)
     ScreenCast screenCast;
     Sessions sessions;
     CastSessions casts;
+    qDBusRegisterMetaType<MonitorName>();
+    qDBusRegisterMetaType<QList<MonitorName>>();
+    qDBusRegisterMetaType<Mode>();
+    qDBusRegisterMetaType<QList<Mode>>();
+    qDBusRegisterMetaType<MonitorInfo>();
+    qDBusRegisterMetaType<QList<MonitorInfo>>();
+    qDBusRegisterMetaType<LogicalMonitor>();
+    qDBusRegisterMetaType<QList<LogicalMonitor>>();
+    qDBusRegisterMetaType<QList<double>>();
+    DisplayConfig display;
     Control control;
-    if (!bus.registerObject(QStringLiteral("/org/gnome/Mutter/RemoteDesktop"), &remoteDesktop,
+    control.display = &display;
+    if (!bus.registerObject(QStringLiteral("/org/gnome/Mutter/DisplayConfig"), &display,
+                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals) ||
+        !bus.registerObject(QStringLiteral("/org/gnome/Mutter/RemoteDesktop"), &remoteDesktop,
                             QDBusConnection::ExportAllSlots) ||
         !bus.registerObject(QStringLiteral("/org/gnome/Mutter/ScreenCast"), &screenCast,
                             QDBusConnection::ExportAllSlots) ||

@@ -1,6 +1,7 @@
 // A stand-in for the desktop's RemoteDesktop portal on a private session bus. It answers the
 // session set-up as a desktop would (or refuses, when told to), loses the first keys of a session
-// as GNOME's does, lets calls in flight together overtake each other as the real one does, and
+// as GNOME's does, lets calls in flight together overtake each other as the real one does, leaves
+// its question unanswered when told to (as a dialog nobody answers, until AnswerLate), and
 // writes every call it gets to stdout, one line each, for the portal tests
 // to check. Tests steer it through /control.
 #include <QCoreApplication>
@@ -34,7 +35,8 @@ QString senderPart(const QDBusMessage& message)
 struct Behaviour
 {
     uint version = 2;
-    uint answer = 0; // 0 granted, 1 declined by the user, 2 other failure
+    uint answer = 0;    // 0 granted, 1 declined by the user, 2 other failure, 3 no answer
+    QString unanswered; // the request of a Start left unanswered
     int tokens = 0;
     QString lastSession;
     QElapsedTimer keyboardSince; // started by the first key of a session
@@ -103,7 +105,6 @@ public slots:
     QDBusObjectPath Start(const QDBusObjectPath& session, const QString& parent, const QVariantMap& options,
                           const QDBusMessage& message)
     {
-        Q_UNUSED(session)
         Q_UNUSED(parent)
         record(QStringLiteral("Start"));
         const QString path = requestPath(options, message);
@@ -114,7 +115,18 @@ public slots:
                 results.insert(QStringLiteral("restore_token"),
                                QStringLiteral("token-%1").arg(++behaviour.tokens));
         }
-        respond(path, behaviour.answer, results);
+        if (behaviour.answer == 3) {
+            behaviour.unanswered = path;
+        } else {
+            respond(path, behaviour.answer, results);
+            // As GNOME's: a refused session is closed right after the answer.
+            if (behaviour.answer != 0)
+                QTimer::singleShot(0, [session] {
+                    QDBusConnection::sessionBus().send(QDBusMessage::createSignal(
+                        session.path(), QStringLiteral("org.freedesktop.portal.Session"),
+                        QStringLiteral("Closed")));
+                });
+        }
         return QDBusObjectPath(path);
     }
     void NotifyPointerMotion(const QDBusObjectPath&, const QVariantMap&, double dx, double dy,
@@ -188,6 +200,21 @@ public:
     }
 };
 
+// Requests live below one path; only Close is called on them.
+class Requests final : public QDBusVirtualObject
+{
+public:
+    QString introspect(const QString&) const override { return QString(); }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+    {
+        if (message.member() != QLatin1String("Close"))
+            return false;
+        record(QStringLiteral("CloseRequest"));
+        connection.send(message.createReply());
+        return true;
+    }
+};
+
 class Control final : public QObject
 {
     Q_OBJECT
@@ -195,6 +222,12 @@ class Control final : public QObject
 public slots:
     void SetVersion(uint version) { behaviour.version = version; }
     void SetAnswer(uint answer) { behaviour.answer = answer; }
+    // The user grants the Start left unanswered, however late.
+    void AnswerLate()
+    {
+        respond(behaviour.unanswered, 0, {{QStringLiteral("devices"), 3u}});
+        behaviour.unanswered.clear();
+    }
     // The desktop ends the latest session, as when the user stops sharing.
     void CloseSession()
     {
@@ -210,10 +243,13 @@ int main(int argc, char** argv)
     QDBusConnection bus = QDBusConnection::sessionBus();
     RemoteDesktop portal;
     Sessions sessions;
+    Requests requests;
     Control control;
     if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
                             QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) ||
         !bus.registerVirtualObject(QStringLiteral("/org/freedesktop/portal/desktop/session"), &sessions,
+                                   QDBusConnection::SubPath) ||
+        !bus.registerVirtualObject(QStringLiteral("/org/freedesktop/portal/desktop/request"), &requests,
                                    QDBusConnection::SubPath) ||
         !bus.registerObject(QStringLiteral("/control"), &control, QDBusConnection::ExportAllSlots) ||
         !bus.registerService(kService)) {

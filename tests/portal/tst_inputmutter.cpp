@@ -9,6 +9,8 @@
 #include <QDBusMessage>
 #include <QProcess>
 
+#include <cmath>
+
 using State = InputBackendStatus::State;
 
 // GNOME's own remote-desktop interface, against a recording Mutter of ours on a private bus:
@@ -185,6 +187,64 @@ private slots:
         InputBackendStatus::instance()->askAgain();
         QTRY_COMPARE(InputBackendStatus::instance()->state(), State::Ready);
         QTRY_VERIFY(mutter->isReady());
+    }
+
+    // Two monitors of unequal size: a stream each, positions across both, each move through the
+    // stream of the monitor under it; a new session when the monitors change, whether Mutter
+    // says so first or ends the session first.
+    void followsTheMonitors()
+    {
+        control(QStringLiteral("SetMonitors"),
+                {QStringLiteral("Meta-0 0 0 1280 720;Meta-1 1280 0 1024 768"), false});
+        m_calls.clear();
+        auto mutter = backend();
+        QStringList setUp = settle(*mutter);
+        setUp.removeAll(QStringLiteral("Stop")); // the last case's session
+        QCOMPARE(setUp.mid(2, 3),
+                 (QStringList{"RecordMonitor Meta-0", "RecordMonitor Meta-1", "Start stream=yes"}));
+        QCOMPARE(mutter->streamCount(), 2);
+        QCOMPARE(mutter->primaryScreenSize(), QSize(2304, 768));
+        const auto to = [](int x, int y) {
+            return InputRecord::mouse(InputRecord::MouseMove | InputRecord::Absolute,
+                                      int(std::lround(x * 65535.0 / 2303)),
+                                      int(std::lround(y * 65535.0 / 767)));
+        };
+        mutter->send({to(1380, 300), to(2303, 767), to(100, 767), to(1279, 0)});
+        QTRY_COMPARE(m_calls.size(), 4);
+        const QStringList moves = takeCalls();
+        const QString first = moves.value(2).section(QLatin1Char(' '), 1, 1);
+        const QString second = moves.value(0).section(QLatin1Char(' '), 1, 1);
+        QVERIFY(first != second);
+        // Below the shorter monitor: its nearest point.
+        QCOMPARE(moves, (QStringList{"NotifyPointerMotionAbsolute " + second + " 100 300",
+                                     "NotifyPointerMotionAbsolute " + second + " 1023 767",
+                                     "NotifyPointerMotionAbsolute " + first + " 100 719",
+                                     "NotifyPointerMotionAbsolute " + first + " 1279 0"}));
+
+        // A monitor goes away: Mutter says so, and the session follows.
+        control(QStringLiteral("SetMonitors"), {QStringLiteral("Meta-0 0 0 1280 720"), true});
+        QTRY_VERIFY(m_calls.contains(QStringLiteral("Start stream=yes")));
+        QCOMPARE(m_calls.mid(0, 2), (QStringList{"Stop", "CreateSession"}));
+        QCOMPARE(m_calls.mid(3, 2), (QStringList{"RecordMonitor Meta-0", "Start stream=yes"}));
+        QTRY_VERIFY(mutter->isReady());
+        QCOMPARE(mutter->primaryScreenSize(), QSize(1280, 720));
+        QCOMPARE(InputBackendStatus::instance()->state(), State::Ready);
+
+        // Mutter ends the session for a monitor that went away before it says so: a new one too.
+        settle(*mutter);
+        control(QStringLiteral("SetMonitors"), {QStringLiteral("Meta-1 0 0 1024 768"), false});
+        control(QStringLiteral("CloseSession"));
+        QTRY_VERIFY(m_calls.contains(QStringLiteral("Start stream=yes")));
+        QVERIFY(m_calls.contains(QStringLiteral("RecordMonitor Meta-1")));
+        QTRY_VERIFY(mutter->isReady());
+        QCOMPARE(InputBackendStatus::instance()->state(), State::Ready);
+
+        // The same monitors: the desktop meant to end it.
+        settle(*mutter);
+        control(QStringLiteral("CloseSession"));
+        QTRY_COMPARE(InputBackendStatus::instance()->state(), State::Unavailable);
+        QTest::qWait(50);
+        QVERIFY(!m_calls.contains(QStringLiteral("CreateSession")));
     }
 };
 

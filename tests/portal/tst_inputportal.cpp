@@ -47,7 +47,7 @@ private:
         QDBusMessage call = QDBusMessage::createMethodCall(
             QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/control"),
             QStringLiteral("org.velmora.test.FakePortal"), method);
-        if (method != QLatin1String("CloseSession"))
+        if (method != QLatin1String("CloseSession") && method != QLatin1String("AnswerLate"))
             call << value;
         QCOMPARE(bus().call(call).type(), QDBusMessage::ReplyMessage);
     }
@@ -233,6 +233,10 @@ private slots:
         QTRY_COMPARE(state(), State::Refused);
         QVERIFY(InputBackendStatus::instance()->canAskAgain());
         QTRY_VERIFY(m_calls.contains(QStringLiteral("Close")));
+        // The portal's closing of the refused session that follows is no news.
+        QTest::qWait(50);
+        QCOMPARE(InputBackendStatus::instance()->detail(),
+                 answer == 1 ? QStringLiteral("the user declined") : QStringLiteral("the desktop declined"));
         m_calls.clear();
         // Events meanwhile go nowhere, and nothing breaks.
         portal->send({InputRecord::mouse(InputRecord::LeftDown)});
@@ -247,6 +251,40 @@ private slots:
         portal->send({InputRecord::mouse(InputRecord::LeftDown)});
         QTRY_VERIFY2(m_calls.contains(QStringLiteral("NotifyPointerButton 272 1")),
                      qPrintable(m_calls.join('|')));
+        finish(std::move(portal));
+    }
+
+    // Nobody answers the dialog: the question is withdrawn after a while, the session closed,
+    // an answer that comes later is ignored, and asking again works.
+    void anUnansweredQuestionIsWithdrawn()
+    {
+        control(QStringLiteral("SetAnswer"), 3);
+        auto portal = backend(QStringLiteral("unanswered"));
+        portal->setAnswerTimeout(200);
+        QTRY_VERIFY(m_calls.contains(QStringLiteral("Start")));
+        QCOMPARE(state(), State::WaitingForPermission);
+        QTRY_COMPARE(state(), State::Refused);
+        QCOMPARE(InputBackendStatus::instance()->detail(),
+                 QStringLiteral("the desktop's question went unanswered"));
+        QVERIFY(InputBackendStatus::instance()->canAskAgain());
+        QTRY_VERIFY(m_calls.contains(QStringLiteral("Close")));
+        QCOMPARE(takeCalls(), (QStringList{"CreateSession", "SelectDevices types=3 persist=2 token=-",
+                                           "Start", "CloseRequest", "Close"}));
+        control(QStringLiteral("AnswerLate"));
+        QTest::qWait(50);
+        portal->send({InputRecord::mouse(InputRecord::LeftDown)});
+        QTest::qWait(50);
+        QVERIFY(!portal->isReady());
+        QCOMPARE(state(), State::Refused);
+        QCOMPARE(takeCalls(), QStringList());
+
+        control(QStringLiteral("SetAnswer"), 0);
+        InputBackendStatus::instance()->askAgain();
+        QCOMPARE(granted(*portal),
+                 (QStringList{"CreateSession", "SelectDevices types=3 persist=2 token=-", "Start"}));
+        // A grant stops the clock.
+        QTest::qWait(300);
+        QCOMPARE(state(), State::Ready);
         finish(std::move(portal));
     }
 

@@ -1,10 +1,23 @@
 #!/usr/bin/python3
-"""Accepts GNOME's "Remote desktop" dialog through the accessibility bus, as a user would:
-ticks "Allow remote interaction" and presses Share. Keeps watching until it is ended, so every
-dialog of a test run is answered. Needs Debian's python3-pyatspi (hence /usr/bin/python3)."""
+"""Answers GNOME's "Remote desktop" dialog through the accessibility bus, as a user would: ticks
+"Allow remote interaction" and presses Share. Keeps watching until it is ended, so every dialog of
+a test run is answered. A test may ask for another answer by writing it into the file that
+VELMORA_TEST_PORTAL_ANSWER names: "accept", "cancel" (presses Cancel) or "ignore" (leaves the
+dialog up). Needs Debian's python3-pyatspi (hence /usr/bin/python3)."""
+import os
 import time
 
 import pyatspi
+
+ANSWER_FILE = os.environ.get("VELMORA_TEST_PORTAL_ANSWER", "")
+
+
+def wanted():
+    try:
+        with open(ANSWER_FILE, encoding="utf-8") as f:
+            return f.read().strip() or "accept"
+    except OSError:
+        return "accept"
 
 
 def nodes(node, depth=0):
@@ -18,13 +31,27 @@ def nodes(node, depth=0):
         return
 
 
+def button(found, label):
+    return next((n for n in found if n.getRoleName() == "push button" and label in (n.name or "")), None)
+
+
 def answer_once():
     found = list(nodes(pyatspi.Registry.getDesktop(0)))
     box = next((n for n in found if n.getRoleName() == "check box"
                 and n.name == "Allow remote interaction"), None)
-    share = next((n for n in found if n.getRoleName() == "push button" and "Share" in (n.name or "")), None)
+    share = button(found, "Share")
     if box is None or share is None:
         return False
+    answer = wanted()
+    if answer == "ignore":
+        return False
+    if answer == "cancel":
+        cancel = button(found, "Cancel")
+        if cancel is None:
+            return False
+        cancel.queryAction().doAction(0)
+        print("cancelled", flush=True)
+        return True
     if not box.getState().contains(pyatspi.STATE_CHECKED):
         box.queryAction().doAction(0)
         # The button is greyed until the box is ticked.

@@ -9,6 +9,8 @@
 //   focus | unfocus            keyboard focus
 //   key NAME 1|0 MODS          keysym name, press or release, depressed modifier mask
 //   text HEX                   UTF-8 bytes a press typed, in hex (a Return types "0a")
+// With `--at X,Y` the surface fills the output whose top-left corner is at X,Y on the desktop
+// (several monitors); otherwise the compositor chooses.
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -19,9 +21,11 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -44,7 +48,30 @@ struct Probe
     xkb_context* xkb = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
     xkb_keymap* keymap = nullptr;
     xkb_state* state = nullptr;
+    struct Output
+    {
+        wl_output* output = nullptr;
+        int x = 0, y = 0;
+    };
+    // Outputs are bound only where a place is asked for (KWin then left the surface unfocused).
+    bool wantOutputs = false;
+    std::vector<std::unique_ptr<Output>> outputs;
 };
+
+void outputGeometry(void* data, wl_output*, int32_t x, int32_t y, int32_t, int32_t, int32_t, const char*,
+                    const char*, int32_t)
+{
+    auto* o = static_cast<Probe::Output*>(data);
+    o->x = x;
+    o->y = y;
+}
+void outputMode(void*, wl_output*, uint32_t, int32_t, int32_t, int32_t) {}
+void outputDone(void*, wl_output*) {}
+void outputScale(void*, wl_output*, int32_t) {}
+void outputName(void*, wl_output*, const char*) {}
+void outputDescription(void*, wl_output*, const char*) {}
+const wl_output_listener outputListener = {outputGeometry, outputMode, outputDone,
+                                           outputScale,    outputName, outputDescription};
 
 void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void say(const char* format, ...)
@@ -187,7 +214,16 @@ const wl_keyboard_listener keyboardListener = {keyboardKeymap, keyboardEnter,   
 void seatCapabilities(void* data, wl_seat* seat, uint32_t caps)
 {
     auto* p = static_cast<Probe*>(data);
-    // The test's virtual devices may appear after this client started.
+    // The test's virtual devices may appear after this client started, and go and come again
+    // with a new session: an object of a device that went is inert, so a new one is made.
+    if (!(caps & WL_SEAT_CAPABILITY_POINTER) && p->pointer != nullptr) {
+        wl_pointer_release(p->pointer);
+        p->pointer = nullptr;
+    }
+    if (!(caps & WL_SEAT_CAPABILITY_KEYBOARD) && p->keyboard != nullptr) {
+        wl_keyboard_release(p->keyboard);
+        p->keyboard = nullptr;
+    }
     if ((caps & WL_SEAT_CAPABILITY_POINTER) && p->pointer == nullptr) {
         p->pointer = wl_seat_get_pointer(seat);
         wl_pointer_add_listener(p->pointer, &pointerListener, p);
@@ -246,15 +282,25 @@ void global(void* data, wl_registry* registry, uint32_t name, const char* interf
         p->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 5));
     else if (std::strcmp(interface, xdg_wm_base_interface.name) == 0)
         p->wmBase = static_cast<xdg_wm_base*>(wl_registry_bind(registry, name, &xdg_wm_base_interface, 1));
+    else if (std::strcmp(interface, wl_output_interface.name) == 0 && p->wantOutputs) {
+        auto o = std::make_unique<Probe::Output>();
+        o->output = static_cast<wl_output*>(wl_registry_bind(registry, name, &wl_output_interface, 2));
+        wl_output_add_listener(o->output, &outputListener, o.get());
+        p->outputs.push_back(std::move(o));
+    }
 }
 void globalRemove(void*, wl_registry*, uint32_t) {}
 const wl_registry_listener registryListener = {global, globalRemove};
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
     Probe p;
+    int atX = 0, atY = 0;
+    const bool placed =
+        argc == 3 && std::strcmp(argv[1], "--at") == 0 && std::sscanf(argv[2], "%d,%d", &atX, &atY) == 2;
+    p.wantOutputs = placed;
     p.display = wl_display_connect(nullptr);
     if (p.display == nullptr) {
         std::fprintf(stderr, "waylandprobe: no Wayland display\n");
@@ -263,6 +309,18 @@ int main()
     wl_registry* registry = wl_display_get_registry(p.display);
     wl_registry_add_listener(registry, &registryListener, &p);
     wl_display_roundtrip(p.display);
+    // The outputs' geometry.
+    if (placed)
+        wl_display_roundtrip(p.display);
+    wl_output* fullscreenOn = nullptr;
+    for (const auto& o : p.outputs) {
+        if (placed && o->x == atX && o->y == atY)
+            fullscreenOn = o->output;
+    }
+    if (placed && fullscreenOn == nullptr) {
+        std::fprintf(stderr, "waylandprobe: no output at %d,%d\n", atX, atY);
+        return 1;
+    }
     if (p.compositor == nullptr || p.shm == nullptr || p.seat == nullptr || p.wmBase == nullptr) {
         std::fprintf(stderr, "waylandprobe: the compositor lacks a needed global\n");
         return 1;
@@ -275,7 +333,7 @@ int main()
     p.toplevel = xdg_surface_get_toplevel(p.xdgSurface);
     xdg_toplevel_add_listener(p.toplevel, &toplevelListener, &p);
     xdg_toplevel_set_title(p.toplevel, "waylandprobe");
-    xdg_toplevel_set_fullscreen(p.toplevel, nullptr);
+    xdg_toplevel_set_fullscreen(p.toplevel, fullscreenOn);
     wl_surface_commit(p.surface);
     while (wl_display_dispatch(p.display) >= 0) {
         if (p.configured && !p.readyReported) {
