@@ -28,11 +28,15 @@ class Clipboard : public QObject
     Q_OBJECT
 public:
     using ReadDone = std::function<void(const ClipboardRead& read)>;
+    using PutDone = std::function<void(bool taken)>;
 
     using QObject::QObject;
 
     // Puts `text` on the clipboard; false when the desktop cannot take it.
     virtual bool setText(const QString& text) = 0;
+    // Puts `text` on the clipboard and says whether the desktop took it; `done` runs once, now
+    // or later, never after this object is gone. Desktops that answer later override it.
+    virtual void putText(const QString& text, PutDone done) { done(setText(text)); }
     // Reads the clipboard; `done` runs once, now or later, never after this object is gone.
     // Texts beyond `maxBytes` of UTF-8 are not passed on.
     virtual void readText(qint64 maxBytes, ReadDone done) = 0;

@@ -99,16 +99,21 @@ public:
 
     bool ready() const { return m_state == State::Open; }
 
-    bool setText(const QString& text)
+    bool setText(const QString& text, PutDone done = PutDone())
     {
-        if (!m_bus.isConnected())
+        if (!m_bus.isConnected()) {
+            if (done)
+                done(false);
             return false;
+        }
         if (m_state == State::Closed)
             open();
         m_text = text.toUtf8();
         // Reads from now on answer this text; Mutter refuses to pass a session its own.
         m_ownsSelection = true;
         m_textPending = true;
+        if (done)
+            m_puts.push_back(PendingPut{0, std::move(done)});
         if (m_state == State::Open)
             offerText();
         return true;
@@ -155,6 +160,11 @@ private:
         Closed,
         Opening,
         Open,
+    };
+    struct PendingPut
+    {
+        quint64 offer = 0; // the SetSelection that carries it; 0 until one is sent
+        PutDone done;
     };
     struct WaitingRead
     {
@@ -228,6 +238,8 @@ private:
         m_ownsSelection = false;
         m_textPending = false;
         m_text.clear();
+        std::deque<PendingPut> puts;
+        puts.swap(m_puts);
         std::optional<ReadDone> current = std::move(m_current);
         m_current.reset();
         std::deque<WaitingRead> waiting;
@@ -239,19 +251,38 @@ private:
             (*current)(unavailable);
         for (const WaitingRead& w : waiting)
             w.done(unavailable);
+        for (const PendingPut& put : puts)
+            put.done(false);
     }
 
     void offerText()
     {
         m_textPending = false;
+        const quint64 offer = ++m_offerId;
+        for (PendingPut& put : m_puts) {
+            if (put.offer == 0)
+                put.offer = offer;
+        }
         call(
             m_session, kSessionInterface, QStringLiteral("SetSelection"),
-            {QVariantMap{{QStringLiteral("mime-types"), clipboardTextTypes()}}}, [](const QDBusMessage&) {},
-            [this](const QDBusMessage& reply) {
+            {QVariantMap{{QStringLiteral("mime-types"), clipboardTextTypes()}}},
+            [this, offer](const QDBusMessage&) { answerPuts(offer, true); },
+            [this, offer](const QDBusMessage& reply) {
                 qWarning().noquote() << "Clipboard: GNOME remote desktop did not take the text:"
                                      << reply.errorMessage();
                 m_ownsSelection = false;
+                answerPuts(offer, false);
             });
+    }
+
+    // Mutter answers offers in order: this one settles every text it or an earlier one carried.
+    void answerPuts(quint64 offer, bool taken)
+    {
+        while (!m_puts.empty() && m_puts.front().offer != 0 && m_puts.front().offer <= offer) {
+            const PutDone done = std::move(m_puts.front().done);
+            m_puts.pop_front();
+            done(taken);
+        }
     }
 
     // Mutter asks for our text on behalf of a program pasting it.
@@ -361,6 +392,8 @@ private:
     QByteArray m_text;
     bool m_textPending = false;
     int m_sendings = 0;
+    std::deque<PendingPut> m_puts;
+    quint64 m_offerId = 0;
     std::deque<WaitingRead> m_waiting;
     std::optional<ReadDone> m_current;
     quint64 m_readId = 0;
@@ -384,6 +417,11 @@ ClipboardMutter::~ClipboardMutter() = default;
 bool ClipboardMutter::setText(const QString& text)
 {
     return d->setText(text);
+}
+
+void ClipboardMutter::putText(const QString& text, PutDone done)
+{
+    d->setText(text, std::move(done));
 }
 
 void ClipboardMutter::readText(qint64 maxBytes, ReadDone done)

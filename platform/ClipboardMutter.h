@@ -25,6 +25,8 @@ public:
     // True unless the session failed: a text set while it opens is put on the clipboard as soon
     // as it is open. After a failure the next request opens a new session.
     bool setText(const QString& text) override;
+    // Says whether Mutter took the text, once the session is open and Mutter has answered.
+    void putText(const QString& text, PutDone done) override;
     // Reads run one at a time (Mutter refuses reads in parallel); others wait their turn.
     void readText(qint64 maxBytes, ReadDone done) override;
     QString name() const override { return QStringLiteral("GNOME Mutter remote desktop"); }

@@ -119,16 +119,21 @@ void ClipboardCommands::receivePart(const QJsonObject& params, const void* sende
                       QStringLiteral("The text holds characters that are not valid.")));
         return;
     }
-    if (!m_clipboard->setText(whole)) {
-        qWarning().noquote() << "clipboardset: the clipboard did not take the text:" << m_clipboard->name();
-        reply(
-            QStringLiteral("clipboardset"),
-            failure(QStringLiteral("unavailable"), QStringLiteral("The PC's clipboard cannot be reached.")));
-        return;
-    }
-    qInfo() << "clipboardset: characters put on the clipboard:" << whole.size();
-    reply(QStringLiteral("clipboardset"),
-          QJsonObject{{QStringLiteral("ok"), true}, {QStringLiteral("length"), whole.size()}});
+    // The phone hears "ok" only once the desktop has the text: some take it later, or refuse it.
+    const int length = whole.size();
+    const QString name = m_clipboard->name();
+    m_clipboard->putText(whole, [reply, length, name](bool taken) {
+        if (!taken) {
+            qWarning().noquote() << "clipboardset: the clipboard did not take the text:" << name;
+            reply(QStringLiteral("clipboardset"),
+                  failure(QStringLiteral("unavailable"),
+                          QStringLiteral("The PC's clipboard cannot be reached.")));
+            return;
+        }
+        qInfo() << "clipboardset: characters put on the clipboard:" << length;
+        reply(QStringLiteral("clipboardset"),
+              QJsonObject{{QStringLiteral("ok"), true}, {QStringLiteral("length"), length}});
+    });
 }
 
 void ClipboardCommands::read(const Reply& reply)

@@ -40,6 +40,7 @@ public:
     QStringList otherTypes{QStringLiteral("text/plain;charset=utf-8")};
     QByteArray otherBytes = "from the PC";
     bool sessionOwns = false;
+    bool refuseSelection = false;
     QStringList ownTypes;
     int reads = 0;
     bool reading = false; // a read's pipe is still open
@@ -84,6 +85,10 @@ public slots:
     }
     void SetSelection(const QVariantMap& options)
     {
+        if (refuseSelection) {
+            sendErrorReply(QDBusError::Failed, QStringLiteral("Selection refused"));
+            return;
+        }
         ownTypes = options.value(QStringLiteral("mime-types")).toStringList();
         sessionOwns = true;
         announce(ownTypes, true);
@@ -149,7 +154,7 @@ private:
     int m_transferRead = -1;
 };
 
-class FakeRemoteDesktop final : public QObject
+class FakeRemoteDesktop final : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.gnome.Mutter.RemoteDesktop")
@@ -160,10 +165,15 @@ public:
     }
     std::vector<std::unique_ptr<FakeSession>> sessions;
     bool newSessionsFindItEmpty = false;
+    bool refuseSessions = false;
 
 public slots:
     QDBusObjectPath CreateSession()
     {
+        if (refuseSessions) {
+            sendErrorReply(QDBusError::AccessDenied, QStringLiteral("No sessions now"));
+            return {};
+        }
         const QString path =
             QStringLiteral("/org/gnome/Mutter/RemoteDesktop/Session/u%1").arg(sessions.size() + 1);
         sessions.push_back(std::make_unique<FakeSession>(m_bus, path));
@@ -278,6 +288,32 @@ private slots:
         QTRY_COMPARE(session().writesDone, QList<uint>{7});
         session().collect();
         QCOMPARE(session().received, QString::fromUtf8("pasted é").toUtf8());
+    }
+
+    // The phone hears "ok" only for a text Mutter took: not for one it refused, nor for one
+    // whose session could not be opened.
+    void putTextIsAnsweredByMutter()
+    {
+        std::optional<bool> taken;
+        const auto put = [this, &taken](const QString& text) {
+            taken.reset();
+            m_clipboard->putText(text, [&taken](bool t) { taken = t; });
+            return QTest::qWaitFor([&taken] { return taken.has_value(); }, 10000) && *taken;
+        };
+        QVERIFY(put(QStringLiteral("taken")));
+        QVERIFY(session().sessionOwns);
+
+        session().refuseSelection = true;
+        QVERIFY(!put(QStringLiteral("refused")));
+        QVERIFY(taken.has_value());
+
+        session().close();
+        QTRY_VERIFY(!m_clipboard->isReady());
+        m_mutter->refuseSessions = true;
+        QVERIFY(!put(QStringLiteral("no session")));
+        QVERIFY(taken.has_value());
+        m_mutter->refuseSessions = false;
+        QVERIFY(put(QStringLiteral("again")));
     }
 
     // Several requests at once reach Mutter one after the other; too many wait not at all.
