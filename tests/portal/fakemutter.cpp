@@ -273,11 +273,11 @@ public slots:
     // "CONNECTOR X Y WIDTH HEIGHT" per monitor, separated by ";", the primary first; Mutter's
     // display interface appears with the first call. `announce`: say MonitorsChanged, as Mutter
     // does, or not, as when its session's end comes first.
-    void SetMonitors(const QString& spec, bool announce)
+    void SetMonitors(const QString& layout, bool announce)
     {
         behaviour.monitors.clear();
         behaviour.layout.clear();
-        for (const QString& one : spec.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        for (const QString& one : layout.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             const QStringList f = one.split(QLatin1Char(' '), Qt::SkipEmptyParts);
             MonitorName name;
             name.connector = f.value(0);
