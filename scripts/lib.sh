@@ -269,19 +269,25 @@ stop_gnome_portal() {
     return 0
 }
 
-stop_headless_mutter() {
-    # dbus-run-session ends its bus when Mutter, its child, ends.
-    if [ -n "${VELMORA_MUTTER_PID:-}" ]; then
-        pkill -TERM -P "$VELMORA_MUTTER_PID" 2>/dev/null || true
-        wait "$VELMORA_MUTTER_PID" 2>/dev/null || true
+# Ends a compositor started under dbus-run-session (pid $1: its children first) and removes its
+# runtime folder $2, which it may still be writing to while it ends.
+end_compositor() {
+    if [ -n "$1" ]; then
+        pkill -TERM -P "$1" 2>/dev/null || true
+        wait "$1" 2>/dev/null || true
     fi
-    # Mutter may still be writing there while it ends.
-    if [ -n "${VELMORA_MUTTER_RUNTIME:-}" ]; then
+    if [ -n "$2" ]; then
         for _ in $(seq 20); do
-            rm -rf "$VELMORA_MUTTER_RUNTIME" 2>/dev/null && break
+            rm -rf "$2" 2>/dev/null && break
             sleep 0.1
         done
     fi
+    return 0
+}
+
+stop_headless_mutter() {
+    # dbus-run-session ends its bus when Mutter, its child, ends.
+    end_compositor "${VELMORA_MUTTER_PID:-}" "${VELMORA_MUTTER_RUNTIME:-}"
     VELMORA_MUTTER_PID=""
     VELMORA_MUTTER_RUNTIME=""
     return 0
@@ -389,16 +395,7 @@ stop_headless_kwin() {
         wait "$VELMORA_KWIN_PORTAL_PID" 2>/dev/null || true
     fi
     VELMORA_KWIN_PORTAL_PID=""
-    if [ -n "${VELMORA_KWIN_PID:-}" ]; then
-        pkill -TERM -P "$VELMORA_KWIN_PID" 2>/dev/null || true
-        wait "$VELMORA_KWIN_PID" 2>/dev/null || true
-    fi
-    if [ -n "${VELMORA_KWIN_RUNTIME:-}" ]; then
-        for _ in $(seq 20); do
-            rm -rf "$VELMORA_KWIN_RUNTIME" 2>/dev/null && break
-            sleep 0.1
-        done
-    fi
+    end_compositor "${VELMORA_KWIN_PID:-}" "${VELMORA_KWIN_RUNTIME:-}"
     VELMORA_KWIN_PID=""
     VELMORA_KWIN_RUNTIME=""
     return 0

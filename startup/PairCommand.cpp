@@ -127,7 +127,7 @@ int runSendCommand(SingleInstance& instance, const QStringList& files, QTextStre
     if (offered == 0)
         return fail(QCoreApplication::translate(
             "PairCommand",
-            "No phone is connected: open the web client on the phone first, then send again."));
+            "No phone is connected: open the web client or the phone app first, then send again."));
     out << QCoreApplication::translate("PairCommand", "Offered %n file(s) to the phone.", nullptr, offered)
         << '\n';
     out.flush();

@@ -346,10 +346,6 @@
         <source>发送文件到手机</source>
         <translation>Send Files to Phone</translation>
     </message>
-    <message>
-        <source>没有已连接的手机：请先在手机上打开网页客户端。</source>
-        <translation>No phone is connected: open the web client on the phone first.</translation>
-    </message>
     <message numerus="yes">
         <source>已从手机收到 %n 个文件</source>
         <translation>
@@ -360,6 +356,10 @@
     <message>
         <source>打开文件夹</source>
         <translation>Open folder</translation>
+    </message>
+    <message>
+        <source>没有已连接的手机：请先在手机上打开网页客户端或手机应用。</source>
+        <translation>No phone is connected: open the web client or the phone app first.</translation>
     </message>
 </context>
 <context>
@@ -513,10 +513,6 @@ start shows the running copy&apos;s window.
         <source>Velmora is not running for this user. Start it first, then run velmora --send again.</source>
         <translation>Velmora is not running for this user. Start it first, then run velmora --send again.</translation>
     </message>
-    <message>
-        <source>No phone is connected: open the web client on the phone first, then send again.</source>
-        <translation>No phone is connected: open the web client on the phone first, then send again.</translation>
-    </message>
     <message numerus="yes">
         <source>Offered %n file(s) to the phone.</source>
         <translation>
@@ -527,6 +523,10 @@ start shows the running copy&apos;s window.
     <message>
         <source>%1 of the files could not be offered.</source>
         <translation>%1 of the files could not be offered.</translation>
+    </message>
+    <message>
+        <source>No phone is connected: open the web client or the phone app first, then send again.</source>
+        <translation>No phone is connected: open the web client or the phone app first, then send again.</translation>
     </message>
 </context>
 <context>

@@ -346,10 +346,6 @@
         <source>发送文件到手机</source>
         <translation>发送文件到手机</translation>
     </message>
-    <message>
-        <source>没有已连接的手机：请先在手机上打开网页客户端。</source>
-        <translation>没有已连接的手机：请先在手机上打开网页客户端。</translation>
-    </message>
     <message numerus="yes">
         <source>已从手机收到 %n 个文件</source>
         <translation>
@@ -359,6 +355,10 @@
     <message>
         <source>打开文件夹</source>
         <translation>打开文件夹</translation>
+    </message>
+    <message>
+        <source>没有已连接的手机：请先在手机上打开网页客户端或手机应用。</source>
+        <translation>没有已连接的手机：请先在手机上打开网页客户端或手机应用。</translation>
     </message>
 </context>
 <context>
@@ -511,10 +511,6 @@ start shows the running copy&apos;s window.
         <source>Velmora is not running for this user. Start it first, then run velmora --send again.</source>
         <translation>维莫拉未以当前用户运行。请先启动它，然后再运行 velmora --send。</translation>
     </message>
-    <message>
-        <source>No phone is connected: open the web client on the phone first, then send again.</source>
-        <translation>没有已连接的手机：请先在手机上打开网页客户端，然后再发送。</translation>
-    </message>
     <message numerus="yes">
         <source>Offered %n file(s) to the phone.</source>
         <translation>
@@ -524,6 +520,10 @@ start shows the running copy&apos;s window.
     <message>
         <source>%1 of the files could not be offered.</source>
         <translation>有 %1 个文件未能发送到手机。</translation>
+    </message>
+    <message>
+        <source>No phone is connected: open the web client or the phone app first, then send again.</source>
+        <translation>没有已连接的手机：请先在手机上打开网页客户端或手机应用，然后再发送。</translation>
     </message>
 </context>
 <context>

@@ -390,7 +390,7 @@ void MainWindow::offerFiles(const QStringList& paths)
     if (paths.isEmpty() || !m_fileOffer)
         return;
     if (m_fileOffer(paths) == 0 && m_trayIcon)
-        m_trayIcon->showMessage(tr("维莫拉"), tr("没有已连接的手机：请先在手机上打开网页客户端。"));
+        m_trayIcon->showMessage(tr("维莫拉"), tr("没有已连接的手机：请先在手机上打开网页客户端或手机应用。"));
 }
 
 void MainWindow::announceReceivedFiles(int count, const QString& folder)
