@@ -133,6 +133,30 @@ wait_for_compositor() {
     return 1
 }
 
+# Writes to $1 the configuration of a compositor's private session bus listening in folder $2,
+# activating services only from folder $3 when given: never the machine's own service folders.
+# The tests connect as the user running them (root on CI), hence any user.
+write_compositor_bus_config() {
+    local services=""
+    [ -n "${3:-}" ] && services="  <servicedir>$3</servicedir>"
+    cat >"$1" <<BUS
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=$2</listen>
+  <auth>EXTERNAL</auth>
+$services
+  <policy context="default">
+    <allow user="*"/>
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+BUS
+}
+
 # A headless GNOME Mutter for the GNOME input tests: WAYLAND_DISPLAY is set to its socket and
 # VELMORA_MUTTER_BUS to the address of its session bus, a bus of its own whose configuration
 # names no service folder of the machine. PipeWire runs beside it, as on a GNOME desktop, so
@@ -158,22 +182,7 @@ start_headless_mutter() {
         chown "$user:" "$VELMORA_MUTTER_RUNTIME"
         run_as=(setpriv --reuid="$user" --regid="$user" --init-groups)
     fi
-    # The tests connect as the user running them (root on CI), hence any user.
-    cat >"$VELMORA_MUTTER_RUNTIME/bus.conf" <<BUS
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=$VELMORA_MUTTER_RUNTIME</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-BUS
+    write_compositor_bus_config "$VELMORA_MUTTER_RUNTIME/bus.conf" "$VELMORA_MUTTER_RUNTIME"
     chmod 644 "$VELMORA_MUTTER_RUNTIME/bus.conf"
     setsid "${run_as[@]}" env -i PATH="$PATH" HOME="$VELMORA_MUTTER_RUNTIME" XDG_RUNTIME_DIR="$VELMORA_MUTTER_RUNTIME" \
         VELMORA_MUTTER_MONITORS="$monitors" dbus-run-session --config-file="$VELMORA_MUTTER_RUNTIME/bus.conf" -- \
@@ -322,22 +331,8 @@ start_headless_kwin() {
     # The portal learns who calls it from /proc/PID/root, which only the caller's own user (or
     # root) may open: it runs as the user who runs the tests, as on a desktop, where the
     # program and the portal share one user.
-    cat >"$VELMORA_KWIN_RUNTIME/bus.conf" <<BUS
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=$VELMORA_KWIN_RUNTIME/run</listen>
-  <auth>EXTERNAL</auth>
-  <servicedir>$VELMORA_KWIN_RUNTIME/services</servicedir>
-  <policy context="default">
-    <allow user="*"/>
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-BUS
+    write_compositor_bus_config "$VELMORA_KWIN_RUNTIME/bus.conf" "$VELMORA_KWIN_RUNTIME/run" \
+        "$VELMORA_KWIN_RUNTIME/services"
     chmod 700 "$VELMORA_KWIN_RUNTIME/run"
     # KWin's screenshot interface (org.kde.KWin.ScreenShot2), for tests/wayland/screenshot.py
     # with VELMORA_KWIN_SCREENSHOTS=1, needs OpenGL compositing (software rendering here). It
