@@ -202,7 +202,10 @@ void Server::dropWebSocketPhone(int closeCode)
 
 void Server::reply(const QString& command, const QJsonObject& body)
 {
-    m_session->writeReply(CommandTable::replyLine(command, body), CommandTable::loggableReply(command, body));
+    const QByteArray line = CommandTable::replyLine(command, body);
+    // Written once when nothing is left out of the log: a folder's listing can be megabytes.
+    const bool shownAsSent = !body.contains(QLatin1String("ticket")) && !body.contains(QLatin1String("url"));
+    m_session->writeReply(line, shownAsSent ? line : CommandTable::loggableReply(command, body));
 }
 
 void Server::sendReply(const QString& command, const QJsonObject& body)
