@@ -76,8 +76,8 @@ bool readListing(const QString& path, const QString& filter, const MediaFolderSc
         return false;
     const QStringList extensions = lowerCaseExtensions(filter);
     // Neither Hidden nor System: dot files stay out. Links are followed, so a link to a folder
-    // is listed as a folder under its own name.
-    // The entry's kind comes with its name; one look at each file (through links) gives the rest.
+    // is listed as a folder under its own name. The entry's kind comes with its name; one look
+    // at each file (through links) gives its size and time.
     QDirIterator it(path, QDir::AllEntries | QDir::NoDotAndDotDot);
     FileIdentity identity;
     while (it.hasNext()) {
@@ -121,9 +121,10 @@ QStringList namesOf(const std::vector<ListedEntry>& entries)
     return names;
 }
 
-// Local modification times as "yyyy-MM-dd hh:mm:ss". Asking for local time costs a look at
-// the system's time zone file each time, so the offset from UTC is asked once per quarter of
-// an hour of file times, on which every change of offset falls.
+// Local modification times as "yyyy-MM-dd hh:mm:ss", as Qt's local time gives them. Each of
+// its conversions looks at the system's time zone file again, so the offset from UTC is asked
+// once per quarter of an hour of file times, where changes of offset fall; a quarter whose two
+// ends differ asks for each of its times.
 class ModifiedTexts
 {
 public:
@@ -140,7 +141,6 @@ public:
         if (known == m_offsets.constEnd()) {
             const qint64 start = quarter * kQuarterSeconds;
             const int first = offsetAt(start);
-            // A change within the quarter after all: each time of it asks for itself.
             known = m_offsets.insert(quarter,
                                      first == offsetAt(start + kQuarterSeconds - 1) ? first : kAskEachTime);
         }

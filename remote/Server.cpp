@@ -203,9 +203,7 @@ void Server::dropWebSocketPhone(int closeCode)
 void Server::reply(const QString& command, const QJsonObject& body)
 {
     const QByteArray line = CommandTable::replyLine(command, body);
-    // Written once when nothing is left out of the log: a folder's listing can be megabytes.
-    const bool shownAsSent = !body.contains(QLatin1String("ticket")) && !body.contains(QLatin1String("url"));
-    m_session->writeReply(line, shownAsSent ? line : CommandTable::loggableReply(command, body));
+    m_session->writeReply(line, CommandTable::loggableReply(command, body, line));
 }
 
 void Server::sendReply(const QString& command, const QJsonObject& body)
