@@ -82,11 +82,6 @@ export class GestureRecognizer {
         return this.mode === DRAG;
     }
 
-    // Whether frames are still needed: fingers down or movement not yet sent.
-    get busy() {
-        return this.pointers.size > 0 || this.ignored.size > 0 || this.moveAcc.x !== 0 || this.moveAcc.y !== 0;
-    }
-
     // Whether frame() has something to send: movement held back or not taken, or a wheel
     // being turned.
     get waiting() {
