@@ -42,9 +42,6 @@ public:
     // a `scope` so are links whose target lies outside it. False when `path` is no directory.
     bool list(const QString& path, QStringList& dirs, QStringList& files, const QString& filter,
               const MediaFolderScope* scope = nullptr);
-
-private:
-    QDir m_dir;
 };
 
 // The listing object of `path` sent to the phone: "path" and "filter" always, and "dirs",

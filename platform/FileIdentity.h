@@ -14,11 +14,12 @@ struct FileIdentity
     qint64 modifiedNs = 0;
     qint64 changedNs = 0;
     bool regular = false; // a regular file, not a folder, device or pipe
+    bool directory = false;
 
     bool operator==(const FileIdentity& o) const
     {
         return device == o.device && inode == o.inode && size == o.size && modifiedNs == o.modifiedNs &&
-               changedNs == o.changedNs && regular == o.regular;
+               changedNs == o.changedNs && regular == o.regular && directory == o.directory;
     }
     bool operator!=(const FileIdentity& o) const { return !(*this == o); }
 };

@@ -19,6 +19,7 @@ void fill(const struct stat& status, FileIdentity* identity)
     identity->modifiedNs = nanoseconds(status.st_mtim);
     identity->changedNs = nanoseconds(status.st_ctim);
     identity->regular = S_ISREG(status.st_mode);
+    identity->directory = S_ISDIR(status.st_mode);
 }
 
 } // namespace

@@ -8,6 +8,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+#include <iterator>
+
 CommandTable::CommandTable() = default;
 CommandTable::~CommandTable() = default;
 
@@ -51,11 +54,16 @@ QByteArray CommandTable::replyLine(const QString& command, const QJsonObject& bo
     return QJsonDocument(envelope).toJson(QJsonDocument::Compact) + '\n';
 }
 
-QByteArray CommandTable::loggableReply(const QString& command, const QJsonObject& body)
+QByteArray CommandTable::loggableReply(const QString& command, const QJsonObject& body,
+                                       const QByteArray& line)
 {
+    const QLatin1String hidden[] = {QLatin1String("ticket"), QLatin1String("url")};
+    if (std::none_of(std::begin(hidden), std::end(hidden),
+                     [&body](QLatin1String key) { return body.contains(key); }))
+        return line;
     QJsonObject shown = body;
-    shown.remove(QLatin1String("ticket"));
-    shown.remove(QLatin1String("url"));
+    for (const QLatin1String key : hidden)
+        shown.remove(key);
     return replyLine(command, shown);
 }
 

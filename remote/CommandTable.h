@@ -37,8 +37,9 @@ public:
     // One reply as it goes on the wire: {"command": command, "params": body} and a line feed.
     static QByteArray replyLine(const QString& command, const QJsonObject& body);
     // What the log shows of a reply: the same line without the upload ticket or download
-    // link it may hold, since either lets whoever reads it move a file.
-    static QByteArray loggableReply(const QString& command, const QJsonObject& body);
+    // link it may hold, since either lets whoever reads it move a file. `line` is the reply as
+    // sent: shown as it is when it holds neither (a folder's listing can be megabytes).
+    static QByteArray loggableReply(const QString& command, const QJsonObject& body, const QByteArray& line);
     // What the log shows of a command: typed text and clipboard text only as their length.
     static QJsonObject loggable(const QJsonObject& object);
 

@@ -1,5 +1,6 @@
 #include "remote/PhoneSession.h"
 
+#include "platform/MemoryRelease.h"
 #include "remote/LocalNetwork.h"
 #include "remote/PhoneLink.h"
 #include "remote/ProtocolGuard.h"
@@ -22,6 +23,10 @@ constexpr int kProcessingSliceMs = 100;
 // Messages of a browser phone waiting to run, in bytes; a phone that gets this far ahead of
 // the input it drives is cut off rather than allowed to grow our memory.
 constexpr qint64 kWebQueueBytes = 1024 * 1024;
+// A reply this large (a folder of many files) leaves the heap at its peak: once it is sent,
+// the free memory goes back to the system. Until then it is looked at this often.
+constexpr int kLargeReplyBytes = 1024 * 1024;
+constexpr int kReleaseCheckMs = 100;
 
 } // namespace
 
@@ -325,6 +330,8 @@ void PhoneSession::writeLaterReply(const QObject* phone, const QByteArray& line)
 
 void PhoneSession::send(const QByteArray& line)
 {
+    if (line.size() >= kLargeReplyBytes)
+        releaseMemoryOnceSent();
     if (m_webSocket != nullptr) {
         // A message is already framed: it goes without the line feed.
         if (m_webSocket->isOpen())
@@ -333,6 +340,24 @@ void PhoneSession::send(const QByteArray& line)
     }
     if (m_clientSocket != nullptr && m_clientSocket->state() == QAbstractSocket::ConnectedState)
         m_clientSocket->write(line);
+}
+
+void PhoneSession::releaseMemoryOnceSent()
+{
+    if (m_releaseTimer == nullptr) {
+        m_releaseTimer = new QTimer(this);
+        m_releaseTimer->setSingleShot(true);
+        m_releaseTimer->setInterval(kReleaseCheckMs);
+        connect(m_releaseTimer, &QTimer::timeout, this, [this] {
+            // The socket's buffer holds the reply until the phone has taken it.
+            if (m_clientSocket != nullptr && m_clientSocket->bytesToWrite() > 0) {
+                m_releaseTimer->start();
+                return;
+            }
+            releaseFreedMemory();
+        });
+    }
+    m_releaseTimer->start();
 }
 
 void PhoneSession::acceptWebSocket(PhoneLink* socket)

@@ -13,6 +13,7 @@
 class PhoneLink;
 class QHostAddress;
 class QTcpSocket;
+class QTimer;
 class TextTyper;
 
 // The one phone being served, over TCP (one message per line) or a WebSocket (one per
@@ -80,6 +81,8 @@ private:
     QObject* currentPhone() const;
     // Writes one reply to the current phone.
     void send(const QByteArray& line);
+    // Gives the heap's free memory back to the system once the reply being sent has gone.
+    void releaseMemoryOnceSent();
     // Drops the current phone, if any, to make room for `newcomer`.
     void displaceCurrentPhone(const QHostAddress& newcomer);
     void announcePhone(const QHostAddress& address, quint16 port);
@@ -131,4 +134,5 @@ private:
     bool m_replyToSender = true; // false while a message of a phone that has gone runs
     bool m_processing = false;
     bool m_continueScheduled = false;
+    QTimer* m_releaseTimer = nullptr;
 };

@@ -202,7 +202,8 @@ void Server::dropWebSocketPhone(int closeCode)
 
 void Server::reply(const QString& command, const QJsonObject& body)
 {
-    m_session->writeReply(CommandTable::replyLine(command, body), CommandTable::loggableReply(command, body));
+    const QByteArray line = CommandTable::replyLine(command, body);
+    m_session->writeReply(line, CommandTable::loggableReply(command, body, line));
 }
 
 void Server::sendReply(const QString& command, const QJsonObject& body)

@@ -1,3 +1,4 @@
+#include "app/BatchedLog.h"
 #include "app/DemoApp.h"
 #include "app/Translations.h"
 #include "platform/ConsoleEvents.h"
@@ -85,6 +86,12 @@ int main(int argc, char** argv)
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
 
     QApplication app(argc, argv);
+    // Every line logged from here on goes out with the others of its event-loop pass.
+    BatchedLog::install();
+    struct LogGuard
+    {
+        ~LogGuard() { BatchedLog::uninstall(); }
+    } logGuard;
 
     const std::unique_ptr<ConsoleEvents> consoleEvents = createConsoleEvents();
     QObject::connect(consoleEvents.get(), &ConsoleEvents::eventReceived,
@@ -163,6 +170,8 @@ int main(int argc, char** argv)
 
     services.phaseC();
     ApplicationBase::destroyInstance();
+    // Out before a signal may end the program without the event loop again.
+    BatchedLog::uninstall();
     consoleEvents->uninstall();
     qDebug() << "Windows控制台事件处理器已取消注册";
     return result;

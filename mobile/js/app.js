@@ -265,9 +265,12 @@ function gestureOptions() {
     };
 }
 
+// Only what must wait goes out on an animation frame: movement held back while
+// a touch may still be a tap, movement piled up behind a congested socket, and
+// the wheel. A finger's movement goes out from its pointer event.
 let frameRequested = false;
 function ensureFrame() {
-    if (frameRequested) return;
+    if (frameRequested || !recognizer.waiting) return;
     frameRequested = true;
     requestAnimationFrame(() => {
         frameRequested = false;
@@ -275,7 +278,7 @@ function ensureFrame() {
         // recogniser and goes out as one larger step once there is room.
         if (!connection.congested) sendAll(recognizer.frame(performance.now()));
         updatePadLook();
-        if (recognizer.busy) ensureFrame();
+        ensureFrame();
     });
 }
 
@@ -294,8 +297,17 @@ function scheduleTick() {
     }, Math.max(0, deadline - performance.now()));
 }
 
+// The event's own time: it is on performance.now()'s clock, and a coalesced
+// move keeps the time it was made rather than the time it was delivered.
 function pointerOf(event) {
-    return { id: event.pointerId, x: event.clientX, y: event.clientY, t: performance.now() };
+    return { id: event.pointerId, x: event.clientX, y: event.clientY, t: event.timeStamp };
+}
+
+// The browser delivers at most one pointermove a frame; the moves it merged
+// into it are kept with it.
+function movesOf(event) {
+    const merged = typeof event.getCoalescedEvents === 'function' ? event.getCoalescedEvents() : [];
+    return merged.length > 0 ? merged : [event];
 }
 
 function afterPadEvent(commands) {
@@ -341,7 +353,10 @@ pad.addEventListener('pointerdown', (event) => {
 pad.addEventListener('pointermove', (event) => {
     if (!touchDots.has(event.pointerId)) return;
     placeDot(event);
-    afterPadEvent(recognizer.move(pointerOf(event)));
+    const out = [];
+    for (const move of movesOf(event)) out.push(...recognizer.move(pointerOf(move)));
+    if (!connection.congested) out.push(...recognizer.takeMovement(event.timeStamp));
+    afterPadEvent(out);
 });
 pad.addEventListener('pointerup', (event) => {
     removeDot(event.pointerId);

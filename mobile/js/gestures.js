@@ -2,8 +2,10 @@
 // milliseconds, any monotonic clock) and returns the protocol commands they
 // produce; it never touches the DOM or timers itself, so the caller drives:
 //   down/move/up/cancel  for every pointer event,
-//   frame(now)           once per animation frame (movement and wheel go out
-//                        here, at most one "mousemove" and one "mousewheel"),
+//   takeMovement(now)    after the moves of one pointer event: the pointer
+//                        movement they made, as one "mousemove", at once,
+//   frame(now)           on an animation frame while `waiting`: movement that
+//                        was held back or not taken, and the wheel,
 //   tick(now)            when nextDeadline() is reached (hold, tap timeouts).
 //
 // One finger moves the pointer; a tap clicks; two taps in quick succession
@@ -61,7 +63,8 @@ export class GestureRecognizer {
         this.moveAcc = { x: 0, y: 0 }; // CSS px not yet sent
         this.remainder = { x: 0, y: 0 }; // sub-pixel rest of what was sent
         this.wheelAcc = 0;
-        this.lastFrame = null;
+        this.moveFrom = null; // time of the event before the first movement not yet sent
+        this.moveTo = null; // time of the last movement not yet sent
         this.resetGesture(0);
     }
 
@@ -79,9 +82,10 @@ export class GestureRecognizer {
         return this.mode === DRAG;
     }
 
-    // Whether frames are still needed: fingers down or movement not yet sent.
-    get busy() {
-        return this.pointers.size > 0 || this.ignored.size > 0 || this.moveAcc.x !== 0 || this.moveAcc.y !== 0;
+    // Whether frame() has something to send: movement held back or not taken, or a wheel
+    // being turned.
+    get waiting() {
+        return this.moveAcc.x !== 0 || this.moveAcc.y !== 0 || (this.mode === MULTI && this.scrolling);
     }
 
     resetGesture(t) {
@@ -98,7 +102,7 @@ export class GestureRecognizer {
     down(ev) {
         const out = this.update(ev.t);
         if (this.pointers.has(ev.id) || this.ignored.has(ev.id)) return out;
-        const p = { x0: ev.x, y0: ev.y, x: ev.x, y: ev.y, travel: 0 };
+        const p = { x0: ev.x, y0: ev.y, x: ev.x, y: ev.y, t: ev.t, travel: 0 };
 
         if (this.mode === IDLE) {
             this.pointers.set(ev.id, p);
@@ -140,11 +144,15 @@ export class GestureRecognizer {
         if (!p) return out;
         const dx = ev.x - p.x;
         const dy = ev.y - p.y;
+        const from = p.t;
         p.x = ev.x;
         p.y = ev.y;
+        p.t = ev.t;
         p.travel = Math.max(p.travel, Math.hypot(ev.x - p.x0, ev.y - p.y0));
 
         if (this.mode === ONE || this.mode === DRAG) {
+            if (this.moveAcc.x === 0 && this.moveAcc.y === 0) this.moveFrom = from;
+            this.moveTo = ev.t;
             this.moveAcc.x += dx;
             this.moveAcc.y += dy;
             if (this.mode === ONE && this.still && p.travel > this.options.tapSlop) {
@@ -300,13 +308,22 @@ export class GestureRecognizer {
         return out;
     }
 
+    // The movement of the events fed since the last call, unless it is held back because the
+    // touch may still be a tap (frame() sends it once that is decided).
+    takeMovement(now) {
+        const out = this.update(now);
+        out.push(...this.flushMovement(now));
+        return out;
+    }
+
     flushMovement(now) {
-        const dt = this.lastFrame === null ? 16 : Math.min(Math.max(now - this.lastFrame, 8), 100);
-        this.lastFrame = now;
         if (this.movementHeld(now)) return [];
         const { x, y } = this.moveAcc;
         if (x === 0 && y === 0) return [];
         this.moveAcc = { x: 0, y: 0 };
+        // The speed over the time the finger took for this distance, by the events' own clocks.
+        const span = this.moveFrom === null || this.moveTo === null ? 16 : this.moveTo - this.moveFrom;
+        const dt = Math.min(Math.max(span, 8), 100);
         const speed = Math.hypot(x, y) / dt; // CSS px per ms
         const accel = 1 + this.options.acceleration * Math.min(Math.max(speed - 0.25, 0), 3);
         const gain = this.gain * accel;

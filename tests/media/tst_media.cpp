@@ -13,6 +13,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <ctime>
+
 namespace {
 
 void writeFile(const QString& path, const QByteArray& bytes = "data")
@@ -160,6 +162,53 @@ private slots:
                                 {"path", QString(root + "/Sub")},
                                 {"statistics", QJsonObject{{"directoryCount", 0}, {"fileCount", 0}}}};
         QCOMPARE(::directoryListing(root + "/Sub"), empty);
+    }
+
+    // Each file's time as the phone always got it (its local modification time), also where
+    // the zone's offset changes, by an hour or by half of one, and before 1970.
+    void listedTimesFollowTheLocalZone_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QVector<qint64>>("times"); // seconds since the epoch
+        // Berlin: summer time from 2024-03-31 01:00 UTC, back at 2024-10-27 01:00 UTC.
+        QTest::newRow("Europe/Berlin")
+            << QByteArray("Europe/Berlin")
+            << QVector<qint64>{1711846799, 1711846800, 1711847699, 1711846000, 1729990800, 1729990799,
+                               1729989000, 1729992600, -1,         -3601,      0,          1700000000};
+        // Lord Howe: half an hour back at 2024-04-06 15:00 UTC.
+        QTest::newRow("Australia/Lord_Howe")
+            << QByteArray("Australia/Lord_Howe")
+            << QVector<qint64>{1712415599, 1712415600, 1712414700, 1712416499};
+    }
+
+    void listedTimesFollowTheLocalZone()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QVector<qint64>, times);
+        const QByteArray previous = qgetenv("TZ");
+        qputenv("TZ", zone);
+        tzset();
+        QTemporaryDir dir;
+        for (int i = 0; i < times.size(); ++i) {
+            const QString name = dir.path() + QStringLiteral("/%1.mp3").arg(i, 2, 10, QLatin1Char('0'));
+            writeFile(name, QByteArray(i, 'x'));
+            QFile file(name);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.setFileTime(QDateTime::fromSecsSinceEpoch(times.at(i), Qt::UTC),
+                                     QFileDevice::FileModificationTime));
+        }
+        const QJsonArray files = ::directoryListing(dir.path()).value("files").toArray();
+        QCOMPARE(files.size(), times.size());
+        for (int i = 0; i < files.size(); ++i) {
+            const QFileInfo info(dir.path() + "/" + files.at(i)["name"].toString());
+            QCOMPARE(files.at(i)["lm"].toString(), info.lastModified().toString("yyyy-MM-dd hh:mm:ss"));
+            QCOMPARE(qint64(files.at(i)["size"].toDouble()), info.size());
+        }
+        if (previous.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", previous);
+        tzset();
     }
 
     void mediaExplore()

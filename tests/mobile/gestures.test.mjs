@@ -79,3 +79,53 @@ test('losing the fingers mid-drag releases the button once', () => {
     assert.deepEqual(g.reset(), []);
     assert.deepEqual(held().cancel({ id: 1, x: 0, y: 0, t: 1100 }).map(show), ['mouseup']);
 });
+
+test('a finger\'s movement goes out from its own event; frames carry only what must wait', () => {
+    const cases = [
+        // Past the slop the stroke is no tap: each event's movement goes out at once, none on frames.
+        ['a stroke', [['down', 1, 0, 0, 0], ['move', 1, 30, 0, 16], ['takeMovement', 16], ['move', 1, 40, 5, 32],
+            ['takeMovement', 32], ['frame', 40]], ['move 30,0', 'move 10,5']],
+        ['a tap never moves the pointer', [['down', 1, 100, 100, 0], ['move', 1, 104, 103, 20], ['takeMovement', 20],
+            ['up', 1, 105, 103, 70], ['frame', 80], ['tick', 9000]], ['left']],
+        // Within the slop and the tap time the movement waits; the first frame after it goes.
+        ['a slow start', [['down', 1, 0, 0, 0], ['move', 1, 5, 0, 50], ['takeMovement', 50], ['frame', 60],
+            ['frame', DEFAULTS.tapMaxMs + 10]], ['move 5,0']],
+        ['a drag', [['down', 1, 50, 50, 0], ['tick', DEFAULTS.holdMs], ['move', 1, 60, 55, 590], ['takeMovement', 590],
+            ['move', 1, 62, 55, 600], ['up', 1, 62, 55, 610]], ['mousedown', 'move 10,5', 'move 2,0', 'mouseup']],
+        // A congested socket: the caller takes nothing, and the next frame sends it as one step.
+        ['behind a congested socket', [['down', 1, 0, 0, 0], ['move', 1, 30, 0, 16], ['move', 1, 50, 10, 32],
+            ['frame', 40]], ['move 50,10']],
+    ];
+    for (const [name, steps, expected] of cases) assert.deepEqual(play(steps).out.map(show), expected, name);
+
+    const g = new GestureRecognizer({ acceleration: 0 });
+    assert.equal(g.waiting, false);
+    g.down({ id: 1, x: 0, y: 0, t: 0 });
+    g.move({ id: 1, x: 3, y: 0, t: 10 });
+    assert.equal(g.waiting, true, 'held while it may be a tap');
+    g.move({ id: 1, x: 40, y: 0, t: 20 });
+    g.takeMovement(20);
+    assert.equal(g.waiting, false, 'nothing left for a frame');
+    g.down({ id: 2, x: 100, y: 0, t: 30 });
+    g.move({ id: 2, x: 100, y: 60, t: 40 });
+    assert.equal(g.waiting, true, 'a wheel being turned');
+});
+
+test('acceleration follows the finger\'s speed by its events\' times, however late they are handled', () => {
+    // Strokes of `per` CSS px every `every` ms, `merged` events delivered together, each
+    // delivery taken `late` ms after its last event.
+    const stroke = (per, every, merged, late) => {
+        const steps = [['down', 1, 0, 0, 300]];
+        for (let i = 1; i <= 24; i += 1) {
+            steps.push(['move', 1, per * i, 0, 300 + every * i]);
+            if (i % merged === 0) steps.push(['takeMovement', 300 + every * i + late]);
+        }
+        const { out } = play(steps, { acceleration: 0.6 });
+        return out.reduce((sum, c) => sum + c.params.dx, 0);
+    };
+    const fast = stroke(16, 8, 2, 0);
+    assert.equal(stroke(16, 8, 1, 0), fast, 'one event per delivery');
+    assert.equal(stroke(16, 8, 2, 30), fast, 'delivered late');
+    assert.ok(fast > 24 * 16 * 1.5, `fast strokes go further: ${fast}`);
+    assert.equal(stroke(1, 16, 1, 0), 24, 'slow strokes are not accelerated');
+});
