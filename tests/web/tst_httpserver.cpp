@@ -3,6 +3,7 @@
 #include "support/LogCapture.h"
 #include "web/FileResponseCache.h"
 #include "web/HostCheck.h"
+#include "web/HttpAdmission.h"
 #include "web/HttpServer.h"
 
 #include <QtTest>
@@ -451,6 +452,71 @@ private slots:
         }
         QTRY_COMPARE(m_server->connectionCount(stranger), 0);
         QVERIFY(phone.open());
+    }
+
+    // Many hosts fill every place with sockets that send nothing: each such socket goes after
+    // the head deadline, and meanwhile a host holding fewer places (the phone, or this PC's own
+    // browser) takes the oldest waiting place of a host holding the most.
+    void manyHostsCannotFillThePort()
+    {
+        LogCapture log;
+        m_server->setHeaderTimeout(60000);
+        std::vector<std::unique_ptr<QTcpSocket>> flood;
+        const auto hostAddress = [](int host) {
+            return QHostAddress(QStringLiteral("127.0.0.%1").arg(host));
+        };
+        for (int host = 2; host < 19; ++host) { // 17 hosts of 16: more than there are places
+            for (int i = 0; i < HttpServer::MaxConnectionsPerAddress; ++i) {
+                flood.push_back(std::make_unique<QTcpSocket>());
+                if (!flood.back()->bind(hostAddress(host), 0))
+                    QSKIP("this system cannot bind client sockets to 127.0.0.x");
+                flood.back()->connectToHost(QHostAddress::LocalHost, m_server->port());
+            }
+            // Host by host, so that the kernel's accept queue never overflows.
+            QVERIFY(spinUntil([&] {
+                return m_server->connectionCount(hostAddress(host)) == HttpServer::MaxConnectionsPerAddress;
+            }));
+        }
+        QCOMPARE(m_server->connectionCount(), HttpServer::MaxConnections);
+        QCOMPARE(m_server->connectionCount(hostAddress(2)), HttpServer::MaxConnectionsPerAddress - 1);
+        LoopbackClient phone(m_server->port());
+        phone.send(get("/"));
+        QCOMPARE(phone.next(), Page);
+        QCOMPARE(m_server->connectionCount(), HttpServer::MaxConnections);
+        QVERIFY(log.count(
+                    QStringLiteral("Closing HTTP connection: its place went to a host holding fewer")) >= 1);
+
+        m_server->setHeaderTimeout(200);
+        LoopbackClient silent(m_server->port());
+        QVERIFY(silent.waitClosed());
+        QVERIFY(phone.open()); // idle after its answer: the longer idle time applies
+    }
+
+    // Places are counted per host: an IPv6 host by its /64, since it may use any address in it.
+    void hostsAreCountedByTheirPrefix_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("host");
+        QTest::newRow("IPv4") << "192.168.1.20"
+                              << "192.168.1.20";
+        QTest::newRow("IPv4-mapped") << "::ffff:192.168.1.20"
+                                     << "192.168.1.20";
+        QTest::newRow("global IPv6") << "2001:db8:1:2:aaaa:bbbb:cccc:dddd"
+                                     << "2001:db8:1:2::/64";
+        QTest::newRow("another in its /64") << "2001:db8:1:2::7"
+                                            << "2001:db8:1:2::/64";
+        QTest::newRow("unique local") << "fd77::1"
+                                      << "fd77::/64";
+        QTest::newRow("link-local") << "fe80::1234" // every host has fe80::/64
+                                    << "fe80::1234";
+        QTest::newRow("loopback") << "::1"
+                                  << "::1";
+    }
+    void hostsAreCountedByTheirPrefix()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, host);
+        QCOMPARE(HttpAdmission::hostKey(QHostAddress(address)), host);
     }
 };
 
