@@ -105,13 +105,12 @@ UnnamedFile::Link UnnamedFileLinux::link(const QString& name)
 
 UnnamedFile::Link UnnamedFileLinux::linkUnnamed(const QByteArray& name)
 {
-    // Linking the descriptor itself needs a capability we do not have; its /proc entry does not.
-    if (::linkat(m_file, "", m_folder, name.constData(), AT_EMPTY_PATH) == 0)
-        return Link::Done;
-    if (errno == EEXIST)
-        return Link::Taken;
+    // The descriptor's /proc entry can be linked by anyone; the descriptor itself (AT_EMPTY_PATH)
+    // only with a capability, so it is the fallback where /proc is not mounted.
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_file);
     if (::linkat(AT_FDCWD, self.constData(), m_folder, name.constData(), AT_SYMLINK_FOLLOW) == 0)
+        return Link::Done;
+    if (errno == ENOENT && ::linkat(m_file, "", m_folder, name.constData(), AT_EMPTY_PATH) == 0)
         return Link::Done;
     m_error = errno;
     return m_error == EEXIST ? Link::Taken : Link::Failed;
