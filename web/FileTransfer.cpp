@@ -78,7 +78,7 @@ QByteArray FileTransfer::issueTicket(const QHostAddress& peer)
     const QString host = HttpAdmission::hostKey(peer);
     dropTicketsBeyondLimits(host, now);
     const QByteArray ticket = randomToken();
-    m_tickets.insert(ticket, {peer, host, now});
+    m_tickets.insert(ticket, {peer, host, now, m_ticketsIssued++});
     return ticket;
 }
 
@@ -104,7 +104,7 @@ void FileTransfer::dropTicketsBeyondLimits(const QString& host, qint64 now)
     }
     auto oldest = m_tickets.end();
     for (auto it = m_tickets.begin(); it != m_tickets.end(); ++it)
-        if (it->host == from && (oldest == m_tickets.end() || it->issuedMs < oldest->issuedMs))
+        if (it->host == from && (oldest == m_tickets.end() || it->order < oldest->order))
             oldest = it;
     m_tickets.erase(oldest);
 }

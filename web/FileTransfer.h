@@ -107,6 +107,7 @@ private:
         QHostAddress peer;
         QString host; // as places are shared out per host
         qint64 issuedMs = 0;
+        quint64 order = 0; // of issue: the clock may give two the same time
     };
     // Makes room for one more ticket for `host`.
     void dropTicketsBeyondLimits(const QString& host, qint64 now);
@@ -117,6 +118,7 @@ private:
     std::function<qint64(const QString&)> m_freeBytes;
     std::function<std::unique_ptr<UnnamedFile>()> m_fileMaker;
     QHash<QByteArray, Ticket> m_tickets;
+    quint64 m_ticketsIssued = 0;
     struct Offer
     {
         QString path;

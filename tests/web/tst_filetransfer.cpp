@@ -2,18 +2,12 @@
 // name, that nothing half-written is ever left under a real name, and the PC's offered files;
 // for a phone app too, whose permissions come over the command port.
 
-#include "LoopbackClient.h"
+#include "TransferTestSupport.h"
 #include "platform/InputBackendFake.h"
-#include "platform/UnnamedFileFake.h"
 #include "remote/FileHandler.h"
-#include "remote/PhoneLink.h"
 #include "remote/Server.h"
 #include "support/LogCapture.h"
-#include "web/DownloadRoute.h"
-#include "web/FileTransfer.h"
-#include "web/HttpServer.h"
 #include "web/ReceivedFileName.h"
-#include "web/UploadRoute.h"
 
 #include <QtTest>
 
@@ -21,39 +15,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-QByteArray bytesOf(qint64 size, quint32 stream)
-{
-    QByteArray bytes(int(size), Qt::Uninitialized);
-    QRandomGenerator generator(stream);
-    for (char& byte : bytes)
-        byte = char(generator.generate());
-    return bytes;
-}
-
-QByteArray uploadHead(const QByteArray& ticket, const QByteArray& name, qint64 size)
-{
-    return "POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Velmora-Ticket: " + ticket +
-           "\r\nX-Velmora-Name: " + QUrl::toPercentEncoding(QString::fromUtf8(name)) +
-           "\r\nContent-Length: " + QByteArray::number(size) + "\r\n\r\n";
-}
-
-int statusOf(const QByteArray& reply)
-{
-    return reply.mid(9, 3).toInt();
-}
-
-// Records what the file commands answer, as the sealed link would carry it.
-class RecordingLink final : public PhoneLink
-{
-public:
-    QList<QByteArray> sent;
-    QHostAddress peerAddress() const override { return QHostAddress::LocalHost; }
-    quint16 peerPort() const override { return 1; }
-    bool isOpen() const override { return true; }
-    void sendMessage(const QByteArray& message) override { sent << message; }
-    void closeAndRelease(int) override {}
-};
 
 // The next line a phone app receives on the command port, parsed; empty when none comes.
 QJsonObject nextLine(LoopbackClient& phone)
@@ -68,16 +29,9 @@ QJsonObject nextLine(LoopbackClient& phone)
 
 } // namespace
 
-class TestFileTransfer : public QObject
+class TestFileTransfer : public QObject, public TransferFixture
 {
     Q_OBJECT
-    QTemporaryDir m_root;
-    QString m_folder;
-    qint64 m_now = 1000000;
-    std::unique_ptr<FileTransfer> m_transfer;
-    std::unique_ptr<HttpServer> m_server;
-
-    QByteArray ticket() { return m_transfer->issueTicket(QHostAddress::LocalHost); }
     // The command server with this test's files, for a phone app on loopback.
     std::unique_ptr<Server> commandServer()
     {
@@ -94,48 +48,9 @@ class TestFileTransfer : public QObject
                    ? answer.value("params").toObject()
                    : QJsonObject{{"unexpected", answer}};
     }
-    QStringList names() const { return QDir(m_folder).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
-    // Uploads `content` as `name` on a fresh connection; the reply.
-    QByteArray upload(const QByteArray& name, const QByteArray& content, const QByteArray& withTicket = "*")
-    {
-        LoopbackClient client(m_server->port());
-        client.send(uploadHead(withTicket == "*" ? ticket() : withTicket, name, content.size()) + content);
-        const QByteArray reply = client.next(20000);
-        return reply.isEmpty() && (client.waitClosed(), true) ? QByteArray("closed") : reply;
-    }
-    // Files open in this process under the receiving folder: the partials being written.
-    int openPartials() const
-    {
-        int count = 0;
-        for (const QFileInfo& fd :
-             QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::Files | QDir::System))
-            count += fd.symLinkTarget().startsWith(m_folder + QLatin1Char('/')) ? 1 : 0;
-        return count;
-    }
-    QByteArray read(const QString& name) const
-    {
-        QFile file(m_folder + QLatin1Char('/') + name);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-
 private slots:
-    void init()
-    {
-        m_folder = m_root.path() + QStringLiteral("/received-") + QString::number(m_now);
-        m_transfer = std::make_unique<FileTransfer>();
-        m_transfer->setFolder(m_folder);
-        m_transfer->setClock([this] { return m_now; });
-        m_server = std::make_unique<HttpServer>();
-        m_server->addRoute(std::make_unique<UploadRoute>(m_transfer.get()));
-        m_server->addRoute(std::make_unique<DownloadRoute>(m_transfer.get()));
-        QVERIFY(m_server->start(0));
-    }
-    void cleanup()
-    {
-        m_server.reset();
-        m_transfer.reset();
-        ++m_now;
-    }
+    void init() { QVERIFY(setUp()); }
+    void cleanup() { tearDown(); }
 
     void arrivesByteForByte_data()
     {
@@ -330,100 +245,6 @@ private slots:
         m_server->setPeerFilter([](const QHostAddress&) { return false; }); // outside the subnet
         QCOMPARE(upload("g.txt", "g"), QByteArray("closed"));
         QCOMPARE(names(), QStringList{"a.txt"});
-    }
-
-    // The name is taken by someone else between its choice and the link: the file, still open,
-    // goes under the next free name, and the other file is left as it was.
-    void aNameTakenMeanwhileIsSkipped()
-    {
-        QStringList tried;
-        m_transfer->setFileMaker([&tried] {
-            return std::make_unique<UnnamedFileFake>(
-                [](const QString& folder, const QString& name) {
-                    QFile other(folder + QLatin1Char('/') + name);
-                    if (name == QLatin1String("a.txt") && other.open(QIODevice::WriteOnly))
-                        other.write("theirs");
-                },
-                &tried);
-        });
-        const QByteArray reply = upload("a.txt", "mine");
-        QCOMPARE(statusOf(reply), 200);
-        QVERIFY2(reply.endsWith(R"({"name":"a (2).txt","size":4})"), reply.constData());
-        QCOMPARE(tried, (QStringList{"a.txt", "a (2).txt"}));
-        QCOMPARE(names(), (QStringList{"a (2).txt", "a.txt"}));
-        QCOMPARE(read("a (2).txt"), QByteArray("mine"));
-        QCOMPARE(read("a.txt"), QByteArray("theirs"));
-        QCOMPARE(openPartials(), 0);
-    }
-
-    // A ticket tried from another address stays good for its own (whoever overheard it cannot
-    // spoil the phone's upload); a phone asking in a loop uses up only its own tickets; a new
-    // pairing code ends every ticket and link given out before it.
-    void ticketsBelongToTheirAddress()
-    {
-        const QByteArray phones = ticket();
-        LoopbackClient thief(m_server->port(), QHostAddress(QStringLiteral("127.0.0.2")));
-        if (!thief.open())
-            QSKIP("this system cannot bind client sockets to 127.0.0.2");
-        thief.send(uploadHead(phones, "x.txt", 1) + "x");
-        QCOMPARE(statusOf(thief.next()), 403);
-        for (int i = 0; i < 3 * FileTransfer::MaxTickets; ++i)
-            m_transfer->issueTicket(QHostAddress(QStringLiteral("192.168.1.9")));
-        QCOMPARE(statusOf(upload("a.txt", "a", phones)), 200);
-        QCOMPARE(names(), QStringList{"a.txt"});
-
-        // An address's own oldest ticket makes room for its next.
-        const QByteArray oldest = ticket();
-        for (int i = 0; i < FileTransfer::MaxTickets; ++i)
-            ticket();
-        QCOMPARE(statusOf(upload("b.txt", "b", oldest)), 403);
-
-        const QString path = m_root.path() + QStringLiteral("/offered.txt");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("offered") == 7);
-        file.close();
-        const QByteArray url =
-            m_transfer->offerTo(path, QHostAddress::LocalHost).value("url").toString().toLatin1();
-        const QByteArray pending = ticket();
-        m_transfer->revokeAll();
-        QCOMPARE(statusOf(upload("c.txt", "c", pending)), 403);
-        LoopbackClient fetch(m_server->port());
-        fetch.send("GET /" + url + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-        QCOMPARE(statusOf(fetch.next()), 404);
-    }
-
-    // What a Range asks for; an invalid one (its end before its start) is ignored like an
-    // unknown form, while one wholly past the end cannot be served.
-    void rangesOfAFile_data()
-    {
-        QTest::addColumn<QByteArray>("range");
-        QTest::addColumn<bool>("servable");
-        QTest::addColumn<qint64>("first");
-        QTest::addColumn<qint64>("last");
-        QTest::newRow("none") << QByteArray() << true << qint64(0) << qint64(99);
-        QTest::newRow("from") << QByteArray("bytes=10-") << true << qint64(10) << qint64(99);
-        QTest::newRow("between") << QByteArray("bytes=5-9") << true << qint64(5) << qint64(9);
-        QTest::newRow("one byte") << QByteArray("bytes=5-5") << true << qint64(5) << qint64(5);
-        QTest::newRow("end past the file") << QByteArray("bytes=90-500") << true << qint64(90) << qint64(99);
-        QTest::newRow("last n") << QByteArray("bytes=-10") << true << qint64(90) << qint64(99);
-        QTest::newRow("end before start") << QByteArray("bytes=5-3") << true << qint64(0) << qint64(99);
-        QTest::newRow("end before start, far")
-            << QByteArray("bytes=500-3") << true << qint64(0) << qint64(99);
-        QTest::newRow("several") << QByteArray("bytes=0-1,5-6") << true << qint64(0) << qint64(99);
-        QTest::newRow("other unit") << QByteArray("items=1-2") << true << qint64(0) << qint64(99);
-        QTest::newRow("start past the end") << QByteArray("bytes=100-") << false << qint64(0) << qint64(0);
-        QTest::newRow("no last bytes") << QByteArray("bytes=-0") << false << qint64(0) << qint64(0);
-    }
-    void rangesOfAFile()
-    {
-        QFETCH(QByteArray, range);
-        QFETCH(bool, servable);
-        QFETCH(qint64, first);
-        QFETCH(qint64, last);
-        qint64 from = -1, to = -1;
-        QCOMPARE(DownloadRoute::parseRange(range, 100, &from, &to), servable);
-        if (servable)
-            QCOMPARE((QPair<qint64, qint64>(from, to)), (QPair<qint64, qint64>(first, last)));
     }
 
     // An offered file: a card for the browser, then the file as an attachment, resumable with
