@@ -75,6 +75,8 @@ void ServiceStartup::connectWebClients()
     m_fileTransfer = std::make_unique<FileTransfer>();
     applyReceiveSettings();
     m_webChannel->setFileTransfer(m_fileTransfer.get());
+    // A new pairing code ends what the old one let a browser (or anyone who overheard it) do.
+    QObject::connect(token, &PairingToken::tokenChanged, m_fileTransfer.get(), &FileTransfer::revokeAll);
     m_httpServer->addRoute(std::make_unique<UploadRoute>(m_fileTransfer.get()));
     m_httpServer->addRoute(std::make_unique<DownloadRoute>(m_fileTransfer.get()));
     if (m_mainWindow) {

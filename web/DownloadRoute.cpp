@@ -68,10 +68,13 @@ bool DownloadRoute::parseRange(const QByteArray& value, qint64 size, qint64* fir
     }
     if (!isDigits(from) || (!to.isEmpty() && !isDigits(to)))
         return true;
+    // A range that ends before it starts is invalid, and an invalid header is ignored.
+    if (!to.isEmpty() && to.toLongLong() < from.toLongLong())
+        return true;
     *first = from.toLongLong();
     if (!to.isEmpty())
         *last = std::min(*last, to.toLongLong());
-    return *first < size && *first <= *last;
+    return *first < size;
 }
 
 void DownloadRoute::handle(const HttpRequest& request, HttpExchange& exchange)

@@ -17,7 +17,8 @@ public:
     void handle(const HttpRequest& request, HttpExchange& exchange) override;
 
     // The first and last byte a Range value asks for in a file of `size` bytes; false when it
-    // asks for none of them (416). An absent or unsupported value means the whole file.
+    // asks for none of them (416). An absent, unsupported or invalid value (an end before its
+    // start) means the whole file.
     static bool parseRange(const QByteArray& value, qint64 size, qint64* first, qint64* last);
 
 private:

@@ -1,6 +1,7 @@
 #include "web/FileTransfer.h"
 
 #include "remote/PhoneLink.h"
+#include "web/HttpAdmission.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -74,17 +75,38 @@ QString FileTransfer::refusalFor(qint64 size) const
 QByteArray FileTransfer::issueTicket(const QHostAddress& peer)
 {
     const qint64 now = m_nowMs();
-    for (auto it = m_tickets.begin(); it != m_tickets.end();)
-        it = now - it->issuedMs > TicketLifetimeMs ? m_tickets.erase(it) : std::next(it);
-    if (m_tickets.size() >= MaxTickets) {
-        const auto oldest =
-            std::min_element(m_tickets.begin(), m_tickets.end(),
-                             [](const Ticket& a, const Ticket& b) { return a.issuedMs < b.issuedMs; });
-        m_tickets.erase(oldest);
-    }
+    const QString host = HttpAdmission::hostKey(peer);
+    dropTicketsBeyondLimits(host, now);
     const QByteArray ticket = randomToken();
-    m_tickets.insert(ticket, {peer, now});
+    m_tickets.insert(ticket, {peer, host, now, m_ticketsIssued++});
     return ticket;
+}
+
+void FileTransfer::dropTicketsBeyondLimits(const QString& host, qint64 now)
+{
+    QHash<QString, int> held;
+    for (auto it = m_tickets.begin(); it != m_tickets.end();) {
+        if (now - it->issuedMs > TicketLifetimeMs || now < it->issuedMs) {
+            it = m_tickets.erase(it);
+        } else {
+            ++held[it->host];
+            ++it;
+        }
+    }
+    QString from;
+    if (held.value(host) >= MaxTickets) {
+        from = host;
+    } else if (m_tickets.size() >= MaxTicketsInAll) {
+        const auto fullest = std::max_element(held.cbegin(), held.cend());
+        from = fullest.key();
+    } else {
+        return;
+    }
+    auto oldest = m_tickets.end();
+    for (auto it = m_tickets.begin(); it != m_tickets.end(); ++it)
+        if (it->host == from && (oldest == m_tickets.end() || it->order < oldest->order))
+            oldest = it;
+    m_tickets.erase(oldest);
 }
 
 bool FileTransfer::redeemTicket(const QByteArray& ticket, const QHostAddress& peer)
@@ -92,10 +114,26 @@ bool FileTransfer::redeemTicket(const QByteArray& ticket, const QHostAddress& pe
     const auto found = m_tickets.find(ticket);
     if (found == m_tickets.end())
         return false;
-    const Ticket issued = *found;
+    const qint64 age = m_nowMs() - found->issuedMs;
+    if (age < 0 || age > TicketLifetimeMs) {
+        m_tickets.erase(found);
+        return false;
+    }
+    // Whoever overheard it on the clear-text command port must not spoil it for its phone.
+    if (!found->peer.isEqual(peer, QHostAddress::TolerantConversion))
+        return false;
     m_tickets.erase(found);
-    const qint64 age = m_nowMs() - issued.issuedMs;
-    return age >= 0 && age <= TicketLifetimeMs && issued.peer.isEqual(peer, QHostAddress::TolerantConversion);
+    return true;
+}
+
+void FileTransfer::revokeAll()
+{
+    if (m_tickets.isEmpty() && m_offers.isEmpty())
+        return;
+    qInfo().noquote() << "Upload tickets and download links revoked:" << m_tickets.size() << "and"
+                      << m_offers.size();
+    m_tickets.clear();
+    m_offers.clear();
 }
 
 bool FileTransfer::handleMessage(const QByteArray& message, PhoneLink* link)

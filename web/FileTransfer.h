@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/UnnamedFile.h"
 #include "remote/PhoneFiles.h"
 
 #include <QByteArray>
@@ -12,6 +13,7 @@
 #include <QVector>
 
 #include <functional>
+#include <memory>
 
 class PhoneLink;
 class QFileInfo;
@@ -26,8 +28,11 @@ class FileTransfer final : public QObject, public PhoneFiles
 public:
     static constexpr qint64 DefaultMaxBytes = qint64(4) * 1024 * 1024 * 1024;
     static constexpr qint64 TicketLifetimeMs = 60000;
-    // Tickets waiting at once; the oldest goes when more are asked for.
+    // Tickets one host holds at once; its oldest goes when it asks for more, so a phone asking in
+    // a loop cannot push out another phone's ticket.
     static constexpr int MaxTickets = 64;
+    // Tickets held in all; beyond it the oldest of the host holding the most goes.
+    static constexpr int MaxTicketsInAll = 1024;
     // Free space the disk keeps beyond a file, so that a received file never fills it to the brim.
     static constexpr qint64 SpareBytes = 16 * 1024 * 1024;
     // Received files the Settings page shows.
@@ -51,13 +56,20 @@ public:
         m_freeBytes = std::move(freeBytes);
     }
 
+    // What received files are written into; by default (null) the platform's unnamed files.
+    void setFileMaker(std::function<std::unique_ptr<UnnamedFile>()> maker) { m_fileMaker = std::move(maker); }
+    std::unique_ptr<UnnamedFile> newFile() const { return m_fileMaker ? m_fileMaker() : nullptr; }
+
     // Why a file of `size` bytes cannot be taken now, as the page shows it ("tooLarge",
     // "noSpace", "noFolder"); empty when it can.
     QString refusalFor(qint64 size) const override;
     // A fresh single-use ticket for one upload from `peer`.
     QByteArray issueTicket(const QHostAddress& peer) override;
-    // Whether `ticket` was issued to `peer` and is still good; it is used up either way.
+    // Whether `ticket` was issued to `peer` and is still good, which uses it up. Another
+    // address cannot spend it: the ticket stays good for its own.
     bool redeemTicket(const QByteArray& ticket, const QHostAddress& peer);
+    // Ends every ticket and download link given out so far (a new pairing code was made).
+    void revokeAll();
 
     // A message from the paired browser; true when it was a file command and is answered.
     bool handleMessage(const QByteArray& message, PhoneLink* link);
@@ -93,14 +105,20 @@ private:
     struct Ticket
     {
         QHostAddress peer;
+        QString host; // as places are shared out per host
         qint64 issuedMs = 0;
+        quint64 order = 0; // of issue: the clock may give two the same time
     };
+    // Makes room for one more ticket for `host`.
+    void dropTicketsBeyondLimits(const QString& host, qint64 now);
 
     QString m_folder;
     qint64 m_maxBytes = DefaultMaxBytes;
     std::function<qint64()> m_nowMs;
     std::function<qint64(const QString&)> m_freeBytes;
+    std::function<std::unique_ptr<UnnamedFile>()> m_fileMaker;
     QHash<QByteArray, Ticket> m_tickets;
+    quint64 m_ticketsIssued = 0;
     struct Offer
     {
         QString path;

@@ -8,6 +8,8 @@
 #include <QHostAddress>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 // Refusals of one kind from one address are logged once in this time, so that a flood of them
@@ -39,7 +41,19 @@ QString HttpAdmission::addressKey(const QHostAddress& address)
     return isV4 ? QHostAddress(v4).toString() : address.toString();
 }
 
-bool HttpAdmission::admit(const QHostAddress& peer, int openConnections)
+QString HttpAdmission::hostKey(const QHostAddress& address)
+{
+    bool isV4 = false;
+    address.toIPv4Address(&isV4);
+    if (isV4 || address.protocol() != QAbstractSocket::IPv6Protocol || address.isLoopback() ||
+        address.isLinkLocal())
+        return addressKey(address);
+    Q_IPV6ADDR prefix = address.toIPv6Address();
+    std::fill(prefix.c + 8, prefix.c + 16, quint8(0));
+    return QHostAddress(prefix).toString() + QStringLiteral("/64");
+}
+
+HttpAdmission::Verdict HttpAdmission::admit(const QHostAddress& peer, int openConnections)
 {
     if (m_peerFilter && !m_peerFilter(peer)) {
         // An IPv4 peer reaches the dual-stack listener IPv4-mapped; it is logged as IPv4.
@@ -47,28 +61,30 @@ bool HttpAdmission::admit(const QHostAddress& peer, int openConnections)
         const quint32 v4 = peer.toIPv4Address(&isV4);
         qWarning().noquote() << "Connection refused, not from the local network:"
                              << (isV4 ? QHostAddress(v4) : peer).toString();
-        return false;
+        return Verdict::Refused;
     }
-    const QString address = addressKey(peer);
-    const bool addressFull = m_openPerAddress.value(address) >= m_maxPerAddress;
-    if (addressFull || openConnections >= m_maxConnections) {
-        if (addressFull)
-            noteRefusal(address,
-                        QStringLiteral("Too many HTTP connections from one address, closing new ones from ") +
-                            address);
-        else
-            noteRefusal(QStringLiteral("*"),
-                        QStringLiteral("Too many HTTP connections, closing new ones; the first from ") +
-                            address);
-        return false;
+    const QString host = hostKey(peer);
+    if (m_openPerAddress.value(host) >= m_maxPerAddress) {
+        noteRefusal(host,
+                    QStringLiteral("Too many HTTP connections from one address, closing new ones from ") +
+                        host);
+        return Verdict::Refused;
     }
-    ++m_openPerAddress[address];
-    return true;
+    if (openConnections >= m_maxConnections)
+        return Verdict::Full;
+    ++m_openPerAddress[host];
+    return Verdict::Admitted;
 }
 
-void HttpAdmission::release(const QString& address)
+void HttpAdmission::noteFull(const QString& host)
 {
-    const auto open = m_openPerAddress.find(address);
+    noteRefusal(QStringLiteral("*"),
+                QStringLiteral("Too many HTTP connections, closing new ones; the first from ") + host);
+}
+
+void HttpAdmission::release(const QString& host)
+{
+    const auto open = m_openPerAddress.find(host);
     if (open != m_openPerAddress.end() && --*open <= 0)
         m_openPerAddress.erase(open);
 }

@@ -25,13 +25,26 @@ public:
     // One text for an address whether it came in over IPv4 or IPv4-mapped on the dual-stack
     // listener, so that switching families does not double a host's share.
     static QString addressKey(const QHostAddress& address);
+    // The host an address stands for when places are shared out: an IPv6 address by its /64,
+    // since a host may take any number of addresses in its subnet; an IPv4 one, a link-local
+    // one (all of which share fe80::/64) and loopback by the address itself.
+    static QString hostKey(const QHostAddress& address);
 
     void setPeerFilter(PeerFilter filter) { m_peerFilter = std::move(filter); }
-    // Counts a new connection from `peer` when it may be served; false (logged) when not.
-    bool admit(const QHostAddress& peer, int openConnections);
-    void release(const QString& address);
+    enum class Verdict
+    {
+        Admitted, // counted against its host's share
+        Full,     // every place is taken: it may have one only if a host holding more gives one up
+        Refused,  // logged
+    };
+    // Decides on a new connection from `peer`; its host's share is counted by hostKey.
+    Verdict admit(const QHostAddress& peer, int openConnections);
+    // Logs that a connection from `host` found every place taken and none to spare.
+    void noteFull(const QString& host);
+    void release(const QString& host);
     void clear() { m_openPerAddress.clear(); }
-    int connectionCount(const QHostAddress& peer) const { return m_openPerAddress.value(addressKey(peer)); }
+    int connectionCount(const QHostAddress& peer) const { return m_openPerAddress.value(hostKey(peer)); }
+    int hostCount(const QString& host) const { return m_openPerAddress.value(host); }
 
     // The answer that refuses a request addressed to another host or without exactly one Host;
     // empty when the request may be served.
@@ -49,6 +62,6 @@ private:
     std::function<qint64()> m_nowMs;
     PeerFilter m_peerFilter;
     std::shared_ptr<HostCheck> m_hostCheck;
-    QHash<QString, int> m_openPerAddress;
+    QHash<QString, int> m_openPerAddress;    // by host
     QHash<QString, qint64> m_refusalNotedMs; // by address, or "*" for the total
 };

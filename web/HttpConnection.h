@@ -50,5 +50,6 @@ struct HttpConnection
     QSocketNotifier* writable = nullptr;
     bool handling = false; // inside a request's handling, where a flush may call back
     bool closing = false;  // the last answer is going out; nothing more is read
-    const QString address; // the peer's, as counted against its share
+    const QString address; // the peer's host, as counted against its share
+    quint64 arrival = 0;   // order among the server's connections
 };

@@ -7,6 +7,7 @@
 #include "web/HttpResponse.h"
 #include "web/HttpRoute.h"
 #include "web/HttpServerExchange.h"
+#include "web/HttpSocket.h"
 #include "web/StaticFileRoute.h"
 #include "web/UpgradeRoute.h"
 
@@ -59,7 +60,7 @@ bool HttpServer::start(quint16 port)
 {
     if (m_server)
         return false;
-    m_server = new QTcpServer(this);
+    m_server = new HttpListener(this);
     connect(m_server, &QTcpServer::newConnection, this, &HttpServer::newConnection);
     if (!m_server->listen(QHostAddress::Any, port)) {
         delete m_server;
@@ -92,15 +93,22 @@ quint16 HttpServer::port() const
 void HttpServer::newConnection()
 {
     while (QTcpSocket* socket = m_server->nextPendingConnection()) {
-        if (!m_admission->admit(socket->peerAddress(), static_cast<int>(m_connections.size()))) {
+        const QString host = HttpAdmission::hostKey(socket->peerAddress());
+        HttpAdmission::Verdict verdict =
+            m_admission->admit(socket->peerAddress(), static_cast<int>(m_connections.size()));
+        if (verdict == HttpAdmission::Verdict::Full && makeRoomFor(host))
+            verdict = m_admission->admit(socket->peerAddress(), static_cast<int>(m_connections.size()));
+        if (verdict != HttpAdmission::Verdict::Admitted) {
+            if (verdict == HttpAdmission::Verdict::Full)
+                m_admission->noteFull(host);
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        const QString address = HttpAdmission::addressKey(socket->peerAddress());
         // Unread bytes stay bounded; beyond this TCP flow control holds the peer back.
         socket->setReadBufferSize(HttpRequestParser::MaxHeadBytes);
-        auto connection = std::make_unique<HttpConnection>(socket, address);
+        auto connection = std::make_unique<HttpConnection>(socket, host);
+        connection->arrival = m_arrivals++;
         connect(connection->deadline, &QTimer::timeout, this, [this, socket] {
             const auto found = m_connections.find(socket);
             if (m_buffers.contains(socket))
@@ -110,7 +118,8 @@ void HttpServer::newConnection()
             else
                 dropConnection(socket, socket->bytesToWrite() == 0 ? "idle" : "response stalled");
         });
-        connection->deadline->start(m_idleTimeoutMs);
+        // A connection that never sends a byte holds its place no longer than a slow request.
+        connection->deadline->start(m_headerTimeoutMs);
         m_connections[socket] = std::move(connection);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { receive(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
@@ -119,6 +128,32 @@ void HttpServer::newConnection()
         });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { onBytesWritten(socket); });
     }
+}
+
+bool HttpServer::makeRoomFor(const QString& host)
+{
+    // The oldest connection waiting for a request of the host holding the most places, if that
+    // is more than `host` holds: hosts that fill the port cannot keep out one holding fewer
+    // (the phone, or this PC's own browser), and none takes more than an equal share this way.
+    const int held = m_admission->hostCount(host);
+    const HttpConnection* chosen = nullptr;
+    int chosenHolds = held;
+    for (const auto& entry : m_connections) {
+        const HttpConnection& candidate = *entry.second;
+        if (candidate.handling || candidate.closing || candidate.body || candidate.file ||
+            candidate.socket->bytesToWrite() > 0)
+            continue; // an answer is under way
+        const int holds = m_admission->hostCount(candidate.address);
+        if (holds > chosenHolds ||
+            (chosen != nullptr && holds == chosenHolds && candidate.arrival < chosen->arrival)) {
+            chosen = &candidate;
+            chosenHolds = holds;
+        }
+    }
+    if (chosen == nullptr)
+        return false;
+    dropConnection(chosen->socket, "its place went to a host holding fewer");
+    return true;
 }
 
 void HttpServer::receive(QTcpSocket* socket)

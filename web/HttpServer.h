@@ -47,12 +47,14 @@ public:
     // A connection with nothing in flight is closed after this; browsers simply reconnect.
     static constexpr int DefaultIdleTimeoutMs = 120000;
     // Beyond this many open connections new ones are refused, so a flood of idle sockets cannot
-    // use up the process's file descriptors (and with them the phone's command connection).
+    // use up the process's file descriptors (and with them the phone's command connection);
+    // except that a host holding fewer than another takes the oldest waiting place of that one.
     static constexpr int MaxConnections = 256;
-    // Open connections from one address at most; more are closed at once, so that one host
-    // cannot take the slots of every other (a browser opens six or so).
+    // Open connections from one host at most (IPv6 counted by /64); more are closed at once, so
+    // that one host cannot take the slots of every other (a browser opens six or so).
     static constexpr int MaxConnectionsPerAddress = 16;
-    // A request's head must be complete this long after its first byte.
+    // A request's head must be complete this long after its first byte; a new connection must
+    // send its first request within it too.
     static constexpr int DefaultHeaderTimeoutMs = 10000;
 
     explicit HttpServer(QObject* parent = nullptr);
@@ -118,6 +120,9 @@ private:
                      const QByteArray& first);
     void takeBody(QTcpSocket* socket, HttpConnection& connection);
     QTcpSocket* handOver(QTcpSocket* socket);
+    // Every place is taken: closes a waiting connection of a host holding more than `host`;
+    // false when there is none.
+    bool makeRoomFor(const QString& host);
 
     void receive(QTcpSocket* socket);
     void onBytesWritten(QTcpSocket* socket);
@@ -131,6 +136,7 @@ private:
     QTcpServer* m_server = nullptr;
     QMap<QTcpSocket*, QByteArray> m_buffers;
     std::unordered_map<QTcpSocket*, std::unique_ptr<HttpConnection>> m_connections;
+    quint64 m_arrivals = 0;
     std::unique_ptr<FileSender> m_fileSender;
     std::function<qint64()> m_nowMs;
     // The table: added routes first, then the built-in ones; the first that matches answers.

@@ -1,67 +1,59 @@
 #include "web/PartialFile.h"
 
+#include "platform/UnnamedFile.h"
 #include "web/ReceivedFileName.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QTemporaryFile>
+namespace {
 
-#include <unistd.h>
+// Names tried before giving up; each one was free a moment before it was tried.
+constexpr int MaxNameAttempts = 1000;
 
-PartialFile::PartialFile(const QString& folder)
+} // namespace
+
+PartialFile::PartialFile(const QString& folder, std::unique_ptr<UnnamedFile> file)
     : m_folder(folder)
+    , m_file(file ? std::move(file) : createUnnamedFile())
 {
 }
 
-// The temporary file removes itself unless it was renamed.
+// The unnamed file leaves nothing behind unless it was linked.
 PartialFile::~PartialFile() = default;
 
 bool PartialFile::open()
 {
-    m_file = std::make_unique<QTemporaryFile>(m_folder + QStringLiteral("/.velmora-XXXXXX.part"));
-    return m_file->open();
+    m_open = m_file->create(m_folder);
+    return m_open;
 }
 
 bool PartialFile::write(const char* data, qint64 size)
 {
-    if (!m_file || !m_file->isOpen())
+    if (!m_open || !m_file->write(data, size))
         return false;
-    qint64 done = 0;
-    while (done < size) {
-        const qint64 wrote = m_file->write(data + done, size - done);
-        if (wrote <= 0)
-            return false;
-        done += wrote;
-    }
     m_written += size;
     return true;
 }
 
 QString PartialFile::commit(const QString& name)
 {
-    if (!m_file || !m_file->isOpen() || !m_file->flush() || ::fsync(m_file->handle()) != 0)
+    if (!m_open || !m_file->sync())
         return QString();
-    // Created private; a received file is as readable as one the browser downloads.
-    m_file->setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
-    // The rename refuses a taken name, so a name taken meanwhile is skipped, not overwritten.
-    for (int first = 1; first < 100000; ++first) {
-        const QString candidate = ReceivedFileName::unique(m_folder, name, first, &first);
-        if (m_file->rename(m_folder + QLatin1Char('/') + candidate)) {
-            m_file->setAutoRemove(false);
-            // The new name is on disk only once its folder is.
-            QFile folder(m_folder);
-            if (folder.open(QIODevice::ReadOnly))
-                ::fsync(folder.handle());
+    int number = 1;
+    for (int attempt = 0; attempt < MaxNameAttempts; ++attempt, ++number) {
+        const QString candidate = ReceivedFileName::unique(m_folder, name, number, &number);
+        switch (m_file->link(candidate)) {
+        case UnnamedFile::Link::Done:
+            m_open = false;
             return candidate;
+        case UnnamedFile::Link::Taken:
+            continue; // taken since it was chosen: the file is still open, the next number it is
+        case UnnamedFile::Link::Failed:
+            return QString();
         }
-        if (!QFileInfo::exists(m_folder + QLatin1Char('/') + candidate))
-            break; // failed for another reason than the name
     }
     return QString();
 }
 
 QString PartialFile::errorString() const
 {
-    return m_file ? m_file->errorString() : QString();
+    return m_file->errorString();
 }

@@ -63,6 +63,12 @@ QString sanitized(const QString& name)
         // Control characters, lone surrogates and invisible format characters (such as the
         // right-to-left override that makes "gpj.exe" look like "exe.jpg") are dropped.
         const QChar::Category category = c.category();
+        // Line and paragraph separators (U+2028, U+2029) would break the name's line in the log
+        // and in the list of received files; they part words, so they become a space.
+        if (category == QChar::Separator_Line || category == QChar::Separator_Paragraph) {
+            clean += QLatin1Char(' ');
+            continue;
+        }
         if (c.unicode() < 0x20 || c.unicode() == 0x7f || category == QChar::Other_Control ||
             category == QChar::Other_Format || category == QChar::Other_Surrogate ||
             category == QChar::Other_NotAssigned)

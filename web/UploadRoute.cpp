@@ -120,7 +120,7 @@ void UploadRoute::handle(const HttpRequest& request, HttpExchange& exchange)
         exchange.closeWith(refusal(507, QStringLiteral("Insufficient Storage")));
         return;
     }
-    auto file = std::make_unique<PartialFile>(m_transfer->folder());
+    auto file = std::make_unique<PartialFile>(m_transfer->folder(), m_transfer->newFile());
     if (!file->open()) {
         qWarning().noquote() << "Upload refused, cannot write in" << m_transfer->folder();
         exchange.closeWith(refusal(507, QStringLiteral("Insufficient Storage")));

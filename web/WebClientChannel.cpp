@@ -4,6 +4,7 @@
 #include "web/HostCheck.h"
 #include "web/HttpRequestParser.h"
 #include "web/HttpServer.h"
+#include "web/HttpSocket.h"
 #include "web/SealedChannel.h"
 #include "web/SealedPhoneLink.h"
 
@@ -205,6 +206,8 @@ void WebClientChannel::upgrade(QTcpSocket* socket, const QByteArray& request)
     // socket, so the bytes go back in front of anything that arrived after them.
     for (int i = request.size(); i-- > 0;)
         socket->ungetChar(request.at(i));
+    if (auto* http = qobject_cast<HttpSocket*>(socket))
+        http->stripCorsFromNextAnswer();
     m_webSockets->handleConnection(socket);
 }
 

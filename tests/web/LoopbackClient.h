@@ -15,6 +15,12 @@ template <typename Done> bool spinUntil(Done done, int ms = 5000)
     return done();
 }
 
+// A plain GET of `target` addressed to this PC.
+inline QByteArray get(const QByteArray& target)
+{
+    return QByteArray("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+}
+
 // A response as the server writes it: status line, the two headers (and any extra ones), body.
 inline QByteArray httpResponse(const QByteArray& status, const QByteArray& type, const QByteArray& body,
                                const QByteArray& extraHeaders = QByteArray())

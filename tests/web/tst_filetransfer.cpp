@@ -2,17 +2,12 @@
 // name, that nothing half-written is ever left under a real name, and the PC's offered files;
 // for a phone app too, whose permissions come over the command port.
 
-#include "LoopbackClient.h"
+#include "TransferTestSupport.h"
 #include "platform/InputBackendFake.h"
 #include "remote/FileHandler.h"
-#include "remote/PhoneLink.h"
 #include "remote/Server.h"
 #include "support/LogCapture.h"
-#include "web/DownloadRoute.h"
-#include "web/FileTransfer.h"
-#include "web/HttpServer.h"
 #include "web/ReceivedFileName.h"
-#include "web/UploadRoute.h"
 
 #include <QtTest>
 
@@ -20,39 +15,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-QByteArray bytesOf(qint64 size, quint32 stream)
-{
-    QByteArray bytes(int(size), Qt::Uninitialized);
-    QRandomGenerator generator(stream);
-    for (char& byte : bytes)
-        byte = char(generator.generate());
-    return bytes;
-}
-
-QByteArray uploadHead(const QByteArray& ticket, const QByteArray& name, qint64 size)
-{
-    return "POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Velmora-Ticket: " + ticket +
-           "\r\nX-Velmora-Name: " + QUrl::toPercentEncoding(QString::fromUtf8(name)) +
-           "\r\nContent-Length: " + QByteArray::number(size) + "\r\n\r\n";
-}
-
-int statusOf(const QByteArray& reply)
-{
-    return reply.mid(9, 3).toInt();
-}
-
-// Records what the file commands answer, as the sealed link would carry it.
-class RecordingLink final : public PhoneLink
-{
-public:
-    QList<QByteArray> sent;
-    QHostAddress peerAddress() const override { return QHostAddress::LocalHost; }
-    quint16 peerPort() const override { return 1; }
-    bool isOpen() const override { return true; }
-    void sendMessage(const QByteArray& message) override { sent << message; }
-    void closeAndRelease(int) override {}
-};
 
 // The next line a phone app receives on the command port, parsed; empty when none comes.
 QJsonObject nextLine(LoopbackClient& phone)
@@ -67,16 +29,9 @@ QJsonObject nextLine(LoopbackClient& phone)
 
 } // namespace
 
-class TestFileTransfer : public QObject
+class TestFileTransfer : public QObject, public TransferFixture
 {
     Q_OBJECT
-    QTemporaryDir m_root;
-    QString m_folder;
-    qint64 m_now = 1000000;
-    std::unique_ptr<FileTransfer> m_transfer;
-    std::unique_ptr<HttpServer> m_server;
-
-    QByteArray ticket() { return m_transfer->issueTicket(QHostAddress::LocalHost); }
     // The command server with this test's files, for a phone app on loopback.
     std::unique_ptr<Server> commandServer()
     {
@@ -93,48 +48,9 @@ class TestFileTransfer : public QObject
                    ? answer.value("params").toObject()
                    : QJsonObject{{"unexpected", answer}};
     }
-    QStringList names() const { return QDir(m_folder).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
-    // Uploads `content` as `name` on a fresh connection; the reply.
-    QByteArray upload(const QByteArray& name, const QByteArray& content, const QByteArray& withTicket = "*")
-    {
-        LoopbackClient client(m_server->port());
-        client.send(uploadHead(withTicket == "*" ? ticket() : withTicket, name, content.size()) + content);
-        const QByteArray reply = client.next(20000);
-        return reply.isEmpty() && (client.waitClosed(), true) ? QByteArray("closed") : reply;
-    }
-    // Files open in this process under the receiving folder: the partials being written.
-    int openPartials() const
-    {
-        int count = 0;
-        for (const QFileInfo& fd :
-             QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::Files | QDir::System))
-            count += fd.symLinkTarget().startsWith(m_folder + QLatin1Char('/')) ? 1 : 0;
-        return count;
-    }
-    QByteArray read(const QString& name) const
-    {
-        QFile file(m_folder + QLatin1Char('/') + name);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-    }
-
 private slots:
-    void init()
-    {
-        m_folder = m_root.path() + QStringLiteral("/received-") + QString::number(m_now);
-        m_transfer = std::make_unique<FileTransfer>();
-        m_transfer->setFolder(m_folder);
-        m_transfer->setClock([this] { return m_now; });
-        m_server = std::make_unique<HttpServer>();
-        m_server->addRoute(std::make_unique<UploadRoute>(m_transfer.get()));
-        m_server->addRoute(std::make_unique<DownloadRoute>(m_transfer.get()));
-        QVERIFY(m_server->start(0));
-    }
-    void cleanup()
-    {
-        m_server.reset();
-        m_transfer.reset();
-        ++m_now;
-    }
+    void init() { QVERIFY(setUp()); }
+    void cleanup() { tearDown(); }
 
     void arrivesByteForByte_data()
     {
@@ -218,6 +134,7 @@ private slots:
                                 << "bashrc";
         QTest::newRow("control characters") << "a\x01\nb\x7f.txt "
                                             << "ab.txt";
+        QTest::newRow("line separators") << QString::fromUtf8("a\u2028b\u2029c.txt") << "a b c.txt";
         QTest::newRow("direction override") << QString::fromUtf8("invoice\u202Egpj.exe") << "invoicegpj.exe";
         QTest::newRow("plain unicode") << QString::fromUtf8("照片 1.jpg") << QString::fromUtf8("照片 1.jpg");
     }
@@ -366,6 +283,7 @@ private slots:
         QVERIFY(rest.endsWith("\r\n\r\n" + content.mid(123456)));
         QVERIFY(get("Range: bytes=-10\r\n").endsWith("\r\n\r\n" + content.right(10)));
         QVERIFY(get("Range: bytes=300000-\r\n").startsWith("HTTP/1.1 416 Range Not Satisfiable\r\n"));
+        QVERIFY(get("Range: bytes=5-3\r\n") == whole); // invalid, so ignored
         QVERIFY(get("", QHostAddress(QStringLiteral("127.0.0.2"))).startsWith("HTTP/1.1 404 Not Found"));
         m_now += FileTransfer::OfferLifetimeMs + 1;
         QVERIFY(get("").startsWith("HTTP/1.1 404 Not Found"));
