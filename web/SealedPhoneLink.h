@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+class QTimer;
 class QWebSocket;
 
 // The browser phone after its challenge: owns the WebSocket and the session's seal. Every
@@ -19,6 +20,11 @@ public:
     static constexpr int CloseBadSeal = 4400;
     // Time a closing socket gets to finish its close handshake.
     static constexpr int CloseGraceMs = 2000;
+    // A page that pings (every second or two while it is in front) and then is not heard
+    // from this long has gone: it is dropped, and nothing that still trickles in runs.
+    static constexpr int SilenceLimitMs = 10000;
+    // Going silent is not a fault of the page (it may come back): a normal close.
+    static constexpr int CloseSilent = 4408;
 
     // Takes `socket` (becomes its parent) with the session key.
     SealedPhoneLink(QWebSocket* socket, const SealedChannel::Key& key, QObject* parent = nullptr);
@@ -38,10 +44,14 @@ private:
     void onFrame(const QByteArray& frame);
     void fail(const char* what);
     void closeSocket(int closeCode);
+    // Answers a ping at once, outside the queue of commands; true when `message` was one.
+    bool answerPing(const QByteArray& message);
+    void onSilence();
 
     QWebSocket* m_socket;
     std::unique_ptr<SealedChannel::Seal> m_seal;
     LocalHandler m_localHandler;
+    QTimer* m_silence; // runs from the first ping on
     QString m_address;
     bool m_closing = false; // handed back: no more signals
     bool m_closeSent = false;

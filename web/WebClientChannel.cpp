@@ -295,6 +295,7 @@ void WebClientChannel::onAnswer(QWebSocket* socket, const QString& message)
     // The first sealed frame: the page learns that the PC holds the token too.
     QJsonObject paired;
     paired.insert(QStringLiteral("version"), SealedChannel::Version);
+    paired.insert(QStringLiteral("heartbeat"), true); // the link answers pings (pages may rely on it)
     link->sendMessage(envelope(QStringLiteral("paired"), paired).toUtf8());
     if (m_fileTransfer)
         m_fileTransfer->setLink(link);
