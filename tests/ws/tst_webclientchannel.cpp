@@ -270,6 +270,53 @@ private slots:
         QCOMPARE(next.waitClosed(), int(QWebSocketProtocol::CloseCodeTooMuchData));
     }
 
+    // A page that pings is answered at once and, once it falls silent, dropped: what it
+    // sends after that runs nothing. A page that never pings (one from before the heartbeat)
+    // is left alone however quiet it is.
+    void aSilentPageIsDropped()
+    {
+        LogCapture log;
+        HttpServer otherHttp;
+        QVERIFY(otherHttp.start(0));
+        Server otherServer(std::make_unique<InputBackendFake>(), nullptr);
+        QVERIFY(otherServer.start(0));
+        QSignalSpy otherGone(&otherServer, &Server::clientDisconnected);
+        WebClientChannel otherChannel([] { return kToken; });
+        otherChannel.attachTo(&otherHttp);
+        otherChannel.setPhoneHandler([&](PhoneLink* link) { otherServer.acceptWebSocket(link); });
+        WsPhone quiet;
+        QVERIFY(quiet.join(otherHttp.port()));
+
+        WsPhone phone;
+        QVERIFY(phone.join(port()));
+        const std::optional<QByteArray> paired =
+            SealedChannel::Seal(phone.key, SealedChannel::Direction::ToPc).open(phone.framesIn.value(0));
+        QVERIFY(paired && paired->contains("\"heartbeat\":true"));
+        phone.send(QStringLiteral("{\"command\":\"ping\",\"params\":{\"seq\":41}}"));
+        phone.send(move(2));
+        phone.send(QStringLiteral("{\"command\":\"ping\",\"params\":{\"seq\":\"x\"}}"));
+        QTRY_COMPARE(phone.messages.size(), 2);
+        QCOMPARE(phone.messages[0], QLatin1String("{\"command\":\"pong\",\"params\":{\"seq\":41}}"));
+        QCOMPARE(phone.messages[1], QLatin1String("{\"command\":\"pong\",\"params\":{}}"));
+        QTRY_COMPARE(m_fake->records(), QVector<InputRecord>{moved(2)});
+        QCOMPARE(log.count(QStringLiteral("\"ping\"")), 0); // pings stay out of the command log
+
+        QElapsedTimer silence;
+        silence.start();
+        QTRY_COMPARE_WITH_TIMEOUT(m_events.join(' '), QStringLiteral("in out"),
+                                  SealedPhoneLink::SilenceLimitMs + 5000);
+        QVERIFY(silence.elapsed() >= SealedPhoneLink::SilenceLimitMs - 1000);
+        QCOMPARE(log.count(QStringLiteral("Web client went silent for 10 s, connection dropped: 127.0.0.1")),
+                 1);
+        if (phone.state() == QAbstractSocket::ConnectedState)
+            phone.send(move(9)); // held back by the network until now: too late
+        QCOMPARE(phone.waitClosed(), SealedPhoneLink::CloseSilent);
+        QCOMPARE(m_fake->records(), QVector<InputRecord>{moved(2)});
+
+        QCOMPARE(quiet.code, -1);
+        QCOMPARE(otherGone.count(), 0);
+    }
+
     // What a browser phone types stays out of the log, and the button it holds is released
     // when it leaves.
     void aBrowserPhoneLeavesNoTrace()
