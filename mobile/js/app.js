@@ -108,6 +108,7 @@ const connection = new Connection(
         clearTimeout: (id) => window.clearTimeout(id),
         now: () => Date.now(),
         location: window.location,
+        visible: () => document.visibilityState === 'visible',
     },
     { onState: showState, onMessage: handleMessage, onOpen: handleOpen },
 );
@@ -160,7 +161,8 @@ function showState(state, detail = {}) {
         text.textContent = detail.reload ? t('page out of date · tap to reload') : t('Velmora on the PC is too old for this page');
         break;
     case State.CONNECTING:
-        text.textContent = t('connecting');
+        // A link that went silent: input made now is dropped, not sent later.
+        text.textContent = detail.reconnecting ? t('link lost · reconnecting') : t('connecting');
         break;
     case State.UNPAIRED:
         text.textContent = t('not paired');
@@ -176,9 +178,11 @@ function showState(state, detail = {}) {
         break;
     case State.WAITING: {
         const update = () => {
-            const s = Math.max(1, Math.ceil((detail.retryAt - Date.now()) / 1000));
-            text.textContent = t('offline · retry in {seconds} s', { seconds: s });
+            // The tick that lands on the retry itself would say "1 s" a second time.
+            const s = Math.ceil((detail.retryAt - Date.now()) / 1000);
+            if (s >= 1 || !text.textContent) text.textContent = t('offline · retry in {seconds} s', { seconds: Math.max(1, s) });
         };
+        text.textContent = '';
         update();
         countdownTimer = setInterval(update, 1000);
         break;
@@ -231,7 +235,10 @@ function handleMessage(message) {
 $('status').addEventListener('click', () => {
     // A page from before the PC's last update: only a fresh copy of it can talk to the PC.
     if (connection.state === State.OUTDATED && lastOutdatedReload) location.reload();
-    if ([State.WAITING, State.REFUSED, State.REPLACED].includes(connection.state)) connection.retryNow();
+    if ([State.WAITING, State.REFUSED, State.REPLACED].includes(connection.state)) {
+        toast(t('Reconnecting now'));
+        connection.retryNow();
+    }
 });
 $('pair-retry').addEventListener('click', () => connection.retryNow());
 
@@ -485,7 +492,11 @@ function syncField() {
             }
         }
     }
-    sendAll(typingCommands(typed, value));
+    const commands = typingCommands(typed, value);
+    // Typed while the link is down: it stays in the field, and goes with the next
+    // keystroke or Enter once the link is back, never by itself.
+    if (commands.length > 0 && !connection.connected) return;
+    sendAll(commands);
     typed = value;
     // The PC keeps what was typed; the field only needs enough history to
     // mirror corrections of the last words.
@@ -496,6 +507,10 @@ function syncField() {
 }
 
 function pressEnter() {
+    if (!connection.connected) {
+        toast(t('Not connected: the text stays here until you send it again.'));
+        return;
+    }
     syncField();
     pressKey(VK.RETURN);
     field.value = '';

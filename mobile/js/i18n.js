@@ -8,6 +8,9 @@
 export const ZH_CN = {
     // status and pairing
     'connecting': '正在连接',
+    'link lost · reconnecting': '连接中断 · 正在重新连接',
+    'Reconnecting now': '正在立即重新连接',
+    'Not connected: the text stays here until you send it again.': '未连接：文字保留在此处，直到您再次发送。',
     'connected': '已连接',
     'not paired': '未配对',
     'not paired / wrong token': '未配对 / 配对码错误',
