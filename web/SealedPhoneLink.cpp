@@ -75,12 +75,22 @@ void SealedPhoneLink::onFrame(const QByteArray& frame)
         fail("a frame that does not open");
         return;
     }
-    if (answerPing(*message)) {
-        m_silence->start(); // watched from its first ping on
+    if (m_heard.isValid() && m_heard.elapsed() > StaleGapMs) {
+        giveUp(QStringLiteral(
+                   "Web client's frames came after %1 s of silence, too late to run; connection dropped: %2")
+                   .arg(m_heard.elapsed() / 1000)
+                   .arg(m_address));
         return;
     }
-    if (m_silence->isActive())
-        m_silence->start(); // heard from it
+    if (answerPing(*message)) {
+        m_silence->start(); // watched from its first ping on
+        m_heard.start();
+        return;
+    }
+    if (m_heard.isValid()) {
+        m_silence->start();
+        m_heard.start();
+    }
     if (m_localHandler && m_localHandler(*message, this))
         return;
     emit messageReceived(*message);
@@ -108,10 +118,16 @@ void SealedPhoneLink::onSilence()
 {
     if (m_closing)
         return;
-    qWarning().noquote() << QStringLiteral("Web client went silent for %1 s, connection dropped: %2")
-                                .arg(SilenceLimitMs / 1000)
-                                .arg(m_address);
+    giveUp(QStringLiteral("Web client went silent for %1 s, connection dropped: %2")
+               .arg(SilenceLimitMs / 1000)
+               .arg(m_address));
+}
+
+void SealedPhoneLink::giveUp(const QString& why)
+{
+    qWarning().noquote() << why;
     // Frames that arrive from now on (TCP handing over what it held back) run nothing.
+    m_silence->stop();
     closeSocket(CloseSilent);
     m_closing = true;
     emit disconnected();

@@ -262,16 +262,19 @@ export class Connection {
                 giveUp(BAD_SEAL_CODE);
                 return;
             }
-            this.heardAt = this.env.now();
             if (paired) {
                 if (message.command === 'pong') {
-                    // The link carried a round trip: it has proven itself.
+                    // The link carried a round trip: it has proven itself. Only a round
+                    // trip counts as hearing: the PC's own news may flow while our pings
+                    // are lost.
+                    this.heardAt = this.env.now();
                     this.backoff.reset();
                     return;
                 }
                 this.onMessage(message);
             } else if (message.command === 'paired') {
                 paired = true;
+                this.heardAt = this.env.now();
                 this.seal = seal;
                 this.watched = message.params.heartbeat === true;
                 openedAt = this.env.now();

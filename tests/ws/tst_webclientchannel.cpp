@@ -270,9 +270,10 @@ private slots:
         QCOMPARE(next.waitClosed(), int(QWebSocketProtocol::CloseCodeTooMuchData));
     }
 
-    // A page that pings is answered at once and, once it falls silent, dropped: what it
-    // sends after that runs nothing. A page that never pings (one from before the heartbeat)
-    // is left alone however quiet it is.
+    // A page that pings is answered at once, outside the command log. Frames that reach the
+    // PC after a longer gap than a page allows itself run nothing, and a page that falls
+    // silent is dropped. A page that never pings (one from before the heartbeat) is left
+    // alone however quiet it is.
     void aSilentPageIsDropped()
     {
         LogCapture log;
@@ -287,23 +288,38 @@ private slots:
         WsPhone quiet;
         QVERIFY(quiet.join(otherHttp.port()));
 
+        // Pings once, then its frames are held up by the network past the gap a page allows.
+        WsPhone late;
+        QVERIFY(late.join(port()));
+        const std::optional<QByteArray> paired =
+            SealedChannel::Seal(late.key, SealedChannel::Direction::ToPc).open(late.framesIn.value(0));
+        QVERIFY(paired && paired->contains("\"heartbeat\":true"));
+        late.send(QStringLiteral("{\"command\":\"ping\",\"params\":{\"seq\":41}}"));
+        late.send(move(4));
+        late.send(QStringLiteral("{\"command\":\"ping\",\"params\":{\"seq\":\"x\"}}"));
+        QTRY_COMPARE(late.messages.size(), 2);
+        QElapsedTimer gap;
+        gap.start();
+        QCOMPARE(late.messages[0], QLatin1String("{\"command\":\"pong\",\"params\":{\"seq\":41}}"));
+        QCOMPARE(late.messages[1], QLatin1String("{\"command\":\"pong\",\"params\":{}}"));
+        QTRY_COMPARE(m_fake->records(), QVector<InputRecord>{moved(4)});
+        QCOMPARE(log.count(QStringLiteral("\"ping\"")), 0);
+        // The clock itself is the stimulus here: the gap can only grow on a busy machine.
+        QTRY_VERIFY_WITH_TIMEOUT(gap.elapsed() > SealedPhoneLink::StaleGapMs + 500, 10000);
+        late.send(move(5));
+        late.send(QStringLiteral("{\"command\":\"ping\",\"params\":{\"seq\":2}}"));
+        QCOMPARE(late.waitClosed(), SealedPhoneLink::CloseSilent);
+        QCOMPARE(late.messages.size(), 2);
+        QCOMPARE(log.count(QStringLiteral("too late to run; connection dropped: 127.0.0.1")), 1);
+        QTRY_COMPARE(m_events.join(' '), QStringLiteral("in out"));
+
         WsPhone phone;
         QVERIFY(phone.join(port()));
-        const std::optional<QByteArray> paired =
-            SealedChannel::Seal(phone.key, SealedChannel::Direction::ToPc).open(phone.framesIn.value(0));
-        QVERIFY(paired && paired->contains("\"heartbeat\":true"));
-        phone.send(QStringLiteral("{\"command\":\"ping\",\"params\":{\"seq\":41}}"));
-        phone.send(move(2));
-        phone.send(QStringLiteral("{\"command\":\"ping\",\"params\":{\"seq\":\"x\"}}"));
-        QTRY_COMPARE(phone.messages.size(), 2);
-        QCOMPARE(phone.messages[0], QLatin1String("{\"command\":\"pong\",\"params\":{\"seq\":41}}"));
-        QCOMPARE(phone.messages[1], QLatin1String("{\"command\":\"pong\",\"params\":{}}"));
-        QTRY_COMPARE(m_fake->records(), QVector<InputRecord>{moved(2)});
-        QCOMPARE(log.count(QStringLiteral("\"ping\"")), 0); // pings stay out of the command log
-
+        phone.send(QStringLiteral("{\"command\":\"ping\",\"params\":{\"seq\":1}}"));
+        QTRY_COMPARE(phone.messages.size(), 1);
         QElapsedTimer silence;
         silence.start();
-        QTRY_COMPARE_WITH_TIMEOUT(m_events.join(' '), QStringLiteral("in out"),
+        QTRY_COMPARE_WITH_TIMEOUT(m_events.join(' '), QStringLiteral("in out in out"),
                                   SealedPhoneLink::SilenceLimitMs + 5000);
         QVERIFY(silence.elapsed() >= SealedPhoneLink::SilenceLimitMs - 1000);
         QCOMPARE(log.count(QStringLiteral("Web client went silent for 10 s, connection dropped: 127.0.0.1")),
@@ -311,7 +327,7 @@ private slots:
         if (phone.state() == QAbstractSocket::ConnectedState)
             phone.send(move(9)); // held back by the network until now: too late
         QCOMPARE(phone.waitClosed(), SealedPhoneLink::CloseSilent);
-        QCOMPARE(m_fake->records(), QVector<InputRecord>{moved(2)});
+        QCOMPARE(m_fake->records(), QVector<InputRecord>{moved(4)});
 
         QCOMPARE(quiet.code, -1);
         QCOMPARE(otherGone.count(), 0);
