@@ -80,6 +80,9 @@ export const MAX_BUFFERED = 16 * 1024;
 // long after the user made it.
 export const HEARTBEAT_MS = 1000;
 export const DEAD_MS = 3000;
+// A connection not paired by then is given up: one to an address that has gone
+// would otherwise hang until the browser's own connect timeout, minutes later.
+export const CONNECT_MS = 5000;
 
 export class Connection {
     // env: {createSocket(url), probe() → Promise<boolean>, setTimeout,
@@ -222,6 +225,13 @@ export class Connection {
         const random = this.env.randomBytes ?? randomBytes;
         this.seal = null;
         this.setState(State.CONNECTING, detail);
+        const connectTimer = this.env.setTimeout(() => {
+            if (generation !== this.generation || paired) return;
+            const closed = socket.onclose;
+            socket.onclose = null; // this is its close; the browser's own comes later or never
+            giveUp(1000);
+            closed({ code: 1006 });
+        }, CONNECT_MS);
 
         const giveUp = (code) => {
             try {
@@ -274,6 +284,7 @@ export class Connection {
                 this.onMessage(message);
             } else if (message.command === 'paired') {
                 paired = true;
+                this.env.clearTimeout(connectTimer);
                 this.heardAt = this.env.now();
                 this.seal = seal;
                 this.watched = message.params.heartbeat === true;
@@ -300,6 +311,7 @@ export class Connection {
         socket.onerror = () => {}; // a close event always follows
         socket.onclose = (event) => {
             if (generation !== this.generation) return;
+            this.env.clearTimeout(connectTimer);
             this.socket = null;
             this.seal = null;
             this.stopHeartbeat();

@@ -4,7 +4,7 @@ import { test } from 'node:test';
 import { createHmac } from 'node:crypto';
 import { createRequire } from 'node:module';
 
-import { Connection, DEAD_MS, HEARTBEAT_MS, State, STABLE_MS } from '../../mobile/js/connection.js';
+import { CONNECT_MS, Connection, DEAD_MS, HEARTBEAT_MS, State, STABLE_MS } from '../../mobile/js/connection.js';
 import { challengeAnswer } from '../../mobile/js/hmac.js';
 import { mouseMove } from '../../mobile/js/protocol.js';
 import { deriveKey, fromHex, Seal, TO_PAGE } from '../../mobile/js/seal.js';
@@ -32,14 +32,23 @@ function harness({ reachable = false } = {}) {
         now: () => env.clock,
         // Runs the next pending retry and says how long it waited.
         retry() {
-            const t = env.timers.find((x) => !x.cancelled && !x.done);
+            const t = env.timers.find((x) => !x.cancelled && !x.done && x.ms !== CONNECT_MS);
             assert.ok(t, 'a retry should be scheduled');
             t.done = true;
             env.clock += t.ms;
             t.fn();
             return t.ms;
         },
-        pending: () => env.timers.filter((x) => !x.cancelled && !x.done).length,
+        // Retries pending; each attempt's own deadline is not one.
+        pending: () => env.timers.filter((x) => !x.cancelled && !x.done && x.ms !== CONNECT_MS).length,
+        // Runs the deadline of the attempt under way.
+        timeOut() {
+            const t = env.timers.findLast((x) => !x.cancelled && !x.done && x.ms === CONNECT_MS);
+            assert.ok(t, 'an attempt should be under way');
+            t.done = true;
+            env.clock += t.ms;
+            t.fn();
+        },
         get last() { return env.sockets.at(-1); },
     };
     const states = [];
@@ -265,4 +274,21 @@ test('an answered ping resets the back-off, however short the link then lasts', 
     env.last.onmessage({ data: pc.seal('{"command":"pong","params":{"seq":1}}') });
     env.last.onclose({ code: 1006 });
     assert.equal(env.retry(), 500);
+});
+
+test('an attempt that is not paired in time is given up, once, like a failed one', async () => {
+    const { env, conn } = harness();
+    conn.start(TOKEN);
+    const first = env.last;
+    first.onopen(); // the handshake hangs: an address that has gone, a frozen PC
+    env.timeOut();
+    await settle();
+    assert.equal(first.closed, 1000);
+    assert.equal(conn.state, State.WAITING);
+    first.onclose?.({ code: 1006 }); // the browser's own close event, later
+    await settle();
+    assert.equal(env.pending(), 1);
+    env.retry();
+    await pair(env.last);
+    assert.deepEqual([conn.state, env.timers.filter((x) => !x.cancelled && !x.done).length], [State.CONNECTED, 0]);
 });
