@@ -3,6 +3,7 @@
 // lives in the other modules; this file only connects them to the browser.
 
 import { Connection, State } from './connection.js';
+import { candidateHosts, findPc, loadPc, pcUrl, PROBES_BEFORE_SEARCH, rememberPc } from './relocate.js';
 import { CLIPBOARD_GET, CLIPBOARD_SET, VOLUME_STATUS } from './desk.js';
 import { DESK_TEXT, createClipboardPanel, createVolumeBar } from './desk-view.js';
 import { DEFAULTS as GESTURE_DEFAULTS, GestureRecognizer } from './gestures.js';
@@ -86,18 +87,44 @@ function buzz(ms = 8) {
 
 // ---- connection ----------------------------------------------------------
 
-async function probeServer() {
-    // Any HTTP answer from the page's own server means the PC is reachable.
+async function reachable(url, options = {}) {
+    // Any HTTP answer means the PC is reachable there.
     const controller = new AbortController();
     const timer = setTimeout(() => controller.abort(), 4000);
     try {
-        await fetch(new URL('index.html', location.href), { cache: 'no-store', signal: controller.signal });
+        await fetch(url, { ...options, cache: 'no-store', signal: controller.signal });
         return true;
     } catch {
         return false;
     } finally {
         clearTimeout(timer);
     }
+}
+
+let failedProbes = 0;
+let searching = false;
+
+async function probeServer() {
+    const answered = await reachable(new URL('index.html', location.href));
+    failedProbes = answered ? 0 : failedProbes + 1;
+    if (failedProbes >= PROBES_BEFORE_SEARCH && !searching) searchPc();
+    return answered;
+}
+
+// The PC stopped answering at this address: look for it by name and at the
+// addresses it announced, and move there with the pairing code.
+async function searchPc() {
+    searching = true;
+    const hosts = candidateHosts(loadPc(storage), location.host, location.port || '6888');
+    // Another origin: the answer is opaque, but that it came is all we need.
+    const found = await findPc(hosts, (host) => reachable(`http://${host}/index.html`, { mode: 'no-cors' }));
+    if (found && connection.token && connection.state !== State.CONNECTED) {
+        location.replace(pcUrl(found, connection.token));
+        return;
+    }
+    if (!found) toast(t('The PC does not answer at any address it had. Scan its QR code again.'));
+    searching = false;
+    failedProbes = 0;
 }
 
 const connection = new Connection(
@@ -204,7 +231,9 @@ function showState(state, detail = {}) {
     }
 }
 
-function handleOpen() {
+function handleOpen(params) {
+    rememberPc(storage, params);
+    failedProbes = 0;
     for (const button of releaseOnReconnect) send(mouseUp(button));
     releaseOnReconnect.clear();
     mediaShown = false;

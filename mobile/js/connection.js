@@ -291,7 +291,7 @@ export class Connection {
                 openedAt = this.env.now();
                 this.setState(State.CONNECTED, { sealed: true });
                 this.startHeartbeat();
-                this.onOpen();
+                this.onOpen(message.params);
             }
         };
 

@@ -11,6 +11,7 @@
 #include "web/WebClientChannel.h"
 
 #include <QCryptographicHash>
+#include <QHostInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageAuthenticationCode>
@@ -294,6 +295,11 @@ private slots:
         const std::optional<QByteArray> paired =
             SealedChannel::Seal(late.key, SealedChannel::Direction::ToPc).open(late.framesIn.value(0));
         QVERIFY(paired && paired->contains("\"heartbeat\":true"));
+        // Where the page may look for the PC should its address change.
+        const QJsonObject pairedParams =
+            QJsonDocument::fromJson(*paired).object().value(QLatin1String("params")).toObject();
+        QCOMPARE(pairedParams.value(QLatin1String("host")).toString(), QHostInfo::localHostName());
+        QVERIFY(pairedParams.value(QLatin1String("addresses")).isArray());
         late.send(QStringLiteral("{\"command\":\"ping\",\"params\":{\"seq\":41}}"));
         late.send(move(4));
         late.send(QStringLiteral("{\"command\":\"ping\",\"params\":{\"seq\":\"x\"}}"));
