@@ -19,6 +19,3 @@ struct TcpLiveness
 // Applies `liveness` to the connected TCP socket `descriptor`; false when the system refused
 // one of the options (the connection then keeps the system's times).
 bool applyTcpLiveness(qintptr descriptor, const TcpLiveness& liveness = TcpLiveness());
-
-// Reads back what the socket `descriptor` has set now; false when the system does not say.
-bool readTcpLiveness(qintptr descriptor, TcpLiveness* liveness);

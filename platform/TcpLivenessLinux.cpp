@@ -11,12 +11,6 @@ bool setOption(int fd, int level, int name, int value)
     return ::setsockopt(fd, level, name, &value, sizeof value) == 0;
 }
 
-bool getOption(int fd, int level, int name, int* value)
-{
-    socklen_t size = sizeof *value;
-    return ::getsockopt(fd, level, name, value, &size) == 0;
-}
-
 } // namespace
 
 bool applyTcpLiveness(qintptr descriptor, const TcpLiveness& liveness)
@@ -29,19 +23,5 @@ bool applyTcpLiveness(qintptr descriptor, const TcpLiveness& liveness)
     ok = setOption(fd, IPPROTO_TCP, TCP_KEEPINTVL, liveness.intervalSeconds) && ok;
     ok = setOption(fd, IPPROTO_TCP, TCP_KEEPCNT, liveness.probes) && ok;
     ok = setOption(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, liveness.unacknowledgedSeconds * 1000) && ok;
-    return ok;
-}
-
-bool readTcpLiveness(qintptr descriptor, TcpLiveness* liveness)
-{
-    if (descriptor < 0)
-        return false;
-    const int fd = int(descriptor);
-    int userTimeoutMs = 0;
-    const bool ok = getOption(fd, IPPROTO_TCP, TCP_KEEPIDLE, &liveness->idleSeconds) &&
-                    getOption(fd, IPPROTO_TCP, TCP_KEEPINTVL, &liveness->intervalSeconds) &&
-                    getOption(fd, IPPROTO_TCP, TCP_KEEPCNT, &liveness->probes) &&
-                    getOption(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs);
-    liveness->unacknowledgedSeconds = userTimeoutMs / 1000;
     return ok;
 }
