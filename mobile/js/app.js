@@ -205,9 +205,11 @@ function showState(state, detail = {}) {
         break;
     case State.WAITING: {
         const update = () => {
-            // The tick that lands on the retry itself would say "1 s" a second time.
+            // A pause under a second would round up to "1 s" like the one after it, and
+            // the tick that lands on the retry itself would say "1 s" once more.
             const s = Math.ceil((detail.retryAt - Date.now()) / 1000);
-            if (s >= 1 || !text.textContent) text.textContent = t('offline · retry in {seconds} s', { seconds: Math.max(1, s) });
+            if (detail.delay < 1000) text.textContent = t('offline · retrying');
+            else if (s >= 1 || !text.textContent) text.textContent = t('offline · retry in {seconds} s', { seconds: Math.max(1, s) });
         };
         text.textContent = '';
         update();
