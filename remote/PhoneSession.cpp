@@ -443,6 +443,11 @@ void PhoneSession::onSocketError(QAbstractSocket::SocketError socketError)
     qDebug() << "错误代码: " << socketError;
     emit logMessage(QStringLiteral("Socket错误: ") + socket->errorString());
     if (socket == m_clientSocket) {
+        // Keep-alive probes went unanswered, or sent data was never acknowledged.
+        if (socketError == QAbstractSocket::SocketTimeoutError ||
+            socketError == QAbstractSocket::NetworkError)
+            qWarning().noquote() << "Phone went silent, connection dropped:"
+                                 << peerAddressKey(socket->peerAddress());
         // Whether it closed, reset or broke: the lines it completed before still count.
         keepInputOfLeavingPhone();
         closeClientConnection();

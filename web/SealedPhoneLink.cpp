@@ -1,6 +1,8 @@
 #include "web/SealedPhoneLink.h"
 
 #include <QDebug>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimer>
 #include <QWebSocket>
 
@@ -20,9 +22,13 @@ SealedPhoneLink::SealedPhoneLink(QWebSocket* socket, const SealedChannel::Key& k
     : PhoneLink(parent)
     , m_socket(socket)
     , m_seal(std::make_unique<SealedChannel::Seal>(key, SealedChannel::Direction::ToPage))
+    , m_silence(new QTimer(this))
     , m_address(addressText(socket->peerAddress()))
 {
     socket->setParent(this);
+    m_silence->setSingleShot(true);
+    m_silence->setInterval(SilenceLimitMs);
+    connect(m_silence, &QTimer::timeout, this, &SealedPhoneLink::onSilence);
     connect(socket, &QWebSocket::binaryMessageReceived, this, &SealedPhoneLink::onFrame);
     // Text is what the handshake used; after it, text can only be a downgrade or an injection.
     connect(socket, &QWebSocket::textMessageReceived, this,
@@ -69,9 +75,62 @@ void SealedPhoneLink::onFrame(const QByteArray& frame)
         fail("a frame that does not open");
         return;
     }
+    if (m_heard.isValid() && m_heard.elapsed() > StaleGapMs) {
+        giveUp(QStringLiteral(
+                   "Web client's frames came after %1 s of silence, too late to run; connection dropped: %2")
+                   .arg(m_heard.elapsed() / 1000)
+                   .arg(m_address));
+        return;
+    }
+    if (answerPing(*message)) {
+        m_silence->start(); // watched from its first ping on
+        m_heard.start();
+        return;
+    }
+    if (m_heard.isValid()) {
+        m_silence->start();
+        m_heard.start();
+    }
     if (m_localHandler && m_localHandler(*message, this))
         return;
     emit messageReceived(*message);
+}
+
+bool SealedPhoneLink::answerPing(const QByteArray& message)
+{
+    if (!message.contains("\"ping\""))
+        return false; // not worth parsing: the common case, a command
+    const QJsonObject ping = QJsonDocument::fromJson(message).object();
+    if (ping.value(QLatin1String("command")).toString() != QLatin1String("ping"))
+        return false;
+    QJsonObject params;
+    const QJsonValue seq = ping.value(QLatin1String("params")).toObject().value(QLatin1String("seq"));
+    if (seq.isDouble())
+        params.insert(QStringLiteral("seq"), seq);
+    QJsonObject pong;
+    pong.insert(QStringLiteral("command"), QStringLiteral("pong"));
+    pong.insert(QStringLiteral("params"), params);
+    sendMessage(QJsonDocument(pong).toJson(QJsonDocument::Compact));
+    return true;
+}
+
+void SealedPhoneLink::onSilence()
+{
+    if (m_closing)
+        return;
+    giveUp(QStringLiteral("Web client went silent for %1 s, connection dropped: %2")
+               .arg(SilenceLimitMs / 1000)
+               .arg(m_address));
+}
+
+void SealedPhoneLink::giveUp(const QString& why)
+{
+    qWarning().noquote() << why;
+    // Frames that arrive from now on (TCP handing over what it held back) run nothing.
+    m_silence->stop();
+    closeSocket(CloseSilent);
+    m_closing = true;
+    emit disconnected();
 }
 
 void SealedPhoneLink::fail(const char* what)

@@ -1,5 +1,7 @@
 #include "web/WebClientChannel.h"
 
+#include "pairing/ConnectionAddresses.h"
+
 #include "web/FileTransfer.h"
 #include "web/HostCheck.h"
 #include "web/HttpRequestParser.h"
@@ -11,6 +13,8 @@
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QHostAddress>
+#include <QHostInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageAuthenticationCode>
@@ -298,6 +302,14 @@ void WebClientChannel::onAnswer(QWebSocket* socket, const QString& message)
     // The first sealed frame: the page learns that the PC holds the token too.
     QJsonObject paired;
     paired.insert(QStringLiteral("version"), SealedChannel::Version);
+    paired.insert(QStringLiteral("heartbeat"), true); // the link answers pings (pages may rely on it)
+    // Where else the page may find this PC should its address change.
+    paired.insert(QStringLiteral("host"), QHostInfo::localHostName());
+    QJsonArray addresses;
+    for (const ConnectionAddress& address :
+         collectConnectionAddresses(systemNetworkAdapters(), systemAddresses()))
+        addresses.append(address.first);
+    paired.insert(QStringLiteral("addresses"), addresses);
     link->sendMessage(envelope(QStringLiteral("paired"), paired).toUtf8());
     if (m_fileTransfer)
         m_fileTransfer->setLink(link);

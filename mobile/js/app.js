@@ -3,6 +3,7 @@
 // lives in the other modules; this file only connects them to the browser.
 
 import { Connection, State } from './connection.js';
+import { candidateHosts, findPc, loadPc, pcUrl, PROBES_BEFORE_SEARCH, rememberPc } from './relocate.js';
 import { CLIPBOARD_GET, CLIPBOARD_SET, VOLUME_STATUS } from './desk.js';
 import { DESK_TEXT, createClipboardPanel, createVolumeBar } from './desk-view.js';
 import { DEFAULTS as GESTURE_DEFAULTS, GestureRecognizer } from './gestures.js';
@@ -86,18 +87,44 @@ function buzz(ms = 8) {
 
 // ---- connection ----------------------------------------------------------
 
-async function probeServer() {
-    // Any HTTP answer from the page's own server means the PC is reachable.
+async function reachable(url, options = {}) {
+    // Any HTTP answer means the PC is reachable there.
     const controller = new AbortController();
     const timer = setTimeout(() => controller.abort(), 4000);
     try {
-        await fetch(new URL('index.html', location.href), { cache: 'no-store', signal: controller.signal });
+        await fetch(url, { ...options, cache: 'no-store', signal: controller.signal });
         return true;
     } catch {
         return false;
     } finally {
         clearTimeout(timer);
     }
+}
+
+let failedProbes = 0;
+let searching = false;
+
+async function probeServer() {
+    const answered = await reachable(new URL('index.html', location.href));
+    failedProbes = answered ? 0 : failedProbes + 1;
+    if (failedProbes >= PROBES_BEFORE_SEARCH && !searching) searchPc();
+    return answered;
+}
+
+// The PC stopped answering at this address: look for it by name and at the
+// addresses it announced, and move there with the pairing code.
+async function searchPc() {
+    searching = true;
+    const hosts = candidateHosts(loadPc(storage), location.host, location.port || '6888');
+    // Another origin: the answer is opaque, but that it came is all we need.
+    const found = await findPc(hosts, (host) => reachable(`http://${host}/index.html`, { mode: 'no-cors' }));
+    if (found && connection.token && connection.state !== State.CONNECTED) {
+        location.replace(pcUrl(found, connection.token));
+        return;
+    }
+    if (!found) toast(t('The PC does not answer at any address it had. Scan its QR code again.'));
+    searching = false;
+    failedProbes = 0;
 }
 
 const connection = new Connection(
@@ -108,6 +135,7 @@ const connection = new Connection(
         clearTimeout: (id) => window.clearTimeout(id),
         now: () => Date.now(),
         location: window.location,
+        visible: () => document.visibilityState === 'visible',
     },
     { onState: showState, onMessage: handleMessage, onOpen: handleOpen },
 );
@@ -160,7 +188,8 @@ function showState(state, detail = {}) {
         text.textContent = detail.reload ? t('page out of date · tap to reload') : t('Velmora on the PC is too old for this page');
         break;
     case State.CONNECTING:
-        text.textContent = t('connecting');
+        // A link that went silent: input made now is dropped, not sent later.
+        text.textContent = detail.reconnecting ? t('link lost · reconnecting') : t('connecting');
         break;
     case State.UNPAIRED:
         text.textContent = t('not paired');
@@ -176,9 +205,13 @@ function showState(state, detail = {}) {
         break;
     case State.WAITING: {
         const update = () => {
-            const s = Math.max(1, Math.ceil((detail.retryAt - Date.now()) / 1000));
-            text.textContent = t('offline · retry in {seconds} s', { seconds: s });
+            // A pause under a second would round up to "1 s" like the one after it, and
+            // the tick that lands on the retry itself would say "1 s" once more.
+            const s = Math.ceil((detail.retryAt - Date.now()) / 1000);
+            if (detail.delay < 1000) text.textContent = t('offline · retrying');
+            else if (s >= 1 || !text.textContent) text.textContent = t('offline · retry in {seconds} s', { seconds: Math.max(1, s) });
         };
+        text.textContent = '';
         update();
         countdownTimer = setInterval(update, 1000);
         break;
@@ -200,7 +233,9 @@ function showState(state, detail = {}) {
     }
 }
 
-function handleOpen() {
+function handleOpen(params) {
+    rememberPc(storage, params);
+    failedProbes = 0;
     for (const button of releaseOnReconnect) send(mouseUp(button));
     releaseOnReconnect.clear();
     mediaShown = false;
@@ -231,7 +266,10 @@ function handleMessage(message) {
 $('status').addEventListener('click', () => {
     // A page from before the PC's last update: only a fresh copy of it can talk to the PC.
     if (connection.state === State.OUTDATED && lastOutdatedReload) location.reload();
-    if ([State.WAITING, State.REFUSED, State.REPLACED].includes(connection.state)) connection.retryNow();
+    if ([State.WAITING, State.REFUSED, State.REPLACED].includes(connection.state)) {
+        toast(t('Reconnecting now'));
+        connection.retryNow();
+    }
 });
 $('pair-retry').addEventListener('click', () => connection.retryNow());
 
@@ -500,7 +538,11 @@ function syncField() {
             }
         }
     }
-    sendAll(typingCommands(typed, value));
+    const commands = typingCommands(typed, value);
+    // Typed while the link is down: it stays in the field, and goes with the next
+    // keystroke or Enter once the link is back, never by itself.
+    if (commands.length > 0 && !connection.connected) return;
+    sendAll(commands);
     typed = value;
     // The PC keeps what was typed; the field only needs enough history to
     // mirror corrections of the last words.
@@ -511,6 +553,10 @@ function syncField() {
 }
 
 function pressEnter() {
+    if (!connection.connected) {
+        toast(t('Not connected: the text stays here until you send it again.'));
+        return;
+    }
     syncField();
     pressKey(VK.RETURN);
     field.value = '';

@@ -74,6 +74,15 @@ export function classifyClose({ opened, code, reachable }) {
 export const STABLE_MS = 3000;
 // Outgoing bytes the socket may hold before pointer moves are held back.
 export const MAX_BUFFERED = 16 * 1024;
+// While the page is visible it pings the PC this often (sealed, like everything
+// else) and takes a link it has heard nothing on for DEAD_MS as dead: TCP alone
+// would keep a silent link "open" for minutes and deliver what was sent into it
+// long after the user made it.
+export const HEARTBEAT_MS = 1000;
+export const DEAD_MS = 3000;
+// A connection not paired by then is given up: one to an address that has gone
+// would otherwise hang until the browser's own connect timeout, minutes later.
+export const CONNECT_MS = 5000;
 
 export class Connection {
     // env: {createSocket(url), probe() → Promise<boolean>, setTimeout,
@@ -92,6 +101,10 @@ export class Connection {
         this.retryAt = null;
         this.generation = 0; // ignores events of sockets already given up
         this.seal = null; // the session's, once "paired" opened
+        this.heardAt = 0; // when the current session last heard from the PC
+        this.pingSeq = 0;
+        this.heartbeatTimer = null;
+        this.watched = false; // the PC answers pings (it said so in "paired")
     }
 
     setState(state, detail = {}) {
@@ -116,6 +129,8 @@ export class Connection {
         if (this.timer !== null) this.env.clearTimeout(this.timer);
         this.timer = null;
         this.retryAt = null;
+        this.stopHeartbeat();
+        this.seal = null;
         const socket = this.socket;
         this.socket = null;
         if (socket) {
@@ -141,9 +156,54 @@ export class Connection {
     // merely looking at it again would take the PC back from the other phone.
     resume() {
         if (this.state === State.WAITING) this.retryNow();
+        else if (this.state === State.CONNECTED) this.checkAlive();
     }
 
-    open() {
+    // Whether the page is in front; a hidden page neither pings nor judges the
+    // link (its timers are throttled), and is checked again once shown.
+    visible() {
+        return this.env.visible ? this.env.visible() : true;
+    }
+
+    heardLately() {
+        return !this.watched || this.env.now() - this.heardAt <= DEAD_MS;
+    }
+
+    // Only a PC that says it answers pings is pinged: an older one would never
+    // answer, and the page would take every link to it for dead.
+    startHeartbeat() {
+        this.stopHeartbeat();
+        if (!this.watched) return;
+        const generation = this.generation;
+        const beat = () => {
+            this.heartbeatTimer = null;
+            if (generation !== this.generation || this.state !== State.CONNECTED) return;
+            if (this.visible()) {
+                if (!this.checkAlive()) return;
+                this.pingSeq += 1;
+                this.send({ command: 'ping', params: { seq: this.pingSeq } });
+            }
+            this.heartbeatTimer = this.env.setTimeout(beat, HEARTBEAT_MS);
+        };
+        this.heartbeatTimer = this.env.setTimeout(beat, HEARTBEAT_MS);
+    }
+
+    stopHeartbeat() {
+        if (this.heartbeatTimer !== null) this.env.clearTimeout(this.heartbeatTimer);
+        this.heartbeatTimer = null;
+    }
+
+    // A connected link the PC has not answered on for DEAD_MS is given up: from
+    // this moment nothing more is sent on it (input made now is dropped by the
+    // caller), the socket is closed and a new one opened at once. False then.
+    checkAlive() {
+        if (this.state !== State.CONNECTED || this.heardLately()) return true;
+        this.stop();
+        this.open({ reconnecting: true });
+        return false;
+    }
+
+    open(detail = {}) {
         const generation = this.generation;
         let socket;
         try {
@@ -164,7 +224,14 @@ export class Connection {
         const derive = this.env.deriveKey ?? deriveKey;
         const random = this.env.randomBytes ?? randomBytes;
         this.seal = null;
-        this.setState(State.CONNECTING);
+        this.setState(State.CONNECTING, detail);
+        const connectTimer = this.env.setTimeout(() => {
+            if (generation !== this.generation || paired) return;
+            const closed = socket.onclose;
+            socket.onclose = null; // this is its close; the browser's own comes later or never
+            giveUp(1000);
+            closed({ code: 1006 });
+        }, CONNECT_MS);
 
         const giveUp = (code) => {
             try {
@@ -206,13 +273,25 @@ export class Connection {
                 return;
             }
             if (paired) {
+                if (message.command === 'pong') {
+                    // The link carried a round trip: it has proven itself. Only a round
+                    // trip counts as hearing: the PC's own news may flow while our pings
+                    // are lost.
+                    this.heardAt = this.env.now();
+                    this.backoff.reset();
+                    return;
+                }
                 this.onMessage(message);
             } else if (message.command === 'paired') {
                 paired = true;
+                this.env.clearTimeout(connectTimer);
+                this.heardAt = this.env.now();
                 this.seal = seal;
+                this.watched = message.params.heartbeat === true;
                 openedAt = this.env.now();
                 this.setState(State.CONNECTED, { sealed: true });
-                this.onOpen();
+                this.startHeartbeat();
+                this.onOpen(message.params);
             }
         };
 
@@ -232,8 +311,10 @@ export class Connection {
         socket.onerror = () => {}; // a close event always follows
         socket.onclose = (event) => {
             if (generation !== this.generation) return;
+            this.env.clearTimeout(connectTimer);
             this.socket = null;
             this.seal = null;
+            this.stopHeartbeat();
             if (paired && this.env.now() - openedAt >= STABLE_MS) this.backoff.reset();
             const code = event?.code ?? 1006;
             if (code === REPLACED_CODE) {
@@ -284,7 +365,7 @@ export class Connection {
     }
 
     get connected() {
-        return this.state === State.CONNECTED && this.socket !== null && this.seal !== null;
+        return this.state === State.CONNECTED && this.socket !== null && this.seal !== null && this.heardLately();
     }
 
     // Sends one command, sealed; false when it could not go out (not connected).

@@ -8,6 +8,11 @@
 export const ZH_CN = {
     // status and pairing
     'connecting': '正在连接',
+    'link lost · reconnecting': '连接中断 · 正在重新连接',
+    'Reconnecting now': '正在立即重新连接',
+    'offline · retrying': '离线 · 正在重试',
+    'The PC does not answer at any address it had. Scan its QR code again.': '电脑在它用过的所有地址上都没有应答。请重新扫描它的二维码。',
+    'Not connected: the text stays here until you send it again.': '未连接：文字保留在此处，直到您再次发送。',
     'connected': '已连接',
     'not paired': '未配对',
     'not paired / wrong token': '未配对 / 配对码错误',

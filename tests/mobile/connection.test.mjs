@@ -4,7 +4,7 @@ import { test } from 'node:test';
 import { createHmac } from 'node:crypto';
 import { createRequire } from 'node:module';
 
-import { Connection, State, STABLE_MS } from '../../mobile/js/connection.js';
+import { CONNECT_MS, Connection, DEAD_MS, HEARTBEAT_MS, State, STABLE_MS } from '../../mobile/js/connection.js';
 import { challengeAnswer } from '../../mobile/js/hmac.js';
 import { mouseMove } from '../../mobile/js/protocol.js';
 import { deriveKey, fromHex, Seal, TO_PAGE } from '../../mobile/js/seal.js';
@@ -32,14 +32,23 @@ function harness({ reachable = false } = {}) {
         now: () => env.clock,
         // Runs the next pending retry and says how long it waited.
         retry() {
-            const t = env.timers.find((x) => !x.cancelled && !x.done);
+            const t = env.timers.find((x) => !x.cancelled && !x.done && x.ms !== CONNECT_MS);
             assert.ok(t, 'a retry should be scheduled');
             t.done = true;
             env.clock += t.ms;
             t.fn();
             return t.ms;
         },
-        pending: () => env.timers.filter((x) => !x.cancelled && !x.done).length,
+        // Retries pending; each attempt's own deadline is not one.
+        pending: () => env.timers.filter((x) => !x.cancelled && !x.done && x.ms !== CONNECT_MS).length,
+        // Runs the deadline of the attempt under way.
+        timeOut() {
+            const t = env.timers.findLast((x) => !x.cancelled && !x.done && x.ms === CONNECT_MS);
+            assert.ok(t, 'an attempt should be under way');
+            t.done = true;
+            env.clock += t.ms;
+            t.fn();
+        },
         get last() { return env.sockets.at(-1); },
     };
     const states = [];
@@ -50,13 +59,13 @@ function harness({ reachable = false } = {}) {
 const settle = () => new Promise((resolve) => setImmediate(resolve));
 // The PC's side of the opening: the challenge, then (once answered) the sealed
 // "paired"; returns the PC's seal of the session.
-async function pair(socket, challenge = 'ab'.repeat(32)) {
+async function pair(socket, challenge = 'ab'.repeat(32), paired = '{"command":"paired","params":{"version":2}}') {
     socket.onopen();
     socket.onmessage({ data: JSON.stringify({ command: 'challenge', params: { challenge, version: 2 } }) });
     await settle();
     const { params } = JSON.parse(socket.sent.at(-1));
     const pc = new Seal(await deriveKey(TOKEN, fromHex(challenge), fromHex(params.nonce), null), TO_PAGE, nacl);
-    socket.onmessage({ data: pc.seal('{"command":"paired","params":{"version":2}}') });
+    socket.onmessage({ data: pc.seal(paired) });
     return pc;
 }
 
@@ -179,4 +188,107 @@ test('a page and a PC of different versions say so instead of talking in clear',
     await settle();
     assert.deepEqual(details.at(-1), [State.OUTDATED, { reload: true }]);
     assert.equal(outdated.env.pending(), 0);
+});
+
+const WATCHED = '{"command":"paired","params":{"version":2,"heartbeat":true}}';
+
+// The heartbeat's own timer: the most recent pending one of HEARTBEAT_MS.
+function beat(env) {
+    const t = env.timers.findLast((x) => !x.cancelled && !x.done && x.ms === HEARTBEAT_MS);
+    assert.ok(t, 'a heartbeat should be scheduled');
+    t.done = true;
+    env.clock += t.ms;
+    t.fn();
+}
+
+test('a link that stops answering its pings is given up at once: nothing more goes out on it', async () => {
+    const { env, conn, states } = harness();
+    const details = [];
+    conn.onState = (s, d) => { states.push(s); details.push(d); };
+    conn.start(TOKEN);
+    const first = env.last;
+    const pc = await pair(first, 'ab'.repeat(32), WATCHED);
+    const opened = [];
+    const pings = () => {
+        for (const f of first.sent.slice(1 + opened.length)) opened.push(JSON.parse(pc.open(f)));
+        return opened;
+    };
+    beat(env);
+    assert.deepEqual([...pings()], [{ command: 'ping', params: { seq: 1 } }]);
+    first.onmessage({ data: pc.seal('{"command":"pong","params":{"seq":1}}') });
+    assert.equal(conn.send(mouseMove(1, 0)), true);
+    beat(env);
+    beat(env); // two pings unanswered: still within DEAD_MS of the pong
+    assert.equal(conn.state, State.CONNECTED);
+    env.clock += DEAD_MS - 2 * HEARTBEAT_MS + 1;
+    // The deadline passed: a move made now is refused before any timer notices.
+    assert.equal(conn.send(mouseMove(2, 0)), false);
+    const sentBefore = first.sent.length;
+    beat(env);
+    assert.equal(first.sent.length, sentBefore);
+    assert.equal(first.closed, 1000);
+    assert.deepEqual([env.sockets.length, conn.state, details.at(-1)], [2, State.CONNECTING, { reconnecting: true }]);
+    // Late frames of the old link change nothing.
+    first.onmessage({ data: pc.seal('{"command":"pong","params":{"seq":2}}') });
+    assert.equal(conn.state, State.CONNECTING);
+    assert.deepEqual(pings().map((m) => m.command), ['ping', 'mousemove', 'ping', 'ping']);
+});
+
+test('a hidden page neither pings nor judges; shown again after a long while it reconnects at once', async () => {
+    const { env, conn } = harness();
+    let visible = true;
+    env.visible = () => visible;
+    conn.start(TOKEN);
+    await pair(env.last, 'ab'.repeat(32), WATCHED);
+    visible = false;
+    const sent = env.last.sent.length;
+    for (let i = 0; i < 10; i += 1) beat(env);
+    assert.deepEqual([env.last.sent.length, conn.state, env.sockets.length], [sent, State.CONNECTED, 1]);
+    visible = true;
+    conn.resume();
+    assert.deepEqual([env.sockets.length, conn.state], [2, State.CONNECTING]);
+});
+
+test('a PC that does not say it answers pings is never pinged nor taken for dead', async () => {
+    const { env, conn } = harness();
+    conn.start(TOKEN);
+    await pair(env.last);
+    const sent = env.last.sent.length;
+    assert.equal(env.pending(), 0);
+    env.clock += 10 * DEAD_MS;
+    conn.resume();
+    assert.equal(conn.send(mouseMove(1, 0)), true);
+    assert.deepEqual([env.last.sent.length, env.sockets.length], [sent + 1, 1]);
+});
+
+test('an answered ping resets the back-off, however short the link then lasts', async () => {
+    const { env, conn } = harness();
+    conn.start(TOKEN);
+    for (let i = 0; i < 4; i += 1) {
+        env.last.onclose({ code: 1006 });
+        await settle();
+        env.retry();
+    }
+    const pc = await pair(env.last, 'ab'.repeat(32), WATCHED);
+    beat(env);
+    env.last.onmessage({ data: pc.seal('{"command":"pong","params":{"seq":1}}') });
+    env.last.onclose({ code: 1006 });
+    assert.equal(env.retry(), 500);
+});
+
+test('an attempt that is not paired in time is given up, once, like a failed one', async () => {
+    const { env, conn } = harness();
+    conn.start(TOKEN);
+    const first = env.last;
+    first.onopen(); // the handshake hangs: an address that has gone, a frozen PC
+    env.timeOut();
+    await settle();
+    assert.equal(first.closed, 1000);
+    assert.equal(conn.state, State.WAITING);
+    first.onclose?.({ code: 1006 }); // the browser's own close event, later
+    await settle();
+    assert.equal(env.pending(), 1);
+    env.retry();
+    await pair(env.last);
+    assert.deepEqual([conn.state, env.timers.filter((x) => !x.cancelled && !x.done).length], [State.CONNECTED, 0]);
 });

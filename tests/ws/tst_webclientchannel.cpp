@@ -11,6 +11,7 @@
 #include "web/WebClientChannel.h"
 
 #include <QCryptographicHash>
+#include <QHostInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMessageAuthenticationCode>
@@ -272,6 +273,74 @@ private slots:
         QCOMPARE(m_events.join(' '), QStringLiteral("in out in"));
         next.send(QString(int(WebClientChannel::MaxMessageBytes) + 1, QLatin1Char('x')));
         QCOMPARE(next.waitClosed(), int(QWebSocketProtocol::CloseCodeTooMuchData));
+    }
+
+    // A page that pings is answered at once, outside the command log. Frames that reach the
+    // PC after a longer gap than a page allows itself run nothing, and a page that falls
+    // silent is dropped. A page that never pings (one from before the heartbeat) is left
+    // alone however quiet it is.
+    void aSilentPageIsDropped()
+    {
+        LogCapture log;
+        HttpServer otherHttp;
+        QVERIFY(otherHttp.start(0));
+        Server otherServer(std::make_unique<InputBackendFake>(), nullptr);
+        QVERIFY(otherServer.start(0));
+        QSignalSpy otherGone(&otherServer, &Server::clientDisconnected);
+        WebClientChannel otherChannel([] { return kToken; });
+        otherChannel.attachTo(&otherHttp);
+        otherChannel.setPhoneHandler([&](PhoneLink* link) { otherServer.acceptWebSocket(link); });
+        WsPhone quiet;
+        QVERIFY(quiet.join(otherHttp.port()));
+
+        // Pings once, then its frames are held up by the network past the gap a page allows.
+        WsPhone late;
+        QVERIFY(late.join(port()));
+        const std::optional<QByteArray> paired =
+            SealedChannel::Seal(late.key, SealedChannel::Direction::ToPc).open(late.framesIn.value(0));
+        QVERIFY(paired && paired->contains("\"heartbeat\":true"));
+        // Where the page may look for the PC should its address change.
+        const QJsonObject pairedParams =
+            QJsonDocument::fromJson(*paired).object().value(QLatin1String("params")).toObject();
+        QCOMPARE(pairedParams.value(QLatin1String("host")).toString(), QHostInfo::localHostName());
+        QVERIFY(pairedParams.value(QLatin1String("addresses")).isArray());
+        late.send(QStringLiteral("{\"command\":\"ping\",\"params\":{\"seq\":41}}"));
+        late.send(move(4));
+        late.send(QStringLiteral("{\"command\":\"ping\",\"params\":{\"seq\":\"x\"}}"));
+        QTRY_COMPARE(late.messages.size(), 2);
+        QElapsedTimer gap;
+        gap.start();
+        QCOMPARE(late.messages[0], QLatin1String("{\"command\":\"pong\",\"params\":{\"seq\":41}}"));
+        QCOMPARE(late.messages[1], QLatin1String("{\"command\":\"pong\",\"params\":{}}"));
+        QTRY_COMPARE(m_fake->records(), QVector<InputRecord>{moved(4)});
+        QCOMPARE(log.count(QStringLiteral("\"ping\"")), 0);
+        // The clock itself is the stimulus here: the gap can only grow on a busy machine.
+        QTRY_VERIFY_WITH_TIMEOUT(gap.elapsed() > SealedPhoneLink::StaleGapMs + 500, 10000);
+        late.send(move(5));
+        late.send(QStringLiteral("{\"command\":\"ping\",\"params\":{\"seq\":2}}"));
+        QCOMPARE(late.waitClosed(), SealedPhoneLink::CloseSilent);
+        QCOMPARE(late.messages.size(), 2);
+        QCOMPARE(log.count(QStringLiteral("too late to run; connection dropped: 127.0.0.1")), 1);
+        QTRY_COMPARE(m_events.join(' '), QStringLiteral("in out"));
+
+        WsPhone phone;
+        QVERIFY(phone.join(port()));
+        phone.send(QStringLiteral("{\"command\":\"ping\",\"params\":{\"seq\":1}}"));
+        QTRY_COMPARE(phone.messages.size(), 1);
+        QElapsedTimer silence;
+        silence.start();
+        QTRY_COMPARE_WITH_TIMEOUT(m_events.join(' '), QStringLiteral("in out in out"),
+                                  SealedPhoneLink::SilenceLimitMs + 5000);
+        QVERIFY(silence.elapsed() >= SealedPhoneLink::SilenceLimitMs - 1000);
+        QCOMPARE(log.count(QStringLiteral("Web client went silent for 10 s, connection dropped: 127.0.0.1")),
+                 1);
+        if (phone.state() == QAbstractSocket::ConnectedState)
+            phone.send(move(9)); // held back by the network until now: too late
+        QCOMPARE(phone.waitClosed(), SealedPhoneLink::CloseSilent);
+        QCOMPARE(m_fake->records(), QVector<InputRecord>{moved(4)});
+
+        QCOMPARE(quiet.code, -1);
+        QCOMPARE(otherGone.count(), 0);
     }
 
     // What a browser phone types stays out of the log, and the button it holds is released
