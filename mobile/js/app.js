@@ -5,6 +5,8 @@
 import { Connection, State } from './connection.js';
 import { CLIPBOARD_GET, CLIPBOARD_SET, VOLUME_STATUS } from './desk.js';
 import { DESK_TEXT, createClipboardPanel, createVolumeBar } from './desk-view.js';
+import { BUTTON_CHANGE, BUTTON_LIST } from './buttons.js';
+import { BUTTONS_TEXT, createUserButtons } from './buttons-view.js';
 import { DEFAULTS as GESTURE_DEFAULTS, GestureRecognizer } from './gestures.js';
 import {
     ARROW_KEYS, COMBOS, FUNCTION_KEYS, MEDIA_KEYS, MODIFIERS, SPECIAL_KEYS,
@@ -207,6 +209,7 @@ function handleOpen() {
     appsShown = false;
     nowPlaying.requestStatus(); // the PC then tells of every change of its player
     pcVolume.requestStatus(); // and of its own volume
+    userButtons.requestList();
     loadVisibleList();
 }
 
@@ -225,6 +228,10 @@ function handleMessage(message) {
         clipboard.handleSet(message.params);
     } else if (message.command === CLIPBOARD_GET) {
         clipboard.handleGet(message.params);
+    } else if (message.command === BUTTON_LIST) {
+        userButtons.handleList(message.params);
+    } else if (message.command === BUTTON_CHANGE) {
+        userButtons.handleChange(message.params);
     }
 }
 
@@ -571,6 +578,8 @@ const nowPlaying = createNowPlayingBar({ parent: $('view-media'), before: $('med
 const deskText = Object.fromEntries(Object.entries(DESK_TEXT).map(([key, text]) => [key, t(text)]));
 const pcVolume = createVolumeBar({ parent: $('view-media'), before: $('media-keys'), send, text: deskText });
 const clipboard = createClipboardPanel({ parent: $('view-keys'), before: $('view-keys').querySelector('.key-group'), send, toast, text: deskText });
+const buttonsText = Object.fromEntries(Object.entries(BUTTONS_TEXT).map(([key, text]) => [key, t(text)]));
+const userButtons = createUserButtons({ parent: $('view-keys'), before: $('combo-keys').parentElement, send, toast, text: buttonsText });
 
 // Deep paths are told apart by their end, so long ones lose their start.
 function shortenStart(text, max) {

@@ -155,6 +155,30 @@ export const ZH_CN = {
     'Refused by the PC': '电脑拒绝了此文件',
     'Failed': '失败',
     'Download': '下载',
+    // the user's own buttons
+    'My buttons': '我的按钮',
+    'Edit': '编辑',
+    'Add button': '添加按钮',
+    'Make buttons for the shortcuts you use every day.': '为每天使用的快捷键制作按钮。',
+    'Name': '名称',
+    'For example Ctrl+Shift+T, or Tab, Tab': '例如 Ctrl+Shift+T，或 Tab, Tab',
+    'Held throughout (optional)': '全程按住（可选）',
+    'For example Alt': '例如 Alt',
+    'Delete': '删除',
+    'Move {name} up': '上移 {name}',
+    'Move {name} down': '下移 {name}',
+    'Edit {name}': '编辑 {name}',
+    'Give the button a name of 1 to 32 characters.': '请为按钮取一个 1 到 32 个字符的名称。',
+    'Write the keys to press, for example Ctrl+Shift+T.': '请写出要按的键，例如 Ctrl+Shift+T。',
+    'A key name is not known. Use names like Ctrl, Alt, Shift, Win, Tab, Enter, F5, A.':
+        '有无法识别的键名。请使用 Ctrl、Alt、Shift、Win、Tab、Enter、F5、A 这样的名称。',
+    'At most 4 keys at once, and a held key not again in a step.': '一次最多 4 个键，且按住的键不能在步骤中重复。',
+    'At most 16 steps.': '最多 16 步。',
+    'The PC did not take these keys.': '电脑不接受这些按键。',
+    'There are already 64 buttons.': '已有 64 个按钮。',
+    'That button is gone; the list has been reloaded.': '该按钮已不存在，列表已重新加载。',
+    'The PC could not store the change.': '电脑无法保存此更改。',
+    'The PC did not understand the change.': '电脑无法理解此更改。',
 };
 
 const TABLES = { 'zh-CN': ZH_CN };
