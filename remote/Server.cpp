@@ -15,6 +15,7 @@
 #include "remote/MediaLibraryHandler.h"
 #include "remote/PhoneLink.h"
 #include "remote/PointerKeyHandler.h"
+#include "remote/PowerHandler.h"
 #include "remote/TextTyper.h"
 #include "remote/UserButtonHandler.h"
 
@@ -40,6 +41,7 @@ Server::Server(std::unique_ptr<InputBackend> backend, QObject* parent)
     m_commands->add(std::make_unique<MediaLibraryHandler>(m_desktop));
     m_commands->add(std::make_unique<AppHandler>(m_desktop, m_inputSimulator));
     m_commands->add(std::make_unique<UserButtonHandler>(m_inputSimulator));
+    m_commands->add(std::make_unique<PowerHandler>());
     m_commands->add(std::make_unique<PlayerHandler>(m_desktop, static_cast<CommandContext*>(this),
                                                     m_inputSimulator->backend()));
     m_volume = static_cast<VolumeHandler*>(m_commands->add(
