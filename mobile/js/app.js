@@ -7,6 +7,8 @@ import { CLIPBOARD_GET, CLIPBOARD_SET, VOLUME_STATUS } from './desk.js';
 import { DESK_TEXT, createClipboardPanel, createVolumeBar } from './desk-view.js';
 import { BUTTON_CHANGE, BUTTON_LIST } from './buttons.js';
 import { BUTTONS_TEXT, createUserButtons } from './buttons-view.js';
+import { POWER, POWER_STATUS } from './power.js';
+import { POWER_TEXT, createPowerPanel } from './power-view.js';
 import { DEFAULTS as GESTURE_DEFAULTS, GestureRecognizer } from './gestures.js';
 import {
     ARROW_KEYS, COMBOS, FUNCTION_KEYS, MEDIA_KEYS, MODIFIERS, SPECIAL_KEYS,
@@ -210,6 +212,7 @@ function handleOpen() {
     nowPlaying.requestStatus(); // the PC then tells of every change of its player
     pcVolume.requestStatus(); // and of its own volume
     userButtons.requestList();
+    powerPanel.requestStatus();
     loadVisibleList();
 }
 
@@ -232,6 +235,10 @@ function handleMessage(message) {
         userButtons.handleList(message.params);
     } else if (message.command === BUTTON_CHANGE) {
         userButtons.handleChange(message.params);
+    } else if (message.command === POWER_STATUS) {
+        powerPanel.handleStatus(message.params);
+    } else if (message.command === POWER) {
+        powerPanel.handleReply(message.params);
     }
 }
 
@@ -579,6 +586,8 @@ const deskText = Object.fromEntries(Object.entries(DESK_TEXT).map(([key, text]) 
 const pcVolume = createVolumeBar({ parent: $('view-media'), before: $('media-keys'), send, text: deskText });
 const clipboard = createClipboardPanel({ parent: $('view-keys'), before: $('view-keys').querySelector('.key-group'), send, toast, text: deskText });
 const buttonsText = Object.fromEntries(Object.entries(BUTTONS_TEXT).map(([key, text]) => [key, t(text)]));
+const powerText = Object.fromEntries(Object.entries(POWER_TEXT).map(([key, text]) => [key, t(text)]));
+const powerPanel = createPowerPanel({ parent: $('view-apps'), before: $('view-apps').querySelector('.close-window'), send, toast, text: powerText });
 const userButtons = createUserButtons({ parent: $('view-keys'), before: $('combo-keys').parentElement, send, toast, text: buttonsText });
 
 // Deep paths are told apart by their end, so long ones lose their start.

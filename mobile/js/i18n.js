@@ -179,6 +179,24 @@ export const ZH_CN = {
     'That button is gone; the list has been reloaded.': '该按钮已不存在，列表已重新加载。',
     'The PC could not store the change.': '电脑无法保存此更改。',
     'The PC did not understand the change.': '电脑无法理解此更改。',
+    // the PC's power and session
+    'This PC': '这台电脑',
+    "Locking, sleeping and shutting down from the phone are switched off in Velmora's settings on the PC.":
+        '电脑上的 Velmora 设置已关闭从手机锁定、睡眠和关机。',
+    'Yes': '是',
+    'Lock': '锁定',
+    'Lock the PC?': '锁定电脑？',
+    'Sleep': '睡眠',
+    'Put the PC to sleep?': '让电脑睡眠？',
+    'Restart': '重启',
+    'Restart the PC? Unsaved work may be lost.': '重启电脑？未保存的工作可能丢失。',
+    'Shut down': '关机',
+    'Shut down the PC? Unsaved work may be lost.': '关闭电脑？未保存的工作可能丢失。',
+    'Log out': '注销',
+    'Log out of the PC? Unsaved work may be lost.': '从电脑注销？未保存的工作可能丢失。',
+    'The PC refused.': '电脑拒绝了此操作。',
+    'Nothing on the PC can do this.': '电脑上没有能执行此操作的服务。',
+    'The PC did not understand the request.': '电脑无法理解此请求。',
 };
 
 const TABLES = { 'zh-CN': ZH_CN };

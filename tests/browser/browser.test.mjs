@@ -414,6 +414,13 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         await waitFor('one button left', async () => (await labels()).join() === 'Shout', 10000);
     });
 
+    step("the PC's power buttons stay hidden while the PC's setting is off", async () => {
+        await page.locator('.tab[data-tab="apps"]').click();
+        await page.locator('#power-note', { hasText: "switched off in Velmora's settings" }).waitFor();
+        assert.equal(await page.locator('#power-grid').isHidden(), true);
+        assert.doesNotMatch(log, /power: \w+ asked of the desktop/);
+    });
+
     step('the media browser lists the folder and opens a file with the player', async () => {
         await page.locator('.tab[data-tab="media"]').click();
         await page.locator('#media-list .item-name', { hasText: 'Music' }).click();

@@ -71,3 +71,14 @@ test('the PC\'s lists and answers are checked', () => {
     assert.deepEqual(parseChange({ ok: false, error: 'toString' }), { ok: false, error: 'badRequest' });
     assert.deepEqual(parseChange('nonsense'), { ok: false, error: 'badRequest' });
 });
+
+test('power requests name only the five actions, and the PC\'s answers are checked', async () => {
+    const { parsePowerReply, parsePowerStatus, powerAction } = await import('../../mobile/js/power.js');
+    assert.deepEqual(powerAction('suspend'), { command: 'power', params: { action: 'suspend' } });
+    assert.throws(() => powerAction('hibernate'), RangeError);
+    assert.equal(parsePowerStatus({ allowed: true }), true);
+    for (const off of [{ allowed: 'true' }, { allowed: 1 }, {}, null, 'x']) assert.equal(parsePowerStatus(off), false);
+    assert.deepEqual(parsePowerReply({ ok: true, action: 'lock' }), { ok: true, action: 'lock' });
+    assert.deepEqual(parsePowerReply({ ok: false, action: 'reboot', error: 'off' }), { ok: false, action: 'reboot', error: 'off' });
+    assert.deepEqual(parsePowerReply({ ok: false, action: '<b>', error: '__proto__' }), { ok: false, action: null, error: 'refused' });
+});

@@ -9,6 +9,7 @@ import { ARROW_KEYS, COMBOS, MEDIA_KEYS, SPECIAL_KEYS } from '../../mobile/js/ke
 import { NOW_PLAYING_TEXT } from '../../mobile/js/nowplaying-view.js';
 import { DESK_TEXT } from '../../mobile/js/desk-view.js';
 import { BUTTONS_TEXT } from '../../mobile/js/buttons-view.js';
+import { POWER_TEXT } from '../../mobile/js/power-view.js';
 
 const read = (file) => fs.readFileSync(new URL(`../../${file}`, import.meta.url), 'utf8');
 
@@ -66,6 +67,7 @@ function englishTexts() {
     for (const text of Object.values(NOW_PLAYING_TEXT)) texts.add(text);
     for (const text of Object.values(DESK_TEXT)) texts.add(text);
     for (const text of Object.values(BUTTONS_TEXT)) texts.add(text);
+    for (const text of Object.values(POWER_TEXT)) texts.add(text);
     return texts;
 }
 
