@@ -8,6 +8,7 @@ import { DESK_TEXT, createClipboardPanel, createVolumeBar } from './desk-view.js
 import { BUTTON_CHANGE, BUTTON_LIST } from './buttons.js';
 import { BUTTONS_TEXT, createUserButtons } from './buttons-view.js';
 import { POWER, POWER_STATUS } from './power.js';
+import { TalkClock, formatElapsed, presentCommand } from './present.js';
 import { POWER_TEXT, createPowerPanel } from './power-view.js';
 import { DEFAULTS as GESTURE_DEFAULTS, GestureRecognizer } from './gestures.js';
 import {
@@ -25,7 +26,7 @@ import { t, pickLanguage, setLanguage, translatePage } from './i18n.js';
 import { extractToken, forgetToken, parseFragment, resolveToken, saveToken } from './token.js';
 
 const $ = (id) => document.getElementById(id);
-const TABS = ['pad', 'keys', 'media', 'apps', 'files'];
+const TABS = ['pad', 'keys', 'media', 'apps', 'files', 'present'];
 const REPLY_TIMEOUT_MS = 8000;
 
 // The phone's language, before anything is shown.
@@ -780,6 +781,28 @@ for (const tab of document.querySelectorAll('.tab')) {
     tab.setAttribute('role', 'tab');
     tab.addEventListener('click', () => setTab(tab.dataset.tab));
 }
+
+// ---- presenter -----------------------------------------------------------
+
+const talkClock = new TalkClock();
+function showTalkTime() {
+    $('present-time').textContent = formatElapsed(talkClock.elapsed());
+}
+for (const button of document.querySelectorAll('[data-present]')) {
+    button.addEventListener('click', () => {
+        const what = button.dataset.present;
+        if (!send(presentCommand(what))) {
+            toast(t('Not connected'));
+            return;
+        }
+        buzz();
+        talkClock.press(what);
+        showTalkTime();
+    });
+}
+window.setInterval(() => {
+    if (currentTab === 'present' && talkClock.running) showTalkTime();
+}, 1000);
 
 // ---- settings ------------------------------------------------------------
 

@@ -197,6 +197,14 @@ export const ZH_CN = {
     'The PC refused.': '电脑拒绝了此操作。',
     'Nothing on the PC can do this.': '电脑上没有能执行此操作的服务。',
     'The PC did not understand the request.': '电脑无法理解此请求。',
+    // the presenter
+    'Present': '演示',
+    'elapsed': '已用时间',
+    'Next slide': '下一张',
+    'Previous slide': '上一张',
+    'Start show': '开始放映',
+    'Black screen': '黑屏',
+    'End show': '结束放映',
 };
 
 const TABLES = { 'zh-CN': ZH_CN };

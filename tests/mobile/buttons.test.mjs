@@ -82,3 +82,27 @@ test('power requests name only the five actions, and the PC\'s answers are check
     assert.deepEqual(parsePowerReply({ ok: false, action: 'reboot', error: 'off' }), { ok: false, action: 'reboot', error: 'off' });
     assert.deepEqual(parsePowerReply({ ok: false, action: '<b>', error: '__proto__' }), { ok: false, action: null, error: 'refused' });
 });
+
+test('the presenter sends single keys and keeps the time of the talk', async () => {
+    const { TalkClock, formatElapsed, presentCommand } = await import('../../mobile/js/present.js');
+    const codes = (what) => presentCommand(what).params.keycodes;
+    assert.deepEqual(['next', 'previous', 'start', 'end', 'black'].map(codes), [[0x22], [0x21], [0x74], [0x1b], [0x42]]);
+    assert.throws(() => presentCommand('toString'), RangeError);
+    assert.deepEqual([0, 999, 61000, 3599000, 3600000, 3725000, -5].map(formatElapsed),
+        ['0:00', '0:00', '1:01', '59:59', '1:00:00', '1:02:05', '0:00']);
+    let now = 1000;
+    const clock = new TalkClock(() => now);
+    clock.press('black');
+    assert.equal(clock.elapsed(), 0);
+    clock.press('next'); // the show was already running: the first slide change starts the clock
+    now += 5000;
+    clock.press('next');
+    assert.equal(clock.elapsed(), 5000);
+    clock.press('end');
+    now += 9000;
+    assert.equal(clock.elapsed(), 5000);
+    assert.equal(clock.running, false);
+    clock.press('start');
+    now += 2000;
+    assert.equal(clock.elapsed(), 2000);
+});
