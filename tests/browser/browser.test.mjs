@@ -414,6 +414,36 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         await waitFor('one button left', async () => (await labels()).join() === 'Shout', 10000);
     });
 
+    // Every tab, and the views that open over them, with axe-core's rules (WCAG 2.2 A and AA
+    // and its best practices): no violation of any impact.
+    step('axe-core finds nothing on any tab or view', async () => {
+        const axeScript = fileURLToPath(new URL('node_modules/axe-core/axe.min.js', import.meta.url));
+        const check = async (where) => {
+            if (!(await page.evaluate(() => typeof window.axe === 'object'))) await page.addScriptTag({ path: axeScript });
+            const { violations } = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+            assert.deepEqual(violations.map((v) => `${where}: ${v.impact} ${v.id} ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`), []);
+        };
+        for (const tab of ['pad', 'keys', 'media', 'apps', 'files', 'present']) {
+            await page.locator(`.tab[data-tab="${tab}"]`).click();
+            await check(`the ${tab} tab`);
+        }
+        await page.locator('.tab[data-tab="keys"]').click();
+        await page.locator('#ub-edit').click();
+        await check('My buttons being edited');
+        await page.locator('#ub-add').click();
+        await check('the button form');
+        await page.locator('#ub-cancel').click();
+        await page.locator('#ub-edit').click();
+        await page.locator('#open-settings').click();
+        await check('the settings');
+        await page.locator('#close-settings').click();
+        await page.locator('.tab[data-tab="present"]').click();
+        await page.locator('#present-next').click();
+        await waitFor('the clock running', async () => (await page.locator('#present-time').textContent()) !== '0:00', 5000);
+        if (screenshotDir) await page.screenshot({ path: path.join(screenshotDir, 'present.png') });
+        await page.locator('.tab[data-tab="media"]').click();
+    });
+
     step("the PC's power buttons stay hidden while the PC's setting is off", async () => {
         await page.locator('.tab[data-tab="apps"]').click();
         await page.locator('#power-note', { hasText: "switched off in Velmora's settings" }).waitFor();
