@@ -190,8 +190,18 @@ void InputSimulator::moveAbsolute(int x, int y)
 
 void InputSimulator::sendKeyCombination(const QVector<int>& codes)
 {
+    holdKeys(codes);
+    releaseKeys(codes);
+}
+
+void InputSimulator::holdKeys(const QVector<int>& codes)
+{
     for (int code : codes)
         inject({InputRecord::key(static_cast<std::uint16_t>(code), 0, 0)});
+}
+
+void InputSimulator::releaseKeys(const QVector<int>& codes)
+{
     for (auto it = codes.crbegin(); it != codes.crend(); ++it)
         inject({InputRecord::key(static_cast<std::uint16_t>(*it), 0, InputRecord::KeyUp)});
 }

@@ -44,6 +44,10 @@ public:
     void moveRelative(int dx, int dy);
     void moveAbsolute(int x, int y);
     void sendKeyCombination(const QVector<int>& codes);
+    // Presses `codes` in order and leaves them down, for keys held across several
+    // combinations; releaseKeys lets them up in reverse order.
+    void holdKeys(const QVector<int>& codes);
+    void releaseKeys(const QVector<int>& codes);
     // Types every UTF-16 unit of `text`, then logs its length.
     void typeText(const QString& text);
     // Types the units of `text` from `from` on until all are typed or `budgetMs` have passed

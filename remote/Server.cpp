@@ -15,7 +15,9 @@
 #include "remote/MediaLibraryHandler.h"
 #include "remote/PhoneLink.h"
 #include "remote/PointerKeyHandler.h"
+#include "remote/PowerHandler.h"
 #include "remote/TextTyper.h"
+#include "remote/UserButtonHandler.h"
 
 #include <QDebug>
 #include <QHostAddress>
@@ -38,6 +40,8 @@ Server::Server(std::unique_ptr<InputBackend> backend, QObject* parent)
     m_commands->add(std::make_unique<PointerKeyHandler>(m_inputSimulator, m_typer.get()));
     m_commands->add(std::make_unique<MediaLibraryHandler>(m_desktop));
     m_commands->add(std::make_unique<AppHandler>(m_desktop, m_inputSimulator));
+    m_commands->add(std::make_unique<UserButtonHandler>(m_inputSimulator));
+    m_commands->add(std::make_unique<PowerHandler>());
     m_commands->add(std::make_unique<PlayerHandler>(m_desktop, static_cast<CommandContext*>(this),
                                                     m_inputSimulator->backend()));
     m_volume = static_cast<VolumeHandler*>(m_commands->add(

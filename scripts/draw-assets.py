@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Draw the compiled-in theme images under resources/ui/images/default/.
+"""Draw the compiled-in theme images under resources/ui/images/default/, and the web client's
+home-screen icons under mobile/icons/ (from the same application icon).
 
 The vector icons are written as plain SVG (basic shapes and straight paths only, so QtSvg renders
 them exactly); the raster images are drawn from SVG with rsvg-convert, and the multi-size
 application icon is packed with ImageMagick.
 
 Needs: python3, rsvg-convert (librsvg2-bin), ImageMagick (imagemagick; /usr/bin/convert).
-Usage: scripts/draw-assets.py   (from anywhere; rewrites the images in place)
+Usage: scripts/draw-assets.py         (from anywhere; rewrites the images in place)
+       scripts/draw-assets.py --web   (only the web client's icons; needs only rsvg-convert)
 """
 
 import pathlib
@@ -171,7 +173,37 @@ def rasterise(svg_text, width, height, out, workdir):
     )
 
 
+def home_screen_icon():
+    """The application icon for a phone's home screen: the launcher cuts its own shape (a
+    circle, a squircle) out of the picture, so the background fills the square and the icon
+    keeps inside the middle 80 per cent, the part every shape leaves."""
+    inner = app_icon(detailed=True).split(">", 2)[2].rsplit("</svg>", 1)[0]
+    body = (
+        f'  <rect width="256" height="256" fill="{WINDOW_BG}"/>\n'
+        '  <g transform="translate(128 128) scale(0.74) translate(-128 -128)">\n'
+        f"{inner}"
+        "  </g>\n"
+    )
+    return svg(256, 256, body)
+
+
+def web_icons(work):
+    icons = ROOT / "mobile" / "icons"
+    icons.mkdir(parents=True, exist_ok=True)
+    for size in (192, 512):
+        rasterise(app_icon(detailed=True), size, size, icons / f"icon-{size}.png", work)
+    rasterise(home_screen_icon(), 512, 512, icons / "maskable-512.png", work)
+    # iOS shows no transparency and rounds the corners itself.
+    rasterise(home_screen_icon(), 180, 180, icons / "apple-touch-icon.png", work)
+
+
 def main():
+    if sys.argv[1:] == ["--web"]:
+        if not shutil.which("rsvg-convert"):
+            sys.exit("needs rsvg-convert (librsvg2-bin)")
+        with tempfile.TemporaryDirectory() as tmp:
+            web_icons(pathlib.Path(tmp))
+        return
     if not shutil.which("rsvg-convert") or not pathlib.Path("/usr/bin/convert").exists():
         sys.exit("needs rsvg-convert (librsvg2-bin) and ImageMagick (/usr/bin/convert)")
 
@@ -187,6 +219,7 @@ def main():
 
     with tempfile.TemporaryDirectory() as tmp:
         work = pathlib.Path(tmp)
+        web_icons(work)
         rasterise(combo_arrow(), 24, 16, common / "arrow.png", work)
         for focused, name in ((False, "nav_bg_normal.png"), (True, "nav_bg_focus.png")):
             rasterise(nav_background(focused), 100, 40, IMAGES / "mainwindow" / name, work)

@@ -3,6 +3,7 @@
 #include "app/ApplicationBase.h"
 #include "data/ConfigService.h"
 #include "data/SqlDatabase.h"
+#include "data/UserButtonService.h"
 #include "web/DownloadRoute.h"
 #include "web/FileTransfer.h"
 #include "web/HttpServer.h"
@@ -44,6 +45,7 @@ bool ServiceStartup::phaseA()
     if (!openDatabases())
         return false;
     ConfigService::instance()->load();
+    UserButtonService::instance()->load();
     return true;
 }
 

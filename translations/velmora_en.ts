@@ -701,5 +701,13 @@ start shows the running copy&apos;s window.
         <source>Folder for Files from the Phone</source>
         <translation>Folder for Files from the Phone</translation>
     </message>
+    <message>
+        <source>Power and Session</source>
+        <translation>Power and Session</translation>
+    </message>
+    <message>
+        <source>Allow the phone to lock, sleep or shut down this PC</source>
+        <translation>Allow the phone to lock, sleep or shut down this PC</translation>
+    </message>
 </context>
 </TS>

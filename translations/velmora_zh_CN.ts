@@ -697,5 +697,13 @@ start shows the running copy&apos;s window.
         <source>Folder for Files from the Phone</source>
         <translation>选择存放手机文件的文件夹</translation>
     </message>
+    <message>
+        <source>Power and Session</source>
+        <translation>电源与会话</translation>
+    </message>
+    <message>
+        <source>Allow the phone to lock, sleep or shut down this PC</source>
+        <translation>允许手机锁定、睡眠或关闭这台电脑</translation>
+    </message>
 </context>
 </TS>

@@ -4,6 +4,7 @@
 #include "data/ConfigService.h"
 #include "platform/InputBackendStatus.h"
 #include "remote/ClipboardCommands.h"
+#include "remote/PowerHandler.h"
 #include "ui/RecordEditSupport.h"
 #include "ui_SettingView.h"
 
@@ -22,6 +23,7 @@ namespace {
 const QString AudioPlayerKey = QStringLiteral("audioPlayer");
 const QString VideoPlayerKey = QStringLiteral("videoPlayer");
 const QString ClipboardReadKey = QLatin1String(ClipboardCommands::ReadSettingKey);
+const QString PowerAllowKey = QLatin1String(PowerHandler::AllowSettingKey);
 constexpr qint64 MiB = 1024 * 1024;
 
 QString translated(const char* text)
@@ -51,6 +53,10 @@ SettingView::SettingView(QWidget* parent)
     // Stored at once, like the player choices; the phone's next request sees it.
     connect(m_ui->chkAllowClipboardRead, &QCheckBox::toggled, this, [](bool on) {
         ConfigService::instance()->setValue(ClipboardReadKey, on ? QStringLiteral("1") : QStringLiteral("0"),
+                                            QString());
+    });
+    connect(m_ui->chkAllowPower, &QCheckBox::toggled, this, [](bool on) {
+        ConfigService::instance()->setValue(PowerAllowKey, on ? QStringLiteral("1") : QStringLiteral("0"),
                                             QString());
     });
     auto* status = InputBackendStatus::instance();
@@ -92,6 +98,9 @@ void SettingView::load(QHash<QString, QVariant>*)
     const QSignalBlocker quiet(m_ui->chkAllowClipboardRead);
     m_ui->chkAllowClipboardRead->setChecked(ConfigService::instance()->value(ClipboardReadKey, QString()) ==
                                             QLatin1String("1"));
+    const QSignalBlocker quietPower(m_ui->chkAllowPower);
+    m_ui->chkAllowPower->setChecked(ConfigService::instance()->value(PowerAllowKey, QString()) ==
+                                    QLatin1String("1"));
     showReceiveSettings();
 }
 

@@ -20,3 +20,14 @@ CREATE TABLE MediaFolder (
 );
 
 CREATE INDEX MediaFolderOrder ON MediaFolder (sortNum, id);
+
+-- Buttons the user made on the phone: a label and the keys they press, in the user's order.
+-- `keys` is compact JSON, {"hold":[codes],"steps":[[codes],...]}, checked when written.
+CREATE TABLE UserButton (
+    id      INTEGER PRIMARY KEY,
+    label   TEXT,
+    keys    TEXT,
+    sortNum INTEGER
+);
+
+CREATE INDEX UserButtonOrder ON UserButton (sortNum, id);

@@ -6,6 +6,11 @@ import { Connection, State } from './connection.js';
 import { candidateHosts, findPc, loadPc, pcUrl, PROBES_BEFORE_SEARCH, rememberPc } from './relocate.js';
 import { CLIPBOARD_GET, CLIPBOARD_SET, VOLUME_STATUS } from './desk.js';
 import { DESK_TEXT, createClipboardPanel, createVolumeBar } from './desk-view.js';
+import { BUTTON_CHANGE, BUTTON_LIST } from './buttons.js';
+import { BUTTONS_TEXT, createUserButtons } from './buttons-view.js';
+import { POWER, POWER_STATUS } from './power.js';
+import { TalkClock, formatElapsed, presentCommand } from './present.js';
+import { POWER_TEXT, createPowerPanel } from './power-view.js';
 import { DEFAULTS as GESTURE_DEFAULTS, GestureRecognizer } from './gestures.js';
 import {
     ARROW_KEYS, COMBOS, FUNCTION_KEYS, MEDIA_KEYS, MODIFIERS, SPECIAL_KEYS,
@@ -22,7 +27,7 @@ import { t, pickLanguage, setLanguage, translatePage } from './i18n.js';
 import { extractToken, forgetToken, parseFragment, resolveToken, saveToken } from './token.js';
 
 const $ = (id) => document.getElementById(id);
-const TABS = ['pad', 'keys', 'media', 'apps', 'files'];
+const TABS = ['pad', 'keys', 'media', 'apps', 'files', 'present'];
 const REPLY_TIMEOUT_MS = 8000;
 
 // The phone's language, before anything is shown.
@@ -242,6 +247,8 @@ function handleOpen(params) {
     appsShown = false;
     nowPlaying.requestStatus(); // the PC then tells of every change of its player
     pcVolume.requestStatus(); // and of its own volume
+    userButtons.requestList();
+    powerPanel.requestStatus();
     loadVisibleList();
 }
 
@@ -260,6 +267,14 @@ function handleMessage(message) {
         clipboard.handleSet(message.params);
     } else if (message.command === CLIPBOARD_GET) {
         clipboard.handleGet(message.params);
+    } else if (message.command === BUTTON_LIST) {
+        userButtons.handleList(message.params);
+    } else if (message.command === BUTTON_CHANGE) {
+        userButtons.handleChange(message.params);
+    } else if (message.command === POWER_STATUS) {
+        powerPanel.handleStatus(message.params);
+    } else if (message.command === POWER) {
+        powerPanel.handleReply(message.params);
     }
 }
 
@@ -632,6 +647,10 @@ const nowPlaying = createNowPlayingBar({ parent: $('view-media'), before: $('med
 const deskText = Object.fromEntries(Object.entries(DESK_TEXT).map(([key, text]) => [key, t(text)]));
 const pcVolume = createVolumeBar({ parent: $('view-media'), before: $('media-keys'), send, text: deskText });
 const clipboard = createClipboardPanel({ parent: $('view-keys'), before: $('view-keys').querySelector('.key-group'), send, toast, text: deskText });
+const buttonsText = Object.fromEntries(Object.entries(BUTTONS_TEXT).map(([key, text]) => [key, t(text)]));
+const powerText = Object.fromEntries(Object.entries(POWER_TEXT).map(([key, text]) => [key, t(text)]));
+const powerPanel = createPowerPanel({ parent: $('view-apps'), before: $('view-apps').querySelector('.close-window'), send, toast, text: powerText });
+const userButtons = createUserButtons({ parent: $('view-keys'), before: $('combo-keys').parentElement, send, toast, text: buttonsText });
 
 // Deep paths are told apart by their end, so long ones lose their start.
 function shortenStart(text, max) {
@@ -823,6 +842,28 @@ for (const tab of document.querySelectorAll('.tab')) {
     tab.setAttribute('role', 'tab');
     tab.addEventListener('click', () => setTab(tab.dataset.tab));
 }
+
+// ---- presenter -----------------------------------------------------------
+
+const talkClock = new TalkClock();
+function showTalkTime() {
+    $('present-time').textContent = formatElapsed(talkClock.elapsed());
+}
+for (const button of document.querySelectorAll('[data-present]')) {
+    button.addEventListener('click', () => {
+        const what = button.dataset.present;
+        if (!send(presentCommand(what))) {
+            toast(t('Not connected'));
+            return;
+        }
+        buzz();
+        talkClock.press(what);
+        showTalkTime();
+    });
+}
+window.setInterval(() => {
+    if (currentTab === 'present' && talkClock.running) showTalkTime();
+}, 1000);
 
 // ---- settings ------------------------------------------------------------
 

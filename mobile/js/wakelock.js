@@ -1,4 +1,4 @@
-// Keeps the phone's screen on while it is used as a touch pad or media remote,
+// Keeps the phone's screen on while it is used as a touch pad, media remote or presenter,
 // so that it does not dim and lock in the middle of a film or a talk. Where the
 // page may use the Screen Wake Lock API (https, or this PC itself) it asks for
 // a screen lock; a plain-http page on the LAN has no such API, and there a
@@ -6,7 +6,7 @@
 // media being watched. Both end when the page is hidden (the browser drops a
 // wake lock then by itself) or when the setting or the tab asks for it.
 
-export const KEEP_AWAKE_TABS = Object.freeze(['pad', 'media']);
+export const KEEP_AWAKE_TABS = Object.freeze(['pad', 'media', 'present']);
 
 export function wantsScreenOn({ enabled, tab, visible }) {
     return Boolean(enabled) && Boolean(visible) && KEEP_AWAKE_TABS.includes(tab);

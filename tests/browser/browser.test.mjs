@@ -363,6 +363,94 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
         assert.ok(!log.includes('From the PC ü 2') && !log.includes('From the phone é 1'), 'clipboard text in the log');
     });
 
+    step("buttons of the user's own press their keys in the focused window, stay over a reload, move and go", async () => {
+        await page.locator('.tab[data-tab="keys"]').click();
+        const save = async (label, keys, hold) => {
+            await page.locator('#ub-label').fill(label);
+            await page.locator('#ub-keys').fill(keys);
+            await page.locator('#ub-hold').fill(hold);
+            await page.locator('#ub-save').click();
+        };
+        await page.locator('#ub-add').click();
+        await save('Bad', 'Ctrl+Banana', '');
+        await page.locator('#ub-error', { hasText: 'A key name is not known' }).waitFor();
+        for (const [label, keys, hold] of [['Wipe', 'Ctrl+A, Backspace', ''], ['Shout', 'O K', 'Shift']]) {
+            if (await page.locator('#ub-form').isHidden()) await page.locator('#ub-add').click();
+            await save(label, keys, hold);
+            await page.locator('.ub-key', { hasText: label }).waitFor();
+        }
+        const pressed = async (label, expected) => {
+            const from = typed.length;
+            await page.locator('.ub-key', { hasText: label }).click();
+            await waitFor(`${label} in the window`, () => typed.slice(from).includes(`TEXT:${expected}\n`), 10000);
+        };
+        await pressed('Wipe', ''); // Ctrl+A, then Backspace: the field emptied
+        await pressed('Shout', 'OK'); // Shift held over both keys
+
+        await page.reload();
+        await page.locator('#status[data-state="connected"]').waitFor();
+        await page.locator('.tab[data-tab="keys"]').click();
+        const labels = () => page.locator('#ub-grid .ub-key span').allTextContents();
+        await waitFor('the buttons from the PC', async () => (await labels()).join() === 'Wipe,Shout', 10000);
+        await pressed('Shout', 'OKOK');
+
+        await page.locator('#ub-edit').click();
+        await page.locator('.ub-move[aria-label="Move Shout up"]').click();
+        await page.locator('.ub-row').first().filter({ hasText: 'Shout' }).waitFor();
+        await page.locator('.ub-open[aria-label="Edit Wipe"]').click();
+        await save('Clear all', 'Ctrl+A, Delete', '');
+        await page.locator('.ub-open', { hasText: 'Clear all' }).waitFor();
+        await page.locator('#ub-edit').click();
+        assert.deepEqual(await labels(), ['Shout', 'Clear all']);
+        assert.deepEqual(await page.locator('#ub-grid .ub-key small').allTextContents(), ['O, K', 'Ctrl+A, Del']);
+        if (screenshotDir) {
+            await page.locator('#user-buttons').scrollIntoViewIfNeeded();
+            await page.screenshot({ path: path.join(screenshotDir, 'keys-own-buttons.png') });
+        }
+        await page.locator('#ub-edit').click();
+        await page.locator('.ub-open[aria-label="Edit Clear all"]').click();
+        await page.locator('#ub-delete').click();
+        await page.locator('#ub-edit').click();
+        await waitFor('one button left', async () => (await labels()).join() === 'Shout', 10000);
+    });
+
+    // Every tab, and the views that open over them, with axe-core's rules (WCAG 2.2 A and AA
+    // and its best practices): no violation of any impact.
+    step('axe-core finds nothing on any tab or view', async () => {
+        const axeScript = fileURLToPath(new URL('node_modules/axe-core/axe.min.js', import.meta.url));
+        const check = async (where) => {
+            if (!(await page.evaluate(() => typeof window.axe === 'object'))) await page.addScriptTag({ path: axeScript });
+            const { violations } = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+            assert.deepEqual(violations.map((v) => `${where}: ${v.impact} ${v.id} ${v.nodes.map((n) => n.target.join(' ')).join(', ')}`), []);
+        };
+        for (const tab of ['pad', 'keys', 'media', 'apps', 'files', 'present']) {
+            await page.locator(`.tab[data-tab="${tab}"]`).click();
+            await check(`the ${tab} tab`);
+        }
+        await page.locator('.tab[data-tab="keys"]').click();
+        await page.locator('#ub-edit').click();
+        await check('My buttons being edited');
+        await page.locator('#ub-add').click();
+        await check('the button form');
+        await page.locator('#ub-cancel').click();
+        await page.locator('#ub-edit').click();
+        await page.locator('#open-settings').click();
+        await check('the settings');
+        await page.locator('#close-settings').click();
+        await page.locator('.tab[data-tab="present"]').click();
+        await page.locator('#present-next').click();
+        await waitFor('the clock running', async () => (await page.locator('#present-time').textContent()) !== '0:00', 5000);
+        if (screenshotDir) await page.screenshot({ path: path.join(screenshotDir, 'present.png') });
+        await page.locator('.tab[data-tab="media"]').click();
+    });
+
+    step("the PC's power buttons stay hidden while the PC's setting is off", async () => {
+        await page.locator('.tab[data-tab="apps"]').click();
+        await page.locator('#power-note', { hasText: "switched off in Velmora's settings" }).waitFor();
+        assert.equal(await page.locator('#power-grid').isHidden(), true);
+        assert.doesNotMatch(log, /power: \w+ asked of the desktop/);
+    });
+
     step('the media browser lists the folder and opens a file with the player', async () => {
         await page.locator('.tab[data-tab="media"]').click();
         await page.locator('#media-list .item-name', { hasText: 'Music' }).click();

@@ -8,6 +8,7 @@
 #include "data/ConfigService.h"
 #include "data/MediaService.h"
 #include "data/SqlDatabase.h"
+#include "data/UserButtonService.h"
 #include "support/LogCapture.h"
 
 #include <QDir>
@@ -61,7 +62,7 @@ inline void releaseDatabases()
     // connections can be removed without Qt's "still in use" complaint.
     LogCapture silence;
     for (Dao* dao : std::initializer_list<Dao*>{AppService::instance(), MediaService::instance(),
-                                                ConfigService::instance()})
+                                                ConfigService::instance(), UserButtonService::instance()})
         dao->prepare(QSqlQuery(QSqlDatabase()), QString());
     for (const QString name : {"cfg.db", "log.db", "data.db"})
         QSqlDatabase::removeDatabase(name);

@@ -8,6 +8,8 @@ import { ZH_CN, language, pickLanguage, setLanguage, t } from '../../mobile/js/i
 import { ARROW_KEYS, COMBOS, MEDIA_KEYS, SPECIAL_KEYS } from '../../mobile/js/keyboard.js';
 import { NOW_PLAYING_TEXT } from '../../mobile/js/nowplaying-view.js';
 import { DESK_TEXT } from '../../mobile/js/desk-view.js';
+import { BUTTONS_TEXT } from '../../mobile/js/buttons-view.js';
+import { POWER_TEXT } from '../../mobile/js/power-view.js';
 
 const read = (file) => fs.readFileSync(new URL(`../../${file}`, import.meta.url), 'utf8');
 
@@ -64,6 +66,8 @@ function englishTexts() {
     for (const key of [...COMBOS, ...MEDIA_KEYS]) texts.add(key.label);
     for (const text of Object.values(NOW_PLAYING_TEXT)) texts.add(text);
     for (const text of Object.values(DESK_TEXT)) texts.add(text);
+    for (const text of Object.values(BUTTONS_TEXT)) texts.add(text);
+    for (const text of Object.values(POWER_TEXT)) texts.add(text);
     return texts;
 }
 

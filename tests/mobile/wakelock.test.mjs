@@ -61,6 +61,7 @@ describe('when the screen should stay on', () => {
         assert.equal(sanitizeSettings({ keepScreenOn: false }).keepScreenOn, false);
         assert.equal(wantsScreenOn({ enabled: true, tab: 'pad', visible: true }), true);
         assert.equal(wantsScreenOn({ enabled: true, tab: 'media', visible: true }), true);
+        assert.equal(wantsScreenOn({ enabled: true, tab: 'present', visible: true }), true);
         for (const tab of ['keys', 'apps', 'anything']) assert.equal(wantsScreenOn({ enabled: true, tab, visible: true }), false);
         assert.equal(wantsScreenOn({ enabled: true, tab: 'pad', visible: false }), false);
         assert.equal(wantsScreenOn({ enabled: false, tab: 'pad', visible: true }), false);

@@ -93,6 +93,19 @@ private slots:
         QTRY_COMPARE(m_line->selectedText(), text);
     }
 
+    // The phone's Present view: next and previous slide, start and end of the show, black screen.
+    void presenterKeysArrive()
+    {
+        moveTo(m_line->mapToGlobal(m_line->rect().center()));
+        m_line->activateWindow();
+        m_line->setFocus();
+        QTRY_VERIFY(m_line->hasFocus());
+        m_keys.clear();
+        for (int code : {34, 33, 116, 66, 27})
+            send(R"({"command":"keyinput","params":{"keycodes":[)" + QByteArray::number(code) + "]}}");
+        QTRY_COMPARE(m_keys.join(' '), QStringLiteral("+PgDown -PgDown +PgUp -PgUp +F5 -F5 +B -B +Esc -Esc"));
+    }
+
     // A long text reaches a real terminal exactly and unpaced: every printable ASCII character,
     // shifted or not, Returns, and characters off the layout, typed through spare keys.
     void typesLongTextIntoATerminal()

@@ -305,9 +305,15 @@ private slots:
         QVERIFY(!allowRead->isChecked());
         allowRead->click();
         QCOMPARE(shown().constLast(), QStringLiteral("clipboardRead|1"));
+        // Power and session likewise: off until the user turns it on.
+        auto* allowPower = page.findChild<QCheckBox*>("chkAllowPower");
+        QVERIFY(!allowPower->isChecked());
+        allowPower->click();
+        QCOMPARE(shown().constLast(), QStringLiteral("allowPower|1"));
         SettingView again;
         again.load(nullptr);
         QVERIFY(again.findChild<QCheckBox*>("chkAllowClipboardRead")->isChecked());
+        QVERIFY(again.findChild<QCheckBox*>("chkAllowPower")->isChecked());
     }
 
     // Where files from the phone land: chosen, reset and stored at once, each change announced

@@ -1,3 +1,4 @@
+#include "data/DataTestSupport.h"
 #include "web/LoopbackClient.h"
 
 #include "data/MediaFolder.h"
@@ -341,6 +342,36 @@ private slots:
 
         QCOMPARE(quiet.code, -1);
         QCOMPARE(otherGone.count(), 0);
+    }
+
+    // The user's own buttons go through the sealed channel as through TCP: made, listed, refused
+    // with a reason, pressed.
+    void aBrowserMakesAndPressesItsOwnButton()
+    {
+        TestContext context;
+        QVERIFY(startDatabases());
+        UserButtonService::instance()->load();
+        {
+            WsPhone phone(QStringLiteral("http://127.0.0.1:%1").arg(port()));
+            QVERIFY(phone.join(port()));
+            phone.send(QStringLiteral(R"({"command":"buttonchange","params":{"action":"add","button":)"
+                                      R"({"label":"Undo","steps":[[17,90]]}}})"));
+            phone.send(QStringLiteral(R"({"command":"buttonchange","params":{"action":"add","button":)"
+                                      R"({"label":"","steps":[[17,90]]}}})"));
+            phone.send(QStringLiteral(R"({"command":"buttonlist"})"));
+            QTRY_COMPARE(phone.messages.size(), 3);
+            const QJsonObject made = QJsonDocument::fromJson(phone.messages[0].toUtf8()).object();
+            QCOMPARE(made.value("params").toObject().value("ok"), true);
+            QVERIFY(phone.messages[1].contains(R"("error":"badLabel")"));
+            QVERIFY(phone.messages[2].startsWith(R"({"command":"buttonlist","params":{"buttons":[{)"));
+            const int id = made.value("params").toObject().value("id").toInt();
+            phone.send(QStringLiteral(R"({"command":"buttonpress","params":{"id":%1}})").arg(id));
+            QTRY_COMPARE(m_fake->records(),
+                         (QVector<InputRecord>{InputRecord::key(17, 0, 0), InputRecord::key(90, 0, 0),
+                                               InputRecord::key(90, 0, InputRecord::KeyUp),
+                                               InputRecord::key(17, 0, InputRecord::KeyUp)}));
+        }
+        releaseDatabases();
     }
 
     // What a browser phone types stays out of the log, and the button it holds is released
