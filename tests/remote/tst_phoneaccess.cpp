@@ -169,34 +169,20 @@ private slots:
             QCOMPARE(peerAddressKey(QHostAddress(peer)), peer.mid(7));
     }
 
-    // A program on this PC that connects to one of the PC's own LAN addresses is as much this
-    // machine as one on loopback: its owner must be checked, not the LAN rules.
-    void fromThisMachine_data()
+    // Any user may connect from any of the PC's own addresses to any other, so every one of
+    // them is this machine, not only loopback and the address connected to.
+    void addressesOfThisMachine()
     {
-        QTest::addColumn<QString>("peer");
-        QTest::addColumn<QString>("local");
-        QTest::addColumn<bool>("ownMachine");
-        QTest::newRow("loopback") << "127.0.0.1"
-                                  << "127.0.0.1" << true;
-        QTest::newRow("own LAN address") << "192.168.1.10"
-                                         << "192.168.1.10" << true;
-        QTest::newRow("own address, IPv4-mapped") << "::ffff:192.168.1.10"
-                                                  << "192.168.1.10" << true;
-        QTest::newRow("own IPv6 address") << "2001:db8:1:2::10"
-                                          << "2001:db8:1:2::10" << true;
-        QTest::newRow("a phone on the LAN") << "192.168.1.77"
-                                            << "192.168.1.10" << false;
-        QTest::newRow("a phone, IPv4-mapped") << "::ffff:192.168.1.77"
-                                              << "::ffff:192.168.1.10" << false;
-        QTest::newRow("no address") << ""
-                                    << "" << false;
-    }
-    void fromThisMachine()
-    {
-        QFETCH(QString, peer);
-        QFETCH(QString, local);
-        QFETCH(bool, ownMachine);
-        QCOMPARE(isFromThisMachine(QHostAddress(peer), QHostAddress(local)), ownMachine);
+        const QList<InterfacePrefix> machine{{QHostAddress(QStringLiteral("192.168.1.10")), 24},
+                                             {QHostAddress(QStringLiteral("10.78.0.1")), 32},
+                                             {QHostAddress(QStringLiteral("fd77::1")), 64},
+                                             {QHostAddress(QStringLiteral("fe80::1%2")), 64}};
+        for (const char* own : {"127.0.0.1", "127.9.9.9", "::1", "::ffff:127.0.0.1", "192.168.1.10",
+                                "::ffff:192.168.1.10", "10.78.0.1", "fd77::1", "fe80::1"})
+            QVERIFY2(isAddressOfThisMachine(QHostAddress(QString::fromLatin1(own)), machine), own);
+        for (const char* other :
+             {"192.168.1.77", "::ffff:192.168.1.77", "10.78.0.2", "fd77::2", "fe80::2", ""})
+            QVERIFY2(!isAddressOfThisMachine(QHostAddress(QString::fromLatin1(other)), machine), other);
     }
 
     void unknownPhoneRunsNothingUntilAllowed()
@@ -212,12 +198,10 @@ private slots:
             again.emplace_back(new TestPhone(port()))->send(moveLine(3));
         QTest::qWait(50);
         QVERIFY(phone.closedByServer());
-        // Another newcomer meanwhile is closed at once: one question on the screen at a time.
+        // Another newcomer meanwhile waits its turn: one question on the screen at a time.
         TestPhone other(port(), "127.0.0.2");
-        QVERIFY(other.closedByServer());
-        QCOMPARE(log.count(QStringLiteral("another new phone is waiting for consent; this one may retry once "
-                                          "that is answered: 127.0.0.2")),
-                 1);
+        QTRY_COMPARE(log.count(QStringLiteral("New phone waits for its turn to be asked about: 127.0.0.2")),
+                     1);
         QCOMPARE(m_asker->asked.size(), 1);
         QCOMPARE(moves(), 0);
         QVERIFY(m_events.isEmpty()); // not the phone yet: the window shows nobody
@@ -232,10 +216,15 @@ private slots:
                      QVector<InputRecord>{InputRecord::mouse(InputRecord::MouseMove, 4, 0)});
         for (int i = 0; i + 1 < int(again.size()); ++i)
             QVERIFY(again[i]->closedByServer());
+        // Then the one that waited is asked; refused, it is gone.
+        QTRY_COMPARE(m_asker->asked.size(), 2);
+        QCOMPARE(m_asker->asked.last(), QStringLiteral("127.0.0.2"));
+        m_asker->answer(PhoneConsentAsker::Answer::Refuse);
+        QVERIFY(other.closedByServer());
 
         // "Allow" was for this connection only: the next one asks again.
         TestPhone later(port());
-        QTRY_COMPARE(m_asker->asked.size(), 2);
+        QTRY_COMPARE(m_asker->asked.size(), 3);
         later.socket.abort(); // gone before the answer: the question is withdrawn
         QTRY_COMPARE(m_asker->cancelled, 1);
         QVERIFY(!m_asker->waiting());
@@ -337,10 +326,9 @@ private slots:
         QCOMPARE(moves(), 0);
     }
 
-    // An unanswered question ends after a minute: its phone is turned away without the refusal
-    // hold, the dialog is withdrawn, and the next new phone is asked. Until then a newcomer is
-    // told to retry.
-    void unansweredQuestionExpires()
+    // An unanswered question ends after a minute: its phone is turned away and held off for
+    // a minute, so that a host reconnecting at each end cannot keep the question to itself.
+    void unansweredQuestionExpiresAndHoldsOff()
     {
         LogCapture log;
         TestPhone waiting(port());
@@ -350,9 +338,7 @@ private slots:
         QVERIFY(expiry && expiry->isActive());
         m_now += Server::ConsentTimeoutMs - 1;
         QMetaObject::invokeMethod(expiry, "timeout"); // woken early: nothing ends yet
-        TestPhone tooEarly(port(), "127.0.0.2");
-        QVERIFY(tooEarly.closedByServer());
-        QCOMPARE(log.count(QStringLiteral("this one may retry once that is answered: 127.0.0.2")), 1);
+        QTest::qWait(20);
         QCOMPARE(waiting.socket.state(), QAbstractSocket::ConnectedState);
 
         m_now += 1;
@@ -362,18 +348,65 @@ private slots:
         QCOMPARE(log.count(QStringLiteral("Nobody answered in time, the phone waiting for consent is turned "
                                           "away: 127.0.0.1")),
                  1);
-        // Not a refusal: the same phone is asked again at once.
-        TestPhone again(port());
+        TestPhone atOnce(port());
+        QVERIFY(atOnce.closedByServer());
+        QCOMPARE(
+            log.count(QStringLiteral("ended unanswered moments ago; it may ask again in 60 s: 127.0.0.1")),
+            1);
+        m_now += Server::RefusalHoldMs;
+        TestPhone later(port());
         QTRY_COMPARE(m_asker->asked.size(), 2);
 
         // With no timer firing (the event loop was busy), the next newcomer ends the old question.
         m_now += Server::ConsentTimeoutMs;
         TestPhone next(port(), "127.0.0.2");
-        QVERIFY(again.closedByServer());
+        QVERIFY(later.closedByServer());
         QTRY_COMPARE(m_asker->asked.last(), QStringLiteral("127.0.0.2"));
         m_asker->answer(PhoneConsentAsker::Answer::Allow);
         next.send(moveLine(5));
         QTRY_COMPARE(moves(), 1);
+    }
+
+    // A stranger's question does not keep a new phone waiting long: once its turn is over it
+    // gives way to the phone waiting (however often the stranger reconnects), and its address is
+    // held off. The line behind the question is bounded.
+    void questionsTakeTurns()
+    {
+        LogCapture log;
+        auto stranger = std::make_unique<TestPhone>(port(), "127.0.0.3");
+        QTRY_VERIFY(m_asker->waiting());
+        m_now += 1000;
+        TestPhone phone(port(), "127.0.0.2");
+        QTRY_COMPARE(log.count(QStringLiteral("New phone waits for its turn to be asked about: 127.0.0.2")),
+                     1);
+        auto* expiry = m_server->findChild<QTimer*>(QStringLiteral("consentExpiry"));
+        QVERIFY(expiry->isActive() && expiry->remainingTime() <= Server::QuestionTurnMs - 1000);
+        stranger = std::make_unique<TestPhone>(port(), "127.0.0.3"); // it keeps its question, not more
+        QTest::qWait(20);
+        QCOMPARE(m_asker->asked, QStringList{QStringLiteral("127.0.0.3")});
+
+        m_now += Server::QuestionTurnMs - 1000;
+        QMetaObject::invokeMethod(expiry, "timeout");
+        QTRY_COMPARE(m_asker->asked, (QStringList{QStringLiteral("127.0.0.3"), QStringLiteral("127.0.0.2")}));
+        QVERIFY(stranger->closedByServer());
+        QCOMPARE(log.count(QStringLiteral("the question about this one gives way: 127.0.0.3")), 1);
+        TestPhone back(port(), "127.0.0.3");
+        QVERIFY(back.closedByServer());
+
+        std::vector<std::unique_ptr<TestPhone>> crowd;
+        for (int i = 0; i <= Server::MaxWaitingForTurn; ++i)
+            crowd.emplace_back(new TestPhone(port(), qPrintable(QStringLiteral("127.0.1.%1").arg(i + 1))));
+        QVERIFY(crowd.back()->closedByServer());
+        QCOMPARE(
+            log.count(QStringLiteral("too many new phones wait for consent; this one may retry in a moment: "
+                                     "127.0.1.%1")
+                          .arg(Server::MaxWaitingForTurn + 1)),
+            1);
+        m_asker->answer(PhoneConsentAsker::Answer::Allow);
+        phone.send(moveLine(6));
+        QTRY_COMPARE(moves(), 1);
+        QTRY_COMPARE(m_asker->asked.last(), QStringLiteral("127.0.1.1")); // the next in line
+        QCOMPARE(crowd.front()->socket.state(), QAbstractSocket::ConnectedState);
     }
 
     // Loopback is trusted only for programs of the user the service runs as: another user's,
@@ -398,7 +431,7 @@ private slots:
                         [owners](quint16 localPort) { owners->setOwner(localPort, 1001); });
         QTRY_COMPARE(m_asker->asked, QStringList{QStringLiteral("127.0.0.1")});
         QCOMPARE(
-            log.count(QStringLiteral("Loopback connection from another user's program, it needs consent: "
+            log.count(QStringLiteral("Connection from another user's program on this PC, it needs consent: "
                                      "127.0.0.1 port %1 user 1001")
                           .arg(other.socket.localPort())),
             1);
