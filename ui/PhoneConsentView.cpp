@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 
@@ -16,9 +17,16 @@ PhoneConsentView::PhoneConsentView(const QString& address, int timeoutMs, QWidge
     , m_countdown(new QTimer(this))
 {
     m_ui->setupUi(this);
-    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    // A stranger raises this dialog whenever it likes: it must not take the keys the user (or
+    // the user's phone) is typing into another window, not even with focus following the
+    // pointer. It never asks for the focus, and no button holds it.
+    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    for (QPushButton* button : {m_ui->btnAllow, m_ui->btnAlwaysAllow, m_ui->btnRefuse}) {
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setAutoDefault(false);
+    }
     setAttribute(Qt::WA_DeleteOnClose);
     ApplicationBase::applyStyleSheet(this, QStringLiteral("phoneconsentview.css"), true);
     m_ui->lbConsentContent->setText(
@@ -76,8 +84,11 @@ void PhoneConsentView::closeEvent(QCloseEvent* event)
 
 void PhoneConsentView::keyPressEvent(QKeyEvent* event)
 {
-    // QDialog would take Enter as the default button's click; here only a deliberate choice counts.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    // Keys reach a window that did not ask for them when the pointer rests on it (focus
+    // following the pointer, or no window manager): they were meant for another window. Only
+    // a user who gave the dialog the focus on purpose answers by keyboard (its Alt shortcuts,
+    // Escape); Enter never, as QDialog would take it for the default button.
+    if (!isActiveWindow() || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         event->accept();
         return;
     }
