@@ -132,16 +132,16 @@ bool PhoneGate::admitNewcomer(QTcpSocket* socket)
         return true;
     const QHostAddress peer = socket->peerAddress();
     const QString address = peerAddressKey(peer);
-    if (!m_access->admitsPeer(peer)) {
-        qWarning().noquote() << "Connection refused, not from the local network:" << address;
-        closeUnserved(socket);
-        return false;
-    }
     // Programs of this user on this machine can inject input anyway; a paired browser never
     // comes here. Another user's program is a stranger, whatever the settings say.
     const Origin origin = m_loopbackTrusted ? originOf(socket) : Origin::Network;
     if (origin == Origin::OwnUser)
         return true;
+    if (origin == Origin::Network && !m_access->admitsPeer(peer)) {
+        qWarning().noquote() << "Connection refused, not from the local network:" << address;
+        closeUnserved(socket);
+        return false;
+    }
     const bool otherUser = origin == Origin::OtherUser;
     if (otherUser && !m_asker) {
         qWarning().noquote() << "Connection refused, another user's program on this PC:" << address;
