@@ -40,7 +40,11 @@ PhoneGate::PhoneGate(QObject* parent)
     connect(m_newcomers, &PhoneNewcomers::ready, this, &PhoneGate::phoneAdmitted);
 }
 
-PhoneGate::~PhoneGate() = default;
+PhoneGate::~PhoneGate()
+{
+    // Before the listener goes, and the sockets with it.
+    m_newcomers->clear();
+}
 
 bool PhoneGate::listen(quint16 port)
 {
