@@ -1,127 +1,21 @@
-#include "RemoteTestSupport.h"
+#include "PhoneAccessTestSupport.h"
 
-#include "platform/InputBackendFake.h"
 #include "platform/SocketOwnerFake.h"
 #include "platform/SocketOwnerLinux.h"
-#include "remote/LocalNetwork.h"
-#include "remote/PhoneAccess.h"
 
 #include <QProcess>
-#include <QSettings>
 #include <QTcpServer>
-#include <QTemporaryDir>
-#include <QTimer>
 
 #include <unistd.h>
 
-namespace {
-
-QByteArray moveLine(int dx)
-{
-    return "{\"command\":\"mousemove\",\"params\":{\"dx\":" + QByteArray::number(dx) + "}}\n";
-}
-
-// Answers like the user would, when the test says so.
-class FakeAsker final : public PhoneConsentAsker
-{
-public:
-    QStringList asked; // every address asked about, in order
-    int cancelled = 0;
-    int timeoutMs = 0;
-
-    void ask(const QString& address, int timeout, Callback answered) override
-    {
-        asked << address;
-        timeoutMs = timeout;
-        m_answered = std::move(answered);
-    }
-    void cancel() override
-    {
-        ++cancelled;
-        m_answered = nullptr;
-    }
-    bool waiting() const { return m_answered != nullptr; }
-    void answer(Answer answer)
-    {
-        Callback answered = std::move(m_answered);
-        m_answered = nullptr;
-        answered(answer);
-    }
-
-private:
-    Callback m_answered;
-};
-
-// A phone connecting from a chosen loopback address (127.0.0.2 is another machine here).
-struct TestPhone
-{
-    QTcpSocket socket;
-
-    // `bound` learns the phone's own port before it connects.
-    explicit TestPhone(quint16 port, const char* from = "127.0.0.1",
-                       const std::function<void(quint16)>& bound = {})
-    {
-        socket.bind(QHostAddress(QString::fromLatin1(from)));
-        if (bound)
-            bound(socket.localPort());
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        socket.waitForConnected(5000);
-    }
-    void send(const QByteArray& bytes) { socket.write(bytes), socket.flush(); }
-    // The server shares this thread, so waiting must keep the event loop turning.
-    bool closedByServer()
-    {
-        return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, 5000);
-    }
-};
-
-} // namespace
-
-// Who may be the phone: the local-network rule as a pure function, and the consent a new
-// phone needs before its commands run, with the user played by a fake asker.
-class tst_PhoneAccess : public QObject
+// Who may be the phone: the local-network rule as a pure function, the owner of a connection
+// from this PC, the phones always allowed and the two switches.
+class tst_PhoneAccess : public PhoneAccessFixture
 {
     Q_OBJECT
-    QTemporaryDir m_settingsDir;
-    std::unique_ptr<PhoneAccess> m_access;
-    std::unique_ptr<Server> m_server;
-    InputBackendFake* m_fake = nullptr;
-    FakeAsker* m_asker = nullptr;
-    QStringList m_events;
-    qint64 m_now = 1000000;
-
-    // A server as the program sets it up, except that loopback phones need consent too.
-    void makeServer()
-    {
-        m_server.reset();
-        auto fake = std::make_unique<InputBackendFake>();
-        m_fake = fake.get();
-        m_server = std::make_unique<Server>(std::move(fake), nullptr);
-        auto asker = std::make_unique<FakeAsker>();
-        m_asker = asker.get();
-        m_server->setAccess(m_access.get(), std::move(asker));
-        m_server->setLoopbackTrusted(false);
-        m_server->setClock([this] { return m_now; });
-        recordServerEvents(m_server.get(), this, &m_events);
-        QVERIFY(m_server->start(0));
-        m_events.clear();
-    }
-    quint16 port() const { return m_server->serverPort(); }
-    int moves() const { return m_fake->records().size(); }
-
 private slots:
-    void initTestCase()
-    {
-        // Settings go to a file of the test's own, never the user's.
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-    }
-    void init()
-    {
-        QFile::remove(QSettings(QStringLiteral("Orvane"), QStringLiteral("Velmora")).fileName());
-        m_access = std::make_unique<PhoneAccess>();
-        m_access->setPrefixSource([] { return QList<InterfacePrefix>{}; });
-        makeServer();
-    }
+    void initTestCase() { useOwnSettings(); }
+    void init() { startClean(); }
     void cleanup() { m_server.reset(), m_access.reset(); }
 
     void localNetworkRule_data()
@@ -185,69 +79,6 @@ private slots:
             QVERIFY2(!isAddressOfThisMachine(QHostAddress(QString::fromLatin1(other)), machine), other);
     }
 
-    void unknownPhoneRunsNothingUntilAllowed()
-    {
-        LogCapture log;
-        TestPhone phone(port());
-        QTRY_COMPARE(m_asker->asked, QStringList{QStringLiteral("127.0.0.1")});
-        phone.send(moveLine(1) + moveLine(2));
-        QTest::qWait(50);
-        // Reconnecting, even in a flood, raises no second question; the newest one waits.
-        std::vector<std::unique_ptr<TestPhone>> again;
-        for (int i = 0; i < 5; ++i)
-            again.emplace_back(new TestPhone(port()))->send(moveLine(3));
-        QTest::qWait(50);
-        QVERIFY(phone.closedByServer());
-        // Another newcomer meanwhile waits its turn: one question on the screen at a time.
-        TestPhone other(port(), "127.0.0.2");
-        QTRY_COMPARE(log.count(QStringLiteral("New phone waits for its turn to be asked about: 127.0.0.2")),
-                     1);
-        QCOMPARE(m_asker->asked.size(), 1);
-        QCOMPARE(moves(), 0);
-        QVERIFY(m_events.isEmpty()); // not the phone yet: the window shows nobody
-
-        m_asker->answer(PhoneConsentAsker::Answer::Allow);
-        QCOMPARE(m_events,
-                 QStringList{
-                     QStringLiteral("connected:::ffff:127.0.0.1:%1").arg(again.back()->socket.localPort())});
-        QCOMPARE(moves(), 0); // what it sent while waiting was dropped, not queued
-        again.back()->send(moveLine(4));
-        QTRY_COMPARE(m_fake->records(),
-                     QVector<InputRecord>{InputRecord::mouse(InputRecord::MouseMove, 4, 0)});
-        for (int i = 0; i + 1 < int(again.size()); ++i)
-            QVERIFY(again[i]->closedByServer());
-        // Then the one that waited is asked; refused, it is gone.
-        QTRY_COMPARE(m_asker->asked.size(), 2);
-        QCOMPARE(m_asker->asked.last(), QStringLiteral("127.0.0.2"));
-        m_asker->answer(PhoneConsentAsker::Answer::Refuse);
-        QVERIFY(other.closedByServer());
-
-        // "Allow" was for this connection only: the next one asks again.
-        TestPhone later(port());
-        QTRY_COMPARE(m_asker->asked.size(), 3);
-        later.socket.abort(); // gone before the answer: the question is withdrawn
-        QTRY_COMPARE(m_asker->cancelled, 1);
-        QVERIFY(!m_asker->waiting());
-    }
-
-    void refusalHoldsTheAddressOffForAMinute()
-    {
-        TestPhone phone(port());
-        QTRY_VERIFY(m_asker->waiting());
-        m_asker->answer(PhoneConsentAsker::Answer::Refuse);
-        QVERIFY(phone.closedByServer());
-        m_now += Server::RefusalHoldMs - 1;
-        TestPhone soon(port());
-        QVERIFY(soon.closedByServer());
-        TestPhone elsewhere(port(), "127.0.0.2"); // only that address is held off
-        QTRY_COMPARE(m_asker->asked, (QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")}));
-        m_asker->answer(PhoneConsentAsker::Answer::Refuse);
-        m_now += 1;
-        TestPhone afterwards(port());
-        QTRY_COMPARE(m_asker->asked.size(), 3);
-        QCOMPARE(moves(), 0);
-    }
-
     void alwaysAllowSurvivesARestartAndRemovalEndsTheConnection()
     {
         TestPhone phone(port(), "127.0.0.2");
@@ -307,106 +138,6 @@ private slots:
         QFile::remove(QSettings(QStringLiteral("Orvane"), QStringLiteral("Velmora")).fileName());
         PhoneAccess fresh;
         QVERIFY(fresh.askBeforeNewPhone() && fresh.localNetworkOnly());
-    }
-
-    // A browser that a web page sent to the command port is no phone to ask the user about.
-    void browserWaitingForConsentIsTurnedAway()
-    {
-        LogCapture log;
-        TestPhone browser(port());
-        QTRY_VERIFY(m_asker->waiting());
-        browser.send("POST / HTTP/1.1\r\nHost: 127.0.0.1:8888\r\n\r\n" + moveLine(1));
-        QVERIFY(browser.closedByServer());
-        QCOMPARE(m_asker->cancelled, 1);
-        QCOMPARE(
-            log.count(QStringLiteral("Connection closed, it speaks HTTP, not the phone protocol: 127.0.0.1")),
-            1);
-        TestPhone phone(port()); // not held off: the next one is asked
-        QTRY_COMPARE(m_asker->asked.size(), 2);
-        QCOMPARE(moves(), 0);
-    }
-
-    // An unanswered question ends after a minute: its phone is turned away and held off for
-    // a minute, so that a host reconnecting at each end cannot keep the question to itself.
-    void unansweredQuestionExpiresAndHoldsOff()
-    {
-        LogCapture log;
-        TestPhone waiting(port());
-        QTRY_VERIFY(m_asker->waiting());
-        QCOMPARE(m_asker->timeoutMs, int(Server::ConsentTimeoutMs));
-        auto* expiry = m_server->findChild<QTimer*>(QStringLiteral("consentExpiry"));
-        QVERIFY(expiry && expiry->isActive());
-        m_now += Server::ConsentTimeoutMs - 1;
-        QMetaObject::invokeMethod(expiry, "timeout"); // woken early: nothing ends yet
-        QTest::qWait(20);
-        QCOMPARE(waiting.socket.state(), QAbstractSocket::ConnectedState);
-
-        m_now += 1;
-        QMetaObject::invokeMethod(expiry, "timeout");
-        QVERIFY(waiting.closedByServer());
-        QCOMPARE(m_asker->cancelled, 1);
-        QCOMPARE(log.count(QStringLiteral("Nobody answered in time, the phone waiting for consent is turned "
-                                          "away: 127.0.0.1")),
-                 1);
-        TestPhone atOnce(port());
-        QVERIFY(atOnce.closedByServer());
-        QCOMPARE(
-            log.count(QStringLiteral("ended unanswered moments ago; it may ask again in 60 s: 127.0.0.1")),
-            1);
-        m_now += Server::RefusalHoldMs;
-        TestPhone later(port());
-        QTRY_COMPARE(m_asker->asked.size(), 2);
-
-        // With no timer firing (the event loop was busy), the next newcomer ends the old question.
-        m_now += Server::ConsentTimeoutMs;
-        TestPhone next(port(), "127.0.0.2");
-        QVERIFY(later.closedByServer());
-        QTRY_COMPARE(m_asker->asked.last(), QStringLiteral("127.0.0.2"));
-        m_asker->answer(PhoneConsentAsker::Answer::Allow);
-        next.send(moveLine(5));
-        QTRY_COMPARE(moves(), 1);
-    }
-
-    // A stranger's question does not keep a new phone waiting long: once its turn is over it
-    // gives way to the phone waiting (however often the stranger reconnects), and its address is
-    // held off. The line behind the question is bounded.
-    void questionsTakeTurns()
-    {
-        LogCapture log;
-        auto stranger = std::make_unique<TestPhone>(port(), "127.0.0.3");
-        QTRY_VERIFY(m_asker->waiting());
-        m_now += 1000;
-        TestPhone phone(port(), "127.0.0.2");
-        QTRY_COMPARE(log.count(QStringLiteral("New phone waits for its turn to be asked about: 127.0.0.2")),
-                     1);
-        auto* expiry = m_server->findChild<QTimer*>(QStringLiteral("consentExpiry"));
-        QVERIFY(expiry->isActive() && expiry->remainingTime() < Server::QuestionTurnMs + 1000);
-        stranger = std::make_unique<TestPhone>(port(), "127.0.0.3"); // it keeps its question, not more
-        QTest::qWait(20);
-        QCOMPARE(m_asker->asked, QStringList{QStringLiteral("127.0.0.3")});
-
-        m_now += Server::QuestionTurnMs - 1000;
-        QMetaObject::invokeMethod(expiry, "timeout");
-        QTRY_COMPARE(m_asker->asked, (QStringList{QStringLiteral("127.0.0.3"), QStringLiteral("127.0.0.2")}));
-        QVERIFY(stranger->closedByServer());
-        QCOMPARE(log.count(QStringLiteral("the question about this one gives way: 127.0.0.3")), 1);
-        TestPhone back(port(), "127.0.0.3");
-        QVERIFY(back.closedByServer());
-
-        std::vector<std::unique_ptr<TestPhone>> crowd;
-        for (int i = 0; i <= Server::MaxWaitingForTurn; ++i)
-            crowd.emplace_back(new TestPhone(port(), qPrintable(QStringLiteral("127.0.1.%1").arg(i + 1))));
-        QVERIFY(crowd.back()->closedByServer());
-        QCOMPARE(
-            log.count(QStringLiteral("too many new phones wait for consent; this one may retry in a moment: "
-                                     "127.0.1.%1")
-                          .arg(Server::MaxWaitingForTurn + 1)),
-            1);
-        m_asker->answer(PhoneConsentAsker::Answer::Allow);
-        phone.send(moveLine(6));
-        QTRY_COMPARE(moves(), 1);
-        QTRY_COMPARE(m_asker->asked.last(), QStringLiteral("127.0.1.1")); // the next in line
-        QCOMPARE(crowd.front()->socket.state(), QAbstractSocket::ConnectedState);
     }
 
     // Loopback is trusted only for programs of the user the service runs as: another user's,
