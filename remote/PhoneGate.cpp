@@ -275,7 +275,9 @@ void PhoneGate::askConsent(const Waiting& waiting, qint64 now)
         m_consentExpiry->setSingleShot(true);
         connect(m_consentExpiry, &QTimer::timeout, this, [this] { reviewQuestion(this->now()); });
     }
-    m_asker->ask(waiting.address, int(ConsentTimeoutMs),
+    m_asker->ask(waiting.address,
+                 waiting.otherUser ? PhoneConsentAsker::Who::OtherUser : PhoneConsentAsker::Who::NewPhone,
+                 int(ConsentTimeoutMs),
                  [this, question](PhoneConsentAsker::Answer answer) { onConsentAnswer(question, answer); });
     reviewQuestion(now);
 }

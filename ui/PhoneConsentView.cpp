@@ -10,7 +10,8 @@
 #include <QScreen>
 #include <QTimer>
 
-PhoneConsentView::PhoneConsentView(const QString& address, int timeoutMs, QWidget* parent)
+PhoneConsentView::PhoneConsentView(const QString& address, PhoneConsentAsker::Who who, int timeoutMs,
+                                   QWidget* parent)
     : DialogBase(parent)
     , m_ui(new Ui::PhoneConsentView)
     , m_secondsLeft((qMax(timeoutMs, 0) + 999) / 1000)
@@ -29,11 +30,21 @@ PhoneConsentView::PhoneConsentView(const QString& address, int timeoutMs, QWidge
     }
     setAttribute(Qt::WA_DeleteOnClose);
     ApplicationBase::applyStyleSheet(this, QStringLiteral("phoneconsentview.css"), true);
-    m_ui->lbConsentContent->setText(
-        QCoreApplication::translate("PhoneConsentView",
-                                    "The phone at %1 is connected and waits. Once allowed, it can move the "
+    if (who == PhoneConsentAsker::Who::OtherUser) {
+        m_ui->lbConsentContent->setText(
+            QCoreApplication::translate(
+                "PhoneConsentView", "A program of another user of this PC (from %1) is connected and waits. "
+                                    "Once allowed, it can move the pointer, type, open files and start "
+                                    "programs as you, for this connection only.")
+                .arg(address));
+        m_ui->btnAlwaysAllow->hide();
+    } else {
+        m_ui->lbConsentContent->setText(
+            QCoreApplication::translate(
+                "PhoneConsentView", "The phone at %1 is connected and waits. Once allowed, it can move the "
                                     "pointer, type, open files and start programs on this PC.")
-            .arg(address));
+                .arg(address));
+    }
 
     // Only what the user reads: the server withdraws the question when its time is up.
     m_countdown->setObjectName(QStringLiteral("countdown"));
@@ -100,10 +111,10 @@ PhoneConsentDialogAsker::~PhoneConsentDialogAsker()
     cancel();
 }
 
-void PhoneConsentDialogAsker::ask(const QString& address, int timeoutMs, Callback answered)
+void PhoneConsentDialogAsker::ask(const QString& address, Who who, int timeoutMs, Callback answered)
 {
     cancel();
-    auto* view = new PhoneConsentView(address, timeoutMs);
+    auto* view = new PhoneConsentView(address, who, timeoutMs);
     m_view = view;
     QObject::connect(view, &PhoneConsentView::answered, view, [answered](PhoneConsentAsker::Answer answer) {
         if (answered)

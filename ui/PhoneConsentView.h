@@ -20,8 +20,11 @@ class PhoneConsentView final : public DialogBase
 {
     Q_OBJECT
 public:
-    // The question closes by itself after `timeoutMs`; the dialog counts the time down.
-    PhoneConsentView(const QString& address, int timeoutMs, QWidget* parent = nullptr);
+    // The question closes by itself after `timeoutMs`; the dialog counts the time down. A
+    // program of another user is never always allowed: the dialog says who it is and offers
+    // no "Always Allow".
+    PhoneConsentView(const QString& address, PhoneConsentAsker::Who who, int timeoutMs,
+                     QWidget* parent = nullptr);
     ~PhoneConsentView() override;
 
     // Escape (once given the focus), or the window closed otherwise: a refusal.
@@ -51,7 +54,7 @@ public:
     PhoneConsentDialogAsker() = default;
     ~PhoneConsentDialogAsker() override;
 
-    void ask(const QString& address, int timeoutMs, Callback answered) override;
+    void ask(const QString& address, Who who, int timeoutMs, Callback answered) override;
     void cancel() override;
 
 private:

@@ -28,9 +28,11 @@ public:
     QStringList asked; // every address asked about, in order
     int cancelled = 0;
     int timeoutMs = 0;
+    bool otherUser = false; // the last question was about another user's program
 
-    void ask(const QString& address, int timeout, Callback answered) override
+    void ask(const QString& address, Who who, int timeout, Callback answered) override
     {
+        otherUser = who == Who::OtherUser;
         asked << address;
         timeoutMs = timeout;
         m_answered = std::move(answered);

@@ -166,6 +166,7 @@ private slots:
                                      "127.0.0.1 port %1 user 1001")
                           .arg(other.socket.localPort())),
             1);
+        QVERIFY(m_asker->otherUser);
         m_asker->answer(PhoneConsentAsker::Answer::AlwaysAllow);
         other.send(moveLine(3));
         QTRY_COMPARE(moves(), 2);

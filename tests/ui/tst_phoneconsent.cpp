@@ -53,7 +53,8 @@ private slots:
         QFETCH(Answer, expected);
         PhoneConsentDialogAsker asker;
         QList<Answer> answers;
-        asker.ask(QStringLiteral("192.168.1.23"), 60000, [&answers](Answer answer) { answers << answer; });
+        asker.ask(QStringLiteral("192.168.1.23"), PhoneConsentAsker::Who::NewPhone, 60000,
+                  [&answers](Answer answer) { answers << answer; });
         QPointer<PhoneConsentView> view = shownDialog();
         QVERIFY(view);
         // Above every window, frameless, and naming the phone.
@@ -82,11 +83,29 @@ private slots:
         QCOMPARE(answers.size(), 1);
     }
 
+    // Another user's program is named as such, and cannot be always allowed.
+    void anotherUsersProgramIsNamedAndNeverRemembered()
+    {
+        PhoneConsentDialogAsker asker;
+        QList<Answer> answers;
+        asker.ask(QStringLiteral("10.78.0.1"), PhoneConsentAsker::Who::OtherUser, 60000,
+                  [&answers](Answer answer) { answers << answer; });
+        QPointer<PhoneConsentView> view = shownDialog();
+        QVERIFY(view);
+        const QString text = view->findChild<QLabel*>("lbConsentContent")->text();
+        QVERIFY2(text.contains(QLatin1String("another user")) && text.contains(QLatin1String("10.78.0.1")),
+                 qPrintable(text));
+        QVERIFY(!view->findChild<QPushButton*>("btnAlwaysAllow")->isVisible());
+        view->findChild<QPushButton*>("btnAllow")->click();
+        QCOMPARE(answers, QList<Answer>{Answer::Allow});
+    }
+
     void aWithdrawnQuestionIsNotAnswered()
     {
         PhoneConsentDialogAsker asker;
         int answers = 0;
-        asker.ask(QStringLiteral("10.0.0.8"), 60000, [&answers](Answer) { ++answers; });
+        asker.ask(QStringLiteral("10.0.0.8"), PhoneConsentAsker::Who::NewPhone, 60000,
+                  [&answers](Answer) { ++answers; });
         QPointer<PhoneConsentView> view = shownDialog();
         asker.cancel();
         QTRY_VERIFY(!view);
@@ -97,7 +116,7 @@ private slots:
     void countsDownTheTimeLeft()
     {
         PhoneConsentDialogAsker asker;
-        asker.ask(QStringLiteral("10.0.0.9"), 59001, [](Answer) {});
+        asker.ask(QStringLiteral("10.0.0.9"), PhoneConsentAsker::Who::NewPhone, 59001, [](Answer) {});
         PhoneConsentView* view = shownDialog();
         QVERIFY(view);
         auto* left = view->findChild<QLabel*>("lbTimeLeft");
