@@ -14,6 +14,11 @@ public:
     }
     std::optional<quint32> ownerOf(const QHostAddress& end, quint16 endPort, const QHostAddress& other,
                                    quint16 otherPort) override;
+    std::optional<quint32> kernelOwnerOf(const QHostAddress& end, quint16 endPort, const QHostAddress& other,
+                                         quint16 otherPort) override
+    {
+        return ownerOf(end, endPort, other, otherPort);
+    }
     quint32 currentUser() const override { return m_currentUser; }
 
     // The socket whose own end has `port` belongs to `user`; ports not set have no known owner.

@@ -210,15 +210,23 @@ std::optional<quint32> ownerInProcNetTable(const QByteArray& table, const QHostA
 std::optional<quint32> SocketOwnerLinux::ownerOf(const QHostAddress& end, quint16 endPort,
                                                  const QHostAddress& other, quint16 otherPort)
 {
+    if (const auto owner = kernelOwnerOf(end, endPort, other, otherPort))
+        return owner;
+    if (const auto owner = readProcNet("/proc/net/tcp", end, endPort, other, otherPort))
+        return owner;
+    return readProcNet("/proc/net/tcp6", end, endPort, other, otherPort);
+}
+
+std::optional<quint32> SocketOwnerLinux::kernelOwnerOf(const QHostAddress& end, quint16 endPort,
+                                                       const QHostAddress& other, quint16 otherPort)
+{
     // An IPv4 peer of a dual-stack listener shows as IPv4-mapped, while its own socket is
     // usually plain IPv4; either may be the case.
     for (const int family : {AF_INET, AF_INET6}) {
         if (const auto owner = askSockDiag(family, end, endPort, other, otherPort))
             return owner;
     }
-    if (const auto owner = readProcNet("/proc/net/tcp", end, endPort, other, otherPort))
-        return owner;
-    return readProcNet("/proc/net/tcp6", end, endPort, other, otherPort);
+    return std::nullopt;
 }
 
 quint32 SocketOwnerLinux::currentUser() const

@@ -11,6 +11,8 @@ class SocketOwnerLinux final : public SocketOwner
 public:
     std::optional<quint32> ownerOf(const QHostAddress& end, quint16 endPort, const QHostAddress& other,
                                    quint16 otherPort) override;
+    std::optional<quint32> kernelOwnerOf(const QHostAddress& end, quint16 endPort, const QHostAddress& other,
+                                         quint16 otherPort) override;
     quint32 currentUser() const override;
 };
 

@@ -2,6 +2,8 @@
 
 #include <QNetworkInterface>
 
+#include <algorithm>
+
 namespace {
 
 // An IPv4-mapped IPv6 address as the IPv4 address it stands for; anything else unchanged.
@@ -36,12 +38,15 @@ bool isLocalNetworkPeer(const QHostAddress& peer, const QList<InterfacePrefix>& 
     return false;
 }
 
-bool isFromThisMachine(const QHostAddress& peer, const QHostAddress& local)
+bool isAddressOfThisMachine(const QHostAddress& address, const QList<InterfacePrefix>& prefixes)
 {
-    const QHostAddress address = unmapped(peer);
-    if (address.isNull())
+    const QHostAddress plain = unmapped(address);
+    if (plain.isNull())
         return false;
-    return address.isLoopback() || address == unmapped(local);
+    if (plain.isLoopback())
+        return true;
+    return std::any_of(prefixes.cbegin(), prefixes.cend(),
+                       [&plain](const InterfacePrefix& prefix) { return unmapped(prefix.address) == plain; });
 }
 
 QList<InterfacePrefix> systemInterfacePrefixes()

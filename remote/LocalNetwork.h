@@ -18,10 +18,9 @@ struct InterfacePrefix
 // proves nothing and is ignored.
 bool isLocalNetworkPeer(const QHostAddress& peer, const QList<InterfacePrefix>& prefixes);
 
-// Whether a connection whose peer is `peer` and whose own end is `local` comes from this machine:
-// loopback, or a program that connected to one of this machine's own addresses (the kernel then
-// gives it that same address as its source).
-bool isFromThisMachine(const QHostAddress& peer, const QHostAddress& local);
+// Whether `address` is loopback or one of the addresses in `prefixes` (this machine's own). A
+// program of this machine may connect from any of them, whichever address it connects to.
+bool isAddressOfThisMachine(const QHostAddress& address, const QList<InterfacePrefix>& prefixes);
 
 // The address prefixes of this machine's interfaces that are up, read afresh on every call.
 QList<InterfacePrefix> systemInterfacePrefixes();

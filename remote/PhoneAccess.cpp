@@ -88,17 +88,30 @@ bool PhoneAccess::admitsPeer(const QHostAddress& peer)
 {
     if (!localNetworkOnly())
         return true;
+    return holdsForInterfaces(
+        [&peer](const QList<InterfacePrefix>& prefixes) { return isLocalNetworkPeer(peer, prefixes); });
+}
+
+bool PhoneAccess::isOwnAddress(const QHostAddress& address)
+{
+    return holdsForInterfaces([&address](const QList<InterfacePrefix>& prefixes) {
+        return isAddressOfThisMachine(address, prefixes);
+    });
+}
+
+bool PhoneAccess::holdsForInterfaces(const std::function<bool(const QList<InterfacePrefix>&)>& test)
+{
     if (!m_prefixesAge.isValid()) {
         m_prefixes = m_prefixSource();
         m_prefixesAge.start();
     }
-    if (isLocalNetworkPeer(peer, m_prefixes))
+    if (test(m_prefixes))
         return true;
     if (m_prefixesAge.elapsed() < kPrefixRefreshMs)
         return false;
     m_prefixes = m_prefixSource();
     m_prefixesAge.start();
-    return isLocalNetworkPeer(peer, m_prefixes);
+    return test(m_prefixes);
 }
 
 void PhoneAccess::setPrefixSource(PrefixSource source)

@@ -43,6 +43,8 @@ public:
     // Whether a connection from `peer` may be served at all: always with the local-network
     // rule off, otherwise when the peer is on one of this machine's networks.
     bool admitsPeer(const QHostAddress& peer);
+    // Whether `address` is loopback or one of this machine's own interface addresses.
+    bool isOwnAddress(const QHostAddress& address);
     // Replaces the machine's interfaces with `source` (tests).
     void setPrefixSource(PrefixSource source);
 
@@ -66,6 +68,9 @@ private:
     void load() const;
     void storePhones();
     bool setFlag(const char* key, bool on);
+    // Whether `test` holds for the machine's interfaces, read again when it does not and the
+    // copy is older than a moment.
+    bool holdsForInterfaces(const std::function<bool(const QList<InterfacePrefix>&)>& test);
 
     PrefixSource m_prefixSource;
     QList<InterfacePrefix> m_prefixes;

@@ -16,12 +16,19 @@ public:
         Refuse,
     };
     using Callback = std::function<void(Answer answer)>;
+    // Who waits: a phone on the network, or a program of another user of this PC (which may
+    // be allowed only for the connection it made).
+    enum class Who
+    {
+        NewPhone,
+        OtherUser,
+    };
 
     virtual ~PhoneConsentAsker() = default;
-    // Puts the question about the phone at `address`; `answered` runs once with the user's
+    // Puts the question about `who` at `address`; `answered` runs once with the user's
     // answer, later, from the event loop, unless cancel() comes first. One question at a time.
     // It is withdrawn (cancel()) if not answered within `timeoutMs`.
-    virtual void ask(const QString& address, int timeoutMs, Callback answered) = 0;
+    virtual void ask(const QString& address, Who who, int timeoutMs, Callback answered) = 0;
     // The phone went away before the user answered: the question is withdrawn.
     virtual void cancel() = 0;
 };

@@ -3,6 +3,7 @@
 #include "platform/SocketOwner.h"
 #include "remote/LocalNetwork.h"
 #include "remote/PhoneAccess.h"
+#include "remote/PhoneNewcomers.h"
 #include "remote/ProtocolGuard.h"
 
 #include <QDateTime>
@@ -14,8 +15,8 @@
 
 namespace {
 
-// Addresses held off after a refusal, at most; expired ones are swept first.
-constexpr int kMaxRefusedAddresses = 1024;
+// Addresses held off after a question, at most; expired holds are swept first.
+constexpr int kMaxHeldAddresses = 1024;
 // What is read at a time from a phone that waits for consent (and then thrown away).
 constexpr qint64 kWaitingReadBytes = 16 * 1024;
 
@@ -33,11 +34,17 @@ qint64 monotonicMs()
 PhoneGate::PhoneGate(QObject* parent)
     : QObject(parent)
     , m_server(new QTcpServer(this))
+    , m_newcomers(new PhoneNewcomers(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &PhoneGate::onNewConnection);
+    connect(m_newcomers, &PhoneNewcomers::ready, this, &PhoneGate::phoneAdmitted);
 }
 
-PhoneGate::~PhoneGate() = default;
+PhoneGate::~PhoneGate()
+{
+    // Before the listener goes, and the sockets with it.
+    m_newcomers->clear();
+}
 
 bool PhoneGate::listen(quint16 port)
 {
@@ -47,6 +54,7 @@ bool PhoneGate::listen(quint16 port)
 void PhoneGate::close()
 {
     m_server->close();
+    m_newcomers->clear();
 }
 
 bool PhoneGate::isListening() const
@@ -76,7 +84,25 @@ void PhoneGate::onNewConnection()
     QTcpSocket* socket = m_server->nextPendingConnection();
     if (socket == nullptr || !admitNewcomer(socket))
         return;
-    emit phoneAdmitted(socket);
+    handOver(socket);
+}
+
+void PhoneGate::handOver(QTcpSocket* socket)
+{
+    // A connection that has not said a word may be a web page's: it must not cost the phone
+    // being served its place before it proves to speak the phone's protocol.
+    if (m_phonePresent && m_phonePresent())
+        m_newcomers->add(socket);
+    else
+        emit phoneAdmitted(socket);
+}
+
+void PhoneGate::onPhoneGone()
+{
+    if (m_phonePresent && m_phonePresent())
+        return;
+    if (QTcpSocket* socket = m_newcomers->takeNewest())
+        emit phoneAdmitted(socket);
 }
 
 void PhoneGate::setAccess(PhoneAccess* access, std::unique_ptr<PhoneConsentAsker> asker)
@@ -86,8 +112,10 @@ void PhoneGate::setAccess(PhoneAccess* access, std::unique_ptr<PhoneConsentAsker
         disconnect(m_access, nullptr, this, nullptr);
     m_access = access;
     m_asker = std::move(asker);
-    if (m_access != nullptr)
+    if (m_access != nullptr) {
         connect(m_access, &PhoneAccess::phoneForgotten, this, &PhoneGate::phoneForgotten);
+        connect(m_access, &PhoneAccess::phoneForgotten, m_newcomers, &PhoneNewcomers::dropFrom);
+    }
 }
 
 void PhoneGate::setSocketOwner(std::unique_ptr<SocketOwner> owner)
@@ -108,164 +136,241 @@ bool PhoneGate::admitNewcomer(QTcpSocket* socket)
         return true;
     const QHostAddress peer = socket->peerAddress();
     const QString address = peerAddressKey(peer);
-    if (!m_access->admitsPeer(peer)) {
+    // Programs of this user on this machine can inject input anyway; a paired browser never
+    // comes here. Another user's program is a stranger, whatever the settings say.
+    const Origin origin = m_loopbackTrusted ? originOf(socket) : Origin::Network;
+    if (origin == Origin::OwnUser)
+        return true;
+    if (origin == Origin::Network && !m_access->admitsPeer(peer)) {
         qWarning().noquote() << "Connection refused, not from the local network:" << address;
         closeUnserved(socket);
         return false;
     }
-    // Programs of this user on this machine can inject input anyway; a paired browser never
-    // comes here. Another user's program is a stranger, whatever the settings say.
-    bool otherUser = false;
-    // A program of this machine may come over loopback or through one of the machine's own
-    // network addresses; either way its owner decides.
-    if (m_loopbackTrusted && isFromThisMachine(peer, socket->localAddress())) {
-        if (isOwnUsersConnection(socket))
+    const bool otherUser = origin == Origin::OtherUser;
+    if (otherUser && !m_asker) {
+        qWarning().noquote() << "Connection refused, another user's program on this PC:" << address;
+        closeUnserved(socket);
+        return false;
+    }
+    if (!otherUser) {
+        if (!m_access->askBeforeNewPhone() || !m_asker)
             return true;
-        otherUser = true;
-        if (!m_asker) {
-            qWarning().noquote() << "Connection refused, another user's program on this PC:" << address;
-            closeUnserved(socket);
-            return false;
+        if (m_access->isRemembered(address)) {
+            m_access->remember(address); // seen now
+            return true;
         }
-    } else if (!m_access->askBeforeNewPhone() || !m_asker) {
-        return true;
-    } else if (m_access->isRemembered(address)) {
-        m_access->remember(address); // seen now
-        return true;
     }
     const qint64 now = this->now();
-    expireConsentQuestion(now); // an unanswered question does not keep the next phone out
-    const auto refused = m_refusedUntil.find(address);
-    if (refused != m_refusedUntil.end()) {
-        if (now < *refused) {
-            qWarning().noquote() << "Connection refused, the user refused this phone moments ago:" << address;
-            closeUnserved(socket);
-            return false;
-        }
-        m_refusedUntil.erase(refused);
-    }
-    if (m_waitingSocket != nullptr) {
-        if (m_waitingAddress != address) {
-            // One question at a time: a crowd of newcomers cannot bury the screen in dialogs.
-            qWarning().noquote() << "Connection refused for now, another new phone is waiting for consent;"
-                                    " this one may retry once that is answered:"
-                                 << address;
-            closeUnserved(socket);
-            return false;
-        }
-        // The same phone connected again: the newer connection waits for the open question.
-        closeUnserved(m_waitingSocket);
-        m_waitingSocket = nullptr;
-    }
-    askConsent(socket, address, otherUser, now);
+    reviewQuestion(now); // a question whose time is up does not keep the next phone out
+    if (!passesHold(socket, address, now))
+        return false;
+    enqueue({socket, address, otherUser}, now);
     return false;
 }
 
-bool PhoneGate::isOwnUsersConnection(QTcpSocket* socket)
+PhoneGate::Origin PhoneGate::originOf(QTcpSocket* socket)
 {
     if (!m_socketOwner)
         m_socketOwner = createSocketOwner();
-    const std::optional<quint32> owner = m_socketOwner->ownerOf(socket->peerAddress(), socket->peerPort(),
-                                                                socket->localAddress(), socket->localPort());
+    const QHostAddress peer = socket->peerAddress();
+    // Any user may connect from any of this machine's addresses to any other (Linux lets a
+    // program pick its source), so it is not enough to look at loopback or at the address
+    // connected to. The kernel is asked about every connection: it knows the other end when it
+    // is here, whatever its address.
+    const bool ownAddress =
+        peerAddressKey(peer) == peerAddressKey(socket->localAddress()) || m_access->isOwnAddress(peer);
+    const std::optional<quint32> owner =
+        ownAddress
+            ? m_socketOwner->ownerOf(peer, socket->peerPort(), socket->localAddress(), socket->localPort())
+            : m_socketOwner->kernelOwnerOf(peer, socket->peerPort(), socket->localAddress(),
+                                           socket->localPort());
+    if (!owner && !ownAddress)
+        return Origin::Network;
     if (owner && *owner == m_socketOwner->currentUser())
-        return true;
+        return Origin::OwnUser;
     // Unknown counts as someone else: trust needs proof.
-    qWarning().noquote() << "Loopback connection from another user's program, it needs consent:"
-                         << peerAddressKey(socket->peerAddress()) << "port" << socket->peerPort() << "user"
+    qWarning().noquote() << "Connection from another user's program on this PC, it needs consent:"
+                         << peerAddressKey(peer) << "port" << socket->peerPort() << "user"
                          << (owner ? QString::number(*owner) : QStringLiteral("unknown"));
+    return Origin::OtherUser;
+}
+
+bool PhoneGate::passesHold(QTcpSocket* socket, const QString& address, qint64 now)
+{
+    const auto held = m_held.find(address);
+    if (held == m_held.end())
+        return true;
+    if (now >= held->until) {
+        m_held.erase(held);
+        return true;
+    }
+    if (held->refused)
+        qWarning().noquote() << "Connection refused, the user refused this phone moments ago:" << address;
+    else
+        qWarning().noquote()
+            << "Connection refused, this phone's question ended unanswered moments ago; it may"
+               " ask again in"
+            << (held->until - now + 999) / 1000 << "s:" << address;
+    closeUnserved(socket);
     return false;
 }
 
-void PhoneGate::askConsent(QTcpSocket* socket, const QString& address, bool otherUser, qint64 now)
+void PhoneGate::enqueue(const Waiting& waiting, qint64 now)
 {
-    const bool asking = m_waitingSocket == nullptr && m_waitingAddress.isEmpty();
-    m_waitingSocket = socket;
-    m_waitingAddress = address;
-    m_waitingIsOtherUser = otherUser;
+    if (m_asked.socket != nullptr && m_asked.address == waiting.address) {
+        // The same phone connected again: the newer connection waits for the open question.
+        closeUnserved(m_asked.socket);
+        m_asked.socket = waiting.socket;
+        m_asked.otherUser = m_asked.otherUser || waiting.otherUser;
+        watchWaitingPhone(waiting.socket);
+        qInfo().noquote() << "New phone waits for the user's consent:" << waiting.address;
+        return;
+    }
+    if (m_asked.socket == nullptr) {
+        askConsent(waiting, now);
+        return;
+    }
+    for (Waiting& inLine : m_line) {
+        if (inLine.address == waiting.address) {
+            closeUnserved(inLine.socket);
+            inLine.socket = waiting.socket;
+            inLine.otherUser = inLine.otherUser || waiting.otherUser;
+            watchWaitingPhone(waiting.socket);
+            return;
+        }
+    }
+    if (m_line.size() >= MaxWaitingForTurn) {
+        qWarning().noquote() << "Connection refused for now, too many new phones wait for consent;"
+                                " this one may retry in a moment:"
+                             << waiting.address;
+        closeUnserved(waiting.socket);
+        return;
+    }
+    m_line.append(waiting);
+    watchWaitingPhone(waiting.socket);
+    qInfo().noquote() << "New phone waits for its turn to be asked about:" << waiting.address;
+    reviewQuestion(now); // its turn may come sooner than the question's end
+}
+
+void PhoneGate::watchWaitingPhone(QTcpSocket* socket)
+{
     // Commands sent before the answer are read and dropped: a remote must not replay stale
     // clicks once allowed, nor fill our memory while it waits.
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onWaitingPhoneData(socket); });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] { onWaitingPhoneGone(socket); });
     connect(socket, &QTcpSocket::errorOccurred, this, [this, socket] { onWaitingPhoneGone(socket); });
-    qInfo().noquote() << "New phone waits for the user's consent:" << address;
-    if (!asking)
-        return;
+}
+
+void PhoneGate::askConsent(const Waiting& waiting, qint64 now)
+{
+    m_asked = waiting;
+    watchWaitingPhone(waiting.socket);
+    qInfo().noquote() << "New phone waits for the user's consent:" << waiting.address;
     const quint64 question = ++m_question;
+    m_questionAskedAt = now;
     m_questionDeadline = now + ConsentTimeoutMs;
     if (m_consentExpiry == nullptr) {
         m_consentExpiry = new QTimer(this);
         m_consentExpiry->setObjectName(QStringLiteral("consentExpiry"));
         m_consentExpiry->setSingleShot(true);
-        connect(m_consentExpiry, &QTimer::timeout, this, [this] { expireConsentQuestion(this->now()); });
+        connect(m_consentExpiry, &QTimer::timeout, this, [this] { reviewQuestion(this->now()); });
     }
-    m_consentExpiry->start(int(ConsentTimeoutMs));
-    m_asker->ask(address, int(ConsentTimeoutMs),
+    m_asker->ask(waiting.address,
+                 waiting.otherUser ? PhoneConsentAsker::Who::OtherUser : PhoneConsentAsker::Who::NewPhone,
+                 int(ConsentTimeoutMs),
                  [this, question](PhoneConsentAsker::Answer answer) { onConsentAnswer(question, answer); });
+    reviewQuestion(now);
 }
 
-void PhoneGate::expireConsentQuestion(qint64 now)
+void PhoneGate::reviewQuestion(qint64 now)
 {
-    if (m_waitingAddress.isEmpty())
-        return;
-    if (now < m_questionDeadline) {
-        m_consentExpiry->start(int(m_questionDeadline - now)); // woken early: wait for the rest
+    if (m_asked.socket == nullptr) {
+        askNext(now);
         return;
     }
-    // Like a refusal of this connection, but without holding the address off: the user may
-    // simply have been away.
-    qWarning().noquote() << "Nobody answered in time, the phone waiting for consent is turned away:"
-                         << m_waitingAddress;
-    dropWaitingPhone();
+    const qint64 turnEnd =
+        m_line.isEmpty() ? m_questionDeadline : qMin(m_questionDeadline, m_questionAskedAt + QuestionTurnMs);
+    if (now < turnEnd) {
+        m_consentExpiry->start(int(turnEnd - now)); // woken early: wait for the rest
+        return;
+    }
+    // Like a refusal: the address waits before it may ask again, so that a host reconnecting
+    // at each end cannot keep the question to itself. The user may simply have been away.
+    if (now >= m_questionDeadline)
+        qWarning().noquote() << "Nobody answered in time, the phone waiting for consent is turned away:"
+                             << m_asked.address;
+    else
+        qWarning().noquote() << "Another new phone waits, the question about this one gives way:"
+                             << m_asked.address;
+    hold(m_asked.address, now, false);
+    withdrawQuestion();
+    askNext(now);
+}
+
+void PhoneGate::askNext(qint64 now)
+{
+    if (m_asked.socket != nullptr || m_line.isEmpty()) {
+        if (m_asked.socket == nullptr && m_consentExpiry != nullptr)
+            m_consentExpiry->stop();
+        return;
+    }
+    askConsent(m_line.takeFirst(), now);
+}
+
+void PhoneGate::hold(const QString& address, qint64 now, bool refused)
+{
+    if (m_held.size() >= kMaxHeldAddresses) {
+        for (auto it = m_held.begin(); it != m_held.end();)
+            it = it->until <= now ? m_held.erase(it) : std::next(it);
+        if (m_held.size() >= kMaxHeldAddresses)
+            m_held.erase(m_held.begin());
+    }
+    m_held.insert(address, {now + RefusalHoldMs, refused});
 }
 
 void PhoneGate::onConsentAnswer(quint64 question, PhoneConsentAsker::Answer answer)
 {
-    if (question != m_question || m_waitingAddress.isEmpty())
+    if (question != m_question || m_asked.socket == nullptr)
         return;
-    QTcpSocket* socket = m_waitingSocket;
-    const QString address = m_waitingAddress;
-    const bool otherUser = m_waitingIsOtherUser;
-    m_waitingSocket = nullptr;
-    m_waitingAddress.clear();
-    if (m_consentExpiry != nullptr)
-        m_consentExpiry->stop();
+    const Waiting asked = m_asked;
+    m_asked = Waiting{};
+    const qint64 now = this->now();
     if (answer == PhoneConsentAsker::Answer::Refuse) {
-        qWarning().noquote() << "The user refused the phone:" << address;
-        const qint64 now = this->now();
-        if (m_refusedUntil.size() >= kMaxRefusedAddresses) {
-            for (auto it = m_refusedUntil.begin(); it != m_refusedUntil.end();)
-                it = *it <= now ? m_refusedUntil.erase(it) : std::next(it);
-            if (m_refusedUntil.size() >= kMaxRefusedAddresses)
-                m_refusedUntil.erase(m_refusedUntil.begin());
-        }
-        m_refusedUntil.insert(address, now + RefusalHoldMs);
-        if (socket != nullptr)
-            closeUnserved(socket);
+        qWarning().noquote() << "The user refused the phone:" << asked.address;
+        hold(asked.address, now, true);
+        closeUnserved(asked.socket);
+        QTimer::singleShot(0, this, [this] { askNext(this->now()); });
         return;
     }
-    // Remembering a loopback address would let every user of this PC in: this time only.
-    if (answer == PhoneConsentAsker::Answer::AlwaysAllow && m_access != nullptr && !otherUser)
-        m_access->remember(address);
-    qInfo().noquote() << "The user allowed the phone:" << address;
-    if (socket == nullptr || socket->state() != QAbstractSocket::ConnectedState || !m_server->isListening()) {
-        if (socket != nullptr)
-            closeUnserved(socket);
-        return;
+    // Remembering an address of this machine would let every user of this PC in: this time
+    // only, and never for another user's connection.
+    const bool ownAddress =
+        m_loopbackTrusted && m_access != nullptr && m_access->isOwnAddress(QHostAddress(asked.address));
+    if (answer == PhoneConsentAsker::Answer::AlwaysAllow && m_access != nullptr && !asked.otherUser &&
+        !ownAddress)
+        m_access->remember(asked.address);
+    qInfo().noquote() << "The user allowed the phone:" << asked.address;
+    QTcpSocket* socket = asked.socket;
+    if (socket->state() != QAbstractSocket::ConnectedState || !m_server->isListening()) {
+        closeUnserved(socket);
+    } else {
+        socket->disconnect(this);
+        socket->skip(socket->bytesAvailable()); // what it sent while waiting is stale
+        handOver(socket);
     }
-    socket->disconnect(this);
-    socket->skip(socket->bytesAvailable()); // what it sent while waiting is stale
-    emit phoneAdmitted(socket);
+    // The next question once this answer is through: the dialog that gave it is still closing.
+    QTimer::singleShot(0, this, [this] { askNext(this->now()); });
 }
 
 void PhoneGate::onWaitingPhoneData(QTcpSocket* socket)
 {
     // Read in pieces: a stranger must not make us hold much of what it sends.
-    while (socket == m_waitingSocket && socket->bytesAvailable() > 0) {
+    while (socket->bytesAvailable() > 0) {
         const QByteArray bytes = socket->read(kWaitingReadBytes);
         for (const QByteArray& line : bytes.split('\n')) {
             if (looksLikeHttp(line)) {
                 qWarning().noquote() << httpRefusal(socket->peerAddress());
-                dropWaitingPhone();
+                endWait(socket);
                 return;
             }
         }
@@ -274,23 +379,48 @@ void PhoneGate::onWaitingPhoneData(QTcpSocket* socket)
 
 void PhoneGate::onWaitingPhoneGone(QTcpSocket* socket)
 {
-    if (socket != m_waitingSocket)
+    QString address = socket == m_asked.socket ? m_asked.address : QString();
+    for (const Waiting& waiting : qAsConst(m_line)) {
+        if (waiting.socket == socket)
+            address = waiting.address;
+    }
+    qInfo().noquote() << "The phone waiting for consent went away:" << address;
+    endWait(socket);
+}
+
+void PhoneGate::endWait(QTcpSocket* socket)
+{
+    if (socket == m_asked.socket) {
+        withdrawQuestion();
+        askNext(now());
         return;
-    qInfo().noquote() << "The phone waiting for consent went away:" << m_waitingAddress;
-    dropWaitingPhone();
+    }
+    for (int i = 0; i < m_line.size(); ++i) {
+        if (m_line.at(i).socket == socket) {
+            m_line.removeAt(i);
+            closeUnserved(socket);
+            return;
+        }
+    }
+}
+
+void PhoneGate::withdrawQuestion()
+{
+    if (m_asked.socket == nullptr)
+        return;
+    closeUnserved(m_asked.socket);
+    m_asked = Waiting{};
+    ++m_question;
+    if (m_asker)
+        m_asker->cancel();
 }
 
 void PhoneGate::dropWaitingPhone()
 {
-    if (m_waitingAddress.isEmpty())
-        return;
-    if (m_waitingSocket != nullptr)
-        closeUnserved(m_waitingSocket);
-    m_waitingSocket = nullptr;
-    m_waitingAddress.clear();
+    for (const Waiting& waiting : qAsConst(m_line))
+        closeUnserved(waiting.socket);
+    m_line.clear();
+    withdrawQuestion();
     if (m_consentExpiry != nullptr)
         m_consentExpiry->stop();
-    ++m_question;
-    if (m_asker)
-        m_asker->cancel();
 }

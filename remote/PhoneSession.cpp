@@ -51,6 +51,8 @@ void PhoneSession::takePhone(QTcpSocket* socket)
     connect(socket, &QTcpSocket::disconnected, this, &PhoneSession::onSocketDisconnected);
     connect(socket, &QTcpSocket::errorOccurred, this, &PhoneSession::onSocketError);
     announcePhone(socket->peerAddress(), socket->peerPort());
+    if (socket->bytesAvailable() > 0)
+        scheduleProcessing(); // its first command came before it took over
 }
 
 QObject* PhoneSession::currentPhone() const

@@ -59,6 +59,10 @@ Server::Server(std::unique_ptr<InputBackend> backend, QObject* parent)
 
     m_gate = new PhoneGate(this);
     connect(m_gate, &PhoneGate::phoneAdmitted, m_session, &PhoneSession::takePhone);
+    m_gate->setPhonePresent([this] { return m_session->hasPhone(); });
+    // Queued: a phone displaced by a newcomer is gone only once the newcomer is in.
+    connect(m_session, &PhoneSession::clientDisconnected, m_gate, &PhoneGate::onPhoneGone,
+            Qt::QueuedConnection);
     connect(m_gate, &PhoneGate::phoneForgotten, m_session, [this](const QString& address) {
         m_session->dropPhoneFrom(
             address, QStringLiteral("The phone is no longer allowed, connection closed: ") + address);

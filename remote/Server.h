@@ -98,6 +98,9 @@ public:
     static constexpr qint64 RefusalHoldMs = PhoneGate::RefusalHoldMs;
     // A question nobody answers ends after this long, and its phone is turned away.
     static constexpr qint64 ConsentTimeoutMs = PhoneGate::ConsentTimeoutMs;
+    // While another new phone waits, a question gives way after this long.
+    static constexpr qint64 QuestionTurnMs = PhoneGate::QuestionTurnMs;
+    static constexpr int MaxWaitingForTurn = PhoneGate::MaxWaitingForTurn;
 
     // Close codes a browser phone sees when the PC ends its connection.
     static constexpr int CloseGoingAway = PhoneSession::CloseGoingAway;     // the service stopped

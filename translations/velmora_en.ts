@@ -562,6 +562,10 @@ start shows the running copy&apos;s window.
             <numerusform>Without an answer the phone is turned away in %n seconds.</numerusform>
         </translation>
     </message>
+    <message>
+        <source>A program of another user of this PC (from %1) is connected and waits. Once allowed, it can move the pointer, type, open files and start programs as you, for this connection only.</source>
+        <translation>A program of another user of this PC (from %1) is connected and waits. Once allowed, it can move the pointer, type, open files and start programs as you, for this connection only.</translation>
+    </message>
 </context>
 <context>
     <name>SettingView</name>

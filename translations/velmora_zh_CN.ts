@@ -558,6 +558,10 @@ start shows the running copy&apos;s window.
             <numerusform>若无人回答，%n 秒后将拒绝这台手机。</numerusform>
         </translation>
     </message>
+    <message>
+        <source>A program of another user of this PC (from %1) is connected and waits. Once allowed, it can move the pointer, type, open files and start programs as you, for this connection only.</source>
+        <translation>这台电脑上另一位用户的程序（来自 %1）已连接，正在等待。允许后，它能以你的身份移动指针、输入文字、打开文件和启动程序，仅限这一次连接。</translation>
+    </message>
 </context>
 <context>
     <name>SettingView</name>

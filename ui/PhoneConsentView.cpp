@@ -6,26 +6,45 @@
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 
-PhoneConsentView::PhoneConsentView(const QString& address, int timeoutMs, QWidget* parent)
+PhoneConsentView::PhoneConsentView(const QString& address, PhoneConsentAsker::Who who, int timeoutMs,
+                                   QWidget* parent)
     : DialogBase(parent)
     , m_ui(new Ui::PhoneConsentView)
     , m_secondsLeft((qMax(timeoutMs, 0) + 999) / 1000)
     , m_countdown(new QTimer(this))
 {
     m_ui->setupUi(this);
-    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    // A stranger raises this dialog whenever it likes: it must not take the keys the user (or
+    // the user's phone) is typing into another window, not even with focus following the
+    // pointer. It never asks for the focus, and no button holds it.
+    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
+    for (QPushButton* button : {m_ui->btnAllow, m_ui->btnAlwaysAllow, m_ui->btnRefuse}) {
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setAutoDefault(false);
+    }
     setAttribute(Qt::WA_DeleteOnClose);
     ApplicationBase::applyStyleSheet(this, QStringLiteral("phoneconsentview.css"), true);
-    m_ui->lbConsentContent->setText(
-        QCoreApplication::translate("PhoneConsentView",
-                                    "The phone at %1 is connected and waits. Once allowed, it can move the "
+    if (who == PhoneConsentAsker::Who::OtherUser) {
+        m_ui->lbConsentContent->setText(
+            QCoreApplication::translate(
+                "PhoneConsentView", "A program of another user of this PC (from %1) is connected and waits. "
+                                    "Once allowed, it can move the pointer, type, open files and start "
+                                    "programs as you, for this connection only.")
+                .arg(address));
+        m_ui->btnAlwaysAllow->hide();
+    } else {
+        m_ui->lbConsentContent->setText(
+            QCoreApplication::translate(
+                "PhoneConsentView", "The phone at %1 is connected and waits. Once allowed, it can move the "
                                     "pointer, type, open files and start programs on this PC.")
-            .arg(address));
+                .arg(address));
+    }
 
     // Only what the user reads: the server withdraws the question when its time is up.
     m_countdown->setObjectName(QStringLiteral("countdown"));
@@ -76,8 +95,11 @@ void PhoneConsentView::closeEvent(QCloseEvent* event)
 
 void PhoneConsentView::keyPressEvent(QKeyEvent* event)
 {
-    // QDialog would take Enter as the default button's click; here only a deliberate choice counts.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    // Keys reach a window that did not ask for them when the pointer rests on it (focus
+    // following the pointer, or no window manager): they were meant for another window. Only
+    // a user who gave the dialog the focus on purpose answers by keyboard (its Alt shortcuts,
+    // Escape); Enter never, as QDialog would take it for the default button.
+    if (!isActiveWindow() || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         event->accept();
         return;
     }
@@ -89,10 +111,10 @@ PhoneConsentDialogAsker::~PhoneConsentDialogAsker()
     cancel();
 }
 
-void PhoneConsentDialogAsker::ask(const QString& address, int timeoutMs, Callback answered)
+void PhoneConsentDialogAsker::ask(const QString& address, Who who, int timeoutMs, Callback answered)
 {
     cancel();
-    auto* view = new PhoneConsentView(address, timeoutMs);
+    auto* view = new PhoneConsentView(address, who, timeoutMs);
     m_view = view;
     QObject::connect(view, &PhoneConsentView::answered, view, [answered](PhoneConsentAsker::Answer answer) {
         if (answered)

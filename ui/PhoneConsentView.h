@@ -13,17 +13,21 @@ class PhoneConsentView;
 }
 
 // The question a new phone raises: in the dark theme of the message box, above every other
-// window, naming the phone's address. It does not take the keyboard focus when it appears, so
-// that a key the user is typing elsewhere cannot answer it by accident.
+// window, naming the phone's address. It is answered by click: it never takes the keyboard
+// focus, and keys that reach it without the user giving it the focus answer nothing, so that
+// a key typed for another window cannot answer it by accident.
 class PhoneConsentView final : public DialogBase
 {
     Q_OBJECT
 public:
-    // The question closes by itself after `timeoutMs`; the dialog counts the time down.
-    PhoneConsentView(const QString& address, int timeoutMs, QWidget* parent = nullptr);
+    // The question closes by itself after `timeoutMs`; the dialog counts the time down. A
+    // program of another user is never always allowed: the dialog says who it is and offers
+    // no "Always Allow".
+    PhoneConsentView(const QString& address, PhoneConsentAsker::Who who, int timeoutMs,
+                     QWidget* parent = nullptr);
     ~PhoneConsentView() override;
 
-    // Escape, or the window closed otherwise: a refusal.
+    // Escape (once given the focus), or the window closed otherwise: a refusal.
     void reject() override;
 
 signals:
@@ -50,7 +54,7 @@ public:
     PhoneConsentDialogAsker() = default;
     ~PhoneConsentDialogAsker() override;
 
-    void ask(const QString& address, int timeoutMs, Callback answered) override;
+    void ask(const QString& address, Who who, int timeoutMs, Callback answered) override;
     void cancel() override;
 
 private:

@@ -22,6 +22,16 @@ public:
         m_socket.connectToHost(QHostAddress::LocalHost, server.serverPort());
         return m_socket.waitForConnected(5000) && (connected.count() > 0 || connected.wait(5000));
     }
+    // Connects while another phone is served, and takes over with `firstLine`.
+    bool takeOver(Server& server, const QByteArray& firstLine)
+    {
+        QSignalSpy connected(&server, &Server::clientConnected);
+        m_socket.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        if (!m_socket.waitForConnected(5000))
+            return false;
+        send(firstLine);
+        return connected.count() > 0 || connected.wait(5000);
+    }
     void send(const QByteArray& bytes)
     {
         m_socket.write(bytes);

@@ -1,127 +1,21 @@
-#include "RemoteTestSupport.h"
+#include "PhoneAccessTestSupport.h"
 
-#include "platform/InputBackendFake.h"
 #include "platform/SocketOwnerFake.h"
 #include "platform/SocketOwnerLinux.h"
-#include "remote/LocalNetwork.h"
-#include "remote/PhoneAccess.h"
 
 #include <QProcess>
-#include <QSettings>
 #include <QTcpServer>
-#include <QTemporaryDir>
-#include <QTimer>
 
 #include <unistd.h>
 
-namespace {
-
-QByteArray moveLine(int dx)
-{
-    return "{\"command\":\"mousemove\",\"params\":{\"dx\":" + QByteArray::number(dx) + "}}\n";
-}
-
-// Answers like the user would, when the test says so.
-class FakeAsker final : public PhoneConsentAsker
-{
-public:
-    QStringList asked; // every address asked about, in order
-    int cancelled = 0;
-    int timeoutMs = 0;
-
-    void ask(const QString& address, int timeout, Callback answered) override
-    {
-        asked << address;
-        timeoutMs = timeout;
-        m_answered = std::move(answered);
-    }
-    void cancel() override
-    {
-        ++cancelled;
-        m_answered = nullptr;
-    }
-    bool waiting() const { return m_answered != nullptr; }
-    void answer(Answer answer)
-    {
-        Callback answered = std::move(m_answered);
-        m_answered = nullptr;
-        answered(answer);
-    }
-
-private:
-    Callback m_answered;
-};
-
-// A phone connecting from a chosen loopback address (127.0.0.2 is another machine here).
-struct TestPhone
-{
-    QTcpSocket socket;
-
-    // `bound` learns the phone's own port before it connects.
-    explicit TestPhone(quint16 port, const char* from = "127.0.0.1",
-                       const std::function<void(quint16)>& bound = {})
-    {
-        socket.bind(QHostAddress(QString::fromLatin1(from)));
-        if (bound)
-            bound(socket.localPort());
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        socket.waitForConnected(5000);
-    }
-    void send(const QByteArray& bytes) { socket.write(bytes), socket.flush(); }
-    // The server shares this thread, so waiting must keep the event loop turning.
-    bool closedByServer()
-    {
-        return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, 5000);
-    }
-};
-
-} // namespace
-
-// Who may be the phone: the local-network rule as a pure function, and the consent a new
-// phone needs before its commands run, with the user played by a fake asker.
-class tst_PhoneAccess : public QObject
+// Who may be the phone: the local-network rule as a pure function, the owner of a connection
+// from this PC, the phones always allowed and the two switches.
+class tst_PhoneAccess : public PhoneAccessFixture
 {
     Q_OBJECT
-    QTemporaryDir m_settingsDir;
-    std::unique_ptr<PhoneAccess> m_access;
-    std::unique_ptr<Server> m_server;
-    InputBackendFake* m_fake = nullptr;
-    FakeAsker* m_asker = nullptr;
-    QStringList m_events;
-    qint64 m_now = 1000000;
-
-    // A server as the program sets it up, except that loopback phones need consent too.
-    void makeServer()
-    {
-        m_server.reset();
-        auto fake = std::make_unique<InputBackendFake>();
-        m_fake = fake.get();
-        m_server = std::make_unique<Server>(std::move(fake), nullptr);
-        auto asker = std::make_unique<FakeAsker>();
-        m_asker = asker.get();
-        m_server->setAccess(m_access.get(), std::move(asker));
-        m_server->setLoopbackTrusted(false);
-        m_server->setClock([this] { return m_now; });
-        recordServerEvents(m_server.get(), this, &m_events);
-        QVERIFY(m_server->start(0));
-        m_events.clear();
-    }
-    quint16 port() const { return m_server->serverPort(); }
-    int moves() const { return m_fake->records().size(); }
-
 private slots:
-    void initTestCase()
-    {
-        // Settings go to a file of the test's own, never the user's.
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-    }
-    void init()
-    {
-        QFile::remove(QSettings(QStringLiteral("Orvane"), QStringLiteral("Velmora")).fileName());
-        m_access = std::make_unique<PhoneAccess>();
-        m_access->setPrefixSource([] { return QList<InterfacePrefix>{}; });
-        makeServer();
-    }
+    void initTestCase() { useOwnSettings(); }
+    void init() { startClean(); }
     void cleanup() { m_server.reset(), m_access.reset(); }
 
     void localNetworkRule_data()
@@ -169,94 +63,20 @@ private slots:
             QCOMPARE(peerAddressKey(QHostAddress(peer)), peer.mid(7));
     }
 
-    // A program on this PC that connects to one of the PC's own LAN addresses is as much this
-    // machine as one on loopback: its owner must be checked, not the LAN rules.
-    void fromThisMachine_data()
+    // Any user may connect from any of the PC's own addresses to any other, so every one of
+    // them is this machine, not only loopback and the address connected to.
+    void addressesOfThisMachine()
     {
-        QTest::addColumn<QString>("peer");
-        QTest::addColumn<QString>("local");
-        QTest::addColumn<bool>("ownMachine");
-        QTest::newRow("loopback") << "127.0.0.1"
-                                  << "127.0.0.1" << true;
-        QTest::newRow("own LAN address") << "192.168.1.10"
-                                         << "192.168.1.10" << true;
-        QTest::newRow("own address, IPv4-mapped") << "::ffff:192.168.1.10"
-                                                  << "192.168.1.10" << true;
-        QTest::newRow("own IPv6 address") << "2001:db8:1:2::10"
-                                          << "2001:db8:1:2::10" << true;
-        QTest::newRow("a phone on the LAN") << "192.168.1.77"
-                                            << "192.168.1.10" << false;
-        QTest::newRow("a phone, IPv4-mapped") << "::ffff:192.168.1.77"
-                                              << "::ffff:192.168.1.10" << false;
-        QTest::newRow("no address") << ""
-                                    << "" << false;
-    }
-    void fromThisMachine()
-    {
-        QFETCH(QString, peer);
-        QFETCH(QString, local);
-        QFETCH(bool, ownMachine);
-        QCOMPARE(isFromThisMachine(QHostAddress(peer), QHostAddress(local)), ownMachine);
-    }
-
-    void unknownPhoneRunsNothingUntilAllowed()
-    {
-        LogCapture log;
-        TestPhone phone(port());
-        QTRY_COMPARE(m_asker->asked, QStringList{QStringLiteral("127.0.0.1")});
-        phone.send(moveLine(1) + moveLine(2));
-        QTest::qWait(50);
-        // Reconnecting, even in a flood, raises no second question; the newest one waits.
-        std::vector<std::unique_ptr<TestPhone>> again;
-        for (int i = 0; i < 5; ++i)
-            again.emplace_back(new TestPhone(port()))->send(moveLine(3));
-        QTest::qWait(50);
-        QVERIFY(phone.closedByServer());
-        // Another newcomer meanwhile is closed at once: one question on the screen at a time.
-        TestPhone other(port(), "127.0.0.2");
-        QVERIFY(other.closedByServer());
-        QCOMPARE(log.count(QStringLiteral("another new phone is waiting for consent; this one may retry once "
-                                          "that is answered: 127.0.0.2")),
-                 1);
-        QCOMPARE(m_asker->asked.size(), 1);
-        QCOMPARE(moves(), 0);
-        QVERIFY(m_events.isEmpty()); // not the phone yet: the window shows nobody
-
-        m_asker->answer(PhoneConsentAsker::Answer::Allow);
-        QCOMPARE(m_events,
-                 QStringList{
-                     QStringLiteral("connected:::ffff:127.0.0.1:%1").arg(again.back()->socket.localPort())});
-        QCOMPARE(moves(), 0); // what it sent while waiting was dropped, not queued
-        again.back()->send(moveLine(4));
-        QTRY_COMPARE(m_fake->records(),
-                     QVector<InputRecord>{InputRecord::mouse(InputRecord::MouseMove, 4, 0)});
-        for (int i = 0; i + 1 < int(again.size()); ++i)
-            QVERIFY(again[i]->closedByServer());
-
-        // "Allow" was for this connection only: the next one asks again.
-        TestPhone later(port());
-        QTRY_COMPARE(m_asker->asked.size(), 2);
-        later.socket.abort(); // gone before the answer: the question is withdrawn
-        QTRY_COMPARE(m_asker->cancelled, 1);
-        QVERIFY(!m_asker->waiting());
-    }
-
-    void refusalHoldsTheAddressOffForAMinute()
-    {
-        TestPhone phone(port());
-        QTRY_VERIFY(m_asker->waiting());
-        m_asker->answer(PhoneConsentAsker::Answer::Refuse);
-        QVERIFY(phone.closedByServer());
-        m_now += Server::RefusalHoldMs - 1;
-        TestPhone soon(port());
-        QVERIFY(soon.closedByServer());
-        TestPhone elsewhere(port(), "127.0.0.2"); // only that address is held off
-        QTRY_COMPARE(m_asker->asked, (QStringList{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2")}));
-        m_asker->answer(PhoneConsentAsker::Answer::Refuse);
-        m_now += 1;
-        TestPhone afterwards(port());
-        QTRY_COMPARE(m_asker->asked.size(), 3);
-        QCOMPARE(moves(), 0);
+        const QList<InterfacePrefix> machine{{QHostAddress(QStringLiteral("192.168.1.10")), 24},
+                                             {QHostAddress(QStringLiteral("10.78.0.1")), 32},
+                                             {QHostAddress(QStringLiteral("fd77::1")), 64},
+                                             {QHostAddress(QStringLiteral("fe80::1%2")), 64}};
+        for (const char* own : {"127.0.0.1", "127.9.9.9", "::1", "::ffff:127.0.0.1", "192.168.1.10",
+                                "::ffff:192.168.1.10", "10.78.0.1", "fd77::1", "fe80::1"})
+            QVERIFY2(isAddressOfThisMachine(QHostAddress(QString::fromLatin1(own)), machine), own);
+        for (const char* other :
+             {"192.168.1.77", "::ffff:192.168.1.77", "10.78.0.2", "fd77::2", "fe80::2", ""})
+            QVERIFY2(!isAddressOfThisMachine(QHostAddress(QString::fromLatin1(other)), machine), other);
     }
 
     void alwaysAllowSurvivesARestartAndRemovalEndsTheConnection()
@@ -320,62 +140,6 @@ private slots:
         QVERIFY(fresh.askBeforeNewPhone() && fresh.localNetworkOnly());
     }
 
-    // A browser that a web page sent to the command port is no phone to ask the user about.
-    void browserWaitingForConsentIsTurnedAway()
-    {
-        LogCapture log;
-        TestPhone browser(port());
-        QTRY_VERIFY(m_asker->waiting());
-        browser.send("POST / HTTP/1.1\r\nHost: 127.0.0.1:8888\r\n\r\n" + moveLine(1));
-        QVERIFY(browser.closedByServer());
-        QCOMPARE(m_asker->cancelled, 1);
-        QCOMPARE(
-            log.count(QStringLiteral("Connection closed, it speaks HTTP, not the phone protocol: 127.0.0.1")),
-            1);
-        TestPhone phone(port()); // not held off: the next one is asked
-        QTRY_COMPARE(m_asker->asked.size(), 2);
-        QCOMPARE(moves(), 0);
-    }
-
-    // An unanswered question ends after a minute: its phone is turned away without the refusal
-    // hold, the dialog is withdrawn, and the next new phone is asked. Until then a newcomer is
-    // told to retry.
-    void unansweredQuestionExpires()
-    {
-        LogCapture log;
-        TestPhone waiting(port());
-        QTRY_VERIFY(m_asker->waiting());
-        QCOMPARE(m_asker->timeoutMs, int(Server::ConsentTimeoutMs));
-        auto* expiry = m_server->findChild<QTimer*>(QStringLiteral("consentExpiry"));
-        QVERIFY(expiry && expiry->isActive());
-        m_now += Server::ConsentTimeoutMs - 1;
-        QMetaObject::invokeMethod(expiry, "timeout"); // woken early: nothing ends yet
-        TestPhone tooEarly(port(), "127.0.0.2");
-        QVERIFY(tooEarly.closedByServer());
-        QCOMPARE(log.count(QStringLiteral("this one may retry once that is answered: 127.0.0.2")), 1);
-        QCOMPARE(waiting.socket.state(), QAbstractSocket::ConnectedState);
-
-        m_now += 1;
-        QMetaObject::invokeMethod(expiry, "timeout");
-        QVERIFY(waiting.closedByServer());
-        QCOMPARE(m_asker->cancelled, 1);
-        QCOMPARE(log.count(QStringLiteral("Nobody answered in time, the phone waiting for consent is turned "
-                                          "away: 127.0.0.1")),
-                 1);
-        // Not a refusal: the same phone is asked again at once.
-        TestPhone again(port());
-        QTRY_COMPARE(m_asker->asked.size(), 2);
-
-        // With no timer firing (the event loop was busy), the next newcomer ends the old question.
-        m_now += Server::ConsentTimeoutMs;
-        TestPhone next(port(), "127.0.0.2");
-        QVERIFY(again.closedByServer());
-        QTRY_COMPARE(m_asker->asked.last(), QStringLiteral("127.0.0.2"));
-        m_asker->answer(PhoneConsentAsker::Answer::Allow);
-        next.send(moveLine(5));
-        QTRY_COMPARE(moves(), 1);
-    }
-
     // Loopback is trusted only for programs of the user the service runs as: another user's,
     // or one whose owner cannot be found, is asked about like a new phone, whatever the
     // settings, and "Always Allow" does not let every local user in later.
@@ -398,10 +162,11 @@ private slots:
                         [owners](quint16 localPort) { owners->setOwner(localPort, 1001); });
         QTRY_COMPARE(m_asker->asked, QStringList{QStringLiteral("127.0.0.1")});
         QCOMPARE(
-            log.count(QStringLiteral("Loopback connection from another user's program, it needs consent: "
+            log.count(QStringLiteral("Connection from another user's program on this PC, it needs consent: "
                                      "127.0.0.1 port %1 user 1001")
                           .arg(other.socket.localPort())),
             1);
+        QVERIFY(m_asker->otherUser);
         m_asker->answer(PhoneConsentAsker::Answer::AlwaysAllow);
         other.send(moveLine(3));
         QTRY_COMPARE(moves(), 2);
@@ -435,6 +200,9 @@ private slots:
             const auto owner = owners.ownerOf(accepted->peerAddress(), accepted->peerPort(),
                                               accepted->localAddress(), accepted->localPort());
             QCOMPARE(owner, std::optional<quint32>(owners.currentUser()));
+            QCOMPARE(owners.kernelOwnerOf(accepted->peerAddress(), accepted->peerPort(),
+                                          accepted->localAddress(), accepted->localPort()),
+                     owner);
             // The listener's side is no socket of the peer's.
             QCOMPARE(owners.ownerOf(accepted->peerAddress(), quint16(accepted->peerPort() ^ 1),
                                     accepted->localAddress(), accepted->localPort()),

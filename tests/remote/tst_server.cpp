@@ -2,6 +2,7 @@
 
 #include "platform/InputBackendFake.h"
 #include "remote/InputSimulator.h"
+#include "remote/PhoneNewcomers.h"
 #include "remote/PhoneSession.h"
 #include "remote/ProtocolGuard.h"
 
@@ -161,8 +162,7 @@ private slots:
             m_fake->setSendHook([](const QVector<R>&) { QThread::msleep(2); });
             phone.send(QByteArray("{\"command\":\"mousewheel\",\"params\":{\"amount\":1}}\n").repeated(200) +
                        post);
-            QVERIFY(newcomer.attach(*m_server));
-            newcomer.send(moveLine(7));
+            QVERIFY(newcomer.takeOver(*m_server, moveLine(7)));
         }
         QTRY_VERIFY(!phone.isConnected());
         if (how == QLatin1String("displaced")) {
@@ -278,13 +278,14 @@ private slots:
         QVERIFY(attach(first));
         first.send("{\"command\":\"mousemove\",\"params\":{\"dx\":5");
         QTest::qWait(50);
-        QVERIFY(second.attach(*m_server)); // a newer phone displaces the older
+        // A newer phone displaces the older with its first command; the first phone's partial
+        // message is gone, not joined to the second's bytes.
+        QVERIFY(second.takeOver(*m_server, "}}\n" + moveLine(1)));
         QVERIFY(m_events.size() == 2 && m_events[0] == QLatin1String("disconnected") &&
                 m_events[1].endsWith(QStringLiteral(":%1").arg(second.socket().localPort())));
         QTRY_VERIFY(!first.isConnected());
-        // The first phone's partial message is gone, not joined to the second's bytes. Lines
-        // sent right before closing still run; the unfinished one does not.
-        second.send("}}\n" + moveLine(1) + moveLine(2) + moveLine(3).chopped(2));
+        // Lines sent right before closing still run; the unfinished one does not.
+        second.send(moveLine(2) + moveLine(3).chopped(2));
         second.socket().disconnectFromHost();
         QTRY_COMPARE(m_events.value(2), QStringLiteral("disconnected"));
         QTRY_COMPARE(m_fake->records(), move(1) + move(2));
@@ -292,6 +293,58 @@ private slots:
         // A reply after the phone left is logged but goes nowhere.
         m_server->sendReply(QStringLiteral("mediaexplore"), QJsonObject{{QStringLiteral("a"), 1}});
         QCOMPARE(log.count(QStringLiteral("{\"command\":\"mediaexplore\",\"params\":{\"a\":1}}\n")), 1);
+    }
+
+    // A new connection takes over from the phone only with its first command line: a web page
+    // that makes the browser connect (an HTTP line), one that says nothing or nothing valid
+    // leaves the phone alone. When the phone goes, the newest connection waiting takes over;
+    // a crowd of them is bounded.
+    void newcomerTakesOverOnlyWithACommand()
+    {
+        LogCapture log;
+        Phone phone, page, idle, last;
+        QVERIFY(attach(phone));
+        QTcpSocket* browser = &page.socket();
+        browser->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
+        QVERIFY(browser->waitForConnected(5000));
+        page.send("POST / HTTP/1.1\r\nHost: 127.0.0.1:8888\r\n\r\n" + moveLine(9));
+        QTRY_VERIFY(!page.isConnected());
+        QCOMPARE(log.count(QStringLiteral("Connection closed, it speaks HTTP, not the phone protocol")), 1);
+        idle.socket().connectToHost(QHostAddress::LocalHost, m_server->serverPort());
+        QVERIFY(idle.socket().waitForConnected(5000));
+        idle.send("hello\n[1]\n");
+        QTRY_COMPARE(log.count(QStringLiteral("接收到无效的JSON数据")), 2);
+        phone.send(moveLine(1));
+        QTRY_COMPARE(m_fake->records(), move(1));
+        QVERIFY(phone.isConnected() && m_events.isEmpty());
+
+        QVERIFY(last.takeOver(*m_server, moveLine(2)));
+        QCOMPARE(
+            m_events,
+            (QStringList{QStringLiteral("disconnected"),
+                         QStringLiteral("connected:::ffff:127.0.0.1:%1").arg(last.socket().localPort())}));
+        QTRY_VERIFY(!phone.isConnected());
+        QTRY_COMPARE(m_fake->records(), move(1) + move(2));
+        QVERIFY(idle.isConnected());
+
+        last.socket().disconnectFromHost(); // the one still waiting takes over, as it is
+        QTRY_COMPARE(m_events.size(), 4);
+        QCOMPARE(m_events.last(),
+                 QStringLiteral("connected:::ffff:127.0.0.1:%1").arg(idle.socket().localPort()));
+        idle.send(moveLine(3));
+        QTRY_COMPARE(m_fake->records(), move(1) + move(2) + move(3));
+
+        std::vector<std::unique_ptr<QTcpSocket>> crowd;
+        for (int i = 0; i <= PhoneNewcomers::MaxWaiting; ++i) {
+            crowd.emplace_back(new QTcpSocket);
+            crowd.back()->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
+            QVERIFY(crowd.back()->waitForConnected(5000));
+            QTest::qWait(5);
+        }
+        QTRY_COMPARE(log.count(QStringLiteral("Too many new connections wait for their first command")), 1);
+        QTRY_COMPARE(crowd.front()->state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(crowd.back()->state(), QAbstractSocket::ConnectedState);
+        QVERIFY(idle.isConnected());
     }
 
     // Messages keep their order, but a long run of slow ones lets the event loop breathe:
@@ -357,8 +410,7 @@ private slots:
                      0);
             phone.socket().abort();
         } else {
-            QVERIFY(newcomer.attach(*m_server));
-            newcomer.send(moveLine(7));
+            QVERIFY(newcomer.takeOver(*m_server, moveLine(7)));
             expected += move(7);
         }
         QTRY_COMPARE_WITH_TIMEOUT(m_fake->records().size(), expected.size(), 20000);
@@ -452,8 +504,7 @@ private slots:
             phone.send("{\"command\":\"keyinput\",\"params\":{\"cancel\":true,\"text\":\"y\"}}\n" +
                        moveLine(1));
         } else if (how == QLatin1String("newcomer")) {
-            QVERIFY(newcomer.attach(*m_server));
-            newcomer.send(moveLine(1));
+            QVERIFY(newcomer.takeOver(*m_server, moveLine(1)));
         } else {
             m_server->stop();
         }
@@ -500,7 +551,7 @@ private slots:
                      0);
             phone.socket().abort();
         } else if (how == QLatin1String("displaced")) {
-            QVERIFY(newcomer.attach(*m_server));
+            QVERIFY(newcomer.takeOver(*m_server, "{\"command\":\"none\"}\n"));
         } else {
             QTRY_COMPARE(records, expected);
             if (how == QLatin1String("overflow"))
@@ -515,8 +566,7 @@ private slots:
         if (m_server) { // nothing more once the next phone has come and gone
             QVERIFY(m_server->isListening() || m_server->start(0));
             Phone next;
-            QVERIFY(next.attach(*m_server));
-            next.send(moveLine(3));
+            QVERIFY(next.takeOver(*m_server, moveLine(3)));
             next.socket().disconnectFromHost();
             QTRY_COMPARE(records, expected + move(3));
             QTest::qWait(20);

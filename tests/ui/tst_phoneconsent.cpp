@@ -45,7 +45,6 @@ private slots:
         QTest::newRow("Allow") << "btnAllow" << Answer::Allow;
         QTest::newRow("Always Allow") << "btnAlwaysAllow" << Answer::AlwaysAllow;
         QTest::newRow("Refuse") << "btnRefuse" << Answer::Refuse;
-        QTest::newRow("Escape") << "escape" << Answer::Refuse;
         QTest::newRow("closed") << "close" << Answer::Refuse;
     }
     void eachWayOfAnsweringCountsOnce()
@@ -54,7 +53,8 @@ private slots:
         QFETCH(Answer, expected);
         PhoneConsentDialogAsker asker;
         QList<Answer> answers;
-        asker.ask(QStringLiteral("192.168.1.23"), 60000, [&answers](Answer answer) { answers << answer; });
+        asker.ask(QStringLiteral("192.168.1.23"), PhoneConsentAsker::Who::NewPhone, 60000,
+                  [&answers](Answer answer) { answers << answer; });
         QPointer<PhoneConsentView> view = shownDialog();
         QVERIFY(view);
         // Above every window, frameless, and naming the phone.
@@ -62,12 +62,19 @@ private slots:
         QVERIFY(view->windowFlags().testFlag(Qt::FramelessWindowHint));
         QVERIFY(view->findChild<QLabel*>("lbConsentContent")->text().contains(QLatin1String("192.168.1.23")));
 
-        // Enter, which the user may be pressing in another window, chooses nothing.
-        QTest::keyClick(view, Qt::Key_Return);
-        QVERIFY(answers.isEmpty() && view->isVisible());
-        if (how == QLatin1String("escape"))
-            QTest::keyClick(view, Qt::Key_Escape);
-        else if (how == QLatin1String("close"))
+        // It takes no focus, and keys that reach it all the same (the pointer rests on it while
+        // the user or the phone types for another window) choose nothing.
+        QVERIFY(view->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+        QVERIFY(!view->isActiveWindow());
+        for (auto* button : view->findChildren<QPushButton*>())
+            QCOMPARE(button->focusPolicy(), Qt::NoFocus);
+        for (const int key : {int(Qt::Key_Return), int(Qt::Key_Escape), int(Qt::Key_Space)})
+            QTest::keyClick(view, Qt::Key(key));
+        for (const char shortcut : {'A', 'W', 'R'})
+            QTest::keyClick(view, shortcut, Qt::AltModifier);
+        QCOMPARE(answers, QList<Answer>{});
+        QVERIFY(view->isVisible());
+        if (how == QLatin1String("close"))
             view->close();
         else
             view->findChild<QPushButton*>(how)->click();
@@ -76,11 +83,29 @@ private slots:
         QCOMPARE(answers.size(), 1);
     }
 
+    // Another user's program is named as such, and cannot be always allowed.
+    void anotherUsersProgramIsNamedAndNeverRemembered()
+    {
+        PhoneConsentDialogAsker asker;
+        QList<Answer> answers;
+        asker.ask(QStringLiteral("10.78.0.1"), PhoneConsentAsker::Who::OtherUser, 60000,
+                  [&answers](Answer answer) { answers << answer; });
+        QPointer<PhoneConsentView> view = shownDialog();
+        QVERIFY(view);
+        const QString text = view->findChild<QLabel*>("lbConsentContent")->text();
+        QVERIFY2(text.contains(QLatin1String("another user")) && text.contains(QLatin1String("10.78.0.1")),
+                 qPrintable(text));
+        QVERIFY(!view->findChild<QPushButton*>("btnAlwaysAllow")->isVisible());
+        view->findChild<QPushButton*>("btnAllow")->click();
+        QCOMPARE(answers, QList<Answer>{Answer::Allow});
+    }
+
     void aWithdrawnQuestionIsNotAnswered()
     {
         PhoneConsentDialogAsker asker;
         int answers = 0;
-        asker.ask(QStringLiteral("10.0.0.8"), 60000, [&answers](Answer) { ++answers; });
+        asker.ask(QStringLiteral("10.0.0.8"), PhoneConsentAsker::Who::NewPhone, 60000,
+                  [&answers](Answer) { ++answers; });
         QPointer<PhoneConsentView> view = shownDialog();
         asker.cancel();
         QTRY_VERIFY(!view);
@@ -91,7 +116,7 @@ private slots:
     void countsDownTheTimeLeft()
     {
         PhoneConsentDialogAsker asker;
-        asker.ask(QStringLiteral("10.0.0.9"), 59001, [](Answer) {});
+        asker.ask(QStringLiteral("10.0.0.9"), PhoneConsentAsker::Who::NewPhone, 59001, [](Answer) {});
         PhoneConsentView* view = shownDialog();
         QVERIFY(view);
         auto* left = view->findChild<QLabel*>("lbTimeLeft");
