@@ -100,6 +100,9 @@ public:
     // characters that come faster. 0 where every character arrives in order however fast:
     // then a whole run of text goes in one batch.
     virtual int typingPauseMs() { return 5; }
+    // Whether typing `character` as a Unicode record makes it arrive. Where it does not (a
+    // desktop that types only what the user's keyboard layout holds), the text is pasted.
+    virtual bool typesCharacter(char32_t /*character*/) { return true; }
 };
 
 // The X11 (XTest) backend when an X display can be opened; otherwise, with a clear warning,

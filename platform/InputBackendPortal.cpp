@@ -2,6 +2,7 @@
 
 #include "platform/InputBackendStatus.h"
 #include "platform/InputDecoding.h"
+#include "platform/KeymapKeys.h"
 #include "platform/Keysyms.h"
 #include "platform/PrivateFiles.h"
 
@@ -551,3 +552,8 @@ bool InputBackendPortal::isReady() const
 }
 
 #include "InputBackendPortal.moc"
+
+bool InputBackendPortal::typesCharacter(char32_t character)
+{
+    return KeymapKeys::defaultLayout().holdsCharacter(character);
+}

@@ -54,6 +54,8 @@ public:
 
     void send(const QVector<InputRecord>& records) override;
     QSize primaryScreenSize() override;
+    // The desktop types a keysym only where a key of its current layout has it.
+    bool typesCharacter(char32_t character) override;
 
     // Closes any session and asks the desktop again.
     void restart();
