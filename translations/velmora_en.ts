@@ -701,5 +701,9 @@ start shows the running copy&apos;s window.
         <source>Folder for Files from the Phone</source>
         <translation>Folder for Files from the Phone</translation>
     </message>
+    <message>
+        <source>Type characters your keyboard layout lacks by pasting them</source>
+        <translation>Type characters your keyboard layout lacks by pasting them</translation>
+    </message>
 </context>
 </TS>

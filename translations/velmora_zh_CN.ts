@@ -697,5 +697,9 @@ start shows the running copy&apos;s window.
         <source>Folder for Files from the Phone</source>
         <translation>选择存放手机文件的文件夹</translation>
     </message>
+    <message>
+        <source>Type characters your keyboard layout lacks by pasting them</source>
+        <translation>键盘布局中没有的字符通过粘贴输入</translation>
+    </message>
 </context>
 </TS>

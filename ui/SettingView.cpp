@@ -4,6 +4,7 @@
 #include "data/ConfigService.h"
 #include "platform/InputBackendStatus.h"
 #include "remote/ClipboardCommands.h"
+#include "remote/TextTyper.h"
 #include "ui/RecordEditSupport.h"
 #include "ui_SettingView.h"
 
@@ -22,6 +23,7 @@ namespace {
 const QString AudioPlayerKey = QStringLiteral("audioPlayer");
 const QString VideoPlayerKey = QStringLiteral("videoPlayer");
 const QString ClipboardReadKey = QLatin1String(ClipboardCommands::ReadSettingKey);
+const QString PasteUntypeableKey = QLatin1String(TextTyper::PasteSettingKey);
 constexpr qint64 MiB = 1024 * 1024;
 
 QString translated(const char* text)
@@ -52,6 +54,11 @@ SettingView::SettingView(QWidget* parent)
     connect(m_ui->chkAllowClipboardRead, &QCheckBox::toggled, this, [](bool on) {
         ConfigService::instance()->setValue(ClipboardReadKey, on ? QStringLiteral("1") : QStringLiteral("0"),
                                             QString());
+    });
+    // On unless turned off: the missing entry means on.
+    connect(m_ui->chkPasteUntypeable, &QCheckBox::toggled, this, [](bool on) {
+        ConfigService::instance()->setValue(PasteUntypeableKey,
+                                            on ? QStringLiteral("1") : QStringLiteral("0"), QString());
     });
     auto* status = InputBackendStatus::instance();
     connect(m_ui->btnAskAgain, &QPushButton::clicked, status, &InputBackendStatus::askAgain);
@@ -92,6 +99,9 @@ void SettingView::load(QHash<QString, QVariant>*)
     const QSignalBlocker quiet(m_ui->chkAllowClipboardRead);
     m_ui->chkAllowClipboardRead->setChecked(ConfigService::instance()->value(ClipboardReadKey, QString()) ==
                                             QLatin1String("1"));
+    const QSignalBlocker quietPaste(m_ui->chkPasteUntypeable);
+    m_ui->chkPasteUntypeable->setChecked(ConfigService::instance()->value(PasteUntypeableKey, QString()) !=
+                                         QLatin1String("0"));
     showReceiveSettings();
 }
 
