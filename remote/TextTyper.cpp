@@ -138,8 +138,9 @@ bool TextTyper::pasteRun(int end)
         // The user's clipboard first: what cannot be put back is not pasted over.
         m_wait = Wait::Save;
         const quint64 number = ++m_pasteNumber;
-        board->saveContent(MaxSavedBytes, [this, number](const ClipboardContent& content) {
-            if (number != m_pasteNumber || m_wait != Wait::Save)
+        const std::weak_ptr<bool> alive = m_alive;
+        board->saveContent(MaxSavedBytes, [this, alive, number](const ClipboardContent& content) {
+            if (alive.expired() || number != m_pasteNumber || m_wait != Wait::Save)
                 return;
             m_wait = Wait::None;
             if (content.known)
@@ -153,8 +154,11 @@ bool TextTyper::pasteRun(int end)
         return m_wait != Wait::Save; // answered at once: this run is looked at again
     }
     const quint64 number = ++m_pasteNumber;
-    const bool offered = board->offerTransient(job.text.mid(job.next, end - job.next), [this, number] {
-        if (number != m_pasteNumber || m_wait != Wait::Taken)
+    const std::weak_ptr<bool> alive = m_alive;
+    const bool offered = board->offerTransient(job.text.mid(job.next, end - job.next), [this, alive, number] {
+        // A read before our key reached the desktop is not our paste (GNOME reads a new
+        // clipboard text by itself).
+        if (alive.expired() || number != m_pasteNumber || m_wait != Wait::Taken || !m_keyDelivered)
             return;
         waitUntil(Wait::Settle, PasteSettleMs);
     });
@@ -167,7 +171,12 @@ bool TextTyper::pasteRun(int end)
         waitUntil(Wait::Taken, PasteTimeoutMs);
     else
         waitUntil(Wait::Settle, PasteBlindMs);
+    m_keyDelivered = false;
     m_input->sendKeyCombination({kVirtualShift, kVirtualInsert});
+    m_input->backend()->whenDelivered([this, alive, number] {
+        if (!alive.expired() && number == m_pasteNumber)
+            m_keyDelivered = true;
+    });
     return false;
 }
 

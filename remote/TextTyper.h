@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class InputSimulator;
@@ -131,5 +132,8 @@ private:
     bool m_restoreLater = false; // a dropped text's paste is still out
     bool m_offered = false;      // a run of ours replaced the saved content
     quint64 m_pasteNumber = 0;   // tells a late answer from one of the paste in progress
+    bool m_keyDelivered = false; // the paste key of the paste in progress reached the desktop
     QTimer m_wakeTimer;          // runs while a paste is given its time
+    // Callbacks of the clipboard and the backend may come after this object is gone.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
