@@ -60,8 +60,9 @@ KeymapKeys::Place KeymapKeys::find(quint32 sym, quint32 preferredLayout) const
 
 bool KeymapKeys::holdsCharacter(char32_t codePoint) const
 {
+    // Without a keymap (no XKB data here) nothing is known: keys are tried, as before.
     const unsigned long sym = keysymForCodePoint(codePoint);
-    return sym == 0 || find(quint32(sym), 0).keycode != 0;
+    return sym == 0 || m_layouts.isEmpty() || find(quint32(sym), 0).keycode != 0;
 }
 
 const KeymapKeys& KeymapKeys::defaultLayout()
