@@ -114,7 +114,10 @@ int TextTyper::runEnd(const QString& text, int from, bool* typeable) const
     int units = 1;
     *typeable = backend->typesCharacter(codePointAt(text, from, &units));
     int end = from + units;
-    while (end < text.size() && backend->typesCharacter(codePointAt(text, end, &units)) == *typeable)
+    // Bounded: a long text typed in many short parts is not looked through again at each one.
+    const int limit = from + MaxRunUnits;
+    while (end < text.size() && end < limit &&
+           backend->typesCharacter(codePointAt(text, end, &units)) == *typeable)
         end += units;
     return end;
 }

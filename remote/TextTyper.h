@@ -41,6 +41,8 @@ public:
     static constexpr int PasteBlindMs = 250;
     // Clipboard contents beyond this are not saved, and then nothing is pasted over them.
     static constexpr qint64 MaxSavedBytes = 16 * 1024 * 1024;
+    // A run is looked at this many UTF-16 units ahead at most; a longer one goes in parts.
+    static constexpr int MaxRunUnits = 4096;
     // Positions of characters not typed that a report lists; the count covers all.
     static constexpr int MaxReportedPositions = 64;
 
