@@ -99,7 +99,8 @@ public:
 
     bool ready() const { return m_state == State::Open; }
 
-    bool setText(const QString& text, PutDone done = PutDone())
+    // `taken` (for a transient text, offered as secret) runs at each program's read.
+    bool setText(const QString& text, PutDone done = PutDone(), std::function<void()> taken = nullptr)
     {
         if (!m_bus.isConnected()) {
             if (done)
@@ -109,6 +110,7 @@ public:
         if (m_state == State::Closed)
             open();
         m_text = text.toUtf8();
+        m_taken = std::move(taken);
         // Reads from now on answer this text; Mutter refuses to pass a session its own.
         m_ownsSelection = true;
         m_textPending = true;
@@ -238,6 +240,7 @@ private:
         m_ownsSelection = false;
         m_textPending = false;
         m_text.clear();
+        m_taken = nullptr;
         std::deque<PendingPut> puts;
         puts.swap(m_puts);
         std::optional<ReadDone> current = std::move(m_current);
@@ -263,9 +266,12 @@ private:
             if (put.offer == 0)
                 put.offer = offer;
         }
+        QStringList types = clipboardTextTypes();
+        if (m_taken)
+            types << QLatin1String(ClipboardSecretHintType);
         call(
             m_session, kSessionInterface, QStringLiteral("SetSelection"),
-            {QVariantMap{{QStringLiteral("mime-types"), clipboardTextTypes()}}},
+            {QVariantMap{{QStringLiteral("mime-types"), types}}},
             [this, offer](const QDBusMessage&) { answerPuts(offer, true); },
             [this, offer](const QDBusMessage& reply) {
                 qWarning().noquote() << "Clipboard: GNOME remote desktop did not take the text:"
@@ -288,11 +294,16 @@ private:
     // Mutter asks for our text on behalf of a program pasting it.
     void send(const QString& type, uint serial)
     {
-        if (m_sendings >= MaxSendings || !clipboardTextTypes().contains(type)) {
+        const bool hint = m_taken && type == QLatin1String(ClipboardSecretHintType);
+        if (m_sendings >= MaxSendings || !(hint || clipboardTextTypes().contains(type))) {
             notify(QStringLiteral("SelectionWriteDone"), {serial, false});
             return;
         }
-        const QByteArray bytes = m_text;
+        const QByteArray bytes = hint ? QByteArray(ClipboardSecretHintValue) : m_text;
+        if (!hint && m_taken) {
+            const std::function<void()> taken = m_taken; // it may set a new text
+            taken();
+        }
         const quint64 generation = m_generation;
         call(
             m_session, kSessionInterface, QStringLiteral("SelectionWrite"), {serial},
@@ -390,6 +401,7 @@ private:
     bool m_ownerKnown = false;
     bool m_ownsSelection = false;
     QByteArray m_text;
+    std::function<void()> m_taken;
     bool m_textPending = false;
     int m_sendings = 0;
     std::deque<PendingPut> m_puts;
@@ -427,6 +439,14 @@ void ClipboardMutter::putText(const QString& text, PutDone done)
 void ClipboardMutter::readText(qint64 maxBytes, ReadDone done)
 {
     d->readText(maxBytes, std::move(done));
+}
+
+bool ClipboardMutter::offerTransient(const QString& text, std::function<void()> taken)
+{
+    if (!taken)
+        taken = [] {
+        };
+    return d->setText(text, PutDone(), std::move(taken));
 }
 
 bool ClipboardMutter::isReady() const

@@ -60,6 +60,8 @@ struct ClipboardWlroots::Private
     // Our text while it is the clipboard's.
     zwlr_data_control_source_v1* source = nullptr;
     QByteArray sourceBytes;
+    // For a transient text: the callback of each read.
+    std::function<void()> sourceTaken;
     // Every source of ours until the compositor cancels it (texts replaced are cancelled later).
     std::set<zwlr_data_control_source_v1*> sources;
 
@@ -142,14 +144,25 @@ struct ClipboardWlroots::Private
     static constexpr zwlr_data_control_offer_v1_listener kOfferListener = {offerType};
 
     // --- source events
-    static void sourceSend(void* data, zwlr_data_control_source_v1* source, const char*, int32_t fd)
+    static void sourceSend(void* data, zwlr_data_control_source_v1* source, const char* type, int32_t fd)
     {
         auto* d = static_cast<Private*>(data);
         if (source != d->source) {
             ::close(fd);
             return;
         }
+        // A clipboard manager asking whether to keep it is told that it is secret; only a
+        // read of the text itself is a paste.
+        if (qstrcmp(type, ClipboardSecretHintType) == 0) {
+            new ClipboardPipeWriter(fd, QByteArray(ClipboardSecretHintValue), ClipboardPipeWriter::Finished(),
+                                    d->owner);
+            return;
+        }
         new ClipboardPipeWriter(fd, d->sourceBytes, ClipboardPipeWriter::Finished(), d->owner);
+        if (d->sourceTaken) {
+            const std::function<void()> taken = d->sourceTaken; // it may set a new text
+            taken();
+        }
     }
     static void sourceCancelled(void* data, zwlr_data_control_source_v1* source)
     {
@@ -157,6 +170,7 @@ struct ClipboardWlroots::Private
         if (source == d->source) {
             d->source = nullptr;
             d->sourceBytes.clear();
+            d->sourceTaken = nullptr;
         }
         d->sources.erase(source);
         zwlr_data_control_source_v1_destroy(source);
@@ -219,12 +233,25 @@ ClipboardWlroots::~ClipboardWlroots()
 
 bool ClipboardWlroots::setText(const QString& text)
 {
+    return offer(text, false, nullptr);
+}
+
+bool ClipboardWlroots::offerTransient(const QString& text, std::function<void()> taken)
+{
+    return offer(text, true, std::move(taken));
+}
+
+bool ClipboardWlroots::offer(const QString& text, bool secret, std::function<void()> taken)
+{
     if (d->broken || d->device == nullptr)
         return false;
     zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(d->globals.manager);
     zwlr_data_control_source_v1_add_listener(source, &Private::kSourceListener, d.get());
     for (const QString& type : clipboardTextTypes())
         zwlr_data_control_source_v1_offer(source, type.toUtf8().constData());
+    if (secret)
+        zwlr_data_control_source_v1_offer(source, ClipboardSecretHintType);
+    d->sourceTaken = std::move(taken);
     zwlr_data_control_device_v1_set_selection(d->device, source);
     // The previous text of ours is cancelled by the compositor; until then it answers nothing new.
     d->source = source;

@@ -19,6 +19,8 @@ public:
     bool setText(const QString& text) override;
     void readText(qint64 maxBytes, ReadDone done) override;
     QString name() const override { return QStringLiteral("wlroots data-control"); }
+    bool offerTransient(const QString& text, std::function<void()> taken) override;
+    bool tellsWhenTaken() const override { return true; }
 
     // A read whose owner does not answer ends after this long as unavailable.
     static constexpr int ReadTimeoutMs = 5000;
@@ -26,5 +28,6 @@ public:
 private:
     struct Private;
     explicit ClipboardWlroots(std::unique_ptr<Private> d);
+    bool offer(const QString& text, bool secret, std::function<void()> taken);
     std::unique_ptr<Private> d;
 };

@@ -4,6 +4,7 @@
 #include <QVector>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 // One synthetic input event in the form of the Windows input record: the remote-control
@@ -100,6 +101,12 @@ public:
     // characters that come faster. 0 where every character arrives in order however fast:
     // then a whole run of text goes in one batch.
     virtual int typingPauseMs() { return 5; }
+    // Whether typing `character` as a Unicode record makes it arrive. Where it does not (a
+    // desktop that types only what the user's keyboard layout holds), the text is pasted.
+    virtual bool typesCharacter(char32_t /*character*/) { return true; }
+    // Runs `done` once every event sent so far has been handed to the desktop (at once where
+    // send does that itself); never after the backend is gone.
+    virtual void whenDelivered(std::function<void()> done) { done(); }
 };
 
 // The X11 (XTest) backend when an X display can be opened; otherwise, with a clear warning,

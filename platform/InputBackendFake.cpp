@@ -1,5 +1,7 @@
 #include "platform/InputBackendFake.h"
 
+#include <utility>
+
 #include <QDateTime>
 #include <QDebug>
 #include <QThread>
@@ -76,4 +78,19 @@ void InputBackendFake::clear()
     m_batches.clear();
     m_sleeps.clear();
     m_batchCount = 0;
+}
+
+void InputBackendFake::whenDelivered(std::function<void()> done)
+{
+    if (m_deferDelivery)
+        m_undelivered.append(std::move(done));
+    else
+        done();
+}
+
+void InputBackendFake::deliver()
+{
+    const QVector<std::function<void()>> due = std::exchange(m_undelivered, {});
+    for (const auto& done : due)
+        done();
 }

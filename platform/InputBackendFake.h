@@ -32,10 +32,17 @@ public:
     qint64 monotonicMs() override;
     qint64 wallClockMs() override;
     int typingPauseMs() override { return m_typingPause; }
+    bool typesCharacter(char32_t character) override { return !m_untypeable || !m_untypeable(character); }
+    void whenDelivered(std::function<void()> done) override;
 
     void setPrimaryScreenSize(const QSize& size) { m_screenSize = size; }
     void setDoubleClickTime(int milliseconds) { m_doubleClickTime = milliseconds; }
     void setTypingPause(int milliseconds) { m_typingPause = milliseconds; }
+    // The characters this desktop cannot type through keys; none when unset.
+    void setUntypeable(std::function<bool(char32_t)> untypeable) { m_untypeable = std::move(untypeable); }
+    // On: whenDelivered waits for `deliver` (a desktop that relays events later).
+    void setDeferDelivery(bool on) { m_deferDelivery = on; }
+    void deliver();
     // Lets time pass (fake clocks) without a pause of the code under test.
     void advance(qint64 milliseconds);
     // Sets the wall clock, for example backwards, without touching the monotonic clock.
@@ -64,4 +71,7 @@ private:
     QVector<Batch> m_batches;
     QVector<int> m_sleeps;
     std::function<void(const QVector<InputRecord>&)> m_hook;
+    std::function<bool(char32_t)> m_untypeable;
+    bool m_deferDelivery = false;
+    QVector<std::function<void()>> m_undelivered;
 };

@@ -1,6 +1,7 @@
 #include "platform/InputBackendMutter.h"
 
 #include "platform/InputBackendStatus.h"
+#include "platform/KeymapKeys.h"
 #include "platform/Keysyms.h"
 
 #include <QDBusArgument>
@@ -625,3 +626,8 @@ void InputBackendMutter::restart()
 }
 
 #include "InputBackendMutter.moc"
+
+bool InputBackendMutter::typesCharacter(char32_t character)
+{
+    return KeymapKeys::defaultLayout().holdsCharacter(character);
+}

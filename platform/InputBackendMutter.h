@@ -50,6 +50,8 @@ public:
 
     void send(const QVector<InputRecord>& records) override;
     QSize primaryScreenSize() override;
+    // The desktop types a keysym only where a key of its current layout has it.
+    bool typesCharacter(char32_t character) override;
 
     bool isReady() const;
     // Whether absolute moves go through screen-cast streams, and through how many.

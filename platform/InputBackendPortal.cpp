@@ -2,6 +2,7 @@
 
 #include "platform/InputBackendStatus.h"
 #include "platform/InputDecoding.h"
+#include "platform/KeymapKeys.h"
 #include "platform/Keysyms.h"
 #include "platform/PrivateFiles.h"
 
@@ -21,6 +22,7 @@
 #include <cmath>
 #include <deque>
 #include <functional>
+#include <vector>
 
 #include <linux/input-event-codes.h>
 
@@ -149,6 +151,22 @@ public:
         m_inFlight = false;
         m_pointer.reset();
         ++m_generation;
+        runDelivered(); // nothing more goes out
+    }
+
+    void whenDelivered(std::function<void()> done)
+    {
+        m_delivered.push_back(std::move(done));
+        if (m_waiting.empty() && m_outgoing.empty() && !m_inFlight)
+            runDelivered();
+    }
+
+    void runDelivered()
+    {
+        std::vector<std::function<void()>> due;
+        due.swap(m_delivered);
+        for (const auto& done : due)
+            done();
     }
 
     bool ready() const { return m_ready && !m_warmUp.isActive(); }
@@ -369,6 +387,8 @@ private:
 
     void sendNext()
     {
+        if (!m_inFlight && m_outgoing.empty() && m_waiting.empty())
+            runDelivered();
         if (m_inFlight || m_outgoing.empty() || m_session.isEmpty())
             return;
         const QDBusMessage call = notifyCall(m_outgoing.front());
@@ -487,6 +507,7 @@ private:
     WheelSteps m_wheel;
     QTimer m_warmUp;
     QTimer m_answerTimeout;
+    std::vector<std::function<void()>> m_delivered; // whenDelivered callbacks due
     std::deque<InputRecord> m_waiting;
     // A portal that stops answering holds events up this long each.
     static constexpr int NotifyTimeoutMs = 1000;
@@ -545,9 +566,19 @@ void InputBackendPortal::setAnswerTimeout(int milliseconds)
     d->setAnswerTimeout(milliseconds);
 }
 
+void InputBackendPortal::whenDelivered(std::function<void()> done)
+{
+    d->whenDelivered(std::move(done));
+}
+
 bool InputBackendPortal::isReady() const
 {
     return d->ready();
 }
 
 #include "InputBackendPortal.moc"
+
+bool InputBackendPortal::typesCharacter(char32_t character)
+{
+    return KeymapKeys::defaultLayout().holdsCharacter(character);
+}

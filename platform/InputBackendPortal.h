@@ -54,6 +54,10 @@ public:
 
     void send(const QVector<InputRecord>& records) override;
     QSize primaryScreenSize() override;
+    // The desktop types a keysym only where a key of its current layout has it.
+    bool typesCharacter(char32_t character) override;
+    // Events go out one at a time, each once the portal answered the one before.
+    void whenDelivered(std::function<void()> done) override;
 
     // Closes any session and asks the desktop again.
     void restart();

@@ -417,3 +417,10 @@ int InputBackendUinput::keyForCharacter(char32_t c, bool* shift)
     }
     return 0;
 }
+
+bool InputBackendUinput::typesCharacter(char32_t character)
+{
+    // Other control characters type nothing anywhere; there is nothing to paste for them.
+    bool shift = false;
+    return character < 0x20 || keyForCharacter(character, &shift) != 0;
+}

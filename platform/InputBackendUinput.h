@@ -22,6 +22,8 @@ public:
 
     void send(const QVector<InputRecord>& records) override;
     QSize primaryScreenSize() override;
+    // Only what a US keyboard has a key for.
+    bool typesCharacter(char32_t character) override;
 
     // The evdev key of a Windows virtual-key code; 0 when there is none.
     static int keyForVirtualKey(int vk);

@@ -1,4 +1,5 @@
 #include "platform/KeymapKeys.h"
+#include "platform/Keysyms.h"
 
 #include <xkbcommon/xkbcommon.h>
 
@@ -55,4 +56,17 @@ KeymapKeys::Place KeymapKeys::find(quint32 sym, quint32 preferredLayout) const
             return Place{it.value(), quint32(layout)};
     }
     return Place();
+}
+
+bool KeymapKeys::holdsCharacter(char32_t codePoint) const
+{
+    // Without a keymap (no XKB data here) nothing is known: keys are tried, as before.
+    const unsigned long sym = keysymForCodePoint(codePoint);
+    return sym == 0 || m_layouts.isEmpty() || find(quint32(sym), 0).keycode != 0;
+}
+
+const KeymapKeys& KeymapKeys::defaultLayout()
+{
+    static const KeymapKeys keys = fromNames(QByteArray());
+    return keys;
 }

@@ -26,6 +26,13 @@ public:
     // layout has it, otherwise in the first layout that does.
     Place find(quint32 sym, quint32 preferredLayout) const;
     int layoutCount() const { return m_layouts.size(); }
+    // Whether a key of some layout types `codePoint` (without a modifier beyond Shift).
+    // Characters that type no keysym (other control characters) count as held: there is
+    // nothing to put anywhere else.
+    bool holdsCharacter(char32_t codePoint) const;
+    // The layout a desktop gives a keyboard it was told nothing about (XKB_DEFAULT_LAYOUT,
+    // otherwise "us"), compiled once.
+    static const KeymapKeys& defaultLayout();
 
 private:
     QVector<QHash<quint32, quint32>> m_layouts; // keysym -> keycode, per layout

@@ -38,6 +38,8 @@ public:
     ~ClipboardCommands();
 
     static bool isClipboardCommand(const QString& command);
+    // The clipboard itself, which typing pastes through too.
+    Clipboard* clipboard() const { return m_clipboard.get(); }
     // Runs `command` for the phone `sender` (any value that tells phones apart); `reply`
     // answers that phone. False for commands that are not ours.
     bool handle(const QString& command, const QJsonObject& params, const void* sender, const Reply& reply);

@@ -56,12 +56,7 @@ void ClipboardHandler::setClipboard(std::unique_ptr<Clipboard> clipboard, std::f
                                                      [clock] { return clock->wallClockMs(); });
 }
 
-QStringList ClipboardHandler::commands() const
-{
-    return {QStringLiteral("clipboardset"), QStringLiteral("clipboardget")};
-}
-
-void ClipboardHandler::handle(const QString& command, const QJsonObject& params, CommandContext& context)
+Clipboard* ClipboardHandler::clipboard()
 {
     if (!m_commands) {
         setClipboard(createClipboard(), [] {
@@ -69,5 +64,16 @@ void ClipboardHandler::handle(const QString& command, const QJsonObject& params,
                                                     QString()) == QLatin1String("1");
         });
     }
+    return m_commands->clipboard();
+}
+
+QStringList ClipboardHandler::commands() const
+{
+    return {QStringLiteral("clipboardset"), QStringLiteral("clipboardget")};
+}
+
+void ClipboardHandler::handle(const QString& command, const QJsonObject& params, CommandContext& context)
+{
+    clipboard(); // made on first use
     m_commands->handle(command, params, context.sender(), context.laterReply());
 }

@@ -43,6 +43,8 @@ public:
     // Replaces the system's clipboard and the user's read setting (tests); otherwise both are
     // the system's, made on first use.
     void setClipboard(std::unique_ptr<Clipboard> clipboard, std::function<bool()> readAllowed);
+    // The clipboard, made now when not yet.
+    Clipboard* clipboard();
 
     QStringList commands() const override;
     void handle(const QString& command, const QJsonObject& params, CommandContext& context) override;

@@ -220,11 +220,11 @@ void InputSimulator::typeText(const QString& text)
     logTypedText(text);
 }
 
-int InputSimulator::typeTextPart(const QString& text, int from, int budgetMs)
+int InputSimulator::typeTextPart(const QString& text, int from, int budgetMs, int to)
 {
     const qint64 start = m_backend->monotonicMs();
     const int pauseMs = m_backend->typingPauseMs();
-    const int size = int(text.size());
+    const int size = to < 0 ? int(text.size()) : std::min(to, int(text.size()));
     int next = std::clamp(from, 0, size);
     // A high surrogate at the end of a step takes its low one along.
     const auto stepEnd = [&text, size](int end) {

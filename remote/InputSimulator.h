@@ -50,10 +50,11 @@ public:
     void releaseKeys(const QVector<int>& codes);
     // Types every UTF-16 unit of `text`, then logs its length.
     void typeText(const QString& text);
-    // Types the units of `text` from `from` on until all are typed or `budgetMs` have passed
-    // on the backend's clock, never parting a surrogate pair; at least one unit is typed.
-    // Returns where it stopped. Logs nothing: logTypedText does once the text is done.
-    int typeTextPart(const QString& text, int from, int budgetMs);
+    // Types the units of `text` from `from` up to `to` (the end when negative) until all are
+    // typed or `budgetMs` have passed on the backend's clock, never parting a surrogate pair;
+    // at least one unit is typed. Returns where it stopped. Logs nothing: logTypedText does
+    // once the text is done.
+    int typeTextPart(const QString& text, int from, int budgetMs, int to = -1);
     // Logs that a text was typed and how long it was, never its characters.
     void logTypedText(const QString& text);
     // Characters (code points) of `text`: a surrogate pair counts once.

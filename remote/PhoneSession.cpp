@@ -215,7 +215,8 @@ void PhoneSession::processInput()
             // After each part the event loop brings in what the phone sent meanwhile.
             const int budget = int(std::min<qint64>(TextTyper::PartMs, kProcessingSliceMs - used));
             if (!m_typer->continueTyping(budget)) {
-                scheduleProcessing();
+                if (!m_typer->isWaiting()) // otherwise the typer calls when it can go on
+                    scheduleProcessing();
                 break;
             }
             continue;

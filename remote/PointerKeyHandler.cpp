@@ -63,7 +63,7 @@ void PointerKeyHandler::handle(const QString& command, const QJsonObject& params
     } else if (command == QLatin1String("mouseup")) {
         mouseButton(params, false, context);
     } else if (command == QLatin1String("keyinput")) {
-        keyInput(params);
+        keyInput(params, context);
     } else if (command == QLatin1String("mousewheel")) {
         if (params.contains(QLatin1String("fine")) || params.contains(QLatin1String("end"))) {
             smoothWheel(params, context);
@@ -141,7 +141,7 @@ void PointerKeyHandler::mouseButton(const QJsonObject& params, bool down, Comman
         down ? input->middleDown() : input->middleUp();
 }
 
-void PointerKeyHandler::keyInput(const QJsonObject& params)
+void PointerKeyHandler::keyInput(const QJsonObject& params, CommandContext& context)
 {
     // Stops the text being typed; nothing else of the message runs.
     if (params.value(QLatin1String("cancel")).toBool(false)) {
@@ -164,5 +164,14 @@ void PointerKeyHandler::keyInput(const QJsonObject& params)
             m_input->sendKeyCombination(codes);
         return;
     }
-    m_typer->start(text, codes);
+    // Only what could not be typed is answered; a phone app that knows nothing of it ignores it.
+    const CommandContext::Reply reply = context.laterReply();
+    m_typer->start(text, codes, [reply](const TextTyper::Untyped& untyped) {
+        QJsonArray positions;
+        for (const int position : untyped.positions)
+            positions.append(position);
+        reply(QStringLiteral("keyinput"), QJsonObject{{QStringLiteral("untyped"), untyped.count},
+                                                      {QStringLiteral("positions"), positions},
+                                                      {QStringLiteral("reason"), untyped.reason}});
+    });
 }

@@ -1,5 +1,6 @@
 #include "remote/Server.h"
 
+#include "data/ConfigService.h"
 #include "platform/Clipboard.h"
 #include "platform/InputBackend.h"
 #include "platform/MediaPlayerLink.h"
@@ -48,6 +49,13 @@ Server::Server(std::unique_ptr<InputBackend> backend, QObject* parent)
         std::make_unique<VolumeHandler>(static_cast<CommandContext*>(this), m_inputSimulator->backend())));
     m_clipboard = static_cast<ClipboardHandler*>(
         m_commands->add(std::make_unique<ClipboardHandler>(m_inputSimulator->backend())));
+    // Characters the desktop cannot type are pasted through the same clipboard, while the
+    // user lets them.
+    m_typer->setPaste([this] { return m_clipboard->clipboard(); },
+                      [] {
+                          return ConfigService::instance()->value(QLatin1String(TextTyper::PasteSettingKey),
+                                                                  QStringLiteral("1")) != QLatin1String("0");
+                      });
     m_files = static_cast<FileHandler*>(
         m_commands->add(std::make_unique<FileHandler>(static_cast<CommandContext*>(this))));
 
@@ -72,7 +80,7 @@ Server::Server(std::unique_ptr<InputBackend> backend, QObject* parent)
 Server::~Server()
 {
     stop();
-    m_typer->end();
+    m_typer->end(TextTyper::EndRestore::Now);
     m_inputSimulator->releaseHeldButtons();
     // No phone's message may run into handlers that are going.
     delete m_gate;

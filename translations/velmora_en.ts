@@ -713,5 +713,9 @@ start shows the running copy&apos;s window.
         <source>Allow the phone to lock, sleep or shut down this PC</source>
         <translation>Allow the phone to lock, sleep or shut down this PC</translation>
     </message>
+    <message>
+        <source>Type characters your keyboard layout lacks by pasting them</source>
+        <translation>Type characters your keyboard layout lacks by pasting them</translation>
+    </message>
 </context>
 </TS>

@@ -709,5 +709,9 @@ start shows the running copy&apos;s window.
         <source>Allow the phone to lock, sleep or shut down this PC</source>
         <translation>允许手机锁定、睡眠或关闭这台电脑</translation>
     </message>
+    <message>
+        <source>Type characters your keyboard layout lacks by pasting them</source>
+        <translation>键盘布局中没有的字符通过粘贴输入</translation>
+    </message>
 </context>
 </TS>

@@ -5,6 +5,7 @@
 #include "platform/InputBackendStatus.h"
 #include "remote/ClipboardCommands.h"
 #include "remote/PowerHandler.h"
+#include "remote/TextTyper.h"
 #include "ui/RecordEditSupport.h"
 #include "ui_SettingView.h"
 
@@ -24,6 +25,7 @@ const QString AudioPlayerKey = QStringLiteral("audioPlayer");
 const QString VideoPlayerKey = QStringLiteral("videoPlayer");
 const QString ClipboardReadKey = QLatin1String(ClipboardCommands::ReadSettingKey);
 const QString PowerAllowKey = QLatin1String(PowerHandler::AllowSettingKey);
+const QString PasteUntypeableKey = QLatin1String(TextTyper::PasteSettingKey);
 constexpr qint64 MiB = 1024 * 1024;
 
 QString translated(const char* text)
@@ -58,6 +60,11 @@ SettingView::SettingView(QWidget* parent)
     connect(m_ui->chkAllowPower, &QCheckBox::toggled, this, [](bool on) {
         ConfigService::instance()->setValue(PowerAllowKey, on ? QStringLiteral("1") : QStringLiteral("0"),
                                             QString());
+    });
+    // On unless turned off: the missing entry means on.
+    connect(m_ui->chkPasteUntypeable, &QCheckBox::toggled, this, [](bool on) {
+        ConfigService::instance()->setValue(PasteUntypeableKey,
+                                            on ? QStringLiteral("1") : QStringLiteral("0"), QString());
     });
     auto* status = InputBackendStatus::instance();
     connect(m_ui->btnAskAgain, &QPushButton::clicked, status, &InputBackendStatus::askAgain);
@@ -101,6 +108,9 @@ void SettingView::load(QHash<QString, QVariant>*)
     const QSignalBlocker quietPower(m_ui->chkAllowPower);
     m_ui->chkAllowPower->setChecked(ConfigService::instance()->value(PowerAllowKey, QString()) ==
                                     QLatin1String("1"));
+    const QSignalBlocker quietPaste(m_ui->chkPasteUntypeable);
+    m_ui->chkPasteUntypeable->setChecked(ConfigService::instance()->value(PasteUntypeableKey, QString()) !=
+                                         QLatin1String("0"));
     showReceiveSettings();
 }
 

@@ -6,8 +6,15 @@
 // with XTest (DISPLAY, received by a fullscreen Qt window of this program), in the same run; ratios are to
 // X11.
 //
+// With `paragraph`, instead: a paragraph of 600 distinct Chinese characters typed into the Wayland
+// test client on each Wayland desktop, from the phone's write until the client holds all of it;
+// GNOME and KDE paste it through their clipboard, since their keys type only the layout's.
+//
 //   bench_input_latency [moves per run] [runs]
+//   bench_input_latency paragraph [runs]
 //   bench_input_latency receive-x11          (the X11 receiver, started by the benchmark)
+#include "platform/ClipboardMutter.h"
+#include "platform/ClipboardWlroots.h"
 #include "platform/InputBackendMutter.h"
 #include "platform/InputBackendPortal.h"
 #include "platform/InputBackendWlroots.h"
@@ -18,6 +25,8 @@
 #include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QMouseEvent>
 #include <QProcess>
@@ -186,7 +195,62 @@ struct Target
     QString receiver;
     QStringList receiverArgs;
     QProcessEnvironment env;
+    // The clipboard Velmora pastes through there.
+    std::function<std::unique_ptr<Clipboard>()> clipboard;
 };
+
+// Seconds from the write of a paragraph until the client typed all of it; negative when it did
+// not arrive exactly within 60 s.
+double typeParagraph(const Target& target)
+{
+    QString paragraph;
+    for (int i = 0; i < 600; ++i)
+        paragraph += QChar(0x4e00 + i * 13);
+    Server server(target.open(), nullptr);
+    if (target.clipboard)
+        server.setClipboard(target.clipboard(), [] { return false; });
+    QTcpSocket phone;
+    if (!server.start(0))
+        return -1;
+    phone.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    QProcess client;
+    client.setProcessEnvironment(target.env);
+    client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QByteArray typed;
+    bool focused = false;
+    QObject::connect(&client, &QProcess::readyReadStandardOutput, [&] {
+        while (client.canReadLine()) {
+            const QByteArray line = client.readLine().trimmed();
+            focused = focused || line == "focus";
+            if (line.startsWith("text "))
+                typed += QByteArray::fromHex(line.mid(5));
+        }
+    });
+    client.start(target.receiver, target.receiverArgs);
+    const QByteArray expected = paragraph.toUtf8();
+    const auto waitUntil = [](const std::function<bool()>& done, int ms) {
+        QElapsedTimer t;
+        t.start();
+        while (!done() && t.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return done();
+    };
+    double seconds = -1;
+    if (phone.waitForConnected(5000) && waitUntil([&] { return focused; }, 10000)) {
+        QElapsedTimer clock;
+        clock.start();
+        phone.write(
+            QJsonDocument(QJsonObject{{"command", "keyinput"}, {"params", QJsonObject{{"text", paragraph}}}})
+                .toJson(QJsonDocument::Compact) +
+            '\n');
+        phone.flush();
+        if (waitUntil([&] { return typed.size() >= expected.size(); }, 60000) && typed == expected)
+            seconds = clock.nsecsElapsed() / 1e9;
+    }
+    client.kill();
+    client.waitForFinished();
+    return seconds;
+}
 
 struct Figures
 {
@@ -216,8 +280,13 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     // Per-message debug lines would dominate what is measured.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    const int moves = argc > 1 ? std::max(100, atoi(argv[1])) : 1200;
-    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
+    const bool paragraph = argc > 1 && qstrcmp(argv[1], "paragraph") == 0;
+    if (paragraph) {
+        --argc;
+        ++argv;
+    }
+    const int moves = paragraph ? 0 : argc > 1 ? std::max(100, atoi(argv[1])) : 1200;
+    const int runs = argc > (paragraph ? 1 : 2) ? std::max(1, atoi(argv[paragraph ? 1 : 2])) : 3;
     const QProcessEnvironment base = QProcessEnvironment::systemEnvironment();
     std::vector<Target> targets;
     const auto waylandEnv = [&base](const QString& display) {
@@ -230,7 +299,10 @@ int main(int argc, char** argv)
                            [] { return InputBackendWlroots::open(); },
                            QStringLiteral(WAYLAND_PROBE),
                            {},
-                           base});
+                           base,
+                           [] {
+                               return ClipboardWlroots::open();
+                           }});
     // GNOME and KDE each on their own compositor and bus (bench/input/run.sh starts them).
     DesktopSurroundings screen = DesktopSurroundings::real();
     screen.screens = [] {
@@ -246,7 +318,11 @@ int main(int argc, char** argv)
                            },
                            QStringLiteral(WAYLAND_PROBE),
                            {},
-                           waylandEnv(base.value(QStringLiteral("VELMORA_BENCH_MUTTER_DISPLAY")))});
+                           waylandEnv(base.value(QStringLiteral("VELMORA_BENCH_MUTTER_DISPLAY"))),
+                           [mutterBus] {
+                               return std::make_unique<ClipboardMutter>(
+                                   QDBusConnection::connectToBus(mutterBus, "bench-mutter"));
+                           }});
     }
     QTemporaryDir settingsDir;
     const auto portal = [&settingsDir](const QString& address, const DesktopSurroundings& desktop) {
@@ -265,7 +341,11 @@ int main(int argc, char** argv)
                            [mutterBus, gnome, portal] { return portal(mutterBus, gnome); },
                            QStringLiteral(WAYLAND_PROBE),
                            {},
-                           waylandEnv(base.value(QStringLiteral("VELMORA_BENCH_MUTTER_DISPLAY")))});
+                           waylandEnv(base.value(QStringLiteral("VELMORA_BENCH_MUTTER_DISPLAY"))),
+                           [mutterBus] {
+                               return std::make_unique<ClipboardMutter>(
+                                   QDBusConnection::connectToBus(mutterBus, "bench-GNOME"));
+                           }});
     }
     const QString kwinBus = base.value(QStringLiteral("VELMORA_BENCH_KWIN_BUS"));
     if (!kwinBus.isEmpty()) {
@@ -275,7 +355,15 @@ int main(int argc, char** argv)
                            [kwinBus, kde, portal] { return portal(kwinBus, kde); },
                            QStringLiteral(WAYLAND_PROBE),
                            {},
-                           waylandEnv(base.value(QStringLiteral("VELMORA_BENCH_KWIN_DISPLAY")))});
+                           waylandEnv(base.value(QStringLiteral("VELMORA_BENCH_KWIN_DISPLAY"))),
+                           [&base] {
+                               // Data control on KWin's own display.
+                               const QByteArray own = qgetenv("WAYLAND_DISPLAY");
+                               qputenv("WAYLAND_DISPLAY", base.value("VELMORA_BENCH_KWIN_DISPLAY").toUtf8());
+                               std::unique_ptr<Clipboard> clipboard = ClipboardWlroots::open();
+                               qputenv("WAYLAND_DISPLAY", own);
+                               return clipboard;
+                           }});
     }
     if (base.contains(QStringLiteral("DISPLAY"))) {
         QProcessEnvironment env = base;
@@ -285,11 +373,33 @@ int main(int argc, char** argv)
                            [] { return InputBackendX11::open(); },
                            QCoreApplication::applicationFilePath(),
                            {QStringLiteral("receive-x11")},
-                           env});
+                           env,
+                           {}});
     }
     if (targets.empty()) {
         std::fprintf(stderr, "needs WAYLAND_DISPLAY and/or DISPLAY\n");
         return 1;
+    }
+    if (paragraph) {
+        std::printf("600 distinct Chinese characters, phone write to the client holding them all, %d runs "
+                    "(median; - where they did not all arrive)\n",
+                    runs);
+        for (const Target& t : targets) {
+            if (t.receiverArgs.contains(QStringLiteral("receive-x11")))
+                continue; // X11 is bench_typing's, into a real terminal
+            std::vector<double> seconds;
+            int failed = 0;
+            for (int r = 0; r < runs; ++r) {
+                const double s = typeParagraph(t);
+                if (s < 0)
+                    ++failed;
+                else
+                    seconds.push_back(s);
+            }
+            std::printf("  %-32s %7.3f s  failed %d\n", t.label, seconds.empty() ? -1.0 : median(seconds),
+                        failed);
+        }
+        return 0;
     }
     std::vector<Figures> figures(targets.size());
     for (int r = 0; r < runs; ++r) {

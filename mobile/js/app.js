@@ -14,12 +14,12 @@ import { POWER_TEXT, createPowerPanel } from './power-view.js';
 import { DEFAULTS as GESTURE_DEFAULTS, GestureRecognizer } from './gestures.js';
 import {
     ARROW_KEYS, COMBOS, FUNCTION_KEYS, MEDIA_KEYS, MODIFIERS, SPECIAL_KEYS,
-    comboCodes, diffText, shortcutCommand, typingCommands,
+    comboCodes, diffText, shortcutCommand, typingCommands, untypedCount, untypedNote,
 } from './keyboard.js';
 import { MediaNavigator, baseName, parseApps, parseMediaListing } from './listing.js';
 import { MEDIA_STATUS } from './nowplaying.js';
 import { NOW_PLAYING_TEXT, createNowPlayingBar } from './nowplaying-view.js';
-import { VK, appExplore, appOpen, closeWindow, keyCombo, mouseDown, mouseUp } from './protocol.js';
+import { Command, VK, appExplore, appOpen, closeWindow, keyCombo, mouseDown, mouseUp } from './protocol.js';
 import { SETTING_LIMITS, loadSettings, saveSettings } from './settings.js';
 import { createFiles } from './files.js';
 import { ScreenKeeper, makeKeepAwakeVideo, wantsScreenOn } from './wakelock.js';
@@ -275,6 +275,8 @@ function handleMessage(message) {
         powerPanel.handleStatus(message.params);
     } else if (message.command === POWER) {
         powerPanel.handleReply(message.params);
+    } else if (message.command === Command.KEY_INPUT) {
+        showUntyped(message.params);
     }
 }
 
@@ -565,6 +567,21 @@ function syncField() {
         field.value = '';
         typed = '';
     }
+}
+
+// Characters the PC could neither type nor paste, told beside the field; counts of texts that
+// follow each other add up while the note is shown.
+const typeNote = $('type-note');
+let untypedShown = 0;
+let typeNoteTimer = null;
+function showUntyped(params) {
+    const count = untypedCount(params);
+    if (count === 0) return;
+    untypedShown = (typeNote.hidden ? 0 : untypedShown) + count;
+    typeNote.textContent = untypedNote(untypedShown, params.reason);
+    typeNote.hidden = false;
+    clearTimeout(typeNoteTimer);
+    typeNoteTimer = setTimeout(() => { typeNote.hidden = true; }, 10000);
 }
 
 function pressEnter() {

@@ -132,6 +132,11 @@ export const ZH_CN = {
     "The PC's clipboard holds text that is not valid UTF-8.": '电脑剪贴板中的文本不是有效的 UTF-8。',
     'The text holds characters that are not valid.': '文本中含有无效字符。',
     "The PC's clipboard cannot be reached.": '无法访问电脑剪贴板。',
+    // typed text the PC could not type
+    "{count} characters did not reach the PC: its keyboard layout lacks them, and pasting them is off in Velmora's settings on the PC.":
+        '有 {count} 个字符未能输入到电脑：电脑的键盘布局中没有这些字符，且电脑上维莫拉的设置中已关闭粘贴输入。',
+    "{count} characters did not reach the PC: its keyboard layout lacks them, and its clipboard could not take them.":
+        '有 {count} 个字符未能输入到电脑：电脑的键盘布局中没有这些字符，且无法通过电脑剪贴板输入。',
     // settings sheet
     'Done': '完成',
     'Pointer speed': '指针速度',

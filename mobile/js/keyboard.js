@@ -2,6 +2,7 @@
 // codes a character or a special key stands for, and the modifier
 // combinations offered as buttons.
 
+import { t } from './i18n.js';
 import { VK, keyCombo, keyTextChunks } from './protocol.js';
 
 // Modifiers in the order they are pressed; the server releases in reverse.
@@ -121,4 +122,20 @@ export function typingCommands(before, after) {
 export function shortcutCommand(modifierIds, ch) {
     const vk = keycodeForChar(ch);
     return vk === null ? null : keyCombo(comboCodes(modifierIds, vk));
+}
+
+// How many characters of a typed text the PC's answer says did not arrive (its keyboard
+// layout lacks them and it could not paste them either); 0 for anything else. The PC answers
+// a text only when some were left out.
+export function untypedCount(params) {
+    const count = params?.untyped;
+    return Number.isInteger(count) && count > 0 ? count : 0;
+}
+
+// The note shown beside the text field for `count` characters left out, saying why.
+export function untypedNote(count, reason) {
+    if (reason === 'pasteOff') {
+        return t('{count} characters did not reach the PC: its keyboard layout lacks them, and pasting them is off in Velmora\'s settings on the PC.', { count });
+    }
+    return t('{count} characters did not reach the PC: its keyboard layout lacks them, and its clipboard could not take them.', { count });
 }

@@ -1,7 +1,7 @@
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
-import { shortcutCommand, typingCommands } from '../../mobile/js/keyboard.js';
+import { shortcutCommand, typingCommands, untypedCount, untypedNote } from '../../mobile/js/keyboard.js';
 import * as p from '../../mobile/js/protocol.js';
 
 test('every command builder produces exactly the wire shape', () => {
@@ -57,4 +57,13 @@ test('only replies that are objects with a string command are accepted', () => {
     for (const bad of ['', 'nope', '[]', '5', 'null', '{"command":5}', '{"params":{}}', null, ' '.repeat(p.MAX_REPLY_CHARS + 1)]) {
         assert.equal(p.parseMessage(bad), null, String(bad).slice(0, 20));
     }
+});
+
+test('the PC\'s answer to a text tells how many characters did not arrive, and why', () => {
+    assert.equal(untypedCount({ untyped: 3, positions: [1, 5, 7], reason: 'pasteOff' }), 3);
+    for (const bad of [null, {}, { untyped: 0 }, { untyped: -2 }, { untyped: 2.5 }, { untyped: '4' }]) {
+        assert.equal(untypedCount(bad), 0, JSON.stringify(bad));
+    }
+    assert.match(untypedNote(3, 'pasteOff'), /^3 characters .*pasting them is off/);
+    assert.match(untypedNote(1, 'noClipboard'), /^1 characters .*clipboard could not take them/);
 });

@@ -129,6 +129,19 @@ private slots:
         QCOMPARE(place(XK_C, 0), QStringLiteral("%1@1").arg(keyC));               // shifted level
         QCOMPARE(place(XK_Arabic_alef, 0), QStringLiteral("0@0"));                // nowhere
     }
+
+    // Which characters the keys of a layout type, and which must be pasted instead.
+    void charactersTheLayoutHolds()
+    {
+        const KeymapKeys us = KeymapKeys::fromNames("us");
+        for (const char32_t c : {U'a', U'Z', U'~', U' ', U'\n', U'\t', char32_t(0x01)})
+            QVERIFY2(us.holdsCharacter(c), qPrintable(QString::number(uint(c), 16)));
+        for (const char32_t c : {char32_t(0xf6), char32_t(0x4e16), char32_t(0x1f600), char32_t(0x20ac)})
+            QVERIFY2(!us.holdsCharacter(c), qPrintable(QString::number(uint(c), 16)));
+        QVERIFY(KeymapKeys::fromNames("de").holdsCharacter(0xf6)); // ö has a key there
+        QVERIFY(KeymapKeys::fromNames("ru,us").holdsCharacter(U'q'));
+        QVERIFY(KeymapKeys().holdsCharacter(0x4e16)); // no keymap known: keys are tried
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_InputBackendChoice)

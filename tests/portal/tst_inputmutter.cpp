@@ -133,11 +133,12 @@ private slots:
                                 << QStringList{"NotifyKeyboardKeysym 0xffe3 1", "NotifyKeyboardKeysym 0x63 1",
                                                "NotifyKeyboardKeysym 0x63 0",
                                                "NotifyKeyboardKeysym 0xffe3 0"};
-        QTest::newRow("text") << QByteArrayList{R"({"command":"keyinput","params":{"text":"ö世\n"}})"}
-                              << QStringList{
-                                     "NotifyKeyboardKeysym 0xf6 1",      "NotifyKeyboardKeysym 0xf6 0",
-                                     "NotifyKeyboardKeysym 0x1004e16 1", "NotifyKeyboardKeysym 0x1004e16 0",
-                                     "NotifyKeyboardKeysym 0xff0d 1",    "NotifyKeyboardKeysym 0xff0d 0"};
+        // ö and 世 are not on the layout (US): not sent as keysyms, which Mutter would drop, but
+        // pasted (here there is no clipboard to read, so they are reported).
+        QTest::newRow("text") << QByteArrayList{R"({"command":"keyinput","params":{"text":"aö世\n"}})"}
+                              << QStringList{"NotifyKeyboardKeysym 0x61 1", "NotifyKeyboardKeysym 0x61 0",
+                                             "NotifyKeyboardKeysym 0xff0d 1",
+                                             "NotifyKeyboardKeysym 0xff0d 0"};
     }
     void commands()
     {

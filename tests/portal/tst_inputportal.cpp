@@ -185,12 +185,11 @@ private slots:
                                 << QStringList{"NotifyKeyboardKeysym 0xffe3 1", "NotifyKeyboardKeysym 0x63 1",
                                                "NotifyKeyboardKeysym 0x63 0",
                                                "NotifyKeyboardKeysym 0xffe3 0"};
+        // Characters the layout (US) lacks are not sent as keysyms, which the desktop would
+        // drop: they go through the clipboard (here there is none to read, so they are reported).
         QTest::newRow("unicode text")
             << QByteArrayList{R"({"command":"keyinput","params":{"text":"é世😀\r\n"}})"}
-            << QStringList{"NotifyKeyboardKeysym 0xe9 1",      "NotifyKeyboardKeysym 0xe9 0",
-                           "NotifyKeyboardKeysym 0x1004e16 1", "NotifyKeyboardKeysym 0x1004e16 0",
-                           "NotifyKeyboardKeysym 0x101f600 1", "NotifyKeyboardKeysym 0x101f600 0",
-                           "NotifyKeyboardKeysym 0xff0d 1",    "NotifyKeyboardKeysym 0xff0d 0"};
+            << QStringList{"NotifyKeyboardKeysym 0xff0d 1", "NotifyKeyboardKeysym 0xff0d 0"};
     }
     void commands()
     {

@@ -1,13 +1,17 @@
 // The clipboard and volume commands on recording fakes, without sockets; and, through a
-// loopback phone, that the clipboard's text never reaches the log.
+// loopback phone, that the clipboard's text never reaches the log, and that typed text the
+// desktop lacks keys for is pasted through the clipboard or, with that switched off, reported.
 #include "RemoteTestSupport.h"
 
+#include "data/ConfigService.h"
 #include "platform/ClipboardFake.h"
 #include "platform/InputBackendFake.h"
 #include "platform/SystemVolumeFake.h"
 #include "remote/ClipboardCommands.h"
+#include "remote/TextTyper.h"
 #include "remote/VolumeCommands.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 
 namespace {
@@ -205,6 +209,56 @@ private slots:
         QVERIFY(received.contains(R"("text":"hunter2-sent")"));
         QCOMPARE(log.count(QStringLiteral("hunter2")), 0);
         QCOMPARE(log.count(QStringLiteral("\"textLength\":12")), 1);
+    }
+
+    // A phone types a text of which the desktop's keys hold only ASCII: with pasting on it all
+    // arrives and the user's clipboard comes back; with it off the phone hears how many
+    // characters were left out and where, and the log the count only.
+    void untypeableTextIsPastedOrReported()
+    {
+        auto backend = std::make_unique<InputBackendFake>();
+        InputBackendFake* keys = backend.get();
+        keys->setTypingPause(0);
+        keys->setUntypeable([](char32_t c) { return c >= 0x80; });
+        Server server(std::move(backend), nullptr);
+        auto owned = std::make_unique<ClipboardFake>();
+        ClipboardFake* clipboard = owned.get();
+        clipboard->tellsTaken = false; // the paste is given its time
+        clipboard->read = ClipboardRead{ClipboardRead::Result::Text, QStringLiteral("mine")};
+        server.setClipboard(std::move(owned), [] { return true; });
+        QVERIFY(server.start(0));
+        Phone phone;
+        QVERIFY(phone.attach(server));
+        const QByteArray line =
+            QStringLiteral(R"({"command":"keyinput","params":{"text":"Gr\u00fc\u00dfe \u4e16\u754c"}})"
+                           "\n")
+                .toUtf8();
+
+        ConfigService::instance()->setValue(QLatin1String(TextTyper::PasteSettingKey), QStringLiteral("1"),
+                                            QStringLiteral("1"));
+        phone.send(line);
+        QTRY_COMPARE(clipboard->restores, 1);
+        QCOMPARE(clipboard->offers,
+                 (QStringList{QStringLiteral("\u00fc\u00df"), QStringLiteral("\u4e16\u754c")}));
+        QCOMPARE(clipboard->read.text, QStringLiteral("mine"));
+
+        ConfigService::instance()->setValue(QLatin1String(TextTyper::PasteSettingKey), QStringLiteral("0"),
+                                            QStringLiteral("1"));
+        LogCapture log;
+        phone.send(line);
+        QByteArray received;
+        QTRY_VERIFY((received += phone.socket().readAll()).contains('\n'));
+        const QJsonObject reply = QJsonDocument::fromJson(received).object();
+        QCOMPARE(reply.value("command").toString(), QStringLiteral("keyinput"));
+        const QJsonObject params = reply.value("params").toObject();
+        QCOMPARE(params.value("untyped").toInt(), 4);
+        QCOMPARE(params.value("positions").toArray(), (QJsonArray{2, 3, 6, 7}));
+        QCOMPARE(params.value("reason").toString(), QStringLiteral("pasteOff"));
+        QCOMPARE(clipboard->offers.size(), 2); // nothing new pasted
+        QCOMPARE(log.count(QStringLiteral("未输入的字符数: 4")), 1);
+        for (const char* c : {"\u00fc", "\u4e16", "\u00df"})
+            QCOMPARE(log.count(QString::fromUtf8(c)), 0);
+        ConfigService::instance()->setValue(QLatin1String(TextTyper::PasteSettingKey), QString(), QString());
     }
 };
 

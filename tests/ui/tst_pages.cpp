@@ -314,6 +314,15 @@ private slots:
         again.load(nullptr);
         QVERIFY(again.findChild<QCheckBox*>("chkAllowClipboardRead")->isChecked());
         QVERIFY(again.findChild<QCheckBox*>("chkAllowPower")->isChecked());
+
+        // Pasting what the keyboard layout lacks is on until the user turns it off.
+        auto* paste = again.findChild<QCheckBox*>("chkPasteUntypeable");
+        QVERIFY(paste->isChecked());
+        paste->click();
+        QCOMPARE(shown().constLast(), QStringLiteral("pasteUntypeable|0"));
+        SettingView third;
+        third.load(nullptr);
+        QVERIFY(!third.findChild<QCheckBox*>("chkPasteUntypeable")->isChecked());
     }
 
     // Where files from the phone land: chosen, reset and stored at once, each change announced

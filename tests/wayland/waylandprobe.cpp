@@ -8,7 +8,8 @@
 //   stop AXIS                  a finger scroll ended
 //   focus | unfocus            keyboard focus
 //   key NAME 1|0 MODS          keysym name, press or release, depressed modifier mask
-//   text HEX                   UTF-8 bytes a press typed, in hex (a Return types "0a")
+//   text HEX                   UTF-8 bytes a press typed, in hex (a Return types "0a"); also
+//                              the clipboard's text that Shift+Insert pasted, as an editor would
 // With `--at X,Y` the surface fills the output whose top-left corner is at X,Y on the desktop
 // (several monitors); otherwise the compositor chooses.
 #include <wayland-client.h>
@@ -41,6 +42,9 @@ struct Probe
     xdg_toplevel* toplevel = nullptr;
     wl_pointer* pointer = nullptr;
     wl_keyboard* keyboard = nullptr;
+    wl_data_device_manager* dataManager = nullptr;
+    wl_data_device* dataDevice = nullptr;
+    wl_data_offer* selection = nullptr; // the clipboard while this client has the focus
     wl_buffer* buffer = nullptr;
     int width = 0, height = 0;
     bool configured = false;
@@ -139,6 +143,54 @@ const wl_pointer_listener pointerListener = {
     pointerEnter, pointerLeave,      pointerMotion,   pointerButton,       pointerAxis,
     pointerFrame, pointerAxisSource, pointerAxisStop, pointerAxisDiscrete, pointerAxisValue120};
 
+// --- clipboard -------------------------------------------------------------------------------
+void offerType(void*, wl_data_offer*, const char*) {}
+void offerSourceActions(void*, wl_data_offer*, uint32_t) {}
+void offerAction(void*, wl_data_offer*, uint32_t) {}
+const wl_data_offer_listener offerListener = {offerType, offerSourceActions, offerAction};
+
+void deviceDataOffer(void*, wl_data_device*, wl_data_offer* offer)
+{
+    wl_data_offer_add_listener(offer, &offerListener, nullptr);
+}
+void deviceEnter(void*, wl_data_device*, uint32_t, wl_surface*, wl_fixed_t, wl_fixed_t, wl_data_offer*) {}
+void deviceLeave(void*, wl_data_device*) {}
+void deviceMotion(void*, wl_data_device*, uint32_t, wl_fixed_t, wl_fixed_t) {}
+void deviceDrop(void*, wl_data_device*) {}
+void deviceSelection(void* data, wl_data_device*, wl_data_offer* offer)
+{
+    auto* p = static_cast<Probe*>(data);
+    if (p->selection != nullptr && p->selection != offer)
+        wl_data_offer_destroy(p->selection);
+    p->selection = offer;
+}
+const wl_data_device_listener deviceListener = {deviceDataOffer, deviceEnter, deviceLeave,
+                                                deviceMotion,    deviceDrop,  deviceSelection};
+
+// The clipboard's text, read to its end (the owner closes its end when done).
+std::string pasteText(Probe* p)
+{
+    if (p->selection == nullptr)
+        return std::string();
+    int fds[2];
+    if (pipe(fds) != 0)
+        return std::string();
+    wl_data_offer_receive(p->selection, "text/plain;charset=utf-8", fds[1]);
+    wl_display_flush(p->display);
+    close(fds[1]);
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(fds[0], buffer, sizeof buffer);
+        if (n > 0)
+            text.append(buffer, size_t(n));
+        else if (n == 0 || errno != EINTR)
+            break;
+    }
+    close(fds[0]);
+    return text;
+}
+
 // --- keyboard --------------------------------------------------------------------------------
 void keyboardKeymap(void* data, wl_keyboard*, uint32_t format, int fd, uint32_t size)
 {
@@ -184,6 +236,9 @@ void keyboardKey(void* data, wl_keyboard*, uint32_t, uint32_t, uint32_t key, uin
     std::string text;
     if (sym == XKB_KEY_Return || sym == XKB_KEY_KP_Enter) {
         text = "\n";
+    } else if (sym == XKB_KEY_Insert &&
+               xkb_state_mod_name_is_active(p->state, XKB_MOD_NAME_SHIFT, XKB_STATE_MODS_EFFECTIVE) > 0) {
+        text = pasteText(p);
     } else {
         char utf8[64] = {};
         xkb_state_key_get_utf8(p->state, code, utf8, sizeof utf8);
@@ -280,6 +335,9 @@ void global(void* data, wl_registry* registry, uint32_t name, const char* interf
         p->shm = static_cast<wl_shm*>(wl_registry_bind(registry, name, &wl_shm_interface, 1));
     else if (std::strcmp(interface, wl_seat_interface.name) == 0 && p->seat == nullptr)
         p->seat = static_cast<wl_seat*>(wl_registry_bind(registry, name, &wl_seat_interface, 5));
+    else if (std::strcmp(interface, wl_data_device_manager_interface.name) == 0)
+        p->dataManager = static_cast<wl_data_device_manager*>(
+            wl_registry_bind(registry, name, &wl_data_device_manager_interface, 3));
     else if (std::strcmp(interface, xdg_wm_base_interface.name) == 0)
         p->wmBase = static_cast<xdg_wm_base*>(wl_registry_bind(registry, name, &xdg_wm_base_interface, 1));
     else if (std::strcmp(interface, wl_output_interface.name) == 0 && p->wantOutputs) {
@@ -327,6 +385,10 @@ int main(int argc, char** argv)
     }
     xdg_wm_base_add_listener(p.wmBase, &wmListener, &p);
     wl_seat_add_listener(p.seat, &seatListener, &p);
+    if (p.dataManager != nullptr) {
+        p.dataDevice = wl_data_device_manager_get_data_device(p.dataManager, p.seat);
+        wl_data_device_add_listener(p.dataDevice, &deviceListener, &p);
+    }
     p.surface = wl_compositor_create_surface(p.compositor);
     p.xdgSurface = xdg_wm_base_get_xdg_surface(p.wmBase, p.surface);
     xdg_surface_add_listener(p.xdgSurface, &surfaceListener, &p);

@@ -3,6 +3,7 @@
 
 #include "data/MediaFolder.h"
 #include "data/MediaService.h"
+#include "platform/ClipboardFake.h"
 #include "platform/InputBackendFake.h"
 #include "remote/Server.h"
 #include "support/LogCapture.h"
@@ -372,6 +373,23 @@ private slots:
                                                InputRecord::key(17, 0, InputRecord::KeyUp)}));
         }
         releaseDatabases();
+    }
+
+    // Characters that could be neither typed nor pasted are told to a browser phone as to a
+    // TCP one.
+    void untypedCharactersAreToldToABrowser()
+    {
+        m_fake->setTypingPause(0);
+        m_fake->setUntypeable([](char32_t c) { return c >= 0x80; });
+        auto clipboard = std::make_unique<ClipboardFake>();
+        clipboard->read = ClipboardRead{ClipboardRead::Result::NotText, QString()}; // cannot come back
+        m_server->setClipboard(std::move(clipboard), [] { return false; });
+        WsPhone phone;
+        QVERIFY(phone.join(port()));
+        phone.send(QStringLiteral("{\"command\":\"keyinput\",\"params\":{\"text\":\"a\\u4e16b\"}}"));
+        QTRY_COMPARE(phone.messages.size(), 1);
+        QCOMPARE(phone.messages[0], QLatin1String("{\"command\":\"keyinput\",\"params\":{\"positions\":[1],"
+                                                  "\"reason\":\"clipboardBusy\",\"untyped\":1}}"));
     }
 
     // What a browser phone types stays out of the log, and the button it holds is released
