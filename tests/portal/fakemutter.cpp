@@ -2,9 +2,10 @@
 // bus. It behaves as Mutter does where that matters to us: a stream of the primary monitor can be
 // recorded, but a session with a stream fails to start where PipeWire is missing (told by
 // SetStreams(false), closing the session before Start fails); and the keyboard appears with the first key,
-// which is lost together with every key of the next 50 ms. Once told its monitors (SetMonitors), it
-// also answers DisplayConfig's GetCurrentState and says MonitorsChanged. Every call but that
-// question is written to stdout, one line each.
+// which is lost together with every key of the next 50 ms (and their releases, however late). Once told its
+// monitors (SetMonitors), it also answers DisplayConfig's GetCurrentState and says MonitorsChanged. Every
+// call but that question is written to stdout, one line each. Reset (each test case starts with it) returns
+// it to its first behaviour and writes "reset".
 #include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -137,6 +138,7 @@ struct Behaviour
     QHash<QString, QString> castOf; // remote-desktop session id -> its screen-cast session
     QSet<QString> castsWithStream;  // screen-cast sessions that record a stream
     QElapsedTimer keyboardSince;    // started by the first key of a session
+    QSet<uint> lostPresses;         // keys whose press was lost: their release is lost too
     QString lastSession;
 };
 
@@ -161,6 +163,7 @@ public slots:
         record(QStringLiteral("CreateSession"));
         behaviour.lastSession = kSessions + QStringLiteral("/u%1").arg(++behaviour.sessions);
         behaviour.keyboardSince.invalidate();
+        behaviour.lostPresses.clear();
         return QDBusObjectPath(behaviour.lastSession);
     }
 };
@@ -217,7 +220,16 @@ public:
             // The first key makes the seat's keyboard; it and those right after it are lost.
             if (!behaviour.keyboardSince.isValid())
                 behaviour.keyboardSince.start();
-            if (behaviour.keyboardSince.elapsed() < 50)
+            const uint keysym = message.arguments().value(0).toUInt();
+            bool lost = false;
+            if (message.arguments().value(1).toBool()) {
+                lost = behaviour.keyboardSince.elapsed() < 50;
+                if (lost)
+                    behaviour.lostPresses.insert(keysym);
+            } else {
+                lost = behaviour.lostPresses.remove(keysym);
+            }
+            if (lost)
                 args << QStringLiteral("lost");
         }
         record(QString(member + QLatin1Char(' ') + args.join(QLatin1Char(' '))).trimmed());
@@ -300,6 +312,12 @@ public slots:
     }
 
     void SetStreams(bool streams) { behaviour.streams = streams; }
+    // Streams work again (the monitors stay as told); "reset" follows every call made before.
+    void Reset()
+    {
+        behaviour.streams = true;
+        record(QStringLiteral("reset"));
+    }
     // The desktop ends the latest session, as when the user stops sharing.
     void CloseSession()
     {

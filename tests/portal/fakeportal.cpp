@@ -3,13 +3,15 @@
 // as GNOME's does, lets calls in flight together overtake each other as the real one does, leaves
 // its question unanswered when told to (as a dialog nobody answers, until AnswerLate), and
 // writes every call it gets to stdout, one line each, for the portal tests
-// to check. Tests steer it through /control.
+// to check. Tests steer it through /control; Reset returns it to its first behaviour, so that a
+// case left half way does not change the next. What it leaves unanswered, it says on stderr.
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVirtualObject>
 #include <QElapsedTimer>
+#include <QSet>
 #include <QTimer>
 #include <QVariantMap>
 
@@ -40,6 +42,7 @@ struct Behaviour
     int tokens = 0;
     QString lastSession;
     QElapsedTimer keyboardSince; // started by the first key of a session
+    QSet<int> lostPresses;       // keys whose press was lost: their release is lost too
 };
 
 Behaviour behaviour;
@@ -83,6 +86,7 @@ public slots:
     {
         record(QStringLiteral("CreateSession"));
         behaviour.keyboardSince.invalidate();
+        behaviour.lostPresses.clear();
         const QString path = requestPath(options, message);
         behaviour.lastSession = QStringLiteral("/org/freedesktop/portal/desktop/session/") +
                                 senderPart(message) + QLatin1Char('/') +
@@ -116,6 +120,8 @@ public slots:
                                QStringLiteral("token-%1").arg(++behaviour.tokens));
         }
         if (behaviour.answer == 3) {
+            std::fprintf(stderr, "fakeportal: Start left unanswered as told (SetAnswer 3), until "
+                                 "AnswerLate or Reset\n");
             behaviour.unanswered = path;
         } else {
             respond(path, behaviour.answer, results);
@@ -156,14 +162,32 @@ public slots:
                               const QDBusMessage& message)
     {
         // As GNOME's: the first key makes the seat's keyboard; it and those right after it
-        // are lost.
+        // are lost. A release is lost with its press, however late it comes on a busy machine.
         if (!behaviour.keyboardSince.isValid())
             behaviour.keyboardSince.start();
-        const bool lost = behaviour.keyboardSince.elapsed() < 50;
+        bool lost = false;
+        if (state != 0) {
+            lost = behaviour.keyboardSince.elapsed() < 50;
+            if (lost)
+                behaviour.lostPresses.insert(keysym);
+        } else {
+            lost = behaviour.lostPresses.remove(keysym);
+        }
         handle(message, QStringLiteral("NotifyKeyboardKeysym 0x%1 %2%3")
                             .arg(keysym, 0, 16)
                             .arg(state)
                             .arg(lost ? QStringLiteral(" lost") : QString()));
+    }
+
+public:
+    // Records and answers the calls in flight, latest first.
+    void flush()
+    {
+        while (!m_inFlight.isEmpty()) {
+            const auto call = m_inFlight.takeLast();
+            record(call.second);
+            QDBusConnection::sessionBus().send(call.first.createReply());
+        }
     }
 
 private:
@@ -173,13 +197,7 @@ private:
     {
         message.setDelayedReply(true);
         m_inFlight.append({message, line});
-        QTimer::singleShot(2, this, [this] {
-            while (!m_inFlight.isEmpty()) {
-                const auto call = m_inFlight.takeLast();
-                record(call.second);
-                QDBusConnection::sessionBus().send(call.first.createReply());
-            }
-        });
+        QTimer::singleShot(2, this, [this] { flush(); });
     }
 
     QVector<QPair<QDBusMessage, QString>> m_inFlight;
@@ -189,15 +207,25 @@ private:
 class Sessions final : public QDBusVirtualObject
 {
 public:
+    explicit Sessions(RemoteDesktop& portal)
+        : m_portal(portal)
+    {
+    }
     QString introspect(const QString&) const override { return QString(); }
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
     {
         if (message.member() != QLatin1String("Close"))
             return false;
+        // What was sent before the session ended is recorded before its end: a test that waits
+        // for "Close" has then seen every call of the session.
+        m_portal.flush();
         record(QStringLiteral("Close"));
         connection.send(message.createReply());
         return true;
     }
+
+private:
+    RemoteDesktop& m_portal;
 };
 
 // Requests live below one path; only Close is called on them.
@@ -219,7 +247,25 @@ class Control final : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.velmora.test.FakePortal")
+public:
+    explicit Control(RemoteDesktop& portal)
+        : m_portal(portal)
+    {
+    }
+
 public slots:
+    // Records what is in flight, then "reset", and answers as at the start again (the restore
+    // tokens keep counting, and the latest session stays open).
+    void Reset()
+    {
+        m_portal.flush();
+        if (!behaviour.unanswered.isEmpty())
+            std::fprintf(stderr, "fakeportal: reset drops the unanswered Start\n");
+        behaviour.version = 2;
+        behaviour.answer = 0;
+        behaviour.unanswered.clear();
+        record(QStringLiteral("reset"));
+    }
     void SetVersion(uint version) { behaviour.version = version; }
     void SetAnswer(uint answer) { behaviour.answer = answer; }
     // The user grants the Start left unanswered, however late.
@@ -235,6 +281,9 @@ public slots:
             behaviour.lastSession, QStringLiteral("org.freedesktop.portal.Session"),
             QStringLiteral("Closed")));
     }
+
+private:
+    RemoteDesktop& m_portal;
 };
 
 int main(int argc, char** argv)
@@ -242,9 +291,9 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QDBusConnection bus = QDBusConnection::sessionBus();
     RemoteDesktop portal;
-    Sessions sessions;
+    Sessions sessions(portal);
     Requests requests;
-    Control control;
+    Control control(portal);
     if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
                             QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties) ||
         !bus.registerVirtualObject(QStringLiteral("/org/freedesktop/portal/desktop/session"), &sessions,

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <optional>
 
 using State = InputBackendStatus::State;
 
@@ -42,13 +43,13 @@ private:
         return std::make_unique<QSettings>(m_dir.filePath(name + QStringLiteral(".ini")),
                                            QSettings::IniFormat);
     }
-    void control(const QString& method, uint value = 0)
+    void control(const QString& method, std::optional<uint> value = std::nullopt)
     {
         QDBusMessage call = QDBusMessage::createMethodCall(
             QStringLiteral("org.freedesktop.portal.Desktop"), QStringLiteral("/control"),
             QStringLiteral("org.velmora.test.FakePortal"), method);
-        if (method != QLatin1String("CloseSession") && method != QLatin1String("AnswerLate"))
-            call << value;
+        if (value)
+            call << *value;
         QCOMPARE(bus().call(call).type(), QDBusMessage::ReplyMessage);
     }
     static State state() { return InputBackendStatus::instance()->state(); }
@@ -72,11 +73,12 @@ private:
     {
         const QString down = QStringLiteral("NotifyKeyboardKeysym 0xffe1 1 lost");
         const QString up = QStringLiteral("NotifyKeyboardKeysym 0xffe1 0 lost");
+        // A failure names what the portal heard, which says where the set-up stopped.
         [&] {
-            QTRY_VERIFY(portal.isReady());
+            QTRY_VERIFY2(portal.isReady(), qPrintable(m_calls.join(QLatin1Char('|'))));
         }();
         [&] {
-            QTRY_VERIFY(m_calls.contains(up));
+            QTRY_VERIFY2(m_calls.contains(up), qPrintable(m_calls.join(QLatin1Char('|'))));
         }();
         QStringList calls = takeCalls();
         const int at = calls.indexOf(down);
@@ -124,6 +126,15 @@ private slots:
         QVERIFY(m_bus.startService(&m_portal, QStringLiteral(FAKE_PORTAL), &m_calls));
         m_calls.clear();
         QVERIFY(InputBackendPortal::available(bus()));
+    }
+
+    // Each case starts from the portal's first behaviour, with nothing of an earlier case still
+    // in flight (a case that failed half way leaves its answer and its calls behind).
+    void init()
+    {
+        control(QStringLiteral("Reset"));
+        QTRY_VERIFY(m_calls.contains(QStringLiteral("reset")));
+        m_calls = m_calls.mid(m_calls.indexOf(QStringLiteral("reset")) + 1);
     }
 
     void cleanupTestCase()
@@ -367,7 +378,9 @@ private slots:
         auto portal = backend(QStringLiteral("slow"));
         const qint64 took = timer.elapsed();
         QVERIFY(::kill(pid_t(m_portal.processId()), SIGCONT) == 0);
-        QVERIFY2(took < 1000, qPrintable(QString::number(took)));
+        // A call that waited for the stopped portal would take its whole 5 s time limit; a
+        // busy machine may well spend a second on the rest.
+        QVERIFY2(took < 4000, qPrintable(QString::number(took)));
         QCOMPARE(state(), State::WaitingForPermission);
         QCOMPARE(granted(*portal),
                  (QStringList{"CreateSession", "SelectDevices types=3 persist=2 token=-", "Start"}));

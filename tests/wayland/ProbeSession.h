@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 // What the desktop tests share: a phone on the real command server, and our Wayland probe
 // client on the compositor, whose lines tell what really arrived.
@@ -182,9 +183,10 @@ public:
             QCOMPARE(moves.constLast(), wantedMoves.constLast());
     }
 
-    // Sends `messages` and returns the vertical distance the probe's axis lines add up to,
-    // once they have been quiet a moment.
-    double scroll(const QByteArrayList& messages)
+    // Sends `messages` and returns the vertical distance the probe's axis lines add up to, once
+    // they reached `expected` (when given) or have been quiet for a second, and a moment more
+    // for any that should not come. A busy compositor may pause between the lines of a scroll.
+    double scroll(const QByteArrayList& messages, std::optional<double> expected = std::nullopt)
     {
         m_events.clear();
         for (const QByteArray& m : messages)
@@ -194,7 +196,12 @@ public:
         timer.start();
         quiet.start();
         bool any = false;
-        while (timer.elapsed() < 5000 && !(any && quiet.elapsed() > 300)) {
+        const auto done = [&] {
+            if (expected)
+                return std::abs(distance - *expected) < 0.01 && quiet.elapsed() > 300;
+            return any && quiet.elapsed() > 1000;
+        };
+        while (timer.elapsed() < 10000 && !done()) {
             QTest::qWait(10);
             for (const QString& line : qAsConst(m_events)) {
                 if (line.startsWith(QLatin1String("axis 0 "))) {
@@ -226,7 +233,7 @@ public:
             for (int i = 0; i < 8; ++i)
                 fine << wheel(sign > 0 ? R"({"fine":30})" : R"({"fine":-30})");
             fine << wheel(R"({"end":true})");
-            const double fingers = scroll(fine);
+            const double fingers = scroll(fine, notches);
             QVERIFY2(std::abs(fingers - notches) < 0.01,
                      qPrintable(QStringLiteral("%1 notches scrolled %2, fingers %3")
                                     .arg(2 * sign)

@@ -54,8 +54,12 @@ def answer_once():
         return True
     if not box.getState().contains(pyatspi.STATE_CHECKED):
         box.queryAction().doAction(0)
-        # The button is greyed until the box is ticked.
+        # The button is greyed until the box is ticked, and a busy machine redraws late: the
+        # click waits until the button says it takes clicks (or, should it never say, 10 s).
         time.sleep(0.3)
+        deadline = time.monotonic() + 10
+        while not share.getState().contains(pyatspi.STATE_SENSITIVE) and time.monotonic() < deadline:
+            time.sleep(0.05)
     share.queryAction().doAction(0)
     print("accepted", flush=True)
     return True
