@@ -6,6 +6,7 @@
 #include "remote/PowerHandler.h"
 #include "support/LogCapture.h"
 #include "support/PrivateBus.h"
+#include "support/RecordingContext.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -59,24 +60,6 @@ class FakeGnomeSession final : public FakeService
     Q_CLASSINFO("D-Bus Interface", "org.gnome.SessionManager")
 public slots:
     void Logout(uint mode) { record(QStringLiteral("Logout %1").arg(mode)); }
-};
-
-class RecordingContext final : public CommandContext
-{
-public:
-    void reply(const QString& command, const QJsonObject& body) override { answers.append({command, body}); }
-    void logActivity(const QString&) override {}
-    bool hasPhone() const override { return true; }
-    Reply laterReply() override
-    {
-        return [this](const QString& command, const QJsonObject& body) {
-            reply(command, body);
-        };
-    }
-    const void* sender() const override { return this; }
-    QHostAddress senderAddress() const override { return QHostAddress::LocalHost; }
-
-    QVector<QPair<QString, QJsonObject>> answers;
 };
 
 using Outcome = SessionPower::Outcome;

@@ -5,29 +5,12 @@
 
 #include "platform/InputBackendFake.h"
 #include "remote/UserButtonHandler.h"
+#include "support/RecordingContext.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 
 namespace {
-
-class RecordingContext final : public CommandContext
-{
-public:
-    void reply(const QString& command, const QJsonObject& body) override { answers.append({command, body}); }
-    void logActivity(const QString&) override {}
-    bool hasPhone() const override { return true; }
-    Reply laterReply() override
-    {
-        return [this](const QString& c, const QJsonObject& b) {
-            reply(c, b);
-        };
-    }
-    const void* sender() const override { return this; }
-    QHostAddress senderAddress() const override { return QHostAddress::LocalHost; }
-
-    QVector<QPair<QString, QJsonObject>> answers;
-};
 
 QJsonObject json(const QByteArray& text)
 {
