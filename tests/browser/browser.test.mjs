@@ -600,7 +600,7 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
 
     step('the page speaks the browser language: English here, Simplified Chinese in a Chinese browser', async () => {
         const tabs = (p) => p.locator('.tab span').allTextContents();
-        assert.deepEqual(await tabs(page), ['Pad', 'Keys', 'Media', 'Apps', 'Files']);
+        assert.deepEqual(await tabs(page), ['Pad', 'Keys', 'Media', 'Apps', 'Files', 'Present']);
         assert.equal(await page.locator('#status-text').textContent(), 'connected');
         const chinese = await launchPhone('zh-CN');
         try {
@@ -609,7 +609,7 @@ describe('the phone web client in a browser', { skip: !process.env.DISPLAY && 'n
             await zh.goto(`${BASE}#token=${token}`);
             await zh.locator('#status[data-state="connected"]').waitFor();
             assert.equal(await zh.locator('html').getAttribute('lang'), 'zh-CN');
-            assert.deepEqual(await tabs(zh), ['触控板', '按键', '媒体', '应用', '文件']);
+            assert.deepEqual(await tabs(zh), ['触控板', '按键', '媒体', '应用', '文件', '演示']);
             assert.equal(await zh.locator('#status-text').textContent(), '已连接');
             assert.equal(await zh.locator('#pair-input').getAttribute('placeholder'), '配对码');
             // This page derived its key with Web Crypto: commands and replies open both ways.
