@@ -6,6 +6,7 @@ import {
     BUTTON_ERRORS, buttonAdd, buttonDelete, buttonEdit, buttonList, buttonMove, buttonPress, checkLabel,
     formatKeys, parseButtons, parseChange, parseKeys, LIMITS,
 } from './buttons.js';
+import { node } from './dom.js';
 
 // Every visible text, in one place for the translations.
 export const BUTTONS_TEXT = Object.freeze({
@@ -29,13 +30,6 @@ export const BUTTONS_TEXT = Object.freeze({
     ...BUTTON_ERRORS,
 });
 
-function node(tag, className, attributes = {}, text = '') {
-    const n = document.createElement(tag);
-    if (className) n.className = className;
-    for (const [k, v] of Object.entries(attributes)) n.setAttribute(k, v);
-    if (text) n.textContent = text;
-    return n;
-}
 
 function fill(template, name) {
     return template.replace('{name}', name);

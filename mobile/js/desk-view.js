@@ -6,6 +6,7 @@ import {
     CLIPBOARD_ERRORS, clipboardGet, clipboardSetMessages, parseClipboardReply, parseVolumeStatus,
     volumeMute, volumeSet, volumeStatus,
 } from './desk.js';
+import { node } from './dom.js';
 
 // Every visible text, in one place for the translations.
 export const DESK_TEXT = Object.freeze({
@@ -33,12 +34,6 @@ const SPEAKER = 'M4 9.5h3.5L12 5v14l-4.5-4.5H4z';
 const CROSS = 'M16 9.5l5 5M21 9.5l-5 5';
 const WAVES = 'M16 9a4 4 0 0 1 0 6M18.5 6.5a7.5 7.5 0 0 1 0 11';
 
-function node(tag, className, attributes = {}) {
-    const n = document.createElement(tag);
-    if (className) n.className = className;
-    for (const [k, v] of Object.entries(attributes)) n.setAttribute(k, v);
-    return n;
-}
 
 function speaker(muted) {
     const svg = document.createElementNS('http://www.w3.org/2000/svg', 'svg');

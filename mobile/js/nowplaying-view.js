@@ -3,6 +3,7 @@
 // Builds its own elements; app.js only places it and feeds it messages.
 
 import { NowPlaying, formatTime, mediaControl, mediaStatus } from './nowplaying.js';
+import { node } from './dom.js';
 
 // Every visible text of the bar, in one place for the translations.
 export const NOW_PLAYING_TEXT = Object.freeze({
@@ -31,12 +32,6 @@ const SEEK_STEPS = 1000;
 const VOLUME_SEND_MS = 150;
 const TICK_MS = 500;
 
-function node(tag, className, attributes = {}) {
-    const n = document.createElement(tag);
-    if (className) n.className = className;
-    for (const [k, v] of Object.entries(attributes)) n.setAttribute(k, v);
-    return n;
-}
 
 function glyph(name) {
     const svg = document.createElementNS('http://www.w3.org/2000/svg', 'svg');

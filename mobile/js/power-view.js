@@ -4,6 +4,7 @@
 import {
     POWER_ACTIONS, POWER_ERRORS, parsePowerReply, parsePowerStatus, powerAction, powerStatus,
 } from './power.js';
+import { node } from './dom.js';
 
 export const POWER_TEXT = Object.freeze({
     title: 'This PC',
@@ -16,13 +17,6 @@ export const POWER_TEXT = Object.freeze({
     ...POWER_ERRORS,
 });
 
-function node(tag, className, attributes = {}, text = '') {
-    const n = document.createElement(tag);
-    if (className) n.className = className;
-    for (const [k, v] of Object.entries(attributes)) n.setAttribute(k, v);
-    if (text) n.textContent = text;
-    return n;
-}
 
 export function createPowerPanel({ parent, before = null, send, toast = () => {}, text = POWER_TEXT }) {
     const group = node('section', 'key-group power', { id: 'power', 'aria-labelledby': 'power-title' });
