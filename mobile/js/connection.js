@@ -178,7 +178,9 @@ export class Connection {
     }
 
     // Only a PC that says it answers pings is pinged: an older one would never
-    // answer, and the page would take every link to it for dead.
+    // answer, and the page would take every link to it for dead. The first ping
+    // goes at once: the PC watches a page from its first ping on, and a link
+    // lost before it would otherwise never be given up there.
     startHeartbeat() {
         this.stopHeartbeat();
         if (!this.watched) return;
@@ -193,7 +195,7 @@ export class Connection {
             }
             this.heartbeatTimer = this.env.setTimeout(beat, HEARTBEAT_MS);
         };
-        this.heartbeatTimer = this.env.setTimeout(beat, HEARTBEAT_MS);
+        beat();
     }
 
     stopHeartbeat() {

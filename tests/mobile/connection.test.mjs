@@ -218,8 +218,9 @@ test('a link that stops answering its pings is given up at once: nothing more go
         for (const f of first.sent.slice(1 + opened.length)) opened.push(JSON.parse(pc.open(f)));
         return opened;
     };
+    assert.deepEqual([...pings()], [{ command: 'ping', params: { seq: 1 } }], 'the first ping goes at once');
     beat(env);
-    assert.deepEqual([...pings()], [{ command: 'ping', params: { seq: 1 } }]);
+    assert.equal(pings().length, 2);
     first.onmessage({ data: pc.seal('{"command":"pong","params":{"seq":1}}') });
     assert.equal(conn.send(mouseMove(1, 0)), true);
     beat(env);
@@ -236,7 +237,7 @@ test('a link that stops answering its pings is given up at once: nothing more go
     // Late frames of the old link change nothing.
     first.onmessage({ data: pc.seal('{"command":"pong","params":{"seq":2}}') });
     assert.equal(conn.state, State.CONNECTING);
-    assert.deepEqual(pings().map((m) => m.command), ['ping', 'mousemove', 'ping', 'ping']);
+    assert.deepEqual(pings().map((m) => m.command), ['ping', 'ping', 'mousemove', 'ping', 'ping']);
 });
 
 test('a hidden page neither pings nor judges; shown again after a long while it reconnects at once', async () => {
