@@ -111,8 +111,11 @@ void ServiceAdvertiserAvahi::announce()
             qWarning().noquote() << "mDNS: Avahi gave no entry group:" << reply.errorName();
             return;
         }
-        if (!m_group.isEmpty())
-            return; // a second answer for the same daemon: one group is enough
+        if (!m_group.isEmpty()) {
+            // Asked twice before the first answer came: one group is enough.
+            m_bus.send(QDBusMessage::createMethodCall(Avahi, path, GroupInterface, QStringLiteral("Free")));
+            return;
+        }
         m_group = path;
         m_bus.connect(Avahi, m_group, GroupInterface, StateChanged, this,
                       SLOT(onGroupStateChanged(int, QString)));
