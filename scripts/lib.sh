@@ -27,6 +27,22 @@ install_packages() {
     fi
 }
 
+# Holds /tmp/velmora-serial.lock until the script ends: tests that bind the fixed ports, create
+# network namespaces or start compositors or Chromium take turns through it. A caller that holds
+# it already (`flock /tmp/velmora-serial.lock scripts/test`) hands its descriptor down; locking
+# that one again succeeds at once, where a second descriptor would wait for ourselves forever.
+hold_serial_lock() {
+    local lock=/tmp/velmora-serial.lock fd
+    for fd in /proc/$$/fd/*; do
+        if [ "$(readlink "$fd" 2>/dev/null)" = "$lock" ]; then
+            flock "${fd##*/}"
+            return
+        fi
+    done
+    exec 9>>"$lock"
+    flock 9
+}
+
 # Configures and builds into build/ (warnings are errors there).
 build_velmora() {
     cmake -S "$VELMORA_ROOT" -B "$VELMORA_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_WERROR=ON >/dev/null

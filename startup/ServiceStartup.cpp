@@ -11,6 +11,7 @@
 
 #include "pairing/PairingToken.h"
 #include "platform/PrivateFiles.h"
+#include "platform/ServiceAdvertiser.h"
 #include "remote/PhoneAccess.h"
 #include "remote/Server.h"
 #include "ui/MainWindow.h"
@@ -20,6 +21,7 @@
 #include "remote/PhoneLink.h"
 #include <QDateTime>
 #include <QDebug>
+#include <QHostInfo>
 #include <QPointer>
 #include <QTimer>
 
@@ -65,6 +67,9 @@ bool ServiceStartup::phaseB()
     }
     qInfo() << "HTTP服务器已启动，监听端口6888";
     connectWebClients();
+    // Phones then find the web client by the PC's name, wherever its address moves.
+    m_advertiser = createServiceAdvertiser();
+    m_advertiser->advertiseWeb(QStringLiteral("Velmora on %1").arg(QHostInfo::localHostName()), 6888);
     return true;
 }
 
@@ -162,6 +167,7 @@ void ServiceStartup::phaseC()
     delete m_mainWindow;
     m_mainWindow = nullptr;
     qDebug() << "服务关闭: 主窗口已销毁";
+    m_advertiser.reset();
     if (m_httpServer)
         m_httpServer->stop();
     qDebug() << "服务关闭: HTTP服务器已停止";

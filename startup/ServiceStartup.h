@@ -5,6 +5,7 @@
 class FileTransfer;
 class HttpServer;
 class MainWindow;
+class ServiceAdvertiser;
 class WebClientChannel;
 
 // Brings the services up and down in three phases at fixed points of main: A opens the
@@ -47,4 +48,5 @@ private:
     std::unique_ptr<HttpServer> m_httpServer;
     std::unique_ptr<WebClientChannel> m_webChannel;
     std::unique_ptr<FileTransfer> m_fileTransfer;
+    std::unique_ptr<ServiceAdvertiser> m_advertiser;
 };

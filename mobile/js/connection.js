@@ -83,6 +83,13 @@ export const DEAD_MS = 3000;
 // A connection not paired by then is given up: one to an address that has gone
 // would otherwise hang until the browser's own connect timeout, minutes later.
 export const CONNECT_MS = 5000;
+// An attempt nothing has answered by then (not even the socket's opening) is
+// replaced by a fresh one at once: while the network drops everything, the
+// system resends an attempt's first packet only after 1, 2, 4 s..., so the page
+// would notice the network back seconds late. A fresh attempt every 1.5 s is
+// never more than a second behind. Two round trips open the socket; a link
+// slower than that fails the heartbeat anyway.
+export const OPEN_MS = 1500;
 
 export class Connection {
     // env: {createSocket(url), probe() → Promise<boolean>, setTimeout,
@@ -105,6 +112,7 @@ export class Connection {
         this.pingSeq = 0;
         this.heartbeatTimer = null;
         this.watched = false; // the PC answers pings (it said so in "paired")
+        this.probing = false;
     }
 
     setState(state, detail = {}) {
@@ -170,7 +178,9 @@ export class Connection {
     }
 
     // Only a PC that says it answers pings is pinged: an older one would never
-    // answer, and the page would take every link to it for dead.
+    // answer, and the page would take every link to it for dead. The first ping
+    // goes at once: the PC watches a page from its first ping on, and a link
+    // lost before it would otherwise never be given up there.
     startHeartbeat() {
         this.stopHeartbeat();
         if (!this.watched) return;
@@ -185,7 +195,7 @@ export class Connection {
             }
             this.heartbeatTimer = this.env.setTimeout(beat, HEARTBEAT_MS);
         };
-        this.heartbeatTimer = this.env.setTimeout(beat, HEARTBEAT_MS);
+        beat();
     }
 
     stopHeartbeat() {
@@ -225,13 +235,20 @@ export class Connection {
         const random = this.env.randomBytes ?? randomBytes;
         this.seal = null;
         this.setState(State.CONNECTING, detail);
-        const connectTimer = this.env.setTimeout(() => {
-            if (generation !== this.generation || paired) return;
+        const abandon = (event) => {
             const closed = socket.onclose;
             socket.onclose = null; // this is its close; the browser's own comes later or never
             giveUp(1000);
-            closed({ code: 1006 });
+            closed(event);
+        };
+        const connectTimer = this.env.setTimeout(() => {
+            if (generation !== this.generation || paired) return;
+            abandon({ code: 1006 });
         }, CONNECT_MS);
+        const openTimer = this.env.setTimeout(() => {
+            if (generation !== this.generation || opened) return;
+            abandon({ code: 1006, unanswered: true });
+        }, OPEN_MS);
 
         const giveUp = (code) => {
             try {
@@ -298,6 +315,7 @@ export class Connection {
         socket.onopen = () => {
             if (generation !== this.generation) return;
             opened = true;
+            this.env.clearTimeout(openTimer);
         };
         socket.onmessage = (event) => {
             if (generation !== this.generation) return;
@@ -312,6 +330,7 @@ export class Connection {
         socket.onclose = (event) => {
             if (generation !== this.generation) return;
             this.env.clearTimeout(connectTimer);
+            this.env.clearTimeout(openTimer);
             this.socket = null;
             this.seal = null;
             this.stopHeartbeat();
@@ -335,6 +354,15 @@ export class Connection {
                 this.scheduleRetry();
                 return;
             }
+            if (event?.unanswered) {
+                // Nobody answered, so nobody refused: again at once, while the probe
+                // counts this address as silent (enough of those start the search
+                // for the PC elsewhere).
+                this.probeAside();
+                this.generation += 1;
+                this.open(detail);
+                return;
+            }
             // Never got through: find out whether the PC is there at all.
             Promise.resolve(this.env.probe())
                 .catch(() => false)
@@ -344,6 +372,16 @@ export class Connection {
                     else this.scheduleRetry();
                 });
         };
+    }
+
+    probeAside() {
+        if (this.probing) return;
+        this.probing = true;
+        Promise.resolve(this.env.probe())
+            .catch(() => false)
+            .then(() => {
+                this.probing = false;
+            });
     }
 
     refuse() {

@@ -12,28 +12,15 @@ import zlib from 'node:zlib';
 import { after, before, describe, test } from 'node:test';
 import { fileURLToPath } from 'node:url';
 
-import { chromium } from 'playwright-core';
+import { launchPhone as launchBrowser, pointer, sleep, swipe, waitFor } from './harness.mjs';
 
 const buildDir = path.resolve(process.env.VELMORA_BUILD_DIR ?? fileURLToPath(new URL('../../build', import.meta.url)));
 const screenshotDir = process.env.VELMORA_SCREENSHOTS; // set to refresh the README picture
 const BASE = 'http://127.0.0.1:6888/';
-const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
-
-async function waitFor(what, check, timeout = 20000) {
-    for (const end = Date.now() + timeout; ; await sleep(100)) {
-        const value = await check();
-        if (value) return value;
-        if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
-    }
-}
 const portIsFree = (port) => new Promise((resolve) => {
     const probe = net.createServer().once('error', () => resolve(false));
     probe.listen(port, '0.0.0.0', () => probe.close(() => resolve(true)));
 });
-const pointer = () => {
-    const [x, y] = /x:(-?\d+) y:(-?\d+)/.exec(execFileSync('xdotool', ['getmouselocation'], { encoding: 'utf8' })).slice(1);
-    return { x: Number(x), y: Number(y) };
-};
 const contents = (file) => fs.existsSync(file) && fs.readFileSync(file, 'utf8').trim();
 
 // A small RGB picture as PNG, for the player's cover art.
@@ -116,14 +103,7 @@ const noteFailure = (fn) => fn().catch((error) => { failed = true; throw error; 
 const step = (name, fn) => test(name, () => noteFailure(fn));
 
 // A phone's browser whose language is `locale`.
-function launchPhone(locale) {
-    return chromium.launchPersistentContext(fs.mkdtempSync(path.join(home, 'chromium-')), {
-        executablePath: process.env.VELMORA_CHROMIUM ?? '/usr/bin/chromium',
-        args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-            '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-        hasTouch: true, isMobile: true, viewport: { width: 390, height: 760 }, deviceScaleFactor: 1, locale,
-    });
-}
+const launchPhone = (locale) => launchBrowser(home, locale);
 
 // Everything the pages send: request lines and headers, WebSocket addresses and frames.
 const sent = [];
@@ -155,21 +135,6 @@ async function phonePage(fragment, { withoutWebCrypto = false } = {}) {
     if (withoutWebCrypto) await page.addInitScript(() => Object.defineProperty(globalThis.crypto, 'subtle', { value: undefined }));
     await page.goto(`${BASE}#token=${fragment}`);
     return page;
-}
-
-// One finger on the pad: down at the centre, eight moves to (dx, dy) in CSS pixels, up.
-async function swipe(page, dx, dy) {
-    const box = await page.locator('#pad').boundingBox();
-    const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
-    const cdp = await page.context().newCDPSession(page);
-    const touch = (type, touchPoints) => cdp.send('Input.dispatchTouchEvent', { type, touchPoints });
-    await touch('touchStart', [{ x, y, id: 1 }]);
-    for (let i = 1; i <= 8; i += 1) {
-        await sleep(16);
-        await touch('touchMove', [{ x: x + (dx * i) / 8, y: y + (dy * i) / 8, id: 1 }]);
-    }
-    await touch('touchEnd', []);
-    await cdp.detach();
 }
 
 // Two fingers on the pad, side by side: down, `moves` equal moves to dy in CSS pixels, up.

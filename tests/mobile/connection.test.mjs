@@ -4,7 +4,7 @@ import { test } from 'node:test';
 import { createHmac } from 'node:crypto';
 import { createRequire } from 'node:module';
 
-import { CONNECT_MS, Connection, DEAD_MS, HEARTBEAT_MS, State, STABLE_MS } from '../../mobile/js/connection.js';
+import { CONNECT_MS, Connection, DEAD_MS, HEARTBEAT_MS, OPEN_MS, State, STABLE_MS } from '../../mobile/js/connection.js';
 import { challengeAnswer } from '../../mobile/js/hmac.js';
 import { mouseMove } from '../../mobile/js/protocol.js';
 import { deriveKey, fromHex, Seal, TO_PAGE } from '../../mobile/js/seal.js';
@@ -12,17 +12,22 @@ import { deriveKey, fromHex, Seal, TO_PAGE } from '../../mobile/js/seal.js';
 const nacl = createRequire(import.meta.url)('/usr/share/nodejs/tweetnacl/nacl-fast.js');
 
 const TOKEN = '0123456789abcdef0123456789abcdef';
+// An attempt's own deadlines, apart from the retries.
+const deadline = (t) => t.ms === CONNECT_MS || t.ms === OPEN_MS;
 
 // Sockets, timers and the reachability probe are driven by the test.
 function harness({ reachable = false } = {}) {
     const env = {
-        clock: 0, sockets: [], timers: [], reachable, location: { protocol: 'http:', host: 'pc:6888' },
+        clock: 0, sockets: [], timers: [], reachable, probes: 0, location: { protocol: 'http:', host: 'pc:6888' },
         createSocket(url) {
             const s = { url, sent: [], closed: false, send(t) { this.sent.push(t); }, close(code) { this.closed = code ?? true; } };
             env.sockets.push(s);
             return s;
         },
-        probe: () => Promise.resolve(env.reachable),
+        probe: () => {
+            env.probes += 1;
+            return Promise.resolve(env.reachable);
+        },
         // Our own HMAC settles within the microtasks of one turn; Web Crypto may take longer.
         answer: (token, challenge) => challengeAnswer(token, challenge, null),
         deriveKey: (token, pcRandom, pageRandom) => deriveKey(token, pcRandom, pageRandom, null),
@@ -32,7 +37,7 @@ function harness({ reachable = false } = {}) {
         now: () => env.clock,
         // Runs the next pending retry and says how long it waited.
         retry() {
-            const t = env.timers.find((x) => !x.cancelled && !x.done && x.ms !== CONNECT_MS);
+            const t = env.timers.find((x) => !x.cancelled && !x.done && !deadline(x));
             assert.ok(t, 'a retry should be scheduled');
             t.done = true;
             env.clock += t.ms;
@@ -40,10 +45,10 @@ function harness({ reachable = false } = {}) {
             return t.ms;
         },
         // Retries pending; each attempt's own deadline is not one.
-        pending: () => env.timers.filter((x) => !x.cancelled && !x.done && x.ms !== CONNECT_MS).length,
-        // Runs the deadline of the attempt under way.
-        timeOut() {
-            const t = env.timers.findLast((x) => !x.cancelled && !x.done && x.ms === CONNECT_MS);
+        pending: () => env.timers.filter((x) => !x.cancelled && !x.done && !deadline(x)).length,
+        // Runs a deadline of the attempt under way: to be paired, or (`ms` OPEN_MS) to be answered at all.
+        timeOut(ms = CONNECT_MS) {
+            const t = env.timers.findLast((x) => !x.cancelled && !x.done && x.ms === ms);
             assert.ok(t, 'an attempt should be under way');
             t.done = true;
             env.clock += t.ms;
@@ -213,8 +218,9 @@ test('a link that stops answering its pings is given up at once: nothing more go
         for (const f of first.sent.slice(1 + opened.length)) opened.push(JSON.parse(pc.open(f)));
         return opened;
     };
+    assert.deepEqual([...pings()], [{ command: 'ping', params: { seq: 1 } }], 'the first ping goes at once');
     beat(env);
-    assert.deepEqual([...pings()], [{ command: 'ping', params: { seq: 1 } }]);
+    assert.equal(pings().length, 2);
     first.onmessage({ data: pc.seal('{"command":"pong","params":{"seq":1}}') });
     assert.equal(conn.send(mouseMove(1, 0)), true);
     beat(env);
@@ -231,7 +237,7 @@ test('a link that stops answering its pings is given up at once: nothing more go
     // Late frames of the old link change nothing.
     first.onmessage({ data: pc.seal('{"command":"pong","params":{"seq":2}}') });
     assert.equal(conn.state, State.CONNECTING);
-    assert.deepEqual(pings().map((m) => m.command), ['ping', 'mousemove', 'ping', 'ping']);
+    assert.deepEqual(pings().map((m) => m.command), ['ping', 'ping', 'mousemove', 'ping', 'ping']);
 });
 
 test('a hidden page neither pings nor judges; shown again after a long while it reconnects at once', async () => {
@@ -289,6 +295,32 @@ test('an attempt that is not paired in time is given up, once, like a failed one
     await settle();
     assert.equal(env.pending(), 1);
     env.retry();
+    await pair(env.last);
+    assert.deepEqual([conn.state, env.timers.filter((x) => !x.cancelled && !x.done).length], [State.CONNECTED, 0]);
+});
+
+test('an attempt nothing answers is replaced by a fresh one at once, and is never taken for a refusal', async () => {
+    const { env, conn, states } = harness({ reachable: true });
+    let answered = null;
+    env.probe = () => {
+        env.probes += 1;
+        return new Promise((resolve) => { answered = resolve; });
+    };
+    conn.start(TOKEN);
+    const first = env.last;
+    env.timeOut(OPEN_MS);
+    await settle();
+    assert.deepEqual([first.closed, env.sockets.length, conn.state, env.pending()], [1000, 2, State.CONNECTING, 0]);
+    env.timeOut(OPEN_MS);
+    await settle();
+    assert.deepEqual([env.sockets.length, env.probes], [3, 1], 'one probe at a time');
+    answered(true); // the PC's page answers meanwhile: still no refusal
+    await settle();
+    env.timeOut(OPEN_MS);
+    await settle();
+    assert.deepEqual([env.sockets.length, env.probes], [4, 2]);
+    assert.ok(!states.includes(State.REFUSED) && !states.includes(State.WAITING), states.join());
+    first.onopen?.(); // the first attempt's late events change nothing
     await pair(env.last);
     assert.deepEqual([conn.state, env.timers.filter((x) => !x.cancelled && !x.done).length], [State.CONNECTED, 0]);
 });
