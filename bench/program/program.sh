@@ -38,3 +38,13 @@ cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
 median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2) }'; }
 # The pairing token of the running program's home.
 token() { sed -n 's/^token=\([0-9a-f]\{32\}\)\s*$/\1/p' "$home/.config/Orvane/Velmora.conf"; }
+# A phone sending "mousemove" at `rate` a second for `seconds` over `channel`: the command port
+# ("tcp") or the browser's sealed channel ("web"); prints how many it sent.
+phone_moves() {
+    local channel=$1 seconds=$2 rate=$3
+    case $channel in
+    tcp) python3 "$root/bench/program/phone_moves.py" "$seconds" "$rate" ;;
+    web) node "$root/bench/program/web_moves.mjs" "$(token)" "$seconds" "$rate" ;;
+    *) echo "tcp or web, not $channel" >&2; return 2 ;;
+    esac
+}

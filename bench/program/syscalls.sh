@@ -20,11 +20,7 @@ echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 strace -c -f -p "$pid" -o "$work/strace" 2>/dev/null &
 tracer=$!
 sleep 1
-case $channel in
-tcp) sent=$(python3 "$root/bench/program/phone_moves.py" "$seconds" "$rate") ;;
-web) sent=$(node "$root/bench/program/web_moves.mjs" "$(token)" "$seconds" "$rate") ;;
-*) echo "syscalls.sh: tcp or web, not $channel" >&2; exit 2 ;;
-esac
+sent=$(phone_moves "$channel" "$seconds" "$rate")
 sleep 0.5 # the last moves are run
 kill -INT "$tracer"
 wait "$tracer" || true
