@@ -99,7 +99,10 @@ void WebSocketConnection::readAvailable()
         }
         switch (message.opcode) {
         case Opcode::Ping:
-            send(Opcode::Pong, message.payload);
+            // Left to go out with the pass's other writes: a peer sending a run of pings gets
+            // its pongs without a system call for each.
+            if (!m_closeSent && m_socket->state() == QAbstractSocket::ConnectedState)
+                m_socket->write(WebSocketFrames::frame(Opcode::Pong, message.payload));
             break;
         case Opcode::Close:
             m_ended = true;
