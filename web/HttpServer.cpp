@@ -7,7 +7,6 @@
 #include "web/HttpResponse.h"
 #include "web/HttpRoute.h"
 #include "web/HttpServerExchange.h"
-#include "web/HttpSocket.h"
 #include "web/StaticFileRoute.h"
 #include "web/UpgradeRoute.h"
 
@@ -60,7 +59,7 @@ bool HttpServer::start(quint16 port)
 {
     if (m_server)
         return false;
-    m_server = new HttpListener(this);
+    m_server = new QTcpServer(this);
     connect(m_server, &QTcpServer::newConnection, this, &HttpServer::newConnection);
     if (!m_server->listen(QHostAddress::Any, port)) {
         delete m_server;

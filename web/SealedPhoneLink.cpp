@@ -1,10 +1,11 @@
 #include "web/SealedPhoneLink.h"
 
+#include "web/WebSocketConnection.h"
+
 #include <QDebug>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
-#include <QWebSocket>
 
 namespace {
 
@@ -18,7 +19,7 @@ QString addressText(const QHostAddress& address)
 
 } // namespace
 
-SealedPhoneLink::SealedPhoneLink(QWebSocket* socket, const SealedChannel::Key& key, QObject* parent)
+SealedPhoneLink::SealedPhoneLink(WebSocketConnection* socket, const SealedChannel::Key& key, QObject* parent)
     : PhoneLink(parent)
     , m_socket(socket)
     , m_seal(std::make_unique<SealedChannel::Seal>(key, SealedChannel::Direction::ToPage))
@@ -29,11 +30,11 @@ SealedPhoneLink::SealedPhoneLink(QWebSocket* socket, const SealedChannel::Key& k
     m_silence->setSingleShot(true);
     m_silence->setInterval(SilenceLimitMs);
     connect(m_silence, &QTimer::timeout, this, &SealedPhoneLink::onSilence);
-    connect(socket, &QWebSocket::binaryMessageReceived, this, &SealedPhoneLink::onFrame);
+    connect(socket, &WebSocketConnection::binaryMessageReceived, this, &SealedPhoneLink::onFrame);
     // Text is what the handshake used; after it, text can only be a downgrade or an injection.
-    connect(socket, &QWebSocket::textMessageReceived, this,
+    connect(socket, &WebSocketConnection::textMessageReceived, this,
             [this](const QString&) { fail("a message in clear"); });
-    connect(socket, &QWebSocket::disconnected, this, [this] {
+    connect(socket, &WebSocketConnection::disconnected, this, [this] {
         if (!m_closing)
             emit disconnected();
     });
@@ -147,13 +148,13 @@ void SealedPhoneLink::fail(const char* what)
 
 void SealedPhoneLink::closeSocket(int closeCode)
 {
-    QObject::disconnect(m_socket, &QWebSocket::binaryMessageReceived, this, nullptr);
-    QObject::disconnect(m_socket, &QWebSocket::textMessageReceived, this, nullptr);
+    QObject::disconnect(m_socket, &WebSocketConnection::binaryMessageReceived, this, nullptr);
+    QObject::disconnect(m_socket, &WebSocketConnection::textMessageReceived, this, nullptr);
     if (m_closeSent)
         return;
     m_closeSent = true;
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
-        m_socket->close(static_cast<QWebSocketProtocol::CloseCode>(closeCode));
+        m_socket->close(closeCode);
     QTimer::singleShot(CloseGraceMs, m_socket, [socket = m_socket] { socket->abort(); });
 }
 
@@ -165,6 +166,6 @@ void SealedPhoneLink::closeAndRelease(int closeCode)
         return;
     }
     // The close frame carries the reason; the link goes once the peer has answered it.
-    connect(m_socket, &QWebSocket::disconnected, this, &QObject::deleteLater);
+    connect(m_socket, &WebSocketConnection::disconnected, this, &QObject::deleteLater);
     closeSocket(closeCode);
 }

@@ -9,7 +9,7 @@
 #include <memory>
 
 class QTimer;
-class QWebSocket;
+class WebSocketConnection;
 
 // The browser phone after its challenge: owns the WebSocket and the session's seal. Every
 // message leaves sealed as one binary frame; every frame that arrives must open as the next
@@ -34,7 +34,7 @@ public:
     static constexpr int CloseSilent = 4408;
 
     // Takes `socket` (becomes its parent) with the session key.
-    SealedPhoneLink(QWebSocket* socket, const SealedChannel::Key& key, QObject* parent = nullptr);
+    SealedPhoneLink(WebSocketConnection* socket, const SealedChannel::Key& key, QObject* parent = nullptr);
     ~SealedPhoneLink() override;
 
     // Sees each opened message first; one it returns true for goes no further.
@@ -57,7 +57,7 @@ private:
     // Ends a link the page has left, saying why; nothing more of it runs.
     void giveUp(const QString& why);
 
-    QWebSocket* m_socket;
+    WebSocketConnection* m_socket;
     std::unique_ptr<SealedChannel::Seal> m_seal;
     LocalHandler m_localHandler;
     QTimer* m_silence;     // runs from the first ping on

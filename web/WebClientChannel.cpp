@@ -6,9 +6,9 @@
 #include "web/HostCheck.h"
 #include "web/HttpRequestParser.h"
 #include "web/HttpServer.h"
-#include "web/HttpSocket.h"
 #include "web/SealedChannel.h"
 #include "web/SealedPhoneLink.h"
+#include "web/WebSocketConnection.h"
 
 #include <QCryptographicHash>
 #include <QDebug>
@@ -23,15 +23,13 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
-#include <QWebSocket>
-#include <QWebSocketServer>
 
 #include <array>
 
 namespace {
 
-// The service cannot take a phone right now. An application code: Qt 5 rejects 1013.
-constexpr auto kCloseServiceUnavailable = static_cast<QWebSocketProtocol::CloseCode>(4503);
+// The service cannot take a phone right now. An application code (pages know it; 1013 is newer).
+constexpr int kCloseServiceUnavailable = 4503;
 // Too many browsers from one address are proving themselves at once; it may try again later.
 constexpr int kCloseTooManyUnanswered = 4429;
 
@@ -82,12 +80,9 @@ WebClientChannel::WebClientChannel(TokenSource token, const AuthThrottle::Policy
     : QObject(parent)
     , m_token(std::move(token))
     , m_throttle(policy)
-    , m_webSockets(new QWebSocketServer(QStringLiteral("Velmora"), QWebSocketServer::NonSecureMode, this))
     , m_hostCheck(std::make_shared<HostCheck>())
 {
     m_clock.start();
-    // Never listens: the HTTP server owns the port and hands the sockets over.
-    connect(m_webSockets, &QWebSocketServer::newConnection, this, &WebClientChannel::onNewWebSocket);
 }
 
 WebClientChannel::~WebClientChannel() = default;
@@ -182,7 +177,7 @@ void WebClientChannel::evaluate(QTcpSocket* socket, const QByteArray& request, c
         refuse(socket, 503, QStringLiteral("Service Unavailable"));
         return;
     }
-    upgrade(socket, request);
+    upgrade(socket, parsed);
 }
 
 void WebClientChannel::refuse(QTcpSocket* socket, int status, const QString& message)
@@ -200,65 +195,59 @@ void WebClientChannel::refuse(QTcpSocket* socket, int status, const QString& mes
     });
 }
 
-void WebClientChannel::upgrade(QTcpSocket* socket, const QByteArray& request)
+void WebClientChannel::upgrade(QTcpSocket* socket, const HttpRequest& parsed)
 {
+    const std::optional<QByteArray> answer = WebSocketFrames::handshakeAnswer(parsed);
+    if (!answer) {
+        refuse(socket, 400, QStringLiteral("Bad Request"));
+        return;
+    }
     socket->disconnect(this);
-    socket->setReadBufferSize(0);
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     socket->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-    // The HTTP server has read the handshake already; Qt WebSockets reads it from the
-    // socket, so the bytes go back in front of anything that arrived after them.
-    for (int i = request.size(); i-- > 0;)
-        socket->ungetChar(request.at(i));
-    if (auto* http = qobject_cast<HttpSocket*>(socket))
-        http->stripCorsFromNextAnswer();
-    m_webSockets->handleConnection(socket);
+    socket->write(*answer);
+    // What the page sent right behind its handshake is its first frames.
+    challenge(new WebSocketConnection(socket, MaxMessageBytes, parsed.body, this));
 }
 
-void WebClientChannel::onNewWebSocket()
+void WebClientChannel::challenge(WebSocketConnection* socket)
 {
-    while (QWebSocket* socket = m_webSockets->nextPendingConnection()) {
-        socket->setMaxAllowedIncomingFrameSize(MaxMessageBytes);
-        socket->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
-        socket->setParent(this);
-        const QString address = addressKey(socket->peerAddress());
-        QWebSocket* evicted = nullptr;
-        const auto verdict = m_unansweredShares.admit(address, &evicted);
-        if (verdict == AddressQuota<QWebSocket*>::Verdict::Refuse) {
-            qDebug().noquote() << "Web client turned away, too many unanswered challenges from" << address;
-            socket->close(static_cast<QWebSocketProtocol::CloseCode>(kCloseTooManyUnanswered));
-            socket->deleteLater();
-            continue;
-        }
-        if (verdict == AddressQuota<QWebSocket*>::Verdict::AdmitAfterEvicting) {
-            // An honest browser answers within moments; the longest silent of the address
-            // holding the most makes room.
-            qDebug().noquote() << "Web client from" << address << "takes the place of an unanswered one from"
-                               << m_unanswered.value(evicted).address;
-            closeUnanswered(evicted, kCloseTooManyUnanswered);
-        }
-        m_unanswered.insert(socket, {newChallenge(), address});
-        m_unansweredShares.add(address, socket);
-        connect(socket, &QWebSocket::textMessageReceived, this,
-                [this, socket](const QString& message) { onAnswer(socket, message); });
-        connect(socket, &QWebSocket::binaryMessageReceived, this,
-                [this, socket](const QByteArray&) { onAnswer(socket, QString()); });
-        connect(socket, &QWebSocket::disconnected, this, [this, socket] {
-            forgetUnanswered(socket);
-            socket->deleteLater();
-        });
-        QTimer::singleShot(AnswerTimeoutMs, socket, [this, socket] {
-            if (m_unanswered.contains(socket)) {
-                qDebug().noquote() << "Web client gave no answer in time:"
-                                   << m_unanswered.value(socket).address;
-                closeUnanswered(socket, CloseNoAnswer);
-            }
-        });
-        sendChallenge(socket);
+    const QString address = addressKey(socket->peerAddress());
+    WebSocketConnection* evicted = nullptr;
+    const auto verdict = m_unansweredShares.admit(address, &evicted);
+    if (verdict == AddressQuota<WebSocketConnection*>::Verdict::Refuse) {
+        qDebug().noquote() << "Web client turned away, too many unanswered challenges from" << address;
+        socket->close(kCloseTooManyUnanswered);
+        socket->deleteLater();
+        return;
     }
+    if (verdict == AddressQuota<WebSocketConnection*>::Verdict::AdmitAfterEvicting) {
+        // An honest browser answers within moments; the longest silent of the address
+        // holding the most makes room.
+        qDebug().noquote() << "Web client from" << address << "takes the place of an unanswered one from"
+                           << m_unanswered.value(evicted).address;
+        closeUnanswered(evicted, kCloseTooManyUnanswered);
+    }
+    m_unanswered.insert(socket, {newChallenge(), address});
+    m_unansweredShares.add(address, socket);
+    connect(socket, &WebSocketConnection::textMessageReceived, this,
+            [this, socket](const QString& message) { onAnswer(socket, message); });
+    connect(socket, &WebSocketConnection::binaryMessageReceived, this,
+            [this, socket](const QByteArray&) { onAnswer(socket, QString()); });
+    connect(socket, &WebSocketConnection::disconnected, this, [this, socket] {
+        forgetUnanswered(socket);
+        socket->deleteLater();
+    });
+    QTimer::singleShot(AnswerTimeoutMs, socket, [this, socket] {
+        if (m_unanswered.contains(socket)) {
+            qDebug().noquote() << "Web client gave no answer in time:" << m_unanswered.value(socket).address;
+            closeUnanswered(socket, CloseNoAnswer);
+        }
+    });
+    sendChallenge(socket);
 }
 
-void WebClientChannel::sendChallenge(QWebSocket* socket)
+void WebClientChannel::sendChallenge(WebSocketConnection* socket)
 {
     QJsonObject params;
     params.insert(QStringLiteral("challenge"), QString::fromLatin1(m_unanswered.value(socket).challenge));
@@ -267,7 +256,7 @@ void WebClientChannel::sendChallenge(QWebSocket* socket)
     socket->sendTextMessage(envelope(QStringLiteral("challenge"), params));
 }
 
-void WebClientChannel::onAnswer(QWebSocket* socket, const QString& message)
+void WebClientChannel::onAnswer(WebSocketConnection* socket, const QString& message)
 {
     const auto found = m_unanswered.constFind(socket);
     if (found == m_unanswered.cend())
@@ -322,7 +311,7 @@ void WebClientChannel::onAnswer(QWebSocket* socket, const QString& message)
         link->closeAndRelease(kCloseServiceUnavailable);
 }
 
-bool WebClientChannel::forgetUnanswered(QWebSocket* socket)
+bool WebClientChannel::forgetUnanswered(WebSocketConnection* socket)
 {
     const auto found = m_unanswered.find(socket);
     if (found == m_unanswered.end())
@@ -332,13 +321,13 @@ bool WebClientChannel::forgetUnanswered(QWebSocket* socket)
     return true;
 }
 
-void WebClientChannel::closeUnanswered(QWebSocket* socket, int closeCode)
+void WebClientChannel::closeUnanswered(WebSocketConnection* socket, int closeCode)
 {
     forgetUnanswered(socket);
     QObject::disconnect(socket, nullptr, this, nullptr);
-    socket->close(static_cast<QWebSocketProtocol::CloseCode>(closeCode));
+    socket->close(closeCode);
     // The close frame carries the reason; the socket goes once the peer has answered it.
-    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &WebSocketConnection::disconnected, socket, &QObject::deleteLater);
     QTimer::singleShot(RefusalLingerMs, socket, [socket] {
         socket->abort();
         socket->deleteLater();

@@ -15,13 +15,13 @@
 class FileTransfer;
 class HostCheck;
 class HttpServer;
+struct HttpRequest;
 class PhoneLink;
 class QTcpSocket;
-class QWebSocket;
-class QWebSocketServer;
+class WebSocketConnection;
 
 // The browser's live channel on the HTTP server's port: takes the "/ws" upgrade requests the
-// HTTP server hands over and lets Qt WebSockets complete the handshake. The browser then
+// HTTP server hands over and completes their handshake. The browser then
 // proves that it holds the pairing token without ever sending it: the first message is a
 // fresh random challenge, and the only message taken in return is the HMAC-SHA-256 of that
 // challenge keyed by the token. Until then no command is read and the phone is left alone.
@@ -95,13 +95,13 @@ private:
     void evaluate(QTcpSocket* socket, const QByteArray& request, const QString& address);
     void release(QTcpSocket* socket);
     void refuse(QTcpSocket* socket, int status, const QString& message);
-    void upgrade(QTcpSocket* socket, const QByteArray& request);
-    void onNewWebSocket();
-    void sendChallenge(QWebSocket* socket);
-    void onAnswer(QWebSocket* socket, const QString& message);
+    void upgrade(QTcpSocket* socket, const HttpRequest& request);
+    void challenge(WebSocketConnection* socket);
+    void sendChallenge(WebSocketConnection* socket);
+    void onAnswer(WebSocketConnection* socket, const QString& message);
     // Forgets an unanswered socket; true when it was one.
-    bool forgetUnanswered(QWebSocket* socket);
-    void closeUnanswered(QWebSocket* socket, int closeCode);
+    bool forgetUnanswered(WebSocketConnection* socket);
+    void closeUnanswered(WebSocketConnection* socket, int closeCode);
 
     struct Unanswered
     {
@@ -114,10 +114,9 @@ private:
     QPointer<FileTransfer> m_fileTransfer;
     AuthThrottle m_throttle;
     QElapsedTimer m_clock;
-    QWebSocketServer* m_webSockets = nullptr;
     std::shared_ptr<HostCheck> m_hostCheck;
     AddressQuota<QTcpSocket*> m_held{MaxHeldPerAddress, MaxHeld};
-    QHash<QWebSocket*, Unanswered> m_unanswered;
-    AddressQuota<QWebSocket*> m_unansweredShares{MaxUnansweredPerAddress,
-                                                 MaxUnanswered}; // from the upgrade on
+    QHash<WebSocketConnection*, Unanswered> m_unanswered;
+    AddressQuota<WebSocketConnection*> m_unansweredShares{MaxUnansweredPerAddress,
+                                                          MaxUnanswered}; // from the upgrade on
 };

@@ -9,22 +9,12 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 count=${2:-100000}
 rounds=${3:-5}
-# shellcheck source=../../scripts/lib.sh
-source "$root/scripts/lib.sh"
-start_virtual_display >/dev/null
+# shellcheck source=program.sh
+source "$root/bench/program/program.sh"
 command -v sqlite3 >/dev/null || { echo "listing.sh: sqlite3 is missing" >&2; exit 1; }
 
-work=$(mktemp -d)
-pid=
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-    rm -rf "$work"
-    stop_virtual_display
-}
-trap cleanup EXIT
-home=$work/home
 media=$work/media
-mkdir -p "$home" "$media"
+mkdir -p "$media"
 # Names of different lengths, half of them media files, a few folders.
 python3 - "$media" "$count" <<'PY'
 import os, sys
@@ -37,21 +27,9 @@ for i in range(20):
     os.mkdir(os.path.join(folder, f"folder {i}"))
 PY
 
-launch() {
-    (cd "$home" && HOME="$home" XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config" \
-        XDG_CACHE_HOME="$home/.cache" exec "$build/velmora" >>"$work/velmora.log" 2>&1) &
-    pid=$!
-    until ss -Hltn "sport = :8888" | grep -q . && ss -Hltn "sport = :6888" | grep -q .; do
-        kill -0 "$pid" 2>/dev/null || { echo "velmora ended early:" >&2; tail "$work/velmora.log" >&2; exit 1; }
-        sleep 0.05
-    done
-}
-rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status"; }
-median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2) }'; }
-
 # The first start installs the databases; the folder is registered while the program is down.
 launch
-kill "$pid"; wait "$pid" || true; pid=
+finish
 sqlite3 "$home/.local/share/velmora/Data/data.db" \
     "insert into MediaFolder (name, path, sortNum) values ('bench', '$media', 1);"
 launch

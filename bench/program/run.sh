@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The real program under a virtual display: time from start to both ports listening (first start
 # in a fresh home, then later starts), resident memory at idle, and resident memory and CPU while
-# a phone sends "mousemove" at 240 per second.
-#   bench/program/run.sh [build dir] [seconds of moves] [later starts]
+# a phone sends "mousemove" at 240 per second, on the command port or the browser's channel.
+#   bench/program/run.sh [build dir] [seconds of moves] [later starts] [tcp|web]
 # Binds 8888 and 6888: run it inside a network namespace of its own where others use them, e.g.
 #   unshare -n bash -c 'ip link set lo up; bench/program/run.sh build 600'
 # Needs Xvfb and trayer (scripts/packages.txt) when DISPLAY is unset. The debug log goes to a file,
@@ -12,41 +12,11 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd) # absolute: the program runs from another folder
 seconds=${2:-600}
 starts=${3:-5}
+channel=${4:-tcp}
 rate=240
-# shellcheck source=../../scripts/lib.sh
-source "$root/scripts/lib.sh"
-start_virtual_display >/dev/null
-
-work=$(mktemp -d)
-pid=
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
-    rm -rf "$work"
-    stop_virtual_display
-}
-trap cleanup EXIT
-mkdir -p "$work/home"
-
-listening() { ss -Hltn "sport = :$1" | grep -q .; }
-# Starts the program in the work home; sets `took` to the seconds until both ports listen.
-launch() {
-    local t0 t1
-    t0=$(date +%s%N)
-    (cd "$work/home" && HOME="$work/home" XDG_DATA_HOME="$work/home/.local/share" \
-        XDG_CONFIG_HOME="$work/home/.config" XDG_CACHE_HOME="$work/home/.cache" \
-        exec "$build/velmora" >>"$work/velmora.log" 2>&1) &
-    pid=$!
-    until listening 8888 && listening 6888; do
-        kill -0 "$pid" 2>/dev/null || { echo "velmora ended early:" >&2; tail "$work/velmora.log" >&2; exit 1; }
-        sleep 0.005
-    done
-    t1=$(date +%s%N)
-    took=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
-}
-finish() { kill "$pid"; wait "$pid" || true; pid=; }
-rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status"; }
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
-median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2) }'; }
+# shellcheck source=program.sh
+source "$root/bench/program/program.sh"
+hz=$(getconf CLK_TCK)
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 launch
@@ -57,14 +27,13 @@ echo "start to both ports listening: first start ${first} s, later starts ${late
 
 launch
 sleep 10
-hz=$(getconf CLK_TCK)
 t0=$(cpu_ticks)
 sleep 10
 idle_cpu=$(awk -v a="$t0" -v b="$(cpu_ticks)" -v hz="$hz" 'BEGIN { printf "%.2f", (b - a) / hz / 10 * 100 }')
 echo "idle: resident $(($(rss_kib) / 1024)) MiB, CPU ${idle_cpu} % of a core"
 
 samples=()
-python3 "$root/bench/program/phone_moves.py" "$seconds" "$rate" >"$work/sent" &
+phone_moves "$channel" "$seconds" "$rate" >"$work/sent" &
 phone=$!
 sleep 1
 c0=$(cpu_ticks)
@@ -77,7 +46,7 @@ wait "$phone"
 c1=$(cpu_ticks)
 elapsed=$(awk -v a="$start" -v b="$(date +%s%N)" 'BEGIN { print (b - a) / 1e9 }')
 samples+=("$(($(rss_kib) / 1024))")
-echo "$(cat "$work/sent") moves in ${seconds} s at $rate/s: CPU $(awk -v a="$c0" -v b="$c1" -v hz="$hz" -v s="$elapsed" \
+echo "$(cat "$work/sent") moves ($channel) in ${seconds} s at $rate/s: CPU $(awk -v a="$c0" -v b="$c1" -v hz="$hz" -v s="$elapsed" \
     'BEGIN { printf "%.2f", (b - a) / hz / s * 100 }') % of a core"
 echo "resident MiB every 30 s: ${samples[*]}"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

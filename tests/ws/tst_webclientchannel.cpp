@@ -179,6 +179,18 @@ struct Wiretap : QTcpServer
     }
 };
 
+// A frame as a client sends it (masked), `first` holding FIN and the opcode; short payloads only.
+QByteArray maskedFrame(int first, const QByteArray& payload)
+{
+    const QByteArray mask("\x01\x02\x03\x04", 4);
+    QByteArray out(1, char(first));
+    out += char(0x80 | payload.size());
+    out += mask;
+    for (int i = 0; i < payload.size(); ++i)
+        out += char(payload.at(i) ^ mask.at(i % 4));
+    return out;
+}
+
 } // namespace
 
 // The browser's live channel: the "/ws" upgrade behind the HTTP server, who gets in and how
@@ -251,14 +263,14 @@ private slots:
         QTRY_COMPARE(m_events.join(' '), QStringLiteral("in out"));
 
         // The HTTP server has read the head before the hand-off; however it was cut, the
-        // handshake must reach Qt WebSockets whole.
+        // handshake is answered whole.
         const QByteArray request = handshake(withToken);
         LoopbackClient raw(port());
         for (int at = 0; at < request.size(); at += 40)
             raw.send(request.mid(at, 40)), QTest::qWait(20);
         QVERIFY(raw.spin([&] { return raw.in.contains("\r\n\r\n"); }) && raw.in.startsWith("HTTP/1.1 101"));
         QVERIFY(raw.in.contains("s3pPLMBiTxaQ9kYGzzhZRbK+xOo=")); // the key's proof
-        // No CORS header on this answer either, though Qt WebSockets writes four of them.
+        // No CORS header on this answer either.
         const QByteArray head = raw.in.left(raw.in.indexOf("\r\n\r\n") + 4);
         QVERIFY2(!head.toLower().contains("access-control-"), head.constData());
         QVERIFY(head.contains("\r\nUpgrade: websocket\r\n") && head.endsWith("\r\n\r\n"));
@@ -275,6 +287,31 @@ private slots:
         QCOMPARE(m_events.join(' '), QStringLiteral("in out in"));
         next.send(QString(int(WebClientChannel::MaxMessageBytes) + 1, QLatin1Char('x')));
         QCOMPARE(next.waitClosed(), int(QWebSocketProtocol::CloseCodeTooMuchData));
+    }
+
+    // A peer speaking the protocol by hand: a frame sent along with the handshake is read, a
+    // ping is answered and a close echoed; a breach is closed with the protocol's code.
+    void theProtocolHoldsForAPeerByHand()
+    {
+        LoopbackClient raw(port());
+        raw.send(handshake("/ws") + maskedFrame(0x89, "hi"));
+        QVERIFY(raw.spin([&] { return raw.in.contains("\x8a\x02hi"); })); // the pong
+        QVERIFY(raw.in.startsWith("HTTP/1.1 101") && raw.in.contains("\"challenge\""));
+        raw.send(maskedFrame(0x88, "\x0f\xa0")); // close, 4000
+        QVERIFY(raw.waitClosed());
+        QVERIFY(raw.in.endsWith(QByteArray("\x88\x02\x0f\xa0", 4)));
+        QTRY_COMPARE(m_channel->unansweredCount(), 0);
+
+        LoopbackClient breach(port());
+        breach.send(handshake("/ws") + QByteArray("\x82\x03"
+                                                  "abc",
+                                                  5)); // not masked
+        QVERIFY(breach.waitClosed());
+        QVERIFY(breach.in.endsWith(QByteArray("\x88\x02\x03\xea", 4))); // 1002
+        QByteArray oldVersion = handshake("/ws");
+        oldVersion.replace("Version: 13", "Version: 8");
+        QCOMPARE(statusOf(oldVersion), 400);
+        QVERIFY(m_events.isEmpty());
     }
 
     // A page that pings is answered at once, outside the command log. Frames that reach the
