@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <deque>
 #include <functional>
@@ -230,7 +231,14 @@ private:
         QVariantMap options;
     };
 
-    QString token() { return QStringLiteral("velmora%1").arg(++m_tokenCounter); }
+    // Counted across every session of the program, not per session: GNOME's portal keeps a
+    // request's object after its answer, so a handle used again on the same connection (a
+    // backend made anew) gets no object of its own, and its dialog could not be withdrawn.
+    static QString token()
+    {
+        static std::atomic<quint64> counter{0};
+        return QStringLiteral("velmora%1").arg(++counter);
+    }
 
     QString requestPath(const QString& handleToken) const
     {
@@ -496,7 +504,6 @@ private:
     uint m_version = 0;
     QString m_session;
     QHash<QString, Handler> m_pending;
-    quint64 m_tokenCounter = 0;
     quint64 m_generation = 0;
     bool m_ready = false;
     bool m_warnedNotReady = false;

@@ -45,7 +45,7 @@ hold_serial_lock() {
 
 # Configures and builds into build/ (warnings are errors there).
 build_velmora() {
-    cmake -S "$VELMORA_ROOT" -B "$VELMORA_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_WERROR=ON >/dev/null
+    cmake -S "$VELMORA_ROOT" -B "$VELMORA_ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_WERROR=ON >/dev/null || return 1
     cmake --build "$VELMORA_ROOT/build" -j"$(nproc)"
 }
 

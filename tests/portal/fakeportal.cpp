@@ -58,10 +58,22 @@ void respond(const QString& requestPath, uint response, const QVariantMap& resul
     });
 }
 
+// GNOME's portal keeps a request's object after its answer, and cannot make another at the same
+// path: a request whose handle a caller used before is one the caller cannot withdraw. Kept
+// across Reset, as the portal keeps them for the caller's whole connection.
+QString claimed(const QString& path)
+{
+    static QSet<QString> used;
+    if (used.contains(path))
+        record(QStringLiteral("ReusedHandle ") + path.section(QLatin1Char('/'), -1));
+    used.insert(path);
+    return path;
+}
+
 QString requestPath(const QVariantMap& options, const QDBusMessage& message)
 {
-    return QStringLiteral("/org/freedesktop/portal/desktop/request/") + senderPart(message) +
-           QLatin1Char('/') + options.value(QStringLiteral("handle_token")).toString();
+    return claimed(QStringLiteral("/org/freedesktop/portal/desktop/request/") + senderPart(message) +
+                   QLatin1Char('/') + options.value(QStringLiteral("handle_token")).toString());
 }
 
 QString show(const QVariant& v)
@@ -88,9 +100,9 @@ public slots:
         behaviour.keyboardSince.invalidate();
         behaviour.lostPresses.clear();
         const QString path = requestPath(options, message);
-        behaviour.lastSession = QStringLiteral("/org/freedesktop/portal/desktop/session/") +
-                                senderPart(message) + QLatin1Char('/') +
-                                options.value(QStringLiteral("session_handle_token")).toString();
+        behaviour.lastSession =
+            claimed(QStringLiteral("/org/freedesktop/portal/desktop/session/") + senderPart(message) +
+                    QLatin1Char('/') + options.value(QStringLiteral("session_handle_token")).toString());
         respond(path, 0, {{QStringLiteral("session_handle"), behaviour.lastSession}});
         return QDBusObjectPath(path);
     }

@@ -3,11 +3,16 @@
 "Allow remote interaction" and presses Share. Keeps watching until it is ended, so every dialog of
 a test run is answered. A test may ask for another answer by writing it into the file that
 VELMORA_TEST_PORTAL_ANSWER names: "accept", "cancel" (presses Cancel) or "ignore" (leaves the
-dialog up). Needs Debian's python3-pyatspi (hence /usr/bin/python3)."""
+dialog up). Needs Debian's python3-pyatspi (hence /usr/bin/python3).
+
+A dialog may close while it is read (a withdrawn one is destroyed under the reader): that look
+is given up and the next one taken, so the helper outlives every dialog. It logs each answer and
+each look given up, for a test that waited in vain."""
 import os
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 ANSWER_FILE = os.environ.get("VELMORA_TEST_PORTAL_ANSWER", "")
 
@@ -65,7 +70,13 @@ def answer_once():
     return True
 
 
+print("watching for the Remote desktop dialog", flush=True)
 while True:
-    if answer_once():
+    try:
+        answered = answer_once()
+    except GLib.Error as error:  # an object of a closing dialog is gone
+        print(f"a dialog changed while read ({error.message}); looking again", flush=True)
+        answered = False
+    if answered:
         time.sleep(1)
     time.sleep(0.2)
