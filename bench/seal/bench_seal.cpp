@@ -9,15 +9,19 @@
 #include "platform/InputBackendFake.h"
 #include "remote/PhoneLink.h"
 #include "remote/Server.h"
+#include "web/HttpRequestParser.h"
 #include "web/SealedChannel.h"
 #include "web/SealedPhoneLink.h"
+#include "web/WebSocketConnection.h"
+#include "web/WebSocketFrames.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLoggingCategory>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
-#include <QWebSocketServer>
 
 #include <algorithm>
 #include <cstdio>
@@ -30,13 +34,13 @@ namespace {
 class ClearLink final : public PhoneLink
 {
 public:
-    explicit ClearLink(QWebSocket* socket)
+    explicit ClearLink(WebSocketConnection* socket)
         : m_socket(socket)
     {
         socket->setParent(this);
-        connect(socket, &QWebSocket::textMessageReceived, this,
+        connect(socket, &WebSocketConnection::textMessageReceived, this,
                 [this](const QString& text) { emit messageReceived(text.toUtf8()); });
-        connect(socket, &QWebSocket::disconnected, this, &PhoneLink::disconnected);
+        connect(socket, &WebSocketConnection::disconnected, this, &PhoneLink::disconnected);
     }
     QHostAddress peerAddress() const override { return m_socket->peerAddress(); }
     quint16 peerPort() const override { return m_socket->peerPort(); }
@@ -52,7 +56,7 @@ public:
     }
 
 private:
-    QWebSocket* m_socket;
+    WebSocketConnection* m_socket;
 };
 
 double cpuSeconds()
@@ -120,18 +124,33 @@ double pathCpuUs(bool sealed, int messages, int intervalMs)
     });
     Server server(std::move(fake), nullptr);
     server.start(0);
-    QWebSocketServer listener(QStringLiteral("bench"), QWebSocketServer::NonSecureMode);
+    // The PC's side of the socket as the program has it: our own handshake answer, then frames.
+    QTcpServer listener;
     listener.listen(QHostAddress::LocalHost);
-    QObject::connect(&listener, &QWebSocketServer::newConnection, [&] {
-        QWebSocket* socket = listener.nextPendingConnection();
+    QObject::connect(&listener, &QTcpServer::newConnection, [&] {
+        QTcpSocket* socket = listener.nextPendingConnection();
         socket->setParent(nullptr);
-        server.acceptWebSocket(sealed ? static_cast<PhoneLink*>(new SealedPhoneLink(socket, benchKey()))
-                                      : new ClearLink(socket));
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [&server, socket, sealed] {
+            HttpRequest request;
+            if (HttpRequestParser::parse(socket->peek(HttpRequestParser::MaxHeadBytes), &request) !=
+                HttpRequestParser::Result::Complete)
+                return;
+            socket->disconnect();
+            socket->readAll(); // the peeked head, and request.body what came behind it
+            const std::optional<QByteArray> answer = WebSocketFrames::handshakeAnswer(request);
+            if (!answer)
+                std::abort();
+            socket->write(*answer);
+            auto* connection = new WebSocketConnection(socket, 1 << 16, request.body);
+            server.acceptWebSocket(sealed
+                                       ? static_cast<PhoneLink*>(new SealedPhoneLink(connection, benchKey()))
+                                       : new ClearLink(connection));
+        });
     });
     QWebSocket phone;
     SealedChannel::Seal seal(benchKey(), SealedChannel::Direction::ToPc);
     QObject::connect(&phone, &QWebSocket::connected, &loop, &QEventLoop::quit);
-    phone.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(listener.serverPort())));
+    phone.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(listener.serverPort())));
     loop.exec();
 
     const auto send = [&](int i) {
