@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QUuid>
 
 class GtkTextField
@@ -17,6 +18,9 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("GDK_BACKEND"), backend);
         env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+        // GTK will not even try Wayland without a runtime folder (WAYLAND_DISPLAY is a full path).
+        if (!env.contains(QStringLiteral("XDG_RUNTIME_DIR")))
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
         m_process.setProcessEnvironment(env);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] {
@@ -65,6 +69,7 @@ public:
     QString text() const { return m_text; }
 
 private:
+    QTemporaryDir m_runtime;
     QString m_title = QStringLiteral("text-field-") + QUuid::createUuid().toString(QUuid::Id128);
     QProcess m_process;
     bool m_ready = false;
