@@ -27,7 +27,7 @@ public:
             while (m_process.canReadLine()) {
                 const QByteArray line = m_process.readLine().trimmed();
                 m_ready = m_ready || line == "ready";
-                if (line.startsWith("text "))
+                if (line == "text" || line.startsWith("text ")) // an empty field's line is trimmed
                     m_text = QString::fromUtf8(QByteArray::fromHex(line.mid(5)));
             }
         });
