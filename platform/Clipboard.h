@@ -30,8 +30,14 @@ struct ClipboardContent
     // False when it could not be read whole: it cannot be put back, so it must not be replaced.
     bool known = false;
     QVector<QPair<QString, QByteArray>> types; // none: the clipboard was empty
+    // X11's primary selection (what the middle button and xterm's Shift+Insert paste), where a
+    // paste goes through it too.
+    QVector<QPair<QString, QByteArray>> selection;
 
-    bool operator==(const ClipboardContent& o) const { return known == o.known && types == o.types; }
+    bool operator==(const ClipboardContent& o) const
+    {
+        return known == o.known && types == o.types && selection == o.selection;
+    }
 };
 
 // The desktop's clipboard (the one pasted with Ctrl+V), reachable while another window has

@@ -47,7 +47,8 @@ bool ClipboardFake::offerTransient(const QString& text, std::function<void()> ta
     content =
         ClipboardContent{true,
                          {{QStringLiteral("text/plain;charset=utf-8"), text.toUtf8()},
-                          {QLatin1String(ClipboardSecretHintType), QByteArray(ClipboardSecretHintValue)}}};
+                          {QLatin1String(ClipboardSecretHintType), QByteArray(ClipboardSecretHintValue)}},
+                         {}};
     return true;
 }
 

@@ -99,6 +99,19 @@ void ClipboardPipeWriter::finish(bool complete)
 
 ClipboardPipeReader::ClipboardPipeReader(int fd, qint64 maxBytes, int timeoutMs, Clipboard::ReadDone done,
                                          QObject* parent)
+    : ClipboardPipeReader(fd, maxBytes, timeoutMs,
+                          BytesDone([done = std::move(done), maxBytes](ClipboardRead::Result result,
+                                                                       const QByteArray& bytes) {
+                              done(result == ClipboardRead::Result::Text
+                                       ? clipboardTextFromUtf8(bytes, maxBytes)
+                                       : ClipboardRead{result, QString()});
+                          }),
+                          parent)
+{
+}
+
+ClipboardPipeReader::ClipboardPipeReader(int fd, qint64 maxBytes, int timeoutMs, BytesDone done,
+                                         QObject* parent)
     : QObject(parent)
     , m_fd(fd)
     , m_maxBytes(maxBytes)
@@ -108,9 +121,7 @@ ClipboardPipeReader::ClipboardPipeReader(int fd, qint64 maxBytes, int timeoutMs,
     makeNonBlocking(fd);
     connect(&m_notifier, &QSocketNotifier::activated, this, &ClipboardPipeReader::readSome);
     m_timeout.setSingleShot(true);
-    connect(&m_timeout, &QTimer::timeout, this, [this] {
-        finish(ClipboardRead{ClipboardRead::Result::Unavailable, QString()});
-    });
+    connect(&m_timeout, &QTimer::timeout, this, [this] { finish(ClipboardRead::Result::Unavailable); });
     m_timeout.start(timeoutMs);
 }
 
@@ -131,16 +142,16 @@ void ClipboardPipeReader::readSome()
         if (n < 0 && errno == EAGAIN)
             return;
         if (n < 0)
-            return finish(ClipboardRead{ClipboardRead::Result::Unavailable, QString()});
+            return finish(ClipboardRead::Result::Unavailable);
         if (n == 0)
-            return finish(clipboardTextFromUtf8(m_bytes, m_maxBytes));
+            return finish(ClipboardRead::Result::Text);
         if (m_bytes.size() + n > m_maxBytes)
-            return finish(ClipboardRead{ClipboardRead::Result::TooLarge, QString()});
+            return finish(ClipboardRead::Result::TooLarge);
         m_bytes.append(buffer, int(n));
     }
 }
 
-void ClipboardPipeReader::finish(const ClipboardRead& result)
+void ClipboardPipeReader::finish(ClipboardRead::Result result)
 {
     if (!m_done)
         return;
@@ -149,9 +160,10 @@ void ClipboardPipeReader::finish(const ClipboardRead& result)
     // Closed at once: a writer still sending learns that nobody reads any more.
     ::close(m_fd);
     m_fd = -1;
+    const QByteArray bytes = result == ClipboardRead::Result::Text ? std::move(m_bytes) : QByteArray();
     m_bytes.clear();
-    const Clipboard::ReadDone done = std::move(m_done);
+    const BytesDone done = std::move(m_done);
     m_done = nullptr;
     deleteLater();
-    done(result);
+    done(result, bytes);
 }

@@ -43,24 +43,28 @@ private:
     QSocketNotifier m_notifier;
 };
 
-// Reads the read end of a pipe, which it takes over, to its end as UTF-8 text: more than
+// Reads the read end of a pipe, which it takes over, to its end (as UTF-8 text): more than
 // `maxBytes` is TooLarge (and reading stops there), no end within `timeoutMs` is Unavailable.
 // `done` runs once; the reader deletes itself afterwards.
 class ClipboardPipeReader final : public QObject
 {
     Q_OBJECT
 public:
+    // The bytes as they are, for any type: `result` is Text when they all came.
+    using BytesDone = std::function<void(ClipboardRead::Result result, const QByteArray& bytes)>;
+
     ClipboardPipeReader(int fd, qint64 maxBytes, int timeoutMs, Clipboard::ReadDone done, QObject* parent);
+    ClipboardPipeReader(int fd, qint64 maxBytes, int timeoutMs, BytesDone done, QObject* parent);
     ~ClipboardPipeReader() override;
 
 private:
     void readSome();
-    void finish(const ClipboardRead& result);
+    void finish(ClipboardRead::Result result);
 
     int m_fd;
     qint64 m_maxBytes;
     QByteArray m_bytes;
-    Clipboard::ReadDone m_done;
+    BytesDone m_done;
     QSocketNotifier m_notifier;
     QTimer m_timeout;
 };

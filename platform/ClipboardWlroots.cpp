@@ -57,9 +57,9 @@ struct ClipboardWlroots::Private
     std::map<zwlr_data_control_offer_v1*, QStringList> offers;
     zwlr_data_control_offer_v1* selection = nullptr;
 
-    // Our text while it is the clipboard's.
+    // Our content while it is the clipboard's, type by type.
     zwlr_data_control_source_v1* source = nullptr;
-    QByteArray sourceBytes;
+    QVector<QPair<QString, QByteArray>> sourceTypes;
     // For a transient text: the callback of each read.
     std::function<void()> sourceTaken;
     // Every source of ours until the compositor cancels it (texts replaced are cancelled later).
@@ -151,15 +151,16 @@ struct ClipboardWlroots::Private
             ::close(fd);
             return;
         }
-        // A clipboard manager asking whether to keep it is told that it is secret; only a
-        // read of the text itself is a paste.
-        if (qstrcmp(type, ClipboardSecretHintType) == 0) {
-            new ClipboardPipeWriter(fd, QByteArray(ClipboardSecretHintValue), ClipboardPipeWriter::Finished(),
-                                    d->owner);
-            return;
+        const QString name = QString::fromUtf8(type);
+        QByteArray bytes;
+        for (const auto& offered : qAsConst(d->sourceTypes)) {
+            if (offered.first == name)
+                bytes = offered.second;
         }
-        new ClipboardPipeWriter(fd, d->sourceBytes, ClipboardPipeWriter::Finished(), d->owner);
-        if (d->sourceTaken) {
+        new ClipboardPipeWriter(fd, bytes, ClipboardPipeWriter::Finished(), d->owner);
+        // A clipboard manager asking whether to keep it is told that it is secret; only a
+        // read of the content itself is a paste.
+        if (d->sourceTaken && qstrcmp(type, ClipboardSecretHintType) != 0) {
             const std::function<void()> taken = d->sourceTaken; // it may set a new text
             taken();
         }
@@ -169,7 +170,7 @@ struct ClipboardWlroots::Private
         auto* d = static_cast<Private*>(data);
         if (source == d->source) {
             d->source = nullptr;
-            d->sourceBytes.clear();
+            d->sourceTypes.clear();
             d->sourceTaken = nullptr;
         }
         d->sources.erase(source);
@@ -231,34 +232,114 @@ ClipboardWlroots::~ClipboardWlroots()
     }
 }
 
+namespace {
+
+QVector<QPair<QString, QByteArray>> textTypes(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    QVector<QPair<QString, QByteArray>> types;
+    for (const QString& type : clipboardTextTypes())
+        types.append({type, bytes});
+    return types;
+}
+
+} // namespace
+
 bool ClipboardWlroots::setText(const QString& text)
 {
-    return offer(text, false, nullptr);
+    return offer(textTypes(text), nullptr);
 }
 
 bool ClipboardWlroots::offerTransient(const QString& text, std::function<void()> taken)
 {
-    return offer(text, true, std::move(taken));
+    Types types = textTypes(text);
+    types.append({QLatin1String(ClipboardSecretHintType), QByteArray(ClipboardSecretHintValue)});
+    return offer(types, std::move(taken));
 }
 
-bool ClipboardWlroots::offer(const QString& text, bool secret, std::function<void()> taken)
+bool ClipboardWlroots::offer(const Types& types, std::function<void()> taken)
 {
     if (d->broken || d->device == nullptr)
         return false;
-    zwlr_data_control_source_v1* source = zwlr_data_control_manager_v1_create_data_source(d->globals.manager);
-    zwlr_data_control_source_v1_add_listener(source, &Private::kSourceListener, d.get());
-    for (const QString& type : clipboardTextTypes())
-        zwlr_data_control_source_v1_offer(source, type.toUtf8().constData());
-    if (secret)
-        zwlr_data_control_source_v1_offer(source, ClipboardSecretHintType);
+    zwlr_data_control_source_v1* source = nullptr;
+    // No types: the clipboard is left empty, as it was before a paste of ours.
+    if (!types.isEmpty()) {
+        source = zwlr_data_control_manager_v1_create_data_source(d->globals.manager);
+        zwlr_data_control_source_v1_add_listener(source, &Private::kSourceListener, d.get());
+        for (const auto& type : types)
+            zwlr_data_control_source_v1_offer(source, type.first.toUtf8().constData());
+        d->sources.insert(source);
+    }
     d->sourceTaken = std::move(taken);
     zwlr_data_control_device_v1_set_selection(d->device, source);
-    // The previous text of ours is cancelled by the compositor; until then it answers nothing new.
+    // The previous content of ours is cancelled by the compositor; until then it answers nothing new.
     d->source = source;
-    d->sources.insert(source);
-    d->sourceBytes = text.toUtf8();
+    d->sourceTypes = types;
     d->flush();
     return !d->broken;
+}
+
+struct ClipboardWlroots::Save
+{
+    zwlr_data_control_offer_v1* offer = nullptr;
+    QStringList types;
+    int next = 0;
+    qint64 left = 0;
+    ClipboardContent content;
+    std::function<void(const ClipboardContent&)> done;
+};
+
+void ClipboardWlroots::saveContent(qint64 maxBytes, std::function<void(const ClipboardContent&)> done)
+{
+    d->dispatchPending();
+    if (d->broken || d->device == nullptr) {
+        done(ClipboardContent());
+        return;
+    }
+    auto save = std::make_shared<Save>();
+    save->offer = d->selection;
+    if (save->offer != nullptr)
+        save->types = d->offers[save->offer];
+    save->left = maxBytes;
+    save->done = std::move(done);
+    saveNext(save);
+}
+
+void ClipboardWlroots::saveNext(const std::shared_ptr<Save>& save)
+{
+    if (save->next == save->types.size()) {
+        save->content.known = true;
+        save->done(save->content);
+        return;
+    }
+    // Copied over meanwhile: the offer read so far is gone.
+    d->dispatchPending();
+    int fds[2];
+    if (d->broken || d->selection != save->offer || pipe2(fds, O_CLOEXEC) != 0) {
+        save->done(ClipboardContent());
+        return;
+    }
+    const QString type = save->types.at(save->next++);
+    zwlr_data_control_offer_v1_receive(save->offer, type.toUtf8().constData(), fds[1]);
+    d->flush();
+    ::close(fds[1]);
+    new ClipboardPipeReader(fds[0], save->left, ReadTimeoutMs,
+                            ClipboardPipeReader::BytesDone(
+                                [this, save, type](ClipboardRead::Result result, const QByteArray& bytes) {
+                                    if (result != ClipboardRead::Result::Text) {
+                                        save->done(ClipboardContent());
+                                        return;
+                                    }
+                                    save->left -= bytes.size();
+                                    save->content.types.append({type, bytes});
+                                    saveNext(save);
+                                }),
+                            this);
+}
+
+bool ClipboardWlroots::restoreContent(const ClipboardContent& content)
+{
+    return content.known && offer(content.types, nullptr);
 }
 
 void ClipboardWlroots::readText(qint64 maxBytes, ReadDone done)

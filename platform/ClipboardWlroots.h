@@ -21,6 +21,9 @@ public:
     QString name() const override { return QStringLiteral("wlroots data-control"); }
     bool offerTransient(const QString& text, std::function<void()> taken) override;
     bool tellsWhenTaken() const override { return true; }
+    // Every type the clipboard offers, read one after the other, and put back as they were.
+    void saveContent(qint64 maxBytes, std::function<void(const ClipboardContent&)> done) override;
+    bool restoreContent(const ClipboardContent& content) override;
 
     // A read whose owner does not answer ends after this long as unavailable.
     static constexpr int ReadTimeoutMs = 5000;
@@ -28,6 +31,9 @@ public:
 private:
     struct Private;
     explicit ClipboardWlroots(std::unique_ptr<Private> d);
-    bool offer(const QString& text, bool secret, std::function<void()> taken);
+    using Types = QVector<QPair<QString, QByteArray>>;
+    bool offer(const Types& types, std::function<void()> taken);
+    struct Save;
+    void saveNext(const std::shared_ptr<Save>& save);
     std::unique_ptr<Private> d;
 };

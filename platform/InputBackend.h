@@ -104,6 +104,13 @@ public:
     // Whether typing `character` as a Unicode record makes it arrive. Where it does not (a
     // desktop that types only what the user's keyboard layout holds), the text is pasted.
     virtual bool typesCharacter(char32_t /*character*/) { return true; }
+    // How many distinct characters that typesCharacter refuses can still be typed through keys
+    // right now at full speed (X11's idle spare keycodes): a run needing no more is typed, a
+    // longer one pasted.
+    virtual int spareCharacters() { return 0; }
+    // Whether characters that typesCharacter refuses still arrive when typed, only slowly:
+    // where they cannot be pasted (pasting off, no clipboard), they are typed.
+    virtual bool typesRefusedSlowly() { return false; }
     // Runs `done` once every event sent so far has been handed to the desktop (at once where
     // send does that itself); never after the backend is gone.
     virtual void whenDelivered(std::function<void()> done) { done(); }

@@ -33,8 +33,17 @@ public:
     qint64 wallClockMs() override;
     int typingPauseMs() override { return m_typingPause; }
     bool typesCharacter(char32_t character) override { return !m_untypeable || !m_untypeable(character); }
+    int spareCharacters() override { return m_spareCharacters; }
+    bool typesRefusedSlowly() override { return m_typesRefusedSlowly; }
     void whenDelivered(std::function<void()> done) override;
 
+    // Like X11's spare keys: this many characters typesCharacter refuses are typed all the
+    // same, and, with `slowly`, any more where they cannot be pasted.
+    void setSpareCharacters(int count, bool slowly)
+    {
+        m_spareCharacters = count;
+        m_typesRefusedSlowly = slowly;
+    }
     void setPrimaryScreenSize(const QSize& size) { m_screenSize = size; }
     void setDoubleClickTime(int milliseconds) { m_doubleClickTime = milliseconds; }
     void setTypingPause(int milliseconds) { m_typingPause = milliseconds; }
@@ -72,6 +81,8 @@ private:
     QVector<int> m_sleeps;
     std::function<void(const QVector<InputRecord>&)> m_hook;
     std::function<bool(char32_t)> m_untypeable;
+    int m_spareCharacters = 0;
+    bool m_typesRefusedSlowly = false;
     bool m_deferDelivery = false;
     QVector<std::function<void()>> m_undelivered;
 };

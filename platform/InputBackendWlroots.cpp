@@ -188,6 +188,10 @@ struct InputBackendWlroots::Private
     bool typingActive = false;
     QVector<xkb_keysym_t> typingSyms;
     bool typingDirty = true;
+    // The characters of the batch being sent, in order, and the one being typed: a character
+    // missing from the typing keymap brings those after it along, one upload for many.
+    QVector<xkb_keysym_t> batchSyms;
+    int batchNext = 0;
     QTimer restoreTimer;
 
     QSet<quint32> heldKeys; // evdev codes
@@ -519,6 +523,10 @@ struct InputBackendWlroots::Private
             typingSyms.append(sym);
             slot = typingSyms.size() - 1;
             typingDirty = true;
+            for (int i = batchNext + 1; i < batchSyms.size() && typingSyms.size() < kTypingSlots; ++i) {
+                if (batchSyms[i] != 0 && !typingSyms.contains(batchSyms[i]))
+                    typingSyms.append(batchSyms[i]);
+            }
         }
         if (!typingActive || typingDirty) {
             releaseHeldKeys();
@@ -586,13 +594,26 @@ struct InputBackendWlroots::Private
     void typeCodePoint(char32_t codePoint)
     {
         const auto sym = xkb_keysym_t(keysymForCodePoint(codePoint));
-        if (sym == 0)
-            return;
-        const int code = typingKey(sym);
+        const int code = sym != 0 ? typingKey(sym) : -1;
+        ++batchNext;
         if (code < 0)
             return;
         keyEvent(quint32(code), true);
         keyEvent(quint32(code), false);
+    }
+
+    void lookAhead(const QVector<InputRecord>& records)
+    {
+        batchSyms.clear();
+        batchNext = 0;
+        TypedUnitJoiner ahead = joiner; // decodes the batch as key() will
+        for (const InputRecord& record : records) {
+            if (record.type == InputRecord::Keyboard && (record.flags & InputRecord::Unicode) &&
+                !(record.flags & InputRecord::KeyUp)) {
+                if (const char32_t codePoint = ahead.take(record.scan))
+                    batchSyms.append(xkb_keysym_t(keysymForCodePoint(codePoint)));
+            }
+        }
     }
 
     void key(const InputRecord& record)
@@ -853,6 +874,7 @@ void InputBackendWlroots::emitBatch(const QVector<InputRecord>& records)
 {
     bool pointerFrame = false;
     QSize screen;
+    d->lookAhead(records);
     for (const InputRecord& record : records) {
         if (record.type == InputRecord::Keyboard) {
             d->key(record);

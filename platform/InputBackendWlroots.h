@@ -26,6 +26,9 @@ public:
 
     void send(const QVector<InputRecord>& records) override;
     QSize primaryScreenSize() override;
+    // Keys and keymaps reach the focused client in order however fast they come; a whole run
+    // in one batch also lets one keymap hold all its characters.
+    int typingPauseMs() override { return 0; }
 
     // Puts the user's layout back on the virtual keyboard; runs by itself shortly after typing.
     void restoreLayout();

@@ -33,7 +33,7 @@ constexpr int kSpareRestoreDelayMs = 1000;
 // (100 ms was too short for a loaded xterm; 500 ms matches the old per-character pace).
 // Typing is not paced otherwise, so the wait is counted from the spare's last use: a text
 // with more distinct missing characters than there are spares types at about this many
-// spares per this long, any other text at full speed.
+// spares per this long, any other text at full speed. Such a text is pasted where it can be.
 constexpr int kSpareRemapSettleMs = 500;
 // Every keymap change makes every X client read the keymap again; a text that keeps changing
 // it is held to this pace, so that the focused client keeps up (characters on the layout and
@@ -191,25 +191,38 @@ struct InputBackendX11::Private
         return chosen;
     }
 
-    // The keycode for a keysym; with `exactLevel` only one that yields the keysym without or
-    // with Shift (told by `shift`), as typing needs. Falls back to a spare keycode.
-    KeyCode keycodeFor(KeySym sym, bool exactLevel, bool* shift)
+    bool onSpare(KeySym sym) const
     {
         for (auto it = mapped.cbegin(); it != mapped.cend(); ++it) {
             if (it.value().sym == sym)
-                return spareFor(sym);
+                return true;
         }
+        return false;
+    }
+
+    // The layout's keycode for a keysym, 0 if none; with `exactLevel` only one that yields the
+    // keysym without or with Shift (told by `shift`), as typing needs.
+    KeyCode layoutKeycode(KeySym sym, bool exactLevel, bool* shift) const
+    {
         const KeyCode code = XKeysymToKeycode(display, sym);
-        if (code != 0 && !spares.contains(code)) {
-            if (!exactLevel)
-                return code;
-            if (XkbKeycodeToKeysym(display, code, 0, 0) == sym)
-                return code;
-            if (XkbKeycodeToKeysym(display, code, 0, 1) == sym) {
-                *shift = true;
-                return code;
-            }
+        if (code == 0 || spares.contains(code))
+            return 0;
+        if (!exactLevel || XkbKeycodeToKeysym(display, code, 0, 0) == sym)
+            return code;
+        if (XkbKeycodeToKeysym(display, code, 0, 1) == sym) {
+            *shift = true;
+            return code;
         }
+        return 0;
+    }
+
+    // The keycode for a keysym, falling back to a spare keycode.
+    KeyCode keycodeFor(KeySym sym, bool exactLevel, bool* shift)
+    {
+        if (onSpare(sym))
+            return spareFor(sym);
+        if (const KeyCode code = layoutKeycode(sym, exactLevel, shift))
+            return code;
         return spareFor(sym);
     }
 
@@ -394,6 +407,32 @@ void InputBackendX11::send(const QVector<InputRecord>& records)
             d->mouse(record, screen);
         }
     }
+}
+
+bool InputBackendX11::typesCharacter(char32_t character)
+{
+    const KeySym sym = keysymForCodePoint(character);
+    bool shift = false;
+    return sym == 0 || d->onSpare(sym) || d->layoutKeycode(sym, true, &shift) != 0;
+}
+
+int InputBackendX11::spareCharacters()
+{
+    // Unmapped spares, and those whose last character clients have surely read.
+    const qint64 now = Private::nowMs();
+    int count = 0;
+    for (KeyCode code : qAsConst(d->spares)) {
+        const auto it = d->mapped.constFind(code);
+        if (it == d->mapped.cend() ||
+            (now - it.value().lastUseMs >= kSpareRemapSettleMs && !d->heldKeys.contains(code)))
+            ++count;
+    }
+    return count;
+}
+
+bool InputBackendX11::typesRefusedSlowly()
+{
+    return !d->spares.isEmpty();
 }
 
 QSize InputBackendX11::primaryScreenSize()

@@ -6,6 +6,7 @@
 
 #include <QDebug>
 #include <QJsonObject>
+#include <QSet>
 
 #include <limits>
 #include <utility>
@@ -96,7 +97,7 @@ bool TextTyper::continueTyping(int budgetMs)
         }
         bool typeable = true;
         const int end = runEnd(job.text, job.next, &typeable);
-        if (typeable) {
+        if (typeable || typesByKeys(end)) {
             const qint64 left = budgetMs - (backend->monotonicMs() - start);
             job.next = m_input->typeTextPart(job.text, job.next, int(std::max<qint64>(left, 0)), end);
         } else if (!pasteRun(end)) {
@@ -120,6 +121,25 @@ int TextTyper::runEnd(const QString& text, int from, bool* typeable) const
            backend->typesCharacter(codePointAt(text, end, &units)) == *typeable)
         end += units;
     return end;
+}
+
+bool TextTyper::typesByKeys(int end) const
+{
+    InputBackend* const backend = m_input->backend();
+    const Job& job = *m_job;
+    // Keys leave the clipboard alone: a run that fits the backend's spare keys is typed.
+    const int spare = backend->spareCharacters();
+    if (spare > 0) {
+        QSet<char32_t> distinct;
+        int units = 1;
+        for (int i = job.next; i < end && distinct.size() <= spare; i += units)
+            distinct.insert(codePointAt(job.text, i, &units));
+        if (distinct.size() <= spare)
+            return true;
+    }
+    // Slow keys rather than nothing where pasting is out.
+    return backend->typesRefusedSlowly() &&
+           (!job.pasteAllowed || m_saveRefused || m_pasteRefused || clipboard() == nullptr);
 }
 
 bool TextTyper::pasteRun(int end)
@@ -165,8 +185,12 @@ bool TextTyper::pasteRun(int end)
             return;
         waitUntil(Wait::Settle, PasteSettleMs);
     });
-    if (!offered)
+    if (!offered) {
+        m_pasteRefused = true;
+        if (m_input->backend()->typesRefusedSlowly())
+            return true; // the run is looked at again, and typed
         return untypedRun("pasteRefused");
+    }
     m_offered = true;
     job.next = end;
     // Waiting before the key: an application may read the paste before the key call returns.
@@ -206,6 +230,7 @@ void TextTyper::finishJob()
     // The user's clipboard is back before the combination, which may well be a paste of it.
     restoreClipboard();
     m_saveRefused = false;
+    m_pasteRefused = false;
     if (done.untyped.count > 0) {
         // How many only: which characters they were stays private.
         qInfo() << "有字符无法输入，未输入的字符数:" << done.untyped.count << done.untyped.reason;
@@ -266,6 +291,7 @@ void TextTyper::end(EndRestore restore)
         qInfo() << "停止输入文本，丢弃未输入的字符数:" << dropped;
     }
     m_saveRefused = false;
+    m_pasteRefused = false;
     if (m_wait == Wait::Save) {
         ++m_pasteNumber; // its answer no longer matters
         m_wait = Wait::None;

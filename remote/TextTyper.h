@@ -19,10 +19,10 @@ class QByteArray;
 // last unit is typed. The phone session drives it between messages.
 //
 // A run of characters the desktop cannot type through keys (a layout without them) is pasted
-// instead: the user's clipboard is saved, the run put there marked as secret, Shift+Insert
-// pressed, and once an application has read it the next run goes on; the clipboard is put
-// back when the text is done or dropped. What can be neither typed nor pasted is counted and
-// reported to the phone.
+// instead (unless it fits the backend's spare keys): the user's clipboard is saved, the run
+// put there marked as secret, Shift+Insert pressed, and once an application has read it the next run goes on;
+// the clipboard is put back when the text is done or dropped. What can be neither typed nor pasted is counted
+// and reported to the phone.
 class TextTyper
 {
 public:
@@ -111,6 +111,9 @@ private:
 
     // The end of the run from `from` on whose characters the backend types alike.
     int runEnd(const QString& text, int from, bool* typeable) const;
+    // Whether the untypeable run up to `end` goes through keys all the same: it fits the
+    // backend's spare keys, or slow keys are all there is.
+    bool typesByKeys(int end) const;
     // Pastes text.mid(from, end - from), or counts it as untyped; false while it waits.
     bool pasteRun(int end);
     void countUntyped(int from, int end, const QString& reason);
@@ -131,6 +134,7 @@ private:
     Wait m_wait = Wait::None;
     std::optional<ClipboardContent> m_saved;
     bool m_saveRefused = false;  // the content could not be saved during this text
+    bool m_pasteRefused = false; // the clipboard did not take a run during this text
     bool m_restoreLater = false; // a dropped text's paste is still out
     bool m_offered = false;      // a run of ours replaced the saved content
     quint64 m_pasteNumber = 0;   // tells a late answer from one of the paste in progress

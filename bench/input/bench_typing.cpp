@@ -1,13 +1,16 @@
 // Typing speed on X11: a "keyinput" sent over the command server's TCP port is typed into a
 // real xterm, and the time runs until the last byte has come out of the terminal's shell.
 // `xdotool type --delay 0` into the same terminal is the peer, measured in the same runs.
+// Characters off the layout are pasted through Qt's clipboard where a run has more distinct ones
+// than X has idle spare keys, as in the program.
 //   bench_typing [characters per text] [runs]
 
+#include "platform/ClipboardQt.h"
 #include "platform/InputBackendX11.h"
 #include "remote/Server.h"
 #include "tests/support/XTermSink.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -61,7 +64,8 @@ double median(std::vector<double> values)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    qputenv("QT_QPA_PLATFORM", "xcb"); // the clipboard is X's
+    QGuiApplication app(argc, argv);
     const int length = argc > 1 ? std::max(atoi(argv[1]), 100) : 20000;
     const int runs = argc > 2 ? std::max(atoi(argv[2]), 1) : 5;
     if (qEnvironmentVariableIsEmpty("DISPLAY") || !XTermSink::available()) {
@@ -72,6 +76,7 @@ int main(int argc, char** argv)
         qputenv("QT_LOGGING_RULES", "*.debug=false"); // the server's debug log is not measured
 
     Server server(InputBackendX11::open(), nullptr);
+    server.setClipboard(std::make_unique<ClipboardQt>(), [] { return false; });
     XTermSink terminal;
     QTcpSocket phone;
     if (!server.start(0) || !terminal.start())
@@ -100,7 +105,7 @@ int main(int argc, char** argv)
     const std::vector<Kind> kinds = {
         {"ASCII (on the layout)", asciiText(length)},
         {"12 Latin-1 letters off the layout (spare keys, no reuse)", cycleText(length, 0xE0, 12)},
-        {"2000 distinct CJK characters (spare keys reused)", cycleText(std::min(length, 2000), 0x4E00, 2000)},
+        {"distinct CJK characters (pasted)", cycleText(std::min(length, 2000), 0x4E00, 2000)},
     };
     std::map<std::pair<int, int>, std::vector<double>> rates; // (kind, tool) -> chars/s
     std::map<std::pair<int, int>, int> inexact;

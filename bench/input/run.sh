@@ -3,7 +3,9 @@
 # through its portal, the dialog accepted by the test helper), a headless
 # KDE KWin with its RemoteDesktop portal and an Xvfb of its own, in a private network namespace
 # (the command server listens on loopback only there). A desktop that does not start is left out.
+# With `paragraph`, the 600-character paragraph instead, X11 included (into xterm).
 #   bench/input/run.sh [moves per run] [runs]
+#   bench/input/run.sh paragraph [runs]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 exec unshare -n bash -c '
@@ -21,4 +23,9 @@ exec unshare -n bash -c '
     fi
     start_headless_sway >/dev/null
     "$0/build/bench/bench_input_latency" "$@"
+    # X11 types the paragraph into a real terminal: the third text of bench_typing.
+    if [ "${1:-}" = paragraph ]; then
+        echo "x11 (Xvfb, XTest), into xterm:"
+        BENCH_ONLY=2 "$0/build/bench/bench_typing" 600 "${2:-3}"
+    fi
 ' "$root" "$@"

@@ -1,6 +1,7 @@
 #include "RemoteTestSupport.h"
 
 #include "platform/InputBackendX11.h"
+#include "support/GtkTextField.h"
 #include "support/XTermSink.h"
 
 #include <QCursor>
@@ -9,6 +10,8 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 
 // Protocol messages over TCP drive the real X pointer and keyboard of the test display.
@@ -37,6 +40,54 @@ private:
         send(QJsonDocument(command).toJson(QJsonDocument::Compact));
     }
 
+    // Starts the terminal and waits until it takes keys (once mapped under the pointer).
+    bool takesKeys(XTermSink& terminal)
+    {
+        if (!terminal.start())
+            return false;
+        moveTo(terminal.center());
+        bool ready = false;
+        for (int attempt = 0; attempt < 40 && !ready; ++attempt) {
+            type(QStringLiteral("."));
+            ready = XTermSink::spinUntil([&] { return terminal.size() > 0; }, 250);
+        }
+        terminal.clear();
+        return ready;
+    }
+
+    // xclip on one X selection ("clipboard", "primary"), without blocking our event loop,
+    // which answers it when we own the selection.
+    static QByteArray xclip(const QString& selection, const QStringList& arguments,
+                            const QByteArray& input = QByteArray())
+    {
+        QProcess process;
+        QSignalSpy finished(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        process.start(QStringLiteral("xclip"),
+                      QStringList{QStringLiteral("-selection"), selection} + arguments);
+        if (!process.waitForStarted(5000))
+            return "(xclip did not start)";
+        process.write(input);
+        process.closeWriteChannel();
+        if (!finished.wait(10000))
+            return "(xclip did not finish)";
+        return process.readAllStandardOutput();
+    }
+
+    // The user's own: a picture on the clipboard, a text in the primary selection.
+    static QByteArray picture() { return QByteArray("\x89PNG\r\n\x1a\n not really a picture", 30); }
+    static void ownSelections()
+    {
+        xclip(QStringLiteral("clipboard"),
+              {QStringLiteral("-i"), QStringLiteral("-t"), QStringLiteral("image/png")}, picture());
+        xclip(QStringLiteral("primary"), {QStringLiteral("-i")}, "the user's selection");
+    }
+    static bool selectionsAreTheUsers()
+    {
+        return xclip(QStringLiteral("clipboard"), {QStringLiteral("-o"), QStringLiteral("-t"),
+                                                   QStringLiteral("image/png")}) == picture() &&
+               xclip(QStringLiteral("primary"), {QStringLiteral("-o")}) == "the user's selection";
+    }
+
 public:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
@@ -53,6 +104,7 @@ private slots:
     {
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             QSKIP("needs an X display");
+        qRegisterMetaType<QProcess::ExitStatus>();
         auto* server = new Server(InputBackendX11::open(), this);
         QVERIFY(server->start(0) && m_phone.attach(*server));
         auto* layout = new QVBoxLayout(&m_window);
@@ -113,15 +165,7 @@ private slots:
         if (!XTermSink::available())
             QSKIP("needs xterm");
         XTermSink terminal;
-        QVERIFY(terminal.start());
-        moveTo(terminal.center());
-        bool ready = false; // it takes keys once it is mapped under the pointer
-        for (int attempt = 0; attempt < 40 && !ready; ++attempt) {
-            type(QStringLiteral("."));
-            ready = XTermSink::spinUntil([&] { return terminal.size() > 0; }, 250);
-        }
-        QVERIFY(ready);
-        terminal.clear();
+        QVERIFY(takesKeys(terminal));
         QString text;
         for (int i = 0; i < 3000; ++i) {
             text += i % 79 == 78 ? QChar('\n') : QChar(0x21 + (i * 7) % 94);
@@ -133,6 +177,42 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(terminal.size(), qint64(expected.size()), 60000);
         QTest::qWait(200); // nothing late or extra
         QCOMPARE(terminal.contents(), expected);
+    }
+
+    // Characters off the layout reach a real GTK text field and a real terminal exactly and in
+    // order, through spare keys or pasted (GTK pastes the clipboard, xterm the primary
+    // selection), and both selections hold the user's own again afterwards.
+    void typesEveryCharacterIntoGtkAndATerminal()
+    {
+        if (!XTermSink::available() || !GtkTextField::available() ||
+            QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
+            QSKIP("needs xterm, xdotool, xclip and GTK's Python binding");
+        const QString hello = QString::fromUtf8("Hello, w\u00f6rld \u4e16\u754c \U0001F600\n");
+        const QString mixed = GtkTextField::mixedText();
+        ownSelections();
+        {
+            GtkTextField field(QStringLiteral("x11"));
+            QTRY_VERIFY_WITH_TIMEOUT(field.isReady(), 20000);
+            QCOMPARE(QProcess::execute(QStringLiteral("xdotool"),
+                                       {QStringLiteral("search"), QStringLiteral("--sync"),
+                                        QStringLiteral("--name"),
+                                        QLatin1Char('^') + field.title() + QLatin1Char('$'),
+                                        QStringLiteral("windowfocus"), QStringLiteral("--sync")}),
+                     0);
+            moveTo(QPoint(400, 560));
+            type(hello);
+            QTRY_COMPARE_WITH_TIMEOUT(field.text(), hello, 10000);
+            type(mixed);
+            QTRY_COMPARE_WITH_TIMEOUT(field.text(), hello + mixed, 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(selectionsAreTheUsers(), 5000);
+        }
+        XTermSink terminal;
+        QVERIFY(takesKeys(terminal));
+        type(hello + mixed);
+        const QByteArray expected = XTermSink::expectedBytes(hello + mixed);
+        QTRY_VERIFY_WITH_TIMEOUT(terminal.size() >= expected.size(), 20000);
+        QCOMPARE(terminal.contents(), expected);
+        QTRY_VERIFY_WITH_TIMEOUT(selectionsAreTheUsers(), 5000);
     }
 };
 

@@ -46,7 +46,8 @@ struct Desktop
         clipboard.content =
             ClipboardContent{true,
                              {{QStringLiteral("text/html"), QByteArray("<b>mine</b>")},
-                              {QStringLiteral("text/plain;charset=utf-8"), QByteArray("mine")}}};
+                              {QStringLiteral("text/plain;charset=utf-8"), QByteArray("mine")}},
+                             {}};
         clipboard.read = ClipboardRead{ClipboardRead::Result::Text, QStringLiteral("mine")};
     }
 
@@ -98,7 +99,8 @@ ClipboardContent mine()
 {
     return ClipboardContent{true,
                             {{QStringLiteral("text/html"), QByteArray("<b>mine</b>")},
-                             {QStringLiteral("text/plain;charset=utf-8"), QByteArray("mine")}}};
+                             {QStringLiteral("text/plain;charset=utf-8"), QByteArray("mine")}},
+                            {}};
 }
 
 } // namespace
@@ -235,7 +237,7 @@ private slots:
             desk.clipboard.read = ClipboardRead{ClipboardRead::Result::NotText, QString()};
         }
         if (setup == 3) {
-            desk.clipboard.content = ClipboardContent{true, {}};
+            desk.clipboard.content = ClipboardContent{true, {}, {}};
             desk.clipboard.accepting = false;
         }
         const ClipboardContent before = desk.clipboard.content;
@@ -256,6 +258,40 @@ private slots:
              {QStringLiteral("\u00e4"), QStringLiteral("\U0001F511"), QStringLiteral("ss w")}) {
             for (const QtMsgType type : {QtDebugMsg, QtInfoMsg, QtWarningMsg})
                 QVERIFY(log.messages(type).filter(c).isEmpty());
+        }
+    }
+
+    // A backend with spare keys (X11) types a run that fits them and leaves the clipboard
+    // alone; a longer run is pasted whole. Where pasting is out, it types every run, slowly,
+    // and nothing is reported.
+    void spareKeysFirstAndSlowKeysWherePastingIsOut()
+    {
+        Desktop desk;
+        desk.backend->setSpareCharacters(3, true);
+        // Runs of 2 and 3 distinct characters fit, one of 4 distinct does not.
+        const QString text = QStringLiteral("aööb世界世éc一二三四.");
+        desk.typer->start(text, {});
+        QVERIFY(desk.finish());
+        QCOMPARE(desk.shown, text);
+        QCOMPARE(desk.clipboard.offers, QStringList{QStringLiteral("一二三四")});
+        QCOMPARE(desk.clipboard.content, mine());
+
+        for (int setup = 0; setup < 3; ++setup) {
+            Desktop out;
+            out.backend->setSpareCharacters(0, true);
+            if (setup == 0)
+                out.pasteAllowed = false;
+            else if (setup == 1)
+                out.clipboardReachable = false;
+            else
+                out.clipboard.accepting = false;
+            QVector<TextTyper::Untyped> reports;
+            out.typer->start(text, {}, [&reports](const TextTyper::Untyped& u) { reports << u; });
+            QVERIFY(out.finish());
+            QCOMPARE(out.shown, text);
+            QVERIFY(reports.isEmpty());
+            QVERIFY(out.clipboard.offers.isEmpty());
+            QCOMPARE(out.clipboard.content, mine());
         }
     }
 

@@ -169,6 +169,46 @@ private slots:
         QCOMPARE(read().result, ClipboardRead::Result::Text);
     }
 
+    // What a paste of ours displaces is saved type by type and put back as it was, a picture
+    // included, and an empty clipboard is empty again (data control; GNOME's keeps text only).
+    void everyTypeIsSavedAndPutBack()
+    {
+        if (on("GNOME"))
+            QSKIP("GNOME's clipboard keeps only the text");
+        const auto save = [](Clipboard& clipboard) {
+            std::optional<ClipboardContent> saved;
+            clipboard.saveContent(1024 * 1024, [&saved](const ClipboardContent& c) { saved = c; });
+            return QTest::qWaitFor([&saved] { return saved.has_value(); }, 10000) ? *saved
+                                                                                  : ClipboardContent();
+        };
+        const QByteArray picture("\x89PNG\r\n\x1a\n\0\xff picture", 18);
+        copyElsewhere(picture, QStringLiteral("image/png"));
+        QTRY_COMPARE_WITH_TIMEOUT(read().result, ClipboardRead::Result::NotText, 5000);
+        ClipboardContent saved = save(*m_clipboard);
+        QVERIFY(saved.known);
+        QCOMPARE(saved.types, (QVector<QPair<QString, QByteArray>>{{QStringLiteral("image/png"), picture}}));
+        QVERIFY(m_clipboard->offerTransient(QString::fromUtf8("\u4e16"), [] {}));
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(paste()), QString::fromUtf8("\u4e16"), 5000);
+        QVERIFY(m_clipboard->restoreContent(saved));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            run(QStringLiteral("wl-paste"), {QStringLiteral("--type"), QStringLiteral("image/png")}), picture,
+            5000);
+        QCOMPARE(run(QStringLiteral("wl-paste"), {QStringLiteral("--list-types")}),
+                 QByteArray("image/png\n"));
+
+        run(QStringLiteral("wl-copy"), {QStringLiteral("--clear")});
+        QTRY_COMPARE_WITH_TIMEOUT(read().text, QString(), 5000);
+        saved = save(*m_clipboard);
+        QVERIFY(saved.known);
+        QVERIFY(saved.types.isEmpty());
+        QVERIFY(m_clipboard->offerTransient(QStringLiteral("x"), [] {}));
+        QTRY_COMPARE_WITH_TIMEOUT(paste(), QByteArray("x"), 5000);
+        QVERIFY(m_clipboard->restoreContent(saved));
+        // Another client sees no offer at all (wl-paste waits for one forever on KWin).
+        std::unique_ptr<Clipboard> other = openClipboard();
+        QTRY_VERIFY_WITH_TIMEOUT(save(*other) == saved, 5000);
+    }
+
     // The phone's requests as the command server hands them over, from the first one on (the
     // clipboard still opening), with the read switch off and on.
     void phoneRequests()

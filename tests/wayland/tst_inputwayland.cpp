@@ -1,4 +1,5 @@
 #include "remote/RemoteTestSupport.h"
+#include "support/GtkTextField.h"
 
 #include "platform/InputBackendWlroots.h"
 #include "remote/InputSimulator.h"
@@ -8,6 +9,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <csignal>
 #include <cstring>
@@ -233,6 +235,45 @@ private slots:
                 [&] { return m_events.contains("motion 222 111") || m_events.contains("enter 222 111"); },
                 5000),
             qPrintable(m_events.join(QLatin1String(" | "))));
+    }
+
+    // Last, since the probe goes: a real GTK text field takes every character exactly and in
+    // order, a long run of distinct ones included, and the clipboard is left alone.
+    void typesEveryCharacterIntoGtk()
+    {
+        if (!GtkTextField::available() || QStandardPaths::findExecutable(QStringLiteral("wl-copy")).isEmpty())
+            QSKIP("needs GTK's Python binding and wl-clipboard");
+        m_probe.kill();
+        m_probe.waitForFinished();
+        // wl-copy leaves a child serving the clipboard: it must not hold on to our output.
+        QProcess copy;
+        copy.setStandardOutputFile(QProcess::nullDevice());
+        copy.setStandardErrorFile(QProcess::nullDevice());
+        copy.start(QStringLiteral("wl-copy"), {QStringLiteral("the user's own")});
+        QVERIFY(copy.waitForFinished(5000) && copy.exitCode() == 0);
+        GtkTextField field(QStringLiteral("wayland"));
+        QTRY_VERIFY_WITH_TIMEOUT(field.isReady(), 20000);
+        QString text =
+            QString::fromUtf8("Hello, w\u00f6rld \u4e16\u754c \U0001F600\n") + GtkTextField::mixedText();
+        for (int i = 0; i < 300; ++i)
+            text += QChar(0x4e00 + i * 17);
+        // Keys reach the field once it has the focus: a first character shows when. Then
+        // the field is emptied (select all, delete), after anything typed before.
+        for (int attempt = 0; attempt < 40; ++attempt) {
+            send(R"({"command":"keyinput","params":{"text":"."}})");
+            if (QTest::qWaitFor([&field] { return !field.text().isEmpty(); }, 250))
+                break;
+        }
+        send(R"({"command":"keyinput","params":{"keycodes":[17,65]}})");
+        send(R"({"command":"keyinput","params":{"text":"\b"}})");
+        QTRY_COMPARE_WITH_TIMEOUT(field.text(), QString(), 5000);
+        send(R"({"command":"keyinput","params":)" +
+             QJsonDocument(QJsonObject{{"text", text}}).toJson(QJsonDocument::Compact) + "}");
+        QTRY_COMPARE_WITH_TIMEOUT(field.text(), text, 20000);
+        QProcess paste;
+        paste.start(QStringLiteral("wl-paste"), {QStringLiteral("-n")});
+        QVERIFY(paste.waitForFinished(5000));
+        QCOMPARE(paste.readAllStandardOutput(), QByteArray("the user's own"));
     }
 };
 
