@@ -10,7 +10,7 @@
 #include "web/UploadRoute.h"
 
 #include "pairing/PairingToken.h"
-#include "platform/PrivateFiles.h"
+#include "platform/files/PrivateFiles.h"
 #include "remote/PhoneAccess.h"
 #include "remote/Server.h"
 #include "ui/MainWindow.h"

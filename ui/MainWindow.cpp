@@ -4,7 +4,7 @@
 #include "app/ApplicationBase.h"
 #include "data/AppService.h"
 #include "data/MediaService.h"
-#include "platform/DesktopNotifier.h"
+#include "platform/session/DesktopNotifier.h"
 #include "remote/PhoneAccess.h"
 #include "remote/Server.h"
 #include "ui/AboutView.h"

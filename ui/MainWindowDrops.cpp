@@ -1,6 +1,6 @@
 #include "ui/MainWindow.h"
 
-#include "platform/DesktopNotifier.h"
+#include "platform/session/DesktopNotifier.h"
 
 #include <QDesktopServices>
 #include <QDragEnterEvent>

@@ -1,7 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "app/ApplicationBase.h"
-#include "platform/TitleBar.h"
+#include "platform/process/TitleBar.h"
 #include "ui/WindowPlacement.h"
 
 #include <QDebug>

@@ -3,7 +3,7 @@
 // `xdotool type --delay 0` into the same terminal is the peer, measured in the same runs.
 //   bench_typing [characters per text] [runs]
 
-#include "platform/InputBackendX11.h"
+#include "platform/input/InputBackendX11.h"
 #include "remote/Server.h"
 #include "tests/support/XTermSink.h"
 

@@ -1,6 +1,6 @@
 #include "remote/RemoteTestSupport.h"
 
-#include "platform/InputBackendWlroots.h"
+#include "platform/input/InputBackendWlroots.h"
 #include "remote/InputSimulator.h"
 
 #include <QElapsedTimer>
