@@ -1,6 +1,6 @@
 #include "data/DesktopApp.h"
 
-#include "platform/ShortcutReader.h"
+#include "platform/shell/ShortcutReader.h"
 
 #include <QDebug>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "data/FileExplorer.h"
 
-#include "platform/FileIdentity.h"
+#include "platform/files/FileIdentity.h"
 
 #include <QDateTime>
 #include <QDirIterator>

@@ -1,6 +1,6 @@
 #include "pairing/PairingToken.h"
 
-#include "platform/PrivateFiles.h"
+#include "platform/files/PrivateFiles.h"
 
 #include <QDebug>
 #include <QGlobalStatic>

@@ -1,7 +1,7 @@
 #include "remote/AppHandler.h"
 
 #include "data/AppService.h"
-#include "platform/Shell.h"
+#include "platform/shell/Shell.h"
 #include "remote/DesktopLinks.h"
 #include "remote/InputSimulator.h"
 

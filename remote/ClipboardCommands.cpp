@@ -1,6 +1,6 @@
 #include "remote/ClipboardCommands.h"
 
-#include "platform/Clipboard.h"
+#include "platform/clipboard/Clipboard.h"
 
 #include <QDebug>
 

@@ -1,9 +1,9 @@
 #include "remote/DeskHandlers.h"
 
 #include "data/ConfigService.h"
-#include "platform/Clipboard.h"
-#include "platform/InputBackend.h"
-#include "platform/SystemVolume.h"
+#include "platform/clipboard/Clipboard.h"
+#include "platform/input/InputBackend.h"
+#include "platform/media/SystemVolume.h"
 #include "remote/ClipboardCommands.h"
 #include "remote/VolumeCommands.h"
 

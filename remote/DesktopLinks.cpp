@@ -1,7 +1,7 @@
 #include "remote/DesktopLinks.h"
 
-#include "platform/MediaPlayerLink.h"
-#include "platform/Shell.h"
+#include "platform/media/MediaPlayerLink.h"
+#include "platform/shell/Shell.h"
 
 DesktopLinks::~DesktopLinks()
 {

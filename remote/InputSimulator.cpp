@@ -1,6 +1,6 @@
 #include "remote/InputSimulator.h"
 
-#include "platform/InputBackend.h"
+#include "platform/input/InputBackend.h"
 
 #include <QDebug>
 

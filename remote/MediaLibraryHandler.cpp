@@ -3,8 +3,8 @@
 #include "data/ConfigService.h"
 #include "data/FileExplorer.h"
 #include "data/MediaService.h"
-#include "platform/MediaPlayerLink.h"
-#include "platform/Shell.h"
+#include "platform/media/MediaPlayerLink.h"
+#include "platform/shell/Shell.h"
 #include "remote/DesktopLinks.h"
 
 #include <QDebug>

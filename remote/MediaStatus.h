@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/MediaPlayerLink.h"
+#include "platform/media/MediaPlayerLink.h"
 
 #include <QDateTime>
 #include <QJsonObject>

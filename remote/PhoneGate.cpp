@@ -1,6 +1,6 @@
 #include "remote/PhoneGate.h"
 
-#include "platform/SocketOwner.h"
+#include "platform/network/SocketOwner.h"
 #include "remote/LocalNetwork.h"
 #include "remote/PhoneAccess.h"
 #include "remote/PhoneNewcomers.h"

@@ -2,7 +2,7 @@
 
 #include "remote/ProtocolGuard.h"
 
-#include "platform/TcpLiveness.h"
+#include "platform/network/TcpLiveness.h"
 
 #include <QDebug>
 #include <QHostAddress>

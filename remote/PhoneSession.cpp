@@ -1,6 +1,6 @@
 #include "remote/PhoneSession.h"
 
-#include "platform/MemoryRelease.h"
+#include "platform/process/MemoryRelease.h"
 #include "remote/LocalNetwork.h"
 #include "remote/PhoneLink.h"
 #include "remote/ProtocolGuard.h"

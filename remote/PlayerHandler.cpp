@@ -1,7 +1,7 @@
 #include "remote/PlayerHandler.h"
 
-#include "platform/InputBackend.h"
-#include "platform/MediaPlayerLink.h"
+#include "platform/input/InputBackend.h"
+#include "platform/media/MediaPlayerLink.h"
 #include "remote/DesktopLinks.h"
 
 #include <QDebug>

@@ -1,6 +1,6 @@
 #include "remote/PointerKeyHandler.h"
 
-#include "platform/InputBackend.h"
+#include "platform/input/InputBackend.h"
 #include "remote/InputSimulator.h"
 #include "remote/TextTyper.h"
 

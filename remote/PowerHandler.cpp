@@ -1,7 +1,7 @@
 #include "remote/PowerHandler.h"
 
 #include "data/ConfigService.h"
-#include "platform/SessionPower.h"
+#include "platform/session/SessionPower.h"
 
 #include <QDebug>
 #include <QJsonObject>

@@ -1,6 +1,6 @@
 #include "remote/TextTyper.h"
 
-#include "platform/InputBackend.h"
+#include "platform/input/InputBackend.h"
 #include "remote/CommandTable.h"
 #include "remote/InputSimulator.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Clipboard.h"
+#include "platform/clipboard/Clipboard.h"
 
 #include <QString>
 #include <QTimer>

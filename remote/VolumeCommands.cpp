@@ -1,6 +1,6 @@
 #include "remote/VolumeCommands.h"
 
-#include "platform/SystemVolume.h"
+#include "platform/media/SystemVolume.h"
 
 #include <QDebug>
 #include <QTimer>

@@ -1,6 +1,6 @@
 #include "startup/ConsoleHandler.h"
 
-#include "platform/ConsoleEvents.h"
+#include "platform/session/ConsoleEvents.h"
 
 #include <QCoreApplication>
 #include <QDebug>

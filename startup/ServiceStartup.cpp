@@ -10,8 +10,8 @@
 #include "web/UploadRoute.h"
 
 #include "pairing/PairingToken.h"
-#include "platform/PrivateFiles.h"
-#include "platform/ServiceAdvertiser.h"
+#include "platform/files/PrivateFiles.h"
+#include "platform/network/ServiceAdvertiser.h"
 #include "remote/PhoneAccess.h"
 #include "remote/Server.h"
 #include "ui/MainWindow.h"

@@ -1,6 +1,6 @@
 #include "startup/SingleInstance.h"
 
-#include "platform/LocalPeer.h"
+#include "platform/network/LocalPeer.h"
 
 #include <QCryptographicHash>
 #include <QDebug>

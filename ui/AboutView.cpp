@@ -5,7 +5,7 @@
 #include "pairing/ConnectionQrCode.h"
 #include "pairing/PairingToken.h"
 #include "pairing/ServerPortProvider.h"
-#include "platform/FirewallProbe.h"
+#include "platform/network/FirewallProbe.h"
 #include "remote/PhoneAccess.h"
 
 #include <QClipboard>

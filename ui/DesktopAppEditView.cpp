@@ -1,7 +1,7 @@
 #include "ui/DesktopAppEditView.h"
 
 #include "app/ApplicationBase.h"
-#include "platform/TitleBar.h"
+#include "platform/process/TitleBar.h"
 #include "ui/RecordEditSupport.h"
 #include "ui_DesktopAppEditView.h"
 

@@ -4,8 +4,7 @@
 #include "app/ApplicationBase.h"
 #include "data/AppService.h"
 #include "data/MediaService.h"
-#include "platform/DesktopNotifier.h"
-#include "platform/TitleBar.h"
+#include "platform/session/DesktopNotifier.h"
 #include "remote/PhoneAccess.h"
 #include "remote/Server.h"
 #include "ui/AboutView.h"
@@ -15,55 +14,22 @@
 #include "ui/NavigateService.h"
 #include "ui/PhoneConsentView.h"
 #include "ui/SettingView.h"
-#include "ui/WindowPlacement.h"
 
-#include <QAction>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QDebug>
-#include <QDesktopServices>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QElapsedTimer>
-#include <QFileDialog>
 #include <QMenu>
-#include <QMimeData>
-#include <QMouseEvent>
-#include <QPainter>
 #include <QScreen>
 #include <QSessionManager>
-#include <QSettings>
 #include <QTimer>
-#include <QUrl>
-#include <QWindow>
 
-#include <algorithm>
+// The window's jobs live in files of their own: MainWindowTray.cpp (tray, window mode, the end of
+// the session), MainWindowDrops.cpp (files to and from the phone) and MainWindowPlacement.cpp
+// (where the window sits on the screens). This file builds the window, its pages and the service.
 
 namespace {
 
-const char* const kAppIconPath = ":/resources/ui/images/default/common/app.ico";
 constexpr int kScreenCheckDelayMs = 100;
 constexpr int kNavigateId = 0;
-
-// One set per process, shared by every window, as the press pairing and the title-bar colouring are
-// about the application, not about one window object.
-WindowPlacement::DoublePressDetector g_doublePress;
-bool g_titleBarConfigured = false;
-
-// Press times come from a monotonic clock: a wall clock would pair presses across midnight or a
-// clock change.
-qint64 pressClockMs()
-{
-    static QElapsedTimer clock;
-    if (!clock.isValid())
-        clock.start();
-    return clock.elapsed();
-}
-
-QSettings windowSettings()
-{
-    return QSettings(QStringLiteral("Orvane"), QStringLiteral("Velmora"));
-}
 
 } // namespace
 
@@ -157,24 +123,7 @@ MainWindow::MainWindow(QWidget* parent, const Options& options)
     connectSignals();
     onStartServer();
 
-    const auto navigateTo = [](int viewId) {
-        NavigateService::instance()->navigate(kNavigateId, viewId, nullptr, 0);
-    };
-    connect(m_ui->btnNavMediaLibraryView, &QPushButton::clicked, this, [navigateTo] { navigateTo(0); });
-    connect(m_ui->btnNavDesktopAppView, &QPushButton::clicked, this, [navigateTo] { navigateTo(1); });
-    connect(m_ui->btnNavSettingView, &QPushButton::clicked, this, [navigateTo] { navigateTo(2); });
-    connect(m_ui->btnAbout, &QPushButton::clicked, this, [navigateTo] { navigateTo(3); });
-
-    const auto navigateService = NavigateService::instance();
-    navigateService->addNavigate(kNavigateId, m_ui->swMainClient);
-    const auto addPage = [&navigateService](QWidget* page, QWidget* view) {
-        navigateService->addView(kNavigateId, ViewController::embedView(page, view));
-    };
-    addPage(m_ui->swMediaLibraryViewItem, new MediaLibraryView(m_ui->swMediaLibraryViewItem));
-    addPage(m_ui->swDesktopAppViewItem, new DesktopAppView(m_ui->swDesktopAppViewItem));
-    addPage(m_ui->swSettingViewItem, new SettingView(m_ui->swSettingViewItem));
-    addPage(m_ui->swAboutViewItem, new AboutView(m_ui->swAboutViewItem));
-    navigateService->navigate(kNavigateId, 0, nullptr, 0);
+    createPages();
 
     m_ui->frServiceControl->hide();
     setAcceptDrops(true); // files dropped here go to the phone
@@ -256,395 +205,27 @@ void MainWindow::connectSignals()
             [this] { updateConnectionStatus(false, QString()); });
 }
 
-// ---- Tray icon
-// --------------------------------------------------------------------------
+// ---- Pages
+// ------------------------------------------------------------------------------
 
-QIcon MainWindow::applicationIcon()
+void MainWindow::createPages()
 {
-    const QIcon icon(QString::fromLatin1(kAppIconPath));
-    return icon.isNull() ? createFallbackIcon() : icon;
-}
+    const auto navigateTo = [](int viewId) {
+        NavigateService::instance()->navigate(kNavigateId, viewId, nullptr, 0);
+    };
+    connect(m_ui->btnNavMediaLibraryView, &QPushButton::clicked, this, [navigateTo] { navigateTo(0); });
+    connect(m_ui->btnNavDesktopAppView, &QPushButton::clicked, this, [navigateTo] { navigateTo(1); });
+    connect(m_ui->btnNavSettingView, &QPushButton::clicked, this, [navigateTo] { navigateTo(2); });
+    connect(m_ui->btnAbout, &QPushButton::clicked, this, [navigateTo] { navigateTo(3); });
 
-QIcon MainWindow::createFallbackIcon()
-{
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0, 120, 215, 255));
-    painter.drawEllipse(2, 2, 12, 12);
-    painter.setPen(Qt::white);
-    painter.setFont(QFont(QStringLiteral("Arial"), 6, QFont::Bold));
-    painter.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("RC"));
-    painter.end();
-    return QIcon(pixmap);
-}
-
-void MainWindow::createTrayIcon()
-{
-    m_trayMenu = new QMenu(this);
-    m_showAction = new QAction(tr("显示"), this);
-    m_quitAction = new QAction(tr("退出"), this);
-    connect(m_showAction, &QAction::triggered, this, &MainWindow::bringToFront);
-    connect(m_quitAction, &QAction::triggered, this, &MainWindow::quitApplication);
-    m_sendFilesAction = new QAction(tr("发送文件到手机…"), this);
-    connect(m_sendFilesAction, &QAction::triggered, this, &MainWindow::chooseFilesToSend);
-    m_trayMenu->addAction(m_showAction);
-    m_trayMenu->addAction(m_sendFilesAction);
-    m_trayMenu->addSeparator();
-    m_trayMenu->addAction(m_quitAction);
-
-    m_trayIcon = new QSystemTrayIcon(this);
-    qDebug() << "创建QSystemTrayIcon实例";
-    const QIcon icon = applicationIcon();
-    qDebug() << "图标是否为空:" << icon.isNull();
-    qDebug() << "图标可用大小:" << icon.availableSizes();
-    m_trayIcon->setIcon(icon);
-    m_trayIcon->setToolTip(tr("维莫拉"));
-    connect(m_trayIcon, &QSystemTrayIcon::messageClicked, this, [this] {
-        if (!m_receivedFolder.isEmpty())
-            QDesktopServices::openUrl(QUrl::fromLocalFile(m_receivedFolder));
-    });
-    m_trayIcon->setContextMenu(m_trayMenu);
-    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::onTrayIconActivated);
-    m_trayIcon->setVisible(true);
-    qDebug() << "托盘图标显示调用完成";
-    qDebug() << "托盘图标可见性:" << m_trayIcon->isVisible();
-}
-
-void MainWindow::quitApplication()
-{
-    if (m_trayIcon)
-        m_trayIcon->setVisible(false);
-    if (m_server && m_server->isListening())
-        m_server->stop();
-    QCoreApplication::quit();
-}
-
-void MainWindow::bringToFront()
-{
-    // show() alone would map a minimised window minimised again, out of reach from the tray.
-    setWindowState(windowState() & ~Qt::WindowMinimized);
-    show();
-    raise();
-    activateWindow();
-}
-
-void MainWindow::enterWindowMode(bool minimized)
-{
-    // Nothing else would ever bring a hidden window back, so it is on screen from the start
-    // (maximised already when it was at the last save).
-    if (minimized)
-        showMinimized();
-    else if (!isVisible())
-        show();
-}
-
-void MainWindow::checkForTray()
-{
-    if (!m_trayAvailable())
-        return;
-    m_trayPollTimer->stop();
-    qInfo() << "系统托盘已可用，转入托盘模式";
-    m_ui->frWindowMode->hide();
-    createTrayIcon();
-}
-
-void MainWindow::onTrayIconActivated(QSystemTrayIcon::ActivationReason reason)
-{
-    switch (reason) {
-    case QSystemTrayIcon::DoubleClick:
-    case QSystemTrayIcon::Trigger:
-        // A minimised window counts as out of sight: the click brings it back.
-        if (isVisible() && !isMinimized())
-            hide();
-        else
-            bringToFront();
-        break;
-    case QSystemTrayIcon::MiddleClick:
-        if (!m_trayIcon)
-            break;
-        if (m_server && m_server->isListening())
-            m_trayIcon->showMessage(tr("服务器状态"), tr("服务器正在运行中"), QSystemTrayIcon::Information,
-                                    2000);
-        else
-            m_trayIcon->showMessage(tr("服务器状态"), tr("服务器已停止"), QSystemTrayIcon::Warning, 2000);
-        break;
-    case QSystemTrayIcon::Context:
-    case QSystemTrayIcon::Unknown:
-        break;
-    }
-}
-
-// ---- Closing and the end of the session
-// -------------------------------------------------
-
-void MainWindow::chooseFilesToSend()
-{
-    offerFiles(QFileDialog::getOpenFileNames(nullptr, tr("发送文件到手机")));
-}
-
-void MainWindow::offerFiles(const QStringList& paths)
-{
-    if (paths.isEmpty() || !m_fileOffer)
-        return;
-    if (m_fileOffer(paths) == 0 && m_trayIcon)
-        m_trayIcon->showMessage(tr("维莫拉"), tr("没有已连接的手机：请先在手机上打开网页客户端或手机应用。"));
-}
-
-void MainWindow::announceReceivedFiles(int count, const QString& folder)
-{
-    if (count <= 0)
-        return;
-    m_receivedFolder = folder;
-    m_notifier->notify(tr("维莫拉"), tr("已从手机收到 %n 个文件", nullptr, count), tr("打开文件夹"));
-}
-
-void MainWindow::setNotifier(std::unique_ptr<DesktopNotifier> notifier)
-{
-    m_notifier = std::move(notifier);
-    connect(m_notifier.get(), &DesktopNotifier::actionInvoked, this, [this] {
-        if (!m_receivedFolder.isEmpty())
-            QDesktopServices::openUrl(QUrl::fromLocalFile(m_receivedFolder));
-    });
-}
-
-void MainWindow::dragEnterEvent(QDragEnterEvent* event)
-{
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (m_fileOffer &&
-        std::any_of(urls.cbegin(), urls.cend(), [](const QUrl& url) { return url.isLocalFile(); }))
-        event->acceptProposedAction();
-}
-
-void MainWindow::dropEvent(QDropEvent* event)
-{
-    QStringList paths;
-    for (const QUrl& url : event->mimeData()->urls())
-        if (url.isLocalFile())
-            paths << url.toLocalFile();
-    event->acceptProposedAction();
-    offerFiles(paths);
-}
-
-void MainWindow::closeEvent(QCloseEvent* event)
-{
-    if (m_isShuttingDown) {
-        event->accept();
-        return;
-    }
-    if (m_trayIcon && m_trayIcon->isVisible()) {
-        hide();
-        event->ignore();
-        return;
-    }
-    if (!m_trayIcon) {
-        // Window mode: a hidden window could never be brought back without a tray.
-        showMinimized();
-        event->ignore();
-        return;
-    }
-    event->accept();
-}
-
-bool MainWindow::queryEndSession()
-{
-    qDebug() << "收到Windows系统关机查询事件(WM_QUERYENDSESSION)";
-    m_isShuttingDown = true;
-    performShutdownCleanup();
-    return true;
-}
-
-void MainWindow::endSession(bool ending)
-{
-    qDebug() << "收到Windows系统关机事件(WM_ENDSESSION)";
-    if (!ending)
-        return;
-    qDebug() << "系统正在关机，执行最终清理";
-    m_isShuttingDown = true;
-    performShutdownCleanup();
-    QCoreApplication::quit();
-}
-
-void MainWindow::performShutdownCleanup()
-{
-    try {
-        qDebug() << "开始执行Windows系统关机清理操作";
-        if (m_trayIcon && m_trayIcon->isVisible()) {
-            m_trayIcon->setVisible(false);
-            qDebug() << "托盘图标已隐藏";
-        }
-        if (m_server && m_server->isListening()) {
-            qDebug() << "正在停止服务器...";
-            m_server->stop();
-            qDebug() << "服务器已停止";
-        }
-        NavigateService::instance()->close();
-        qDebug() << "导航服务已关闭";
-        QCoreApplication::processEvents();
-        qDebug() << "Windows系统关机清理操作完成";
-    } catch (...) {
-        // The session ends whatever happens here; an escaping exception would only crash it.
-        qCritical() << "Windows系统关机清理过程中发生异常";
-    }
-}
-
-// ---- Placement
-// --------------------------------------------------------------------------
-
-void MainWindow::restoreWindowState()
-{
-    QSettings settings = windowSettings();
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const ApplicationBase* app = ApplicationBase::instance();
-        const QSize preferred = app ? app->defaultWindowSize() : size();
-        // The minimum size still applies: a smaller rectangle keeps its corner and grows.
-        setGeometry(WindowPlacement::restoredGeometry(screen->availableGeometry(), preferred));
-    }
-    if (settings.contains(QStringLiteral("window/state")))
-        restoreState(settings.value(QStringLiteral("window/state")).toByteArray(), 0);
-    if (settings.value(QStringLiteral("window/maximized"), false).toBool())
-        showMaximized();
-}
-
-void MainWindow::saveWindowState()
-{
-    QSettings settings = windowSettings();
-    settings.setValue(QStringLiteral("window/geometry"), geometry());
-    settings.setValue(QStringLiteral("window/state"), saveState(0));
-    settings.setValue(QStringLiteral("window/maximized"), isMaximized());
-}
-
-void MainWindow::reportGeometry()
-{
-    if (ApplicationBase* app = ApplicationBase::instance())
-        app->setMainWindowRect(geometry());
-}
-
-QRect MainWindow::adjustGeometryToScreens(const QRect& rect) const
-{
-    QList<QRect> screens;
-    const QList<QScreen*> all = QGuiApplication::screens();
-    for (const QScreen* screen : all)
-        screens.append(screen->geometry());
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    const QRect primaryArea = primary ? primary->availableGeometry() : QRect();
-    return WindowPlacement::adjustToScreens(rect, screens, primary ? &primaryArea : nullptr);
-}
-
-void MainWindow::checkWindowPosition()
-{
-    if (!isVisible())
-        return;
-    const QRect current = geometry();
-    const QRect adjusted = adjustGeometryToScreens(current);
-    if (adjusted == current)
-        return;
-    qDebug() << "调整窗口位置从" << current << "到" << adjusted;
-    setGeometry(adjusted);
-}
-
-void MainWindow::onScreenChanged()
-{
-    qDebug() << "检测到屏幕配置变化";
-    m_screenCheckTimer->start();
-    qDebug() << "当前显示器数量:" << QGuiApplication::screens().size();
-    logScreenDetails();
-}
-
-void MainWindow::onPrimaryScreenChanged(QScreen* screen)
-{
-    if (!screen)
-        return;
-    qDebug().noquote() << "主屏幕已变化到:" << screen->name();
-    const QRect target = WindowPlacement::placeForNewPrimary(geometry(), isVisible(), screen->geometry(),
-                                                             screen->availableGeometry());
-    if (target != geometry())
-        setGeometry(target);
-}
-
-bool MainWindow::event(QEvent* event)
-{
-    if (event->type() == QEvent::WindowStateChange) {
-        m_windowState = windowState();
-        // A minimised window's geometry says nothing about where the user wants it.
-        if (!(m_windowState & Qt::WindowMinimized))
-            saveWindowState();
-    }
-    return QMainWindow::event(event);
-}
-
-void MainWindow::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() == Qt::LeftButton) {
-        m_isDragging = true;
-        if (g_doublePress.press(pressClockMs(), event->pos())) {
-            qDebug() << "检测到双击标题栏";
-            if (isMaximized())
-                showNormal();
-            else
-                showMaximized();
-            m_isDragging = false;
-            return;
-        }
-        // A Wayland compositor ignores positions a window sets; it moves one only on request.
-        if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) &&
-            windowHandle() != nullptr && windowHandle()->startSystemMove()) {
-            m_isDragging = false;
-            return;
-        }
-    }
-    m_dragOffset = event->globalPos() - pos();
-}
-
-void MainWindow::mouseMoveEvent(QMouseEvent* event)
-{
-    if (m_isDragging && !m_dragOffset.isNull()) {
-        move(event->globalPos() - m_dragOffset);
-        reportGeometry();
-    }
-}
-
-void MainWindow::mouseReleaseEvent(QMouseEvent* event)
-{
-    Q_UNUSED(event)
-    m_isDragging = false;
-}
-
-void MainWindow::moveEvent(QMoveEvent* event)
-{
-    QMainWindow::moveEvent(event);
-    if (m_isFirstMove) {
-        m_isFirstMove = false;
-        reportGeometry();
-        return;
-    }
-    // A burst of moves leads to one check, shortly after the last of them.
-    m_screenCheckTimer->start();
-    reportGeometry();
-}
-
-void MainWindow::resizeEvent(QResizeEvent* event)
-{
-    QMainWindow::resizeEvent(event);
-}
-
-void MainWindow::showEvent(QShowEvent* event)
-{
-    reportGeometry();
-    if (!g_titleBarConfigured) {
-        // The native window must exist before its title bar can be coloured.
-        QTimer::singleShot(0, this, &MainWindow::configureDwm);
-        g_titleBarConfigured = true;
-    }
-    QMainWindow::showEvent(event);
-}
-
-void MainWindow::configureDwm()
-{
-    qDebug() << "MainWindow::showEvent: Configuring DWM...";
-    // The caption takes the window body's colour, "#191c23", with white text.
-    colourTitleBar(this, QColor(25, 28, 35), Qt::white);
-    qDebug() << "MainWindow::showEvent: DWM Configured.";
+    const auto navigateService = NavigateService::instance();
+    navigateService->addNavigate(kNavigateId, m_ui->swMainClient);
+    const auto addPage = [&navigateService](QWidget* page, QWidget* view) {
+        navigateService->addView(kNavigateId, ViewController::embedView(page, view));
+    };
+    addPage(m_ui->swMediaLibraryViewItem, new MediaLibraryView(m_ui->swMediaLibraryViewItem));
+    addPage(m_ui->swDesktopAppViewItem, new DesktopAppView(m_ui->swDesktopAppViewItem));
+    addPage(m_ui->swSettingViewItem, new SettingView(m_ui->swSettingViewItem));
+    addPage(m_ui->swAboutViewItem, new AboutView(m_ui->swAboutViewItem));
+    navigateService->navigate(kNavigateId, 0, nullptr, 0);
 }

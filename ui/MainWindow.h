@@ -103,18 +103,25 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Pages and service (MainWindow.cpp).
+    void createPages();
+    void connectSignals();
+
+    // Tray, window mode and the end of the session (MainWindowTray.cpp).
     void createTrayIcon();
-    void chooseFilesToSend();
-    void offerFiles(const QStringList& paths);
     static QIcon createFallbackIcon();
     static QIcon applicationIcon();
-    void connectSignals();
     void performShutdownCleanup();
     // "退出" from the tray menu or the window's header: the clean way out.
     void quitApplication();
     void enterWindowMode(bool minimized);
     void checkForTray();
 
+    // Files to and from the phone (MainWindowDrops.cpp).
+    void chooseFilesToSend();
+    void offerFiles(const QStringList& paths);
+
+    // Placement on the screens (MainWindowPlacement.cpp).
     void restoreWindowState();
     void saveWindowState();
     void checkWindowPosition();

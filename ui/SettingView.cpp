@@ -2,7 +2,7 @@
 
 #include "app/ApplicationBase.h"
 #include "data/ConfigService.h"
-#include "platform/InputBackendStatus.h"
+#include "platform/input/InputBackendStatus.h"
 #include "remote/ClipboardCommands.h"
 #include "remote/PowerHandler.h"
 #include "remote/TextTyper.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/UnnamedFile.h"
+#include "platform/files/UnnamedFile.h"
 #include "remote/PhoneFiles.h"
 
 #include <QByteArray>

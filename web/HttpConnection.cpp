@@ -1,6 +1,6 @@
 #include "web/HttpConnection.h"
 
-#include "platform/FileSender.h"
+#include "platform/files/FileSender.h"
 #include "web/HttpRequestParser.h"
 #include "web/HttpRoute.h"
 

@@ -1,6 +1,6 @@
 #include "web/HttpServer.h"
 
-#include "platform/FileSender.h"
+#include "platform/files/FileSender.h"
 #include "web/HttpAdmission.h"
 #include "web/HttpConnection.h"
 #include "web/HttpRequestParser.h"

@@ -1,6 +1,6 @@
 #include "web/PartialFile.h"
 
-#include "platform/UnnamedFile.h"
+#include "platform/files/UnnamedFile.h"
 #include "web/ReceivedFileName.h"
 
 namespace {

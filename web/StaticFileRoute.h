@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/FileIdentity.h"
+#include "platform/files/FileIdentity.h"
 #include "web/HttpRoute.h"
 
 #include <QHash>

@@ -13,12 +13,12 @@
 //   bench_input_latency [moves per run] [runs]
 //   bench_input_latency paragraph [runs]
 //   bench_input_latency receive-x11          (the X11 receiver, started by the benchmark)
-#include "platform/ClipboardMutter.h"
-#include "platform/ClipboardWlroots.h"
-#include "platform/InputBackendMutter.h"
-#include "platform/InputBackendPortal.h"
-#include "platform/InputBackendWlroots.h"
-#include "platform/InputBackendX11.h"
+#include "platform/clipboard/ClipboardMutter.h"
+#include "platform/clipboard/ClipboardWlroots.h"
+#include "platform/input/InputBackendMutter.h"
+#include "platform/input/InputBackendPortal.h"
+#include "platform/input/InputBackendWlroots.h"
+#include "platform/input/InputBackendX11.h"
 #include "remote/Server.h"
 
 #include <QApplication>

@@ -5,8 +5,8 @@
 // than X has idle spare keys, as in the program.
 //   bench_typing [characters per text] [runs]
 
-#include "platform/ClipboardQt.h"
-#include "platform/InputBackendX11.h"
+#include "platform/clipboard/ClipboardQt.h"
+#include "platform/input/InputBackendX11.h"
 #include "remote/Server.h"
 #include "tests/support/XTermSink.h"
 

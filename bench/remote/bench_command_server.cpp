@@ -5,7 +5,7 @@
 //
 // Results go to standard output; the server's log (when switched on) goes to /dev/null.
 
-#include "platform/InputBackendFake.h"
+#include "platform/input/InputBackendFake.h"
 #include "remote/Server.h"
 
 #include <QCoreApplication>

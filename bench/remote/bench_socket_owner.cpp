@@ -5,7 +5,7 @@
 //
 //   bench_socket_owner [lookups]
 
-#include "platform/SocketOwnerLinux.h"
+#include "platform/network/SocketOwnerLinux.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

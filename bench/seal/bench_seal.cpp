@@ -6,7 +6,7 @@
 //
 //   bench_seal [rounds] [paced seconds] [flat-out messages]
 
-#include "platform/InputBackendFake.h"
+#include "platform/input/InputBackendFake.h"
 #include "remote/PhoneLink.h"
 #include "remote/Server.h"
 #include "web/HttpRequestParser.h"

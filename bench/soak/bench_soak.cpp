@@ -7,7 +7,7 @@
 //
 // Prints one line per phase and exits 1 when memory grew by more than 5 %.
 
-#include "platform/InputBackendFake.h"
+#include "platform/input/InputBackendFake.h"
 #include "remote/Server.h"
 #include "web/HttpServer.h"
 

@@ -3,7 +3,7 @@
 // no rule names. A rule text without "8888" or "6888" and without a range or "any" can never
 // let both ports in.
 
-#include "platform/FirewallProbe.h"
+#include "platform/network/FirewallProbe.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -4,11 +4,11 @@
 // drops what it is sent, so that requests bound to their sender (upload tickets) get that far. The framer
 // must cut the lines a plain split finds, and refuse only a longer one.
 
-#include "platform/ClipboardFake.h"
-#include "platform/InputBackendFake.h"
-#include "platform/MediaPlayerLinkFake.h"
-#include "platform/ShellFake.h"
-#include "platform/SystemVolumeFake.h"
+#include "platform/clipboard/ClipboardFake.h"
+#include "platform/input/InputBackendFake.h"
+#include "platform/media/MediaPlayerLinkFake.h"
+#include "platform/media/SystemVolumeFake.h"
+#include "platform/shell/ShellFake.h"
 #include "remote/LineFramer.h"
 #include "remote/PhoneFiles.h"
 #include "remote/PhoneLink.h"

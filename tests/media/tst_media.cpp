@@ -3,8 +3,8 @@
 
 #include "data/DataTestSupport.h"
 #include "data/FileExplorer.h"
-#include "platform/InputBackendFake.h"
-#include "platform/ShellFake.h"
+#include "platform/input/InputBackendFake.h"
+#include "platform/shell/ShellFake.h"
 #include "remote/Server.h"
 
 #include <QHostAddress>

@@ -1,7 +1,7 @@
 #include "app/DemoApp.h"
 #include "pairing/ConnectionQrCode.h"
 #include "pairing/ServerPortProvider.h"
-#include "platform/FirewallProbeFake.h"
+#include "platform/network/FirewallProbeFake.h"
 #include "ui/AboutView.h"
 
 #include <QClipboard>

@@ -1,7 +1,7 @@
 // GNOME's remote-desktop clipboard against a stand-in for Mutter on a private bus, for what a
 // real Mutter does not readily show: reads in turn (Mutter refuses them in parallel), its answers
 // for an empty clipboard and for our own text, and a session the desktop ends.
-#include "platform/ClipboardMutter.h"
+#include "platform/clipboard/ClipboardMutter.h"
 #include "support/PrivateBus.h"
 
 #include <QDBusArgument>

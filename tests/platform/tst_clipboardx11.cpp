@@ -1,7 +1,7 @@
 // The clipboard on X11 against xclip as the other program, while another window (an xterm)
 // has the focus: what we put there is pasted elsewhere, and what others copy is read back,
 // with broken, empty, oversized and non-text contents told apart.
-#include "platform/ClipboardQt.h"
+#include "platform/clipboard/ClipboardQt.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,4 +1,4 @@
-#include "platform/DesktopNotifierFreedesktop.h"
+#include "platform/session/DesktopNotifierFreedesktop.h"
 #include "support/PrivateBus.h"
 
 #include <QDBusAbstractAdaptor>

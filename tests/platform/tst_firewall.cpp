@@ -1,4 +1,4 @@
-#include "platform/FirewallProbeLinux.h"
+#include "platform/network/FirewallProbeLinux.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,6 +1,6 @@
-#include "platform/InputBackendChoice.h"
-#include "platform/InputDecoding.h"
-#include "platform/KeymapKeys.h"
+#include "platform/input/InputBackendChoice.h"
+#include "platform/input/InputDecoding.h"
+#include "platform/input/KeymapKeys.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "platform/InputBackendUinput.h"
+#include "platform/input/InputBackendUinput.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
 // The web client announced through a stand-in for avahi-daemon on a private bus: what reaches
 // Avahi, a name taken on the network, Avahi missing, starting late and restarting.
-#include "platform/ServiceAdvertiserAvahi.h"
+#include "platform/network/ServiceAdvertiserAvahi.h"
 #include "support/LogCapture.h"
 #include "support/PrivateBus.h"
 

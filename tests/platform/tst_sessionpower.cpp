@@ -1,8 +1,8 @@
 // Power and session requests against a logind, a screen saver and session managers of our own,
 // on two private buses standing for the system and the session bus; and the phone's commands
 // on a recording fake, with the user's setting on and off.
-#include "platform/SessionPowerFake.h"
-#include "platform/SessionPowerLogind.h"
+#include "platform/session/SessionPowerFake.h"
+#include "platform/session/SessionPowerLogind.h"
 #include "remote/PowerHandler.h"
 #include "support/LogCapture.h"
 #include "support/PrivateBus.h"

@@ -1,7 +1,7 @@
 // The PC's volume against a real PulseAudio server that the test starts with a null sink, on
 // a socket of its own: set, mute, a change made with pactl pushed on to the phone, and the
 // server going away and coming back.
-#include "platform/SystemVolumePulse.h"
+#include "platform/media/SystemVolumePulse.h"
 #include "remote/VolumeCommands.h"
 
 #include <QElapsedTimer>

@@ -4,9 +4,9 @@
 
 #include "FakeMprisPlayer.h"
 #include "data/DataTestSupport.h"
-#include "platform/InputBackendFake.h"
-#include "platform/MediaPlayerLinkFake.h"
-#include "platform/MediaPlayerLinkMpris.h"
+#include "platform/input/InputBackendFake.h"
+#include "platform/media/MediaPlayerLinkFake.h"
+#include "platform/media/MediaPlayerLinkMpris.h"
 #include "remote/MediaStatus.h"
 #include "remote/RemoteTestSupport.h"
 #include "remote/Server.h"

@@ -1,8 +1,8 @@
 #include "remote/RemoteTestSupport.h"
 #include "support/PrivateBus.h"
 
-#include "platform/InputBackendMutter.h"
-#include "platform/InputBackendStatus.h"
+#include "platform/input/InputBackendMutter.h"
+#include "platform/input/InputBackendStatus.h"
 #include "remote/InputSimulator.h"
 
 #include <QDBusConnection>

@@ -1,8 +1,8 @@
 #include "remote/RemoteTestSupport.h"
 #include "support/PrivateBus.h"
 
-#include "platform/InputBackendPortal.h"
-#include "platform/InputBackendStatus.h"
+#include "platform/input/InputBackendPortal.h"
+#include "platform/input/InputBackendStatus.h"
 #include "remote/InputSimulator.h"
 
 #include <QDBusConnection>

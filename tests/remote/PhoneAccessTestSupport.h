@@ -5,7 +5,7 @@
 
 #include "RemoteTestSupport.h"
 
-#include "platform/InputBackendFake.h"
+#include "platform/input/InputBackendFake.h"
 #include "remote/LocalNetwork.h"
 #include "remote/PhoneAccess.h"
 

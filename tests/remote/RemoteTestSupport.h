@@ -2,7 +2,7 @@
 
 // Helpers of the remote-control tests: a phone on loopback TCP, log and signal recorders.
 
-#include "platform/InputBackend.h"
+#include "platform/input/InputBackend.h"
 #include "remote/Server.h"
 #include "support/LogCapture.h"
 

@@ -4,9 +4,9 @@
 #include "RemoteTestSupport.h"
 
 #include "data/ConfigService.h"
-#include "platform/ClipboardFake.h"
-#include "platform/InputBackendFake.h"
-#include "platform/SystemVolumeFake.h"
+#include "platform/clipboard/ClipboardFake.h"
+#include "platform/input/InputBackendFake.h"
+#include "platform/media/SystemVolumeFake.h"
 #include "remote/ClipboardCommands.h"
 #include "remote/TextTyper.h"
 #include "remote/VolumeCommands.h"

@@ -1,6 +1,6 @@
 #include "RemoteTestSupport.h"
 
-#include "platform/InputBackendX11.h"
+#include "platform/input/InputBackendX11.h"
 #include "support/GtkTextField.h"
 #include "support/XTermSink.h"
 

@@ -1,7 +1,7 @@
 #include "PhoneAccessTestSupport.h"
 
-#include "platform/SocketOwnerFake.h"
-#include "platform/SocketOwnerLinux.h"
+#include "platform/network/SocketOwnerFake.h"
+#include "platform/network/SocketOwnerLinux.h"
 
 #include <QProcess>
 #include <QTcpServer>

@@ -1,6 +1,6 @@
 #include "RemoteTestSupport.h"
 
-#include "platform/InputBackendFake.h"
+#include "platform/input/InputBackendFake.h"
 #include "remote/InputSimulator.h"
 #include "remote/PhoneNewcomers.h"
 #include "remote/PhoneSession.h"

@@ -2,8 +2,8 @@
 // clipboard in order, the user's clipboard put back, cancels between runs, and what can be
 // neither typed nor pasted reported (and kept out of the log).
 
-#include "platform/ClipboardFake.h"
-#include "platform/InputBackendFake.h"
+#include "platform/clipboard/ClipboardFake.h"
+#include "platform/input/InputBackendFake.h"
 #include "remote/InputSimulator.h"
 #include "remote/TextTyper.h"
 #include "support/LogCapture.h"

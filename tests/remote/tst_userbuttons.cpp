@@ -3,7 +3,7 @@
 #include "RemoteTestSupport.h"
 #include "data/DataTestSupport.h"
 
-#include "platform/InputBackendFake.h"
+#include "platform/input/InputBackendFake.h"
 #include "remote/UserButtonHandler.h"
 #include "support/RecordingContext.h"
 

@@ -1,7 +1,7 @@
 #include "data/DataTestSupport.h"
 #include "data/DesktopApp.h"
-#include "platform/ShortcutReaderDesktopEntry.h"
-#include "platform/ShortcutReaderLnk.h"
+#include "platform/shell/ShortcutReaderDesktopEntry.h"
+#include "platform/shell/ShortcutReaderLnk.h"
 
 #include <QProcess>
 #include <QRandomGenerator>

@@ -1,5 +1,5 @@
-#include "platform/ConsoleEventsFake.h"
-#include "platform/ConsoleEventsUnix.h"
+#include "platform/session/ConsoleEventsFake.h"
+#include "platform/session/ConsoleEventsUnix.h"
 #include "startup/ConsoleHandler.h"
 
 #include <QtTest>

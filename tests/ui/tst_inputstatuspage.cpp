@@ -1,6 +1,6 @@
 #include "data/DataTestSupport.h"
 
-#include "platform/InputBackendStatus.h"
+#include "platform/input/InputBackendStatus.h"
 #include "ui/SettingView.h"
 
 #include <QLabel>

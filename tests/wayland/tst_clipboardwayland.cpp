@@ -2,10 +2,10 @@
 // another client (the probe) has the keyboard focus: through data control on sway and KWin, and
 // through the clipboard of GNOME's remote-desktop session on Mutter. Built once per desktop
 // (CLIPBOARD_DESKTOP); each runs under the compositor its scripts/test.d step starts.
-#include "platform/ClipboardMutter.h"
-#include "platform/ClipboardWlroots.h"
-#include "platform/InputBackendMutter.h"
-#include "platform/InputBackendWlroots.h"
+#include "platform/clipboard/ClipboardMutter.h"
+#include "platform/clipboard/ClipboardWlroots.h"
+#include "platform/input/InputBackendMutter.h"
+#include "platform/input/InputBackendWlroots.h"
 #include "remote/ClipboardCommands.h"
 
 #include <QCoreApplication>

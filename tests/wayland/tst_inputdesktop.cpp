@@ -1,10 +1,10 @@
 #include "ProbeSession.h"
 
-#include "platform/ClipboardMutter.h"
-#include "platform/ClipboardWlroots.h"
-#include "platform/InputBackendMutter.h"
-#include "platform/InputBackendPortal.h"
-#include "platform/InputBackendStatus.h"
+#include "platform/clipboard/ClipboardMutter.h"
+#include "platform/clipboard/ClipboardWlroots.h"
+#include "platform/input/InputBackendMutter.h"
+#include "platform/input/InputBackendPortal.h"
+#include "platform/input/InputBackendStatus.h"
 #include "remote/InputSimulator.h"
 
 #include <QDBusConnection>

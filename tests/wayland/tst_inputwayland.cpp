@@ -1,7 +1,7 @@
 #include "remote/RemoteTestSupport.h"
 #include "support/GtkTextField.h"
 
-#include "platform/InputBackendWlroots.h"
+#include "platform/input/InputBackendWlroots.h"
 #include "remote/InputSimulator.h"
 
 #include <QElapsedTimer>

@@ -3,7 +3,7 @@
 // for a phone app too, whose permissions come over the command port.
 
 #include "TransferTestSupport.h"
-#include "platform/InputBackendFake.h"
+#include "platform/input/InputBackendFake.h"
 #include "remote/FileHandler.h"
 #include "remote/Server.h"
 #include "support/LogCapture.h"

@@ -1,5 +1,5 @@
 #include "LoopbackClient.h"
-#include "platform/FileSenderFake.h"
+#include "platform/files/FileSenderFake.h"
 #include "web/FileResponseCache.h"
 #include "web/HostCheck.h"
 #include "web/HttpServer.h"

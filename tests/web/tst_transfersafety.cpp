@@ -3,7 +3,7 @@
 // ranges that cannot be served as asked.
 
 #include "TransferTestSupport.h"
-#include "platform/UnnamedFileFake.h"
+#include "platform/files/UnnamedFileFake.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 #include "app/DemoApp.h"
 #include "pairing/PairingToken.h"
-#include "platform/PrivateFiles.h"
+#include "platform/files/PrivateFiles.h"
 #include "ui/AboutView.h"
 
 #include <QtTest>

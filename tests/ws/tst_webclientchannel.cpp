@@ -3,8 +3,8 @@
 
 #include "data/MediaFolder.h"
 #include "data/MediaService.h"
-#include "platform/ClipboardFake.h"
-#include "platform/InputBackendFake.h"
+#include "platform/clipboard/ClipboardFake.h"
+#include "platform/input/InputBackendFake.h"
 #include "remote/Server.h"
 #include "support/LogCapture.h"
 #include "web/HttpServer.h"

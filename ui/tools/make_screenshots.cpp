@@ -8,7 +8,7 @@
 #include "data/DesktopAppDao.h"
 #include "data/MediaFolder.h"
 #include "data/MediaFolderDao.h"
-#include "platform/FirewallProbeFake.h"
+#include "platform/network/FirewallProbeFake.h"
 #include "ui/AboutView.h"
 #include "ui/MainWindow.h"
 #include "ui/SettingView.h"

@@ -1,3 +1,0 @@
-#include "platform/DpiAwareness.h"
-
-void setupDpiAwareness() {}

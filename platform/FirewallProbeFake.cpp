@@ -1,7 +1,0 @@
-#include "platform/FirewallProbeFake.h"
-
-void FirewallProbeFake::probe()
-{
-    ++m_probes;
-    emit finished(m_facts);
-}

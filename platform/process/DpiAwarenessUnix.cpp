@@ -1,0 +1,3 @@
+#include "platform/process/DpiAwareness.h"
+
+void setupDpiAwareness() {}
