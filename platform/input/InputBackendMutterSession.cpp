@@ -239,9 +239,12 @@ void InputBackendMutter::Session::startSession()
                       "%d)",
                       int(m_streams.size()));
             setState(InputBackendStatus::State::Ready, QString());
-            // The seat has no keyboard yet and Mutter drops the key that makes one.
+            // The seat has no keyboard yet and Mutter drops the key that makes one; nor a
+            // pointer, and the first move can be dropped the same way, so a click right after
+            // one jump would land where the pointer was. A move by nothing makes both.
             keysym(WarmUpKeysym, true);
             keysym(WarmUpKeysym, false);
+            motion(0, 0);
             m_warming = true;
             m_warmUp.start();
         },

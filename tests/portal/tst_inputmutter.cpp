@@ -55,15 +55,15 @@ private:
         m_calls.clear();
         return calls;
     }
-    // Sets up a session and returns the calls it took, the modifier tap that gives the seat
-    // its keyboard included.
+    // Sets up a session and returns the calls it took, the modifier tap and the move by
+    // nothing that give the seat its keyboard and pointer included.
     QStringList settle(InputBackendMutter& mutter)
     {
         [&] {
             QTRY_VERIFY(mutter.isReady());
         }();
         [&] {
-            QTRY_VERIFY(m_calls.contains(QStringLiteral("NotifyKeyboardKeysym 0xffe1 0 lost")));
+            QTRY_VERIFY(m_calls.contains(QStringLiteral("NotifyPointerMotionRelative 0 0")));
         }();
         return takeCalls();
     }
@@ -105,7 +105,8 @@ private slots:
         mutter->send({InputRecord::key(0x41, 0, 0), InputRecord::key(0x41, 0, InputRecord::KeyUp)});
         QCOMPARE(settle(*mutter),
                  (QStringList{"CreateSession", "CreateCastSession u1", "RecordMonitor", "Start stream=yes",
-                              "NotifyKeyboardKeysym 0xffe1 1 lost", "NotifyKeyboardKeysym 0xffe1 0 lost"}));
+                              "NotifyKeyboardKeysym 0xffe1 1 lost", "NotifyKeyboardKeysym 0xffe1 0 lost",
+                              "NotifyPointerMotionRelative 0 0"}));
         QVERIFY(mutter->hasStream());
         QCOMPARE(InputBackendStatus::instance()->state(), State::Ready);
         QTRY_COMPARE(m_calls.size(), 2);
