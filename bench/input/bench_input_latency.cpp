@@ -13,6 +13,7 @@
 //   bench_input_latency [moves per run] [runs]
 //   bench_input_latency paragraph [runs]
 //   bench_input_latency receive-x11          (the X11 receiver, started by the benchmark)
+// BENCH_DESKTOP=TEXT measures only the desktops whose label (as printed) holds TEXT.
 #include "platform/clipboard/ClipboardMutter.h"
 #include "platform/clipboard/ClipboardWlroots.h"
 #include "platform/input/InputBackendMutter.h"
@@ -199,8 +200,32 @@ struct Target
     std::function<std::unique_ptr<Clipboard>()> clipboard;
 };
 
+// How long a paragraph may take before its run counts as not exact.
+constexpr int kParagraphWaitMs = 20000;
+
+// What the client received instead of the paragraph, on stderr: the paste keys it saw and each
+// text it got, as a part of the paragraph (its characters from, to) or as foreign text.
+void describeMismatch(const QString& paragraph, const QByteArrayList& pieces)
+{
+    QStringList parts;
+    for (const QByteArray& piece : pieces) {
+        if (piece.startsWith("key ")) {
+            parts << QStringLiteral("[Shift+Insert]");
+            continue;
+        }
+        const QString text = QString::fromUtf8(piece);
+        const int at = paragraph.indexOf(text);
+        if (at >= 0)
+            parts << QStringLiteral("paragraph %1..%2").arg(at).arg(at + text.size());
+        else
+            parts << QStringLiteral("foreign %1 characters \"%2\"").arg(text.size()).arg(text.left(20));
+    }
+    std::fprintf(stderr, "  not exact, received: %s\n",
+                 qPrintable(parts.isEmpty() ? QStringLiteral("nothing") : parts.join(QLatin1String(", "))));
+}
+
 // Seconds from the write of a paragraph until the client typed all of it; negative when it did
-// not arrive exactly within 60 s.
+// not arrive exactly within kParagraphWaitMs.
 double typeParagraph(const Target& target)
 {
     QString paragraph;
@@ -217,13 +242,18 @@ double typeParagraph(const Target& target)
     client.setProcessEnvironment(target.env);
     client.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QByteArray typed;
+    QByteArrayList pieces; // each key's or paste's text, and the paste keys, to tell what went wrong
     bool focused = false;
     QObject::connect(&client, &QProcess::readyReadStandardOutput, [&] {
         while (client.canReadLine()) {
             const QByteArray line = client.readLine().trimmed();
             focused = focused || line == "focus";
-            if (line.startsWith("text "))
+            if (line.startsWith("text ")) {
                 typed += QByteArray::fromHex(line.mid(5));
+                pieces << QByteArray::fromHex(line.mid(5));
+            } else if (line.startsWith("key Insert 1")) {
+                pieces << line;
+            }
         }
     });
     client.start(target.receiver, target.receiverArgs);
@@ -244,8 +274,10 @@ double typeParagraph(const Target& target)
                 .toJson(QJsonDocument::Compact) +
             '\n');
         phone.flush();
-        if (waitUntil([&] { return typed.size() >= expected.size(); }, 60000) && typed == expected)
+        if (waitUntil([&] { return typed.size() >= expected.size(); }, kParagraphWaitMs) && typed == expected)
             seconds = clock.nsecsElapsed() / 1e9;
+        else
+            describeMismatch(paragraph, pieces);
     }
     client.kill();
     client.waitForFinished();
@@ -376,8 +408,15 @@ int main(int argc, char** argv)
                            env,
                            {}});
     }
+    // BENCH_DESKTOP picks the desktops whose label holds it ("mutter, direct", "kwin").
+    const QString only = base.value(QStringLiteral("BENCH_DESKTOP"));
+    targets.erase(
+        std::remove_if(targets.begin(), targets.end(),
+                       [&only](const Target& t) { return !QString::fromLatin1(t.label).contains(only); }),
+        targets.end());
     if (targets.empty()) {
-        std::fprintf(stderr, "needs WAYLAND_DISPLAY and/or DISPLAY\n");
+        std::fprintf(stderr,
+                     "needs WAYLAND_DISPLAY and/or DISPLAY (and a desktop that BENCH_DESKTOP names)\n");
         return 1;
     }
     if (paragraph) {

@@ -4,6 +4,8 @@
 # KDE KWin with its RemoteDesktop portal and an Xvfb of its own, in a private network namespace
 # (the command server listens on loopback only there). A desktop that does not start is left out.
 # With `paragraph`, the 600-character paragraph instead, X11 included (into xterm).
+# BENCH_DESKTOP=TEXT starts and measures only the desktops whose label holds TEXT (as printed:
+# "sway", "mutter, direct", "mutter, portal", "kwin", "x11").
 #   bench/input/run.sh [moves per run] [runs]
 #   bench/input/run.sh paragraph [runs]
 set -euo pipefail
@@ -14,17 +16,34 @@ exec unshare -n bash -c '
     unset DISPLAY WAYLAND_DISPLAY
     start_virtual_display >/dev/null
     trap "stop_headless_kwin; stop_gnome_portal; stop_headless_mutter; stop_headless_sway; stop_virtual_display" EXIT
-    if start_headless_mutter >/dev/null; then
+    # Whether any of the labels given is one BENCH_DESKTOP picks.
+    wanted() {
+        local label
+        for label in "$@"; do
+            case "$label" in *"${BENCH_DESKTOP:-}"*) return 0 ;; esac
+        done
+        return 1
+    }
+    if wanted "gnome (mutter, direct)" "gnome (mutter, portal)" && start_headless_mutter >/dev/null; then
         export VELMORA_BENCH_MUTTER_DISPLAY=$WAYLAND_DISPLAY VELMORA_BENCH_MUTTER_BUS=$VELMORA_MUTTER_BUS
-        start_gnome_portal && export VELMORA_BENCH_GNOME_PORTAL=1
+        if wanted "gnome (mutter, portal)"; then
+            start_gnome_portal && export VELMORA_BENCH_GNOME_PORTAL=1
+        fi
     fi
-    if start_headless_kwin >/dev/null; then
+    if wanted "kde (kwin, portal)" && start_headless_kwin >/dev/null; then
         export VELMORA_BENCH_KWIN_DISPLAY=$WAYLAND_DISPLAY VELMORA_BENCH_KWIN_BUS=$VELMORA_KWIN_BUS
     fi
-    start_headless_sway >/dev/null
-    "$0/build/bench/bench_input_latency" "$@"
+    if wanted "wayland (sway, virtual pointer)"; then
+        start_headless_sway >/dev/null
+    else
+        unset WAYLAND_DISPLAY
+    fi
+    if [ "${1:-}" != paragraph ] ||
+        wanted "gnome (mutter, direct)" "gnome (mutter, portal)" "kde (kwin, portal)" "wayland (sway, virtual pointer)"; then
+        "$0/build/bench/bench_input_latency" "$@"
+    fi
     # X11 types the paragraph into a real terminal: the third text of bench_typing.
-    if [ "${1:-}" = paragraph ]; then
+    if [ "${1:-}" = paragraph ] && wanted "x11 (Xvfb, XTest), into xterm"; then
         echo "x11 (Xvfb, XTest), into xterm:"
         BENCH_ONLY=2 "$0/build/bench/bench_typing" 600 "${2:-3}"
     fi

@@ -284,6 +284,7 @@ private:
     // Mutter answers offers in order: this one settles every text it or an earlier one carried.
     void answerPuts(quint64 offer, bool taken)
     {
+        m_answeredOffer = offer;
         while (!m_puts.empty() && m_puts.front().offer != 0 && m_puts.front().offer <= offer) {
             const PutDone done = std::move(m_puts.front().done);
             m_puts.pop_front();
@@ -300,7 +301,11 @@ private:
             return;
         }
         const QByteArray bytes = hint ? QByteArray(ClipboardSecretHintValue) : m_text;
-        if (!hint && m_taken) {
+        // Mutter's own keeper of the clipboard copies each new text while it takes our offer,
+        // before it answers it; a program pastes only after that answer (our paste key follows
+        // the offer on the bus), so only a read after it is the text being taken.
+        const bool answered = !m_textPending && m_answeredOffer == m_offerId;
+        if (!hint && m_taken && answered) {
             const std::function<void()> taken = m_taken; // it may set a new text
             taken();
         }
@@ -406,6 +411,7 @@ private:
     int m_sendings = 0;
     std::deque<PendingPut> m_puts;
     quint64 m_offerId = 0;
+    quint64 m_answeredOffer = 0; // the last offer Mutter answered
     std::deque<WaitingRead> m_waiting;
     std::optional<ReadDone> m_current;
     quint64 m_readId = 0;

@@ -40,8 +40,8 @@ public:
     }
 
     // Starts the probe (fullscreen on the monitor at `at` where there are several) and waits
-    // for its surface.
-    bool startProbe(const QPoint& at = QPoint())
+    // for its surface. `options`: more of the probe's options.
+    bool startProbe(const QPoint& at = QPoint(), const QStringList& options = QStringList())
     {
         QObject::connect(&m_probe, &QProcess::readyReadStandardOutput, &m_probe, [this] {
             while (m_probe.canReadLine())
@@ -49,9 +49,10 @@ public:
         });
         m_probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_probe.start(QStringLiteral(WAYLAND_PROBE),
-                      monitors().size() > 1 ? QStringList{QStringLiteral("--at"),
-                                                          QStringLiteral("%1,%2").arg(at.x()).arg(at.y())}
-                                            : QStringList());
+                      (monitors().size() > 1 ? QStringList{QStringLiteral("--at"),
+                                                           QStringLiteral("%1,%2").arg(at.x()).arg(at.y())}
+                                             : QStringList()) +
+                          options);
         return m_probe.waitForStarted() &&
                QTest::qWaitFor([this] { return !m_events.filter(QStringLiteral("ready")).isEmpty(); }, 10000);
     }

@@ -11,7 +11,8 @@
 //   text HEX                   UTF-8 bytes a press typed, in hex (a Return types "0a"); also
 //                              the clipboard's text that Shift+Insert pasted, as an editor would
 // With `--at X,Y` the surface fills the output whose top-left corner is at X,Y on the desktop
-// (several monitors); otherwise the compositor chooses.
+// (several monitors); otherwise the compositor chooses. With `--slow-paste MS` a paste is read
+// only MS milliseconds after its key, as by an application busy at that moment.
 #include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -21,6 +22,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -45,6 +47,7 @@ struct Probe
     wl_data_device_manager* dataManager = nullptr;
     wl_data_device* dataDevice = nullptr;
     wl_data_offer* selection = nullptr; // the clipboard while this client has the focus
+    int slowPasteMs = 0;
     wl_buffer* buffer = nullptr;
     int width = 0, height = 0;
     bool configured = false;
@@ -172,6 +175,8 @@ std::string pasteText(Probe* p)
 {
     if (p->selection == nullptr)
         return std::string();
+    if (p->slowPasteMs > 0)
+        usleep(useconds_t(p->slowPasteMs) * 1000);
     int fds[2];
     if (pipe(fds) != 0)
         return std::string();
@@ -356,8 +361,13 @@ int main(int argc, char** argv)
 {
     Probe p;
     int atX = 0, atY = 0;
-    const bool placed =
-        argc == 3 && std::strcmp(argv[1], "--at") == 0 && std::sscanf(argv[2], "%d,%d", &atX, &atY) == 2;
+    bool placed = false;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--at") == 0)
+            placed = std::sscanf(argv[i + 1], "%d,%d", &atX, &atY) == 2;
+        else if (std::strcmp(argv[i], "--slow-paste") == 0)
+            p.slowPasteMs = std::atoi(argv[i + 1]);
+    }
     p.wantOutputs = placed;
     p.display = wl_display_connect(nullptr);
     if (p.display == nullptr) {
