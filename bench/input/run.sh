@@ -22,7 +22,13 @@ exec unshare -n bash -c '
         export VELMORA_BENCH_KWIN_DISPLAY=$WAYLAND_DISPLAY VELMORA_BENCH_KWIN_BUS=$VELMORA_KWIN_BUS
     fi
     start_headless_sway >/dev/null
-    "$0/build/bench/bench_input_latency" "$@"
+    # bench/input/compare.sh runs two builds in turns on the same desktops.
+    for round in $(seq "${VELMORA_BENCH_ROUNDS:-1}"); do
+        for build in ${VELMORA_BENCH_BUILDS:-$0/build}; do
+            [ -n "${VELMORA_BENCH_BUILDS:-}" ] && echo "== $build round $round"
+            "$build/bench/bench_input_latency" "$@"
+        done
+    done
     # X11 types the paragraph into a real terminal: the third text of bench_typing.
     if [ "${1:-}" = paragraph ]; then
         echo "x11 (Xvfb, XTest), into xterm:"
