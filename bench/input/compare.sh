@@ -13,6 +13,8 @@ done
 
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 out=$(VELMORA_BENCH_BUILDS="$before $after" VELMORA_BENCH_ROUNDS=$rounds "$root/bench/input/run.sh" "$moves" 1)
+# The rounds as they came, for a second look.
+[ -n "${VELMORA_BENCH_RAW:-}" ] && printf '%s\n' "$out" >"$VELMORA_BENCH_RAW"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "$moves moves at 240/s per desktop, $rounds rounds in turns, medians of the rounds' p99 (p50)"
 echo
@@ -23,7 +25,12 @@ awk -v before="$before" '
     /^== / { side = ($2 == before) ? "b" : "a"; next }
     / p50 .* p99 / {
         label = $0; sub(/^ +/, "", label); sub(/ +p50 .*/, "", label)
-        for (i = 1; i <= NF; ++i) { if ($i == "p50") p50 = $(i + 1); if ($i == "p99") p99 = $(i + 1) }
+        # The first figures, in microseconds; a "(/ x11 …: p50 … p99 …)" ratio may follow.
+        p50 = p99 = ""
+        for (i = 1; i <= NF; ++i) {
+            if ($i == "p50" && p50 == "") p50 = $(i + 1)
+            if ($i == "p99" && p99 == "") p99 = $(i + 1)
+        }
         if (!(label in seen)) { seen[label] = 1; order[++n] = label }
         v[label, side, "p99"] = v[label, side, "p99"] " " p99
         v[label, side, "p50"] = v[label, side, "p50"] " " p50
