@@ -40,7 +40,13 @@ exec unshare -n bash -c '
     fi
     if [ "${1:-}" != paragraph ] ||
         wanted "gnome (mutter, direct)" "gnome (mutter, portal)" "kde (kwin, portal)" "wayland (sway, virtual pointer)"; then
-        "$0/build/bench/bench_input_latency" "$@"
+        # bench/input/compare.sh runs two builds in turns on the same desktops.
+        for round in $(seq "${VELMORA_BENCH_ROUNDS:-1}"); do
+            for build in ${VELMORA_BENCH_BUILDS:-$0/build}; do
+                [ -n "${VELMORA_BENCH_BUILDS:-}" ] && echo "== $build round $round"
+                "$build/bench/bench_input_latency" "$@"
+            done
+        done
     fi
     # X11 types the paragraph into a real terminal: the third text of bench_typing.
     if [ "${1:-}" = paragraph ] && wanted "x11 (Xvfb, XTest), into xterm"; then
