@@ -2,6 +2,7 @@
 // has the focus: what we put there is pasted elsewhere, and what others copy is read back,
 // with broken, empty, oversized and non-text contents told apart.
 #include "platform/clipboard/ClipboardQt.h"
+#include "support/ToolRun.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -21,17 +22,9 @@ private:
     // Runs xclip without blocking our event loop, which answers it when we own the clipboard.
     QByteArray xclip(const QStringList& arguments, const QByteArray& input = QByteArray())
     {
-        QProcess process;
-        QSignalSpy finished(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-        process.start(QStringLiteral("xclip"),
-                      QStringList{QStringLiteral("-selection"), QStringLiteral("clipboard")} + arguments);
-        if (!process.waitForStarted(5000))
-            return "(xclip did not start)";
-        process.write(input);
-        process.closeWriteChannel();
-        if (!finished.wait(10000))
-            return "(xclip did not finish)";
-        return process.readAllStandardOutput();
+        return runTool(QStringLiteral("xclip"),
+                       QStringList{QStringLiteral("-selection"), QStringLiteral("clipboard")} + arguments,
+                       input);
     }
     // Returns once the new owner has taken the clipboard (xclip serves it from a child).
     void copyElsewhere(const QByteArray& bytes, const char* type = "UTF8_STRING")

@@ -2,6 +2,7 @@
 
 #include "platform/input/InputBackendX11.h"
 #include "support/GtkTextField.h"
+#include "support/ToolRun.h"
 #include "support/XTermSink.h"
 
 #include <QCursor>
@@ -60,17 +61,8 @@ private:
     static QByteArray xclip(const QString& selection, const QStringList& arguments,
                             const QByteArray& input = QByteArray())
     {
-        QProcess process;
-        QSignalSpy finished(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-        process.start(QStringLiteral("xclip"),
-                      QStringList{QStringLiteral("-selection"), selection} + arguments);
-        if (!process.waitForStarted(5000))
-            return "(xclip did not start)";
-        process.write(input);
-        process.closeWriteChannel();
-        if (!finished.wait(10000))
-            return "(xclip did not finish)";
-        return process.readAllStandardOutput();
+        return runTool(QStringLiteral("xclip"),
+                       QStringList{QStringLiteral("-selection"), selection} + arguments, input);
     }
 
     // The user's own: a picture on the clipboard, a text in the primary selection.

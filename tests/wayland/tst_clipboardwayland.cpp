@@ -7,6 +7,7 @@
 #include "platform/input/InputBackendMutter.h"
 #include "platform/input/InputBackendWlroots.h"
 #include "remote/ClipboardCommands.h"
+#include "support/ToolRun.h"
 
 #include <QCoreApplication>
 #include <QJsonObject>
@@ -30,26 +31,14 @@ private:
 
     static bool on(const char* desktop) { return QLatin1String(CLIPBOARD_DESKTOP) == QLatin1String(desktop); }
 
-    // Runs a wl-clipboard tool without blocking our event loop, which serves our own text.
-    static QByteArray run(const QString& tool, const QStringList& arguments,
-                          const QByteArray& input = QByteArray())
+    static QByteArray paste()
     {
-        QProcess process;
-        QSignalSpy finished(&process, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-        process.start(tool, arguments);
-        if (!process.waitForStarted(5000))
-            return "(did not start)";
-        process.write(input);
-        process.closeWriteChannel();
-        if (!finished.wait(10000))
-            return "(did not finish)";
-        return process.readAllStandardOutput();
+        return runTool(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline")});
     }
-    static QByteArray paste() { return run(QStringLiteral("wl-paste"), {QStringLiteral("--no-newline")}); }
     static void copyElsewhere(const QByteArray& bytes,
                               const QString& type = QStringLiteral("text/plain;charset=utf-8"))
     {
-        run(QStringLiteral("wl-copy"), {QStringLiteral("--type"), type}, bytes);
+        runTool(QStringLiteral("wl-copy"), {QStringLiteral("--type"), type}, bytes);
     }
     // Another clipboard of this desktop's kind, as the program makes it on the first request.
     std::unique_ptr<Clipboard> openClipboard() const
@@ -133,7 +122,7 @@ private slots:
 
         QVERIFY(m_clipboard->setText(QString()));
         QTRY_COMPARE_WITH_TIMEOUT(paste(), QByteArray(), 5000);
-        QVERIFY(run(QStringLiteral("wl-paste"), {QStringLiteral("--list-types")}).contains("text/plain"));
+        QVERIFY(runTool(QStringLiteral("wl-paste"), {QStringLiteral("--list-types")}).contains("text/plain"));
         own = read();
         QCOMPARE(own.result, ClipboardRead::Result::Text);
         QCOMPARE(own.text, QString());
@@ -164,7 +153,7 @@ private slots:
 
         copyElsewhere("again");
         QTRY_COMPARE_WITH_TIMEOUT(read().text, QStringLiteral("again"), 5000);
-        run(QStringLiteral("wl-copy"), {QStringLiteral("--clear")});
+        runTool(QStringLiteral("wl-copy"), {QStringLiteral("--clear")});
         QTRY_COMPARE_WITH_TIMEOUT(read().text, QString(), 5000);
         QCOMPARE(read().result, ClipboardRead::Result::Text);
     }
@@ -191,12 +180,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(QString::fromUtf8(paste()), QString::fromUtf8("\u4e16"), 5000);
         QVERIFY(m_clipboard->restoreContent(saved));
         QTRY_COMPARE_WITH_TIMEOUT(
-            run(QStringLiteral("wl-paste"), {QStringLiteral("--type"), QStringLiteral("image/png")}), picture,
-            5000);
-        QCOMPARE(run(QStringLiteral("wl-paste"), {QStringLiteral("--list-types")}),
+            runTool(QStringLiteral("wl-paste"), {QStringLiteral("--type"), QStringLiteral("image/png")}),
+            picture, 5000);
+        QCOMPARE(runTool(QStringLiteral("wl-paste"), {QStringLiteral("--list-types")}),
                  QByteArray("image/png\n"));
 
-        run(QStringLiteral("wl-copy"), {QStringLiteral("--clear")});
+        runTool(QStringLiteral("wl-copy"), {QStringLiteral("--clear")});
         QTRY_COMPARE_WITH_TIMEOUT(read().text, QString(), 5000);
         saved = save(*m_clipboard);
         QVERIFY(saved.known);
