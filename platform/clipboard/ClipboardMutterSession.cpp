@@ -60,13 +60,13 @@ void ClipboardMutter::Session::open()
                  m_state = State::Open;
                  qInfo("Clipboard: GNOME remote-desktop clipboard enabled");
                  if (m_textPending)
-                     offerText();
+                     offerContent();
                  nextRead();
              });
     });
 }
 
-bool ClipboardMutter::Session::setText(const QString& text, PutDone done, std::function<void()> taken)
+bool ClipboardMutter::Session::offer(const Types& types, PutDone done, std::function<void()> taken)
 {
     if (!m_bus.isConnected()) {
         if (done)
@@ -75,15 +75,15 @@ bool ClipboardMutter::Session::setText(const QString& text, PutDone done, std::f
     }
     if (m_state == State::Closed)
         open();
-    m_text = text.toUtf8();
+    m_content = types;
     m_taken = std::move(taken);
-    // Reads from now on answer this text; Mutter refuses to pass a session its own.
+    // Reads from now on answer this content; Mutter refuses to pass a session its own.
     m_ownsSelection = true;
     m_textPending = true;
     if (done)
         m_puts.push_back(PendingPut{0, std::move(done)});
     if (m_state == State::Open)
-        offerText();
+        offerContent();
     return true;
 }
 
@@ -99,6 +99,7 @@ void ClipboardMutter::Session::onSignal(const QDBusMessage& message)
         const QVariantMap options = qdbus_cast<QVariantMap>(args.constFirst());
         m_types = mimeTypesOf(options);
         m_ownerKnown = true;
+        ++m_ownerChanges;
         m_ownsSelection = options.value(QStringLiteral("session-is-owner")).toBool();
     } else if (member == QLatin1String("SelectionTransfer") && signature == QLatin1String("su")) {
         send(args.at(0).toString(), args.at(1).toUInt());
@@ -159,11 +160,11 @@ void ClipboardMutter::Session::close(Answer answer, Ending ending)
     m_ownerKnown = false;
     m_ownsSelection = false;
     m_textPending = false;
-    m_text.clear();
+    m_content.clear();
     m_taken = nullptr;
     std::deque<PendingPut> puts;
     puts.swap(m_puts);
-    std::optional<ReadDone> current = std::move(m_current);
+    std::optional<WaitingRead> current = std::move(m_current);
     m_current.reset();
     std::deque<WaitingRead> waiting;
     waiting.swap(m_waiting);
@@ -171,14 +172,18 @@ void ClipboardMutter::Session::close(Answer answer, Ending ending)
         return;
     const ClipboardRead unavailable{ClipboardRead::Result::Unavailable, QString()};
     if (current)
-        (*current)(unavailable);
-    for (const WaitingRead& w : waiting)
-        w.done(unavailable);
+        waiting.push_front(std::move(*current));
+    for (const WaitingRead& w : waiting) {
+        if (w.save)
+            w.save(ClipboardContent());
+        else
+            w.done(unavailable);
+    }
     for (const PendingPut& put : puts)
         put.done(false);
 }
 
-void ClipboardMutter::Session::offerText()
+void ClipboardMutter::Session::offerContent()
 {
     m_textPending = false;
     const quint64 offer = ++m_offerId;
@@ -186,15 +191,15 @@ void ClipboardMutter::Session::offerText()
         if (put.offer == 0)
             put.offer = offer;
     }
-    QStringList types = clipboardTextTypes();
-    if (m_taken)
-        types << QLatin1String(ClipboardSecretHintType);
+    QStringList types;
+    for (const auto& type : qAsConst(m_content))
+        types << type.first;
     call(
         m_session, kSessionInterface, QStringLiteral("SetSelection"),
         {QVariantMap{{QStringLiteral("mime-types"), types}}},
         [this, offer](const QDBusMessage&) { answerPuts(offer, true); },
         [this, offer](const QDBusMessage& reply) {
-            qWarning().noquote() << "Clipboard: GNOME remote desktop did not take the text:"
+            qWarning().noquote() << "Clipboard: GNOME remote desktop did not take the content:"
                                  << reply.errorMessage();
             m_ownsSelection = false;
             answerPuts(offer, false);

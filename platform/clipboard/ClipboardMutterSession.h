@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/clipboard/ClipboardMutter.h"
+#include "platform/clipboard/ClipboardSaver.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -37,10 +38,16 @@ public:
 
     bool ready() const { return m_state == State::Open; }
 
-    // `taken` (for a transient text, offered as secret) runs at each program's read.
-    bool setText(const QString& text, PutDone done = PutDone(), std::function<void()> taken = nullptr);
+    using Types = QVector<QPair<QString, QByteArray>>;
+    using SaveDone = std::function<void(const ClipboardContent&)>;
+
+    // Puts `types` on the clipboard; `taken` (for a transient text, offered as secret) runs at
+    // each program's read.
+    bool offer(const Types& types, PutDone done = PutDone(), std::function<void()> taken = nullptr);
 
     void readText(qint64 maxBytes, ReadDone done);
+    // Reads every type, in turn with the text reads.
+    void save(const ClipboardSaveBounds& bounds, SaveDone done);
 
 private slots:
     void onSignal(const QDBusMessage& message);
@@ -57,10 +64,13 @@ private:
         quint64 offer = 0; // the SetSelection that carries it; 0 until one is sent
         PutDone done;
     };
+    // A text read, or a save of every type (`save` set).
     struct WaitingRead
     {
         qint64 maxBytes = 0;
         ReadDone done;
+        ClipboardSaveBounds bounds;
+        SaveDone save;
     };
     using Reply = std::function<void(const QDBusMessage&)>;
 
@@ -83,14 +93,19 @@ private:
 
     // Ends the session, forgetting what it knew.
     void close(Answer answer, Ending ending = Ending::ByUs);
-    void offerText();
+    void offerContent();
     // Mutter answers offers in order: this one settles every text it or an earlier one carried.
     void answerPuts(quint64 offer, bool taken);
     // Mutter asks for our text on behalf of a program pasting it.
     void send(const QString& type, uint serial);
     void nextRead();
+    // Our own content read as text (Mutter refuses to pass a session its own).
+    ClipboardRead ownText(qint64 maxBytes) const;
+    void wait(WaitingRead read);
     void startRead(const QString& type, WaitingRead read);
+    void startSave(WaitingRead read);
     void finishRead(quint64 id, const ClipboardRead& result);
+    void finishSave(quint64 id, const ClipboardContent& content);
 
     QDBusConnection m_bus;
     QString m_session;
@@ -100,7 +115,8 @@ private:
     QStringList m_types;
     bool m_ownerKnown = false;
     bool m_ownsSelection = false;
-    QByteArray m_text;
+    quint64 m_ownerChanges = 0;
+    Types m_content; // ours, type by type
     std::function<void()> m_taken;
     bool m_textPending = false;
     int m_sendings = 0;
@@ -108,6 +124,6 @@ private:
     quint64 m_offerId = 0;
     quint64 m_answeredOffer = 0; // the last offer Mutter answered
     std::deque<WaitingRead> m_waiting;
-    std::optional<ReadDone> m_current;
+    std::optional<WaitingRead> m_current;
     quint64 m_readId = 0;
 };
