@@ -34,7 +34,7 @@ ClipboardSaver::ClipboardSaver(const QStringList& offered, const ClipboardSaveBo
             m_types << type;
     }
     if (m_types.size() > m_bounds.types) {
-        qWarning() << "Clipboard: not saved, more types than" << m_bounds.types
+        qWarning() << "Clipboard: types not saved beyond the first" << m_bounds.types
                    << "offered:" << m_types.size() - m_bounds.types;
         m_skipped += m_types.size() - m_bounds.types;
         m_types = m_types.mid(0, m_bounds.types);
