@@ -473,6 +473,17 @@ private slots:
         QTRY_COMPARE(session().ownTypes, QStringList{QStringLiteral("image/png")});
         QCOMPARE(read().result, ClipboardRead::Result::NotText);
         QCOMPARE(save(), pictureOnly);
+
+        // An empty clipboard comes back as an empty text, the nearest Mutter has.
+        session().sessionOwns = false;
+        session().otherTypes.clear();
+        announceOther();
+        const ClipboardContent empty = save();
+        QVERIFY(empty.known);
+        QVERIFY(empty.types.isEmpty());
+        QVERIFY(m_clipboard->restoreContent(empty));
+        QTRY_VERIFY(session().ownTypes.contains(QStringLiteral("text/plain;charset=utf-8")));
+        QCOMPARE(pasted(QStringLiteral("text/plain;charset=utf-8")), QByteArray());
     }
 
     // What does not fit is left out and logged by type, never by content; the rest is kept. A
