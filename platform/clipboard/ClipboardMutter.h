@@ -34,6 +34,10 @@ public:
     // for its own copy of each new text).
     bool offerTransient(const QString& text, std::function<void()> taken) override;
     bool tellsWhenTaken() const override { return true; }
+    // Every type the clipboard's owner offers, within bounds (what does not fit is skipped and
+    // logged), put back with all its types.
+    void saveContent(qint64 maxBytes, std::function<void(const ClipboardContent&)> done) override;
+    bool restoreContent(const ClipboardContent& content) override;
 
     bool isReady() const;
 

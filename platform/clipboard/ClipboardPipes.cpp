@@ -52,6 +52,15 @@ QString clipboardTextType(const QStringList& offered)
     return QString();
 }
 
+QVector<QPair<QString, QByteArray>> clipboardTextOffer(const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    QVector<QPair<QString, QByteArray>> types;
+    for (const QString& type : clipboardTextTypes())
+        types.append({type, bytes});
+    return types;
+}
+
 ClipboardPipeWriter::ClipboardPipeWriter(int fd, QByteArray bytes, Finished finished, QObject* parent)
     : QObject(parent)
     , m_fd(fd)

@@ -15,6 +15,8 @@
 QStringList clipboardTextTypes();
 // The best of the `offered` types to read as text; empty when none is text.
 QString clipboardTextType(const QStringList& offered);
+// `text` under each of those names, as a clipboard offers it.
+QVector<QPair<QString, QByteArray>> clipboardTextOffer(const QString& text);
 
 // Clipboard contents travel through pipes between programs. These two move them without ever
 // blocking the event loop, whatever the program at the other end does, and end with their parent:

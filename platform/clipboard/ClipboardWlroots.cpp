@@ -232,27 +232,14 @@ ClipboardWlroots::~ClipboardWlroots()
     }
 }
 
-namespace {
-
-QVector<QPair<QString, QByteArray>> textTypes(const QString& text)
-{
-    const QByteArray bytes = text.toUtf8();
-    QVector<QPair<QString, QByteArray>> types;
-    for (const QString& type : clipboardTextTypes())
-        types.append({type, bytes});
-    return types;
-}
-
-} // namespace
-
 bool ClipboardWlroots::setText(const QString& text)
 {
-    return offer(textTypes(text), nullptr);
+    return offer(clipboardTextOffer(text), nullptr);
 }
 
 bool ClipboardWlroots::offerTransient(const QString& text, std::function<void()> taken)
 {
-    Types types = textTypes(text);
+    Types types = clipboardTextOffer(text);
     types.append({QLatin1String(ClipboardSecretHintType), QByteArray(ClipboardSecretHintValue)});
     return offer(types, std::move(taken));
 }

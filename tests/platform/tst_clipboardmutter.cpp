@@ -1,7 +1,10 @@
 // GNOME's remote-desktop clipboard against a stand-in for Mutter on a private bus, for what a
 // real Mutter does not readily show: reads in turn (Mutter refuses them in parallel), its answers
-// for an empty clipboard and for our own text, and a session the desktop ends.
+// for an empty clipboard and for our own text, a session the desktop ends, and every type of a
+// clipboard saved and put back within bounds.
 #include "platform/clipboard/ClipboardMutter.h"
+#include "platform/clipboard/ClipboardSaver.h"
+#include "support/LogCapture.h"
 #include "support/PrivateBus.h"
 
 #include <QDBusArgument>
@@ -9,13 +12,17 @@
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
 #include <QDBusUnixFileDescriptor>
 #include <QTest>
 #include <QTimer>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -39,6 +46,8 @@ public:
 
     QStringList otherTypes{QStringLiteral("text/plain;charset=utf-8")};
     QByteArray otherBytes = "from the PC";
+    QMap<QString, QByteArray> otherData; // a type's own bytes, where not `otherBytes`
+    QString stalledType;                 // a type whose pipe the owner never ends
     bool sessionOwns = false;
     bool refuseSelection = false;
     QStringList ownTypes;
@@ -46,6 +55,7 @@ public:
     bool reading = false; // a read's pipe is still open
     bool parallel = false;
     QList<uint> writesDone;
+    QList<uint> writesFailed;
     QByteArray received; // what the session wrote for a transfer
 
     // Tells the session of a new owner (none: `types` null) as Mutter does ("mime-types" as a
@@ -68,13 +78,24 @@ public:
         emitSignal(QStringLiteral("SelectionTransfer"), {type, serial});
     }
     void close() { emitSignal(QStringLiteral("Closed"), {}); }
+    QString path() const { return m_path; }
     // The pipe of the last transfer, read to its end.
     void collect()
     {
+        received.clear();
         char buffer[4096];
         ssize_t n;
         while ((n = ::read(m_transferRead, buffer, sizeof buffer)) > 0)
             received.append(buffer, int(n));
+        ::close(m_transferRead);
+        m_transferRead = -1;
+    }
+    ~FakeSession() override
+    {
+        for (int fd : {m_transferRead, m_stalled}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
     }
 
 public slots:
@@ -95,6 +116,7 @@ public slots:
     }
     void DisableClipboard() {}
     void Stop() {}
+    void Sync() {} // its answer follows every signal sent before
     QDBusUnixFileDescriptor SelectionRead(const QString& type)
     {
         ++reads;
@@ -108,21 +130,35 @@ public slots:
             return {};
         }
         parallel = parallel || reading;
+        // A socket for a pipe: a reader that gives up early must not end the test by SIGPIPE.
         int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0)
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
             return {};
-        // A type the owner lacks ends at once, empty.
-        if (otherTypes.contains(type) &&
-            ::write(fds[1], otherBytes.constData(), size_t(otherBytes.size())) != otherBytes.size())
-            qWarning("fake Mutter: the pipe took less");
-        // The pipe ends a moment later, as a program's answer would.
-        reading = true;
-        QTimer::singleShot(20, this, [this, fd = fds[1]] {
-            ::close(fd);
-            reading = false;
-        });
+        // A type the owner lacks ends at once, empty. The bytes go out as the reader takes them.
+        const QByteArray bytes = otherTypes.contains(type) ? otherData.value(type, otherBytes) : QByteArray();
+        fcntl(fds[1], F_SETFL, O_NONBLOCK);
         const QDBusUnixFileDescriptor answer(fds[0]);
         ::close(fds[0]);
+        if (type == stalledType) {
+            m_stalled = fds[1];
+            return answer;
+        }
+        reading = true;
+        auto written = std::make_shared<qint64>(0);
+        auto* pump = new QTimer(this);
+        connect(pump, &QTimer::timeout, this, [this, pump, written, bytes, fd = fds[1]] {
+            const ssize_t n =
+                ::send(fd, bytes.constData() + *written, size_t(bytes.size() - *written), MSG_NOSIGNAL);
+            if (n > 0)
+                *written += n;
+            // The pipe ends only after a while, as a program's answer would.
+            if (*written < bytes.size() && (n > 0 || errno == EAGAIN))
+                return;
+            ::close(fd);
+            reading = false;
+            pump->deleteLater();
+        });
+        pump->start(20);
         return answer;
     }
     QDBusUnixFileDescriptor SelectionWrite(uint)
@@ -135,11 +171,7 @@ public slots:
         ::close(fds[1]);
         return answer;
     }
-    void SelectionWriteDone(uint serial, bool success)
-    {
-        if (success)
-            writesDone << serial;
-    }
+    void SelectionWriteDone(uint serial, bool success) { (success ? writesDone : writesFailed) << serial; }
 
 private:
     void emitSignal(const QString& name, const QVariantList& args)
@@ -152,6 +184,7 @@ private:
     QDBusConnection m_bus;
     QString m_path;
     int m_transferRead = -1;
+    int m_stalled = -1;
 };
 
 class FakeRemoteDesktop final : public QObject, protected QDBusContext
@@ -209,6 +242,52 @@ class TestClipboardMutter : public QObject
         if (!QTest::qWaitFor([&result] { return result.has_value(); }, 10000))
             return ClipboardRead{ClipboardRead::Result::Unavailable, QStringLiteral("(no answer)")};
         return *result;
+    }
+
+    ClipboardContent save(qint64 maxBytes = 1024 * 1024)
+    {
+        std::optional<ClipboardContent> result;
+        m_clipboard->saveContent(maxBytes, [&result](const ClipboardContent& c) { result = c; });
+        if (!QTest::qWaitFor([&result] { return result.has_value(); }, 20000))
+            return ClipboardContent();
+        return *result;
+    }
+    // What Mutter gets for `type` when a program pastes it.
+    QByteArray pasted(const QString& type)
+    {
+        static uint serial = 100;
+        ++serial;
+        session().transfer(type, serial);
+        const auto answered = [this] {
+            return session().writesDone.contains(serial) || session().writesFailed.contains(serial);
+        };
+        if (!QTest::qWaitFor(answered, 10000) || !session().writesDone.contains(serial))
+            return session().writesFailed.contains(serial) ? "(refused)" : "(no answer)";
+        session().collect();
+        return session().received;
+    }
+    // Tells of the owner's new types, and waits until the clipboard has heard (the answer to a
+    // read comes after the news).
+    void announceOther()
+    {
+        session().announce(session().otherTypes);
+        const QDBusMessage sync = QDBusMessage::createMethodCall(
+            QStringLiteral("org.gnome.Mutter.RemoteDesktop"), m_mutter->sessions.back()->path(),
+            kSessionInterface, QStringLiteral("Sync"));
+        QDBusPendingCall answer = QDBusConnection(m_names.at(1)).asyncCall(sync);
+        QTRY_VERIFY(answer.isFinished());
+        QCoreApplication::processEvents();
+    }
+    // Another program's picture and text; the picture's bytes are anything but text.
+    void offerPicture(const QByteArray& picture)
+    {
+        session().otherTypes = QStringList{QStringLiteral("image/png"), QStringLiteral("UTF8_STRING"),
+                                           QStringLiteral("text/plain;charset=utf-8")};
+        session().otherData = {
+            {QStringLiteral("image/png"), picture},
+            {QStringLiteral("UTF8_STRING"), QString::fromUtf8("wörld").toUtf8()},
+            {QStringLiteral("text/plain;charset=utf-8"), QString::fromUtf8("wörld").toUtf8()}};
+        announceOther();
     }
 
 private slots:
@@ -352,6 +431,124 @@ private slots:
         QCOMPARE(session().reads, 1);
         QVERIFY(m_clipboard->setText(QStringLiteral("again")));
         QTRY_VERIFY(session().sessionOwns);
+    }
+
+    // A picture and a text are saved with their types, pasted over, and put back byte for byte:
+    // Mutter is offered every type and gets each one's own bytes, not the secret mark.
+    void everyTypeIsSavedAndPutBack()
+    {
+        QByteArray picture("\x89PNG\r\n\x1a\n", 8);
+        picture += QByteArray(3000, '\0') + QByteArray(100, '\xff');
+        offerPicture(picture);
+        const ClipboardContent saved = save();
+        QVERIFY(saved.known);
+        const QVector<QPair<QString, QByteArray>> expected{
+            {QStringLiteral("text/plain;charset=utf-8"), QString::fromUtf8("wörld").toUtf8()},
+            {QStringLiteral("image/png"), picture},
+            {QStringLiteral("UTF8_STRING"), QString::fromUtf8("wörld").toUtf8()}};
+        QCOMPARE(saved.types, expected);
+
+        bool taken = false;
+        QVERIFY(m_clipboard->offerTransient(QString::fromUtf8("世界"), [&taken] { taken = true; }));
+        QTRY_VERIFY(session().ownTypes.contains(QLatin1String(ClipboardSecretHintType)));
+        QCOMPARE(pasted(QStringLiteral("text/plain;charset=utf-8")), QString::fromUtf8("世界").toUtf8());
+        QVERIFY(taken);
+
+        QVERIFY(m_clipboard->restoreContent(saved));
+        QTRY_COMPARE(session().ownTypes,
+                     (QStringList{QStringLiteral("text/plain;charset=utf-8"), QStringLiteral("image/png"),
+                                  QStringLiteral("UTF8_STRING")}));
+        for (const auto& type : expected)
+            QCOMPARE(pasted(type.first), type.second);
+        QCOMPARE(pasted(QLatin1String(ClipboardSecretHintType)), QByteArray("(refused)"));
+        // Saved again while it is ours: the same content, without asking Mutter.
+        const int reads = session().reads;
+        QCOMPARE(save(), saved);
+        QCOMPARE(read().text, QString::fromUtf8("wörld"));
+        QCOMPARE(session().reads, reads);
+
+        // A picture alone is put back as it was, and read as no text.
+        const ClipboardContent pictureOnly{true, {{QStringLiteral("image/png"), picture}}, {}};
+        QVERIFY(m_clipboard->restoreContent(pictureOnly));
+        QTRY_COMPARE(session().ownTypes, QStringList{QStringLiteral("image/png")});
+        QCOMPARE(read().result, ClipboardRead::Result::NotText);
+        QCOMPARE(save(), pictureOnly);
+
+        // An empty clipboard comes back as an empty text, the nearest Mutter has.
+        session().sessionOwns = false;
+        session().otherTypes.clear();
+        announceOther();
+        const ClipboardContent empty = save();
+        QVERIFY(empty.known);
+        QVERIFY(empty.types.isEmpty());
+        QVERIFY(m_clipboard->restoreContent(empty));
+        QTRY_VERIFY(session().ownTypes.contains(QStringLiteral("text/plain;charset=utf-8")));
+        QCOMPARE(pasted(QStringLiteral("text/plain;charset=utf-8")), QByteArray());
+    }
+
+    // What does not fit is left out and logged by type, never by content; the rest is kept. A
+    // clipboard of which nothing fits cannot be put back, so it is not known.
+    void typesBeyondTheBoundsAreSkipped()
+    {
+        LogCapture log;
+        offerPicture(QByteArray(600, 'p'));
+        session().otherTypes << QStringLiteral("application/x-secret-big");
+        session().otherData.insert(QStringLiteral("application/x-secret-big"), QByteArray(2000, 'S'));
+        announceOther();
+        ClipboardContent saved = save(1024);
+        QVERIFY(saved.known);
+        QStringList types;
+        for (const auto& type : qAsConst(saved.types))
+            types << type.first;
+        QCOMPARE(types, (QStringList{QStringLiteral("text/plain;charset=utf-8"), QStringLiteral("image/png"),
+                                     QStringLiteral("UTF8_STRING")}));
+        QCOMPARE(log.count(QStringLiteral("application/x-secret-big")), 1);
+        QCOMPARE(log.count(QStringLiteral("SSSS")) + log.count(QStringLiteral("wörld")), 0);
+
+        // Endless types: the first ones are read, the rest named in a count.
+        QStringList many;
+        for (int i = 0; i < 100; ++i)
+            many << QStringLiteral("application/x-kind-%1").arg(i);
+        session().otherTypes = many;
+        session().otherData.clear();
+        announceOther();
+        saved = save();
+        QVERIFY(saved.known);
+        QCOMPARE(saved.types.size(), ClipboardSaveBounds().types);
+        QCOMPARE(saved.types.constLast().first, many.at(ClipboardSaveBounds().types - 1));
+
+        session().otherTypes = QStringList{QStringLiteral("image/png")};
+        session().otherData = {{QStringLiteral("image/png"), QByteArray(2000, 'p')}};
+        announceOther();
+        QVERIFY(!save(1024).known);
+        QVERIFY(!m_clipboard->restoreContent(ClipboardContent()));
+    }
+
+    // An owner that never ends a type costs the save its deadline and the types after it, not
+    // those before; a new
+    // owner during a save leaves nothing known (the types read could be of two contents).
+    void ownersThatStallOrChange()
+    {
+        offerPicture("picture");
+        session().stalledType = QStringLiteral("image/png");
+        ClipboardContent saved = save();
+        QVERIFY(saved.known);
+        QCOMPARE(saved.types,
+                 (QVector<QPair<QString, QByteArray>>{
+                     {QStringLiteral("text/plain;charset=utf-8"), QString::fromUtf8("wörld").toUtf8()}}));
+
+        session().stalledType.clear();
+        std::optional<ClipboardContent> result;
+        m_clipboard->saveContent(1024, [&result](const ClipboardContent& c) { result = c; });
+        session().announce(QStringList{QStringLiteral("text/plain")});
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 20000);
+        QVERIFY(!result->known);
+        // The session's end answers a save under way.
+        result.reset();
+        m_clipboard->saveContent(1024, [&result](const ClipboardContent& c) { result = c; });
+        session().close();
+        QTRY_VERIFY(result.has_value());
+        QVERIFY(!result->known);
     }
 };
 

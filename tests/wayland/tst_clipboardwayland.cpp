@@ -159,11 +159,10 @@ private slots:
     }
 
     // What a paste of ours displaces is saved type by type and put back as it was, a picture
-    // included, and an empty clipboard is empty again (data control; GNOME's keeps text only).
+    // included, and an empty clipboard is empty again (not on GNOME, where `wl-copy --clear`
+    // leaves what a remote-desktop session put there; tst_clipboardmutter has that case).
     void everyTypeIsSavedAndPutBack()
     {
-        if (on("GNOME"))
-            QSKIP("GNOME's clipboard keeps only the text");
         const auto save = [](Clipboard& clipboard) {
             std::optional<ClipboardContent> saved;
             clipboard.saveContent(1024 * 1024, [&saved](const ClipboardContent& c) { saved = c; });
@@ -184,6 +183,8 @@ private slots:
             picture, 5000);
         QCOMPARE(runTool(QStringLiteral("wl-paste"), {QStringLiteral("--list-types")}),
                  QByteArray("image/png\n"));
+        if (on("GNOME"))
+            return;
 
         runTool(QStringLiteral("wl-copy"), {QStringLiteral("--clear")});
         QTRY_COMPARE_WITH_TIMEOUT(read().text, QString(), 5000);

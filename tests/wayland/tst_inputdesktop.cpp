@@ -75,6 +75,18 @@ private:
             return std::make_unique<ClipboardMutter>(m_bus);
         return ClipboardWlroots::open();
     }
+    // Every type on the clipboard with its bytes, as another program pasting it gets them.
+    static QMap<QString, QByteArray> clipboardTypes(Clipboard& clipboard)
+    {
+        std::optional<ClipboardContent> result;
+        clipboard.saveContent(1024 * 1024, [&result](const ClipboardContent& c) { result = c; });
+        if (!QTest::qWaitFor([&result] { return result.has_value(); }, 10000) || !result->known)
+            return {{QStringLiteral("(not read)"), QByteArray()}};
+        QMap<QString, QByteArray> types;
+        for (const auto& type : qAsConst(result->types))
+            types.insert(type.first, type.second);
+        return types;
+    }
     static QString readClipboard(Clipboard& clipboard)
     {
         std::optional<ClipboardRead> result;
@@ -299,12 +311,24 @@ private slots:
         // Mutter and the portals type a keysym only where a key of the layout (US here) has it;
         // ö, 世, 界 and 😀 are pasted through the clipboard, in order, and the user's own
         // clipboard is back afterwards.
+        // The user copied a picture with a text (as a browser copying an image does): both are
+        // there again afterwards, byte for byte.
         std::unique_ptr<Clipboard> user = openClipboard();
-        QVERIFY(user->setText(QStringLiteral("the user's own")));
+        const QByteArray picture = QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(4000, '\0') + "\xff end";
+        const QMap<QString, QByteArray> copied{{QStringLiteral("text/plain;charset=utf-8"), "the user's own"},
+                                               {QStringLiteral("image/png"), picture}};
+        ClipboardContent content;
+        content.known = true;
+        for (auto type = copied.cbegin(); type != copied.cend(); ++type)
+            content.types.append({type.key(), type.value()});
+        QVERIFY(user->restoreContent(content));
         QTRY_COMPARE_WITH_TIMEOUT(readClipboard(*user), QStringLiteral("the user's own"), 5000);
         const QString text = QString::fromUtf8("Hello, wörld 世界 😀\n");
         m_s.send(ProbeSession::text(text));
         QTRY_COMPARE_WITH_TIMEOUT(m_s.typed(), text, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(clipboardTypes(*user), copied, 5000);
+
+        QVERIFY(user->setText(QStringLiteral("the user's own")));
         QTRY_COMPARE_WITH_TIMEOUT(readClipboard(*user), QStringLiteral("the user's own"), 5000);
 
         // 200 characters, runs of the layout's and of others taking turns.
