@@ -174,8 +174,13 @@ void InputBackendWlroots::Private::followKeymap(const std::string& text)
 bool InputBackendWlroots::Private::upload(const std::string& text, bool extendsActive)
 {
     // A keymap that keeps every key of the active one leaves the keys just sent as they were.
-    if (keysSinceKeymap && !extendsActive)
-        settle(kKeysSettleMs);
+    if (keysSinceKeymap && !extendsActive) {
+        // Only what is left of the time since the last key: the user's layout put back a
+        // second after typing waits for nothing.
+        const quint32 since = nowMs() - lastKeyMs;
+        if (since < kKeysSettleMs)
+            settle(kKeysSettleMs - since);
+    }
     keysSinceKeymap = false;
     quint32 size = 0;
     const int fd = keymapFile(text, &size);
@@ -289,6 +294,7 @@ void InputBackendWlroots::Private::keyEvent(quint32 evdev, bool down)
         settle(kKeymapSettleMs);
     }
     keysSinceKeymap = true;
+    lastKeyMs = nowMs();
     // A key of another layout: that layout first, so the key arrives as meant.
     if (group() != sentGroup)
         sendModifiers(sentDepressed, sentLatched, sentLocked, group());

@@ -110,6 +110,7 @@ struct InputBackendWlroots::Private
     bool typingActive = false;
     bool keymapUnsettled = false; // a keymap went out and no key has followed it yet
     bool keysSinceKeymap = false;
+    quint32 lastKeyMs = 0;
     QVector<xkb_keysym_t> typingSyms;
     bool typingDirty = true;
     // The characters of the batch being sent, in order, and the one being typed: a character
