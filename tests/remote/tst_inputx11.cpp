@@ -2,8 +2,8 @@
 
 #include "platform/input/InputBackendX11.h"
 #include "support/GtkTextField.h"
-#include "support/ToolRun.h"
 #include "support/TerminalSink.h"
+#include "support/ToolRun.h"
 
 #include <QCursor>
 #include <QJsonDocument>
