@@ -84,7 +84,8 @@ stop_virtual_display() {
     return 0
 }
 
-# A headless sway for the Wayland tests and benchmarks: WAYLAND_DISPLAY is set to its socket
+# A headless sway for the Wayland tests and benchmarks: WAYLAND_DISPLAY is set to its socket and
+# VELMORA_SWAY_X_DISPLAY to its XWayland display (empty without XWayland)
 # and it stops when the script ends. sway refuses to run as root, so under root it runs as a
 # system user created for it (velmora-wayland) with a runtime folder of that user's own.
 start_headless_sway() {
@@ -97,12 +98,14 @@ start_headless_sway() {
         chown "$user:" "$VELMORA_SWAY_RUNTIME"
         run_as=(setpriv --reuid="$user" --regid="$user" --init-groups)
     fi
-    # No bar, no bindings, no XWayland: every key reaches the focused client.
-    cat >"$VELMORA_SWAY_RUNTIME/config" <<'SWAY'
+    # No bar, no bindings: every key reaches the focused client. XWayland lets in only sway's
+    # user, so ours is let in too (which starts it) before its display is told.
+    cat >"$VELMORA_SWAY_RUNTIME/config" <<SWAY
 output HEADLESS-1 mode 1280x720 position 0 0
 default_border none
 focus_follows_mouse no
-xwayland disable
+xwayland enable
+exec xhost +si:localuser:$(id -un) >/dev/null && echo "\$DISPLAY" >"\$XDG_RUNTIME_DIR/x-display"
 SWAY
     chmod 644 "$VELMORA_SWAY_RUNTIME/config"
     setsid "${run_as[@]}" env -i PATH="$PATH" HOME="$VELMORA_SWAY_RUNTIME" XDG_RUNTIME_DIR="$VELMORA_SWAY_RUNTIME" \
@@ -123,7 +126,16 @@ SWAY
     fi
     # An absolute path: our clients need no runtime folder of their own.
     export WAYLAND_DISPLAY="$socket"
-    echo "Started a headless sway at $WAYLAND_DISPLAY"
+    VELMORA_SWAY_X_DISPLAY=""
+    if command -v xhost >/dev/null; then
+        for _ in $(seq 100); do
+            [ -s "$VELMORA_SWAY_RUNTIME/x-display" ] && break
+            sleep 0.1
+        done
+        [ -s "$VELMORA_SWAY_RUNTIME/x-display" ] && VELMORA_SWAY_X_DISPLAY=$(cat "$VELMORA_SWAY_RUNTIME/x-display")
+    fi
+    export VELMORA_SWAY_X_DISPLAY
+    echo "Started a headless sway at $WAYLAND_DISPLAY (XWayland at ${VELMORA_SWAY_X_DISPLAY:-none})"
 }
 
 stop_headless_sway() {

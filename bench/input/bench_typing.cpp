@@ -8,7 +8,7 @@
 #include "platform/clipboard/ClipboardQt.h"
 #include "platform/input/InputBackendX11.h"
 #include "remote/Server.h"
-#include "tests/support/XTermSink.h"
+#include "tests/support/TerminalSink.h"
 
 #include <QGuiApplication>
 #include <QHostAddress>
@@ -68,7 +68,7 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
     const int length = argc > 1 ? std::max(atoi(argv[1]), 100) : 20000;
     const int runs = argc > 2 ? std::max(atoi(argv[2]), 1) : 5;
-    if (qEnvironmentVariableIsEmpty("DISPLAY") || !XTermSink::available()) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") || !TerminalSink::available()) {
         std::fprintf(stderr, "needs an X display and xterm\n");
         return 2;
     }
@@ -77,7 +77,7 @@ int main(int argc, char** argv)
 
     Server server(InputBackendX11::open(), nullptr);
     server.setClipboard(std::make_unique<ClipboardQt>(), [] { return false; });
-    XTermSink terminal;
+    TerminalSink terminal;
     QTcpSocket phone;
     if (!server.start(0) || !terminal.start())
         return 1;
@@ -95,7 +95,7 @@ int main(int argc, char** argv)
     bool ready = false;
     for (int attempt = 0; attempt < 40 && !ready; ++attempt) {
         send(keyinput(QStringLiteral(".")));
-        ready = XTermSink::spinUntil([&] { return terminal.size() > 0; }, 250);
+        ready = TerminalSink::spinUntil([&] { return terminal.size() > 0; }, 250);
     }
     if (!ready) {
         std::fprintf(stderr, "the terminal takes no keys\n");
@@ -119,9 +119,9 @@ int main(int argc, char** argv)
             // terminal stays busy with them long after: it is the peer for ASCII only.
             for (int tool = 0; tool < (k == 0 ? 2 : 1); ++tool) {
                 const QString& text = kinds[size_t(k)].text;
-                const QByteArray expected = XTermSink::expectedBytes(text);
+                const QByteArray expected = TerminalSink::expectedBytes(text);
                 // Spare keys go back after a second of idleness: each run starts from the layout.
-                XTermSink::spinUntil([] { return false; }, 1200);
+                TerminalSink::spinUntil([] { return false; }, 1200);
                 terminal.clear();
                 QProcess xdotool;
                 QElapsedTimer timer;
@@ -134,14 +134,14 @@ int main(int argc, char** argv)
                         {QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("0"), text});
                 }
                 const bool complete =
-                    XTermSink::spinUntil([&] { return terminal.size() >= expected.size(); }, 20000);
+                    TerminalSink::spinUntil([&] { return terminal.size() >= expected.size(); }, 20000);
                 const double seconds = timer.nsecsElapsed() / 1e9;
                 if (tool == 1)
                     xdotool.waitForFinished(20000);
                 // The terminal settles (anything late or extra) before the next text.
                 for (qint64 before = -1; before != terminal.size();) {
                     before = terminal.size();
-                    XTermSink::spinUntil([] { return false; }, 1000);
+                    TerminalSink::spinUntil([] { return false; }, 1000);
                 }
                 QByteArray got = terminal.contents();
                 if (tool == 1)

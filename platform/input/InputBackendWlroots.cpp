@@ -270,11 +270,24 @@ InputBackendWlroots::~InputBackendWlroots()
             zwlr_virtual_pointer_v1_frame(d->pointer);
         zwlr_virtual_pointer_v1_destroy(d->pointer);
         zwp_virtual_keyboard_v1_destroy(d->keyboard);
+        d->pointer = nullptr;
+        d->keyboard = nullptr;
         if (d->seatKeyboard != nullptr &&
-            wl_keyboard_get_version(d->seatKeyboard) >= WL_KEYBOARD_RELEASE_SINCE_VERSION)
+            wl_keyboard_get_version(d->seatKeyboard) >= WL_KEYBOARD_RELEASE_SINCE_VERSION) {
             wl_keyboard_release(d->seatKeyboard);
+            d->seatKeyboard = nullptr;
+        }
         // Sent without waiting for an answer: a compositor that hangs must not hold up the exit.
         wl_display_flush(d->display);
+    }
+    // Our side of what is left; the compositor drops its side with the connection.
+    const Registry& g = d->globals;
+    for (void* proxy : {static_cast<void*>(d->pointer), static_cast<void*>(d->keyboard),
+                        static_cast<void*>(d->seatKeyboard), static_cast<void*>(g.pointerManager),
+                        static_cast<void*>(g.keyboardManager), static_cast<void*>(g.output),
+                        static_cast<void*>(g.seat), static_cast<void*>(d->registry)}) {
+        if (proxy != nullptr)
+            wl_proxy_destroy(static_cast<wl_proxy*>(proxy));
     }
     wl_display_disconnect(d->display);
 }

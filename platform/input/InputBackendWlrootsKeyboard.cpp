@@ -3,6 +3,7 @@
 #include "platform/input/Keysyms.h"
 
 #include <QDebug>
+#include <QThread>
 
 #include <cerrno>
 #include <cstring>
@@ -22,6 +23,15 @@ constexpr int kFirstTypingKeycode = 9;
 constexpr int kTypingSlots = 255 - kFirstTypingKeycode + 1;
 // The name our typing keymap's sections carry, to know it when the compositor hands it back.
 constexpr char kTypingKeymapMark[] = "xkb_keycodes \"velmora\"";
+// X clients under XWayland translate keys with a copy of the keymap that they fetch only when
+// they read the next key after XWayland's notice of a change: keys that follow a new keymap at
+// once reach them under the old one, and keys that a busy client has not read yet when a keymap
+// comes that gives their keys other symbols reach it under the new one. Between a keymap and
+// the keys that need it they get a short time to catch up, before a keymap that gives the keys
+// just sent other symbols a longer one. Wayland clients, which get keymaps in order, lose only
+// that time.
+constexpr unsigned long kKeymapSettleMs = 30;
+constexpr unsigned long kKeysSettleMs = 500;
 
 // Keymaps travel as shared memory; the compositor maps the file and reads the text.
 int keymapFile(const std::string& text, quint32* size)
@@ -161,8 +171,17 @@ void InputBackendWlroots::Private::followKeymap(const std::string& text)
 
 // --- the virtual keyboard's keymaps -----------------------------------------------------
 
-bool InputBackendWlroots::Private::upload(const std::string& text)
+bool InputBackendWlroots::Private::upload(const std::string& text, bool extendsActive)
 {
+    // A keymap that keeps every key of the active one leaves the keys just sent as they were.
+    if (keysSinceKeymap && !extendsActive) {
+        // Only what is left of the time since the last key: the user's layout put back a
+        // second after typing waits for nothing.
+        const quint32 since = nowMs() - lastKeyMs;
+        if (since < kKeysSettleMs)
+            settle(kKeysSettleMs - since);
+    }
+    keysSinceKeymap = false;
     quint32 size = 0;
     const int fd = keymapFile(text, &size);
     if (fd < 0) {
@@ -171,6 +190,7 @@ bool InputBackendWlroots::Private::upload(const std::string& text)
     }
     zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd, size);
     ::close(fd);
+    keymapUnsettled = true;
     KeymapPtr keymap(xkb_keymap_new_from_string(xkb, text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
                                                 XKB_KEYMAP_COMPILE_NO_FLAGS));
     activeState.reset(keymap ? xkb_state_new(keymap.get()) : nullptr);
@@ -219,11 +239,13 @@ void InputBackendWlroots::Private::useUserLayout()
 int InputBackendWlroots::Private::typingKey(xkb_keysym_t sym)
 {
     int slot = typingSyms.indexOf(sym);
+    bool extends = typingActive;
     if (slot < 0) {
         if (typingSyms.size() >= kTypingSlots) {
-            // Full: start over with the printable ASCII characters.
+            // Full: start over with the characters ahead only, as many as fit, since every
+            // new start makes X clients wait (ASCII comes back when it is typed).
             typingSyms.clear();
-            seedTypingSyms();
+            extends = false;
         }
         typingSyms.append(sym);
         slot = typingSyms.size() - 1;
@@ -235,7 +257,7 @@ int InputBackendWlroots::Private::typingKey(xkb_keysym_t sym)
     }
     if (!typingActive || typingDirty) {
         releaseHeldKeys();
-        if (!upload(typingKeymapText()))
+        if (!upload(typingKeymapText(), extends))
             return -1;
         typingActive = true;
         typingDirty = false;
@@ -267,6 +289,12 @@ void InputBackendWlroots::Private::sendModifiers(quint32 depressed, quint32 latc
 
 void InputBackendWlroots::Private::keyEvent(quint32 evdev, bool down)
 {
+    if (keymapUnsettled) {
+        keymapUnsettled = false;
+        settle(kKeymapSettleMs);
+    }
+    keysSinceKeymap = true;
+    lastKeyMs = nowMs();
     // A key of another layout: that layout first, so the key arrives as meant.
     if (group() != sentGroup)
         sendModifiers(sentDepressed, sentLatched, sentLocked, group());
@@ -285,6 +313,13 @@ void InputBackendWlroots::Private::keyEvent(quint32 evdev, bool down)
     const quint32 locked = xkb_state_serialize_mods(activeState.get(), XKB_STATE_MODS_LOCKED);
     if (depressed != sentDepressed || latched != sentLatched || locked != sentLocked)
         sendModifiers(depressed, latched, locked, group());
+}
+
+void InputBackendWlroots::Private::settle(unsigned long ms)
+{
+    flush();
+    if (!congested) // what waits for the socket waits anyway
+        QThread::msleep(ms);
 }
 
 void InputBackendWlroots::Private::releaseHeldKeys()

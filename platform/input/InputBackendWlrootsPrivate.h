@@ -108,6 +108,9 @@ struct InputBackendWlroots::Private
     KeymapPtr activeKeymap;
     StatePtr activeState;
     bool typingActive = false;
+    bool keymapUnsettled = false; // a keymap went out and no key has followed it yet
+    bool keysSinceKeymap = false;
+    quint32 lastKeyMs = 0;
     QVector<xkb_keysym_t> typingSyms;
     bool typingDirty = true;
     // The characters of the batch being sent, in order, and the one being typed: a character
@@ -163,7 +166,10 @@ struct InputBackendWlroots::Private
 
     // --- the virtual keyboard's keymaps (InputBackendWlrootsKeyboard.cpp) ------------------------
 
-    bool upload(const std::string& text);
+    // `extendsActive`: the keymap gives every key of the active one the same symbol.
+    bool upload(const std::string& text, bool extendsActive = false);
+    // Gives X clients under XWayland the time to catch up with a keymap change.
+    void settle(unsigned long ms);
     std::string typingKeymapText() const;
     void useUserLayout();
     int typingKey(xkb_keysym_t sym);

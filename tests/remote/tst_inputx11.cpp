@@ -2,8 +2,8 @@
 
 #include "platform/input/InputBackendX11.h"
 #include "support/GtkTextField.h"
+#include "support/TerminalSink.h"
 #include "support/ToolRun.h"
-#include "support/XTermSink.h"
 
 #include <QCursor>
 #include <QJsonDocument>
@@ -42,7 +42,7 @@ private:
     }
 
     // Starts the terminal and waits until it takes keys (once mapped under the pointer).
-    bool takesKeys(XTermSink& terminal)
+    bool takesKeys(TerminalSink& terminal)
     {
         if (!terminal.start())
             return false;
@@ -50,7 +50,7 @@ private:
         bool ready = false;
         for (int attempt = 0; attempt < 40 && !ready; ++attempt) {
             type(QStringLiteral("."));
-            ready = XTermSink::spinUntil([&] { return terminal.size() > 0; }, 250);
+            ready = TerminalSink::spinUntil([&] { return terminal.size() > 0; }, 250);
         }
         terminal.clear();
         return ready;
@@ -154,9 +154,9 @@ private slots:
     // shifted or not, Returns, and characters off the layout, typed through spare keys.
     void typesLongTextIntoATerminal()
     {
-        if (!XTermSink::available())
+        if (!TerminalSink::available())
             QSKIP("needs xterm");
-        XTermSink terminal;
+        TerminalSink terminal;
         QVERIFY(takesKeys(terminal));
         QString text;
         for (int i = 0; i < 3000; ++i) {
@@ -165,7 +165,7 @@ private slots:
                 text += QChar(char16_t(i % 2 ? 0x4E00 + i % 6 : 0xE0 + i % 6));
         }
         type(text);
-        const QByteArray expected = XTermSink::expectedBytes(text);
+        const QByteArray expected = TerminalSink::expectedBytes(text);
         QTRY_COMPARE_WITH_TIMEOUT(terminal.size(), qint64(expected.size()), 60000);
         QTest::qWait(200); // nothing late or extra
         QCOMPARE(terminal.contents(), expected);
@@ -176,7 +176,7 @@ private slots:
     // selection), and both selections hold the user's own again afterwards.
     void typesEveryCharacterIntoGtkAndATerminal()
     {
-        if (!XTermSink::available() || !GtkTextField::available() ||
+        if (!TerminalSink::available() || !GtkTextField::available() ||
             QStandardPaths::findExecutable(QStringLiteral("xclip")).isEmpty())
             QSKIP("needs xterm, xdotool, xclip and GTK's Python binding");
         const QString hello = QString::fromUtf8("Hello, w\u00f6rld \u4e16\u754c \U0001F600\n");
@@ -198,10 +198,10 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(field.text(), hello + mixed, 20000);
             QTRY_VERIFY_WITH_TIMEOUT(selectionsAreTheUsers(), 5000);
         }
-        XTermSink terminal;
+        TerminalSink terminal;
         QVERIFY(takesKeys(terminal));
         type(hello + mixed);
-        const QByteArray expected = XTermSink::expectedBytes(hello + mixed);
+        const QByteArray expected = TerminalSink::expectedBytes(hello + mixed);
         QTRY_VERIFY_WITH_TIMEOUT(terminal.size() >= expected.size(), 20000);
         QCOMPARE(terminal.contents(), expected);
         QTRY_VERIFY_WITH_TIMEOUT(selectionsAreTheUsers(), 5000);

@@ -12,10 +12,11 @@
 class GtkTextField
 {
 public:
-    // `backend`: "x11" or "wayland"; `at`: where the window goes (X11 without a window manager).
-    explicit GtkTextField(const QString& backend, const QPoint& at = QPoint(300, 500))
+    // `backend`: "x11" or "wayland"; `at`: where the window goes (X11 without a window manager);
+    // `env`: the field's environment (the display it goes to).
+    explicit GtkTextField(const QString& backend, const QPoint& at = QPoint(300, 500),
+                          QProcessEnvironment env = QProcessEnvironment::systemEnvironment())
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("GDK_BACKEND"), backend);
         env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
         // GTK will not even try Wayland without a runtime folder (WAYLAND_DISPLAY is a full path).

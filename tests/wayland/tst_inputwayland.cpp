@@ -1,5 +1,6 @@
 #include "remote/RemoteTestSupport.h"
 #include "support/GtkTextField.h"
+#include "support/TerminalSink.h"
 
 #include "platform/input/InputBackendWlroots.h"
 #include "remote/InputSimulator.h"
@@ -13,6 +14,8 @@
 
 #include <csignal>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -74,6 +77,47 @@ private:
                         ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0;
         ::close(fd);
         return ok ? peer.pid : -1;
+    }
+    void typeText(const QString& text)
+    {
+        send(R"({"command":"keyinput","params":)" +
+             QJsonDocument(QJsonObject{{"text", text}}).toJson(QJsonDocument::Compact) + "}");
+    }
+    // Keys reach a new window once it has the focus: dots are typed until `received` shows one.
+    bool takesKeys(const std::function<QByteArray()>& received)
+    {
+        for (int attempt = 0; attempt < 40; ++attempt) {
+            typeText(QStringLiteral("."));
+            if (QTest::qWaitFor([&] { return !received().isEmpty(); }, 250))
+                return true;
+        }
+        return false;
+    }
+    // A fullscreen surface would keep the focus from the windows to come.
+    void dismissProbe()
+    {
+        m_probe.kill();
+        m_probe.waitForFinished();
+    }
+    // The greeting and runs of the layout's characters and others taking turns, then, with
+    // `startsOver`, more distinct characters than one typing keymap holds.
+    static QString everyKindOfText(bool startsOver = true)
+    {
+        QString text =
+            QString::fromUtf8("Hello, w\u00f6rld \u4e16\u754c \U0001F600\n") + GtkTextField::mixedText();
+        for (int i = 0; startsOver && i < 300; ++i)
+            text += QChar(0x4e00 + i * 17);
+        return text;
+    }
+    // Where `got` first differs from `expected`, with a little of both from there.
+    static QByteArray firstDifference(const QByteArray& got, const QByteArray& expected)
+    {
+        int at = 0;
+        while (at < got.size() && at < expected.size() && got[at] == expected[at])
+            ++at;
+        return "byte " + QByteArray::number(at) + " of " + QByteArray::number(expected.size()) + ": got \"" +
+               got.mid(at, 24) + "\" (" + QByteArray::number(got.size()) + " bytes), expected \"" +
+               expected.mid(at, 24) + '"';
     }
     QString typed() const
     {
@@ -243,8 +287,7 @@ private slots:
     {
         if (!GtkTextField::available() || QStandardPaths::findExecutable(QStringLiteral("wl-copy")).isEmpty())
             QSKIP("needs GTK's Python binding and wl-clipboard");
-        m_probe.kill();
-        m_probe.waitForFinished();
+        dismissProbe();
         // wl-copy leaves a child serving the clipboard: it must not hold on to our output.
         QProcess copy;
         copy.setStandardOutputFile(QProcess::nullDevice());
@@ -253,27 +296,77 @@ private slots:
         QVERIFY(copy.waitForFinished(5000) && copy.exitCode() == 0);
         GtkTextField field(QStringLiteral("wayland"));
         QTRY_VERIFY_WITH_TIMEOUT(field.isReady(), 20000);
-        QString text =
-            QString::fromUtf8("Hello, w\u00f6rld \u4e16\u754c \U0001F600\n") + GtkTextField::mixedText();
-        for (int i = 0; i < 300; ++i)
-            text += QChar(0x4e00 + i * 17);
-        // Keys reach the field once it has the focus: a first character shows when. Then
-        // the field is emptied (select all, delete), after anything typed before.
-        for (int attempt = 0; attempt < 40; ++attempt) {
-            send(R"({"command":"keyinput","params":{"text":"."}})");
-            if (QTest::qWaitFor([&field] { return !field.text().isEmpty(); }, 250))
-                break;
-        }
+        const QString text = everyKindOfText();
+        // Then the field is emptied (select all, delete), after anything typed before.
+        QVERIFY(takesKeys([&field] { return field.text().toUtf8(); }));
         send(R"({"command":"keyinput","params":{"keycodes":[17,65]}})");
         send(R"({"command":"keyinput","params":{"text":"\b"}})");
         QTRY_COMPARE_WITH_TIMEOUT(field.text(), QString(), 5000);
-        send(R"({"command":"keyinput","params":)" +
-             QJsonDocument(QJsonObject{{"text", text}}).toJson(QJsonDocument::Compact) + "}");
+        typeText(text);
         QTRY_COMPARE_WITH_TIMEOUT(field.text(), text, 20000);
         QProcess paste;
         paste.start(QStringLiteral("wl-paste"), {QStringLiteral("-n")});
         QVERIFY(paste.waitForFinished(5000));
         QCOMPARE(paste.readAllStandardOutput(), QByteArray("the user's own"));
+    }
+
+    // The same texts into a Wayland terminal, and into X clients under XWayland, which learn
+    // each keymap of ours through XWayland's own update while our keys follow it unpaced. X
+    // clients get the text that one typing keymap holds: when it starts over, they are given
+    // only a time to catch up, which a client on a loaded machine may need more than.
+    void typesEveryCharacterIntoTerminalsAndXClients_data()
+    {
+        QTest::addColumn<QString>("client");
+        QTest::newRow("foot") << QStringLiteral("foot");
+        QTest::newRow("xterm under XWayland") << QStringLiteral("xterm");
+        QTest::newRow("GTK under XWayland") << QStringLiteral("gtk");
+    }
+    void typesEveryCharacterIntoTerminalsAndXClients()
+    {
+        QFETCH(QString, client);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (client != QLatin1String("foot")) {
+            // sway's XWayland (scripts/lib.sh), not whatever X display the tests run beside.
+            const QString display = qEnvironmentVariable("VELMORA_SWAY_X_DISPLAY");
+            if (display.isEmpty())
+                QSKIP("needs the headless sway's XWayland (xwayland and xhost)");
+            env.insert(QStringLiteral("DISPLAY"), display);
+        }
+        const auto terminal =
+            client == QLatin1String("foot") ? TerminalSink::Foot : TerminalSink::XTermManaged;
+        if (client == QLatin1String("gtk") ? !GtkTextField::available() : !TerminalSink::available(terminal))
+            QSKIP("needs foot, xterm and GTK's Python binding");
+        dismissProbe();
+        std::unique_ptr<GtkTextField> field;
+        std::unique_ptr<TerminalSink> sink;
+        std::function<QByteArray()> received;
+        if (client == QLatin1String("gtk")) {
+            field = std::make_unique<GtkTextField>(QStringLiteral("x11"), QPoint(300, 500), env);
+            QTRY_VERIFY_WITH_TIMEOUT(field->isReady(), 20000);
+            received = [&field] {
+                return field->text().toUtf8();
+            };
+        } else {
+            sink = std::make_unique<TerminalSink>(terminal, env);
+            QVERIFY(sink->start());
+            received = [&sink] {
+                return sink->contents();
+            };
+        }
+        QVERIFY(takesKeys(received));
+        if (sink) {
+            sink->clear();
+        } else {
+            send(R"({"command":"keyinput","params":{"keycodes":[17,65]}})");
+            send(R"({"command":"keyinput","params":{"text":"\b"}})");
+            QTRY_VERIFY_WITH_TIMEOUT(received().isEmpty(), 5000);
+        }
+        const QString text = everyKindOfText(client == QLatin1String("foot"));
+        const QByteArray expected = sink ? TerminalSink::expectedBytes(text) : text.toUtf8();
+        typeText(text);
+        // A lost character never lets the size reach the text's; a wrong one shows below.
+        const bool arrived = QTest::qWaitFor([&] { return received().size() >= expected.size(); }, 20000);
+        QVERIFY2(arrived && received() == expected, firstDifference(received(), expected).constData());
     }
 };
 
