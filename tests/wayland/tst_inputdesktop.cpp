@@ -296,9 +296,10 @@ private slots:
     void typesText()
     {
         m_s.m_events.clear();
-        // Mutter and the portals type a keysym only where a key of the layout (US here) has it;
-        // ö, 世, 界 and 😀 are pasted through the clipboard, in order, and the user's own
-        // clipboard is back afterwards.
+        // Mutter and the portals type a keysym only where a key of the current layout has it: on
+        // US ö, 世, 界 and 😀 are pasted through the clipboard, on Russian and US (the scripts'
+        // second pass) every letter too, in order, and the user's own clipboard is back
+        // afterwards.
         std::unique_ptr<Clipboard> user = openClipboard();
         QVERIFY(user->setText(QStringLiteral("the user's own")));
         QTRY_COMPARE_WITH_TIMEOUT(readClipboard(*user), QStringLiteral("the user's own"), 5000);
