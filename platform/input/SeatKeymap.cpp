@@ -214,13 +214,15 @@ void SeatKeymap::Private::takeKeymap(const std::string& text)
                              ? nullptr
                              : xkb_keymap_new_from_string(xkb, text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
                                                           XKB_KEYMAP_COMPILE_NO_FLAGS);
-    if (keymap == nullptr) {
+    KeymapKeys keys(keymap);
+    xkb_keymap_unref(keymap);
+    // A keymap without a layout would count every character as typeable.
+    if (keys.layoutCount() == 0) {
         // The keymap before stays, if any: one unreadable change is no reason to forget it.
         qWarning("Keyboard layout: the compositor's keymap could not be read");
         return;
     }
-    live = KeymapKeys(keymap);
-    xkb_keymap_unref(keymap);
+    live = std::move(keys);
     isLive = true;
     emit q->changed();
 }
