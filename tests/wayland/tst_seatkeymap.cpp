@@ -36,6 +36,12 @@ public:
     {
         if (m_keyboard != nullptr)
             zwp_virtual_keyboard_v1_destroy(m_keyboard);
+        if (m_manager != nullptr)
+            zwp_virtual_keyboard_manager_v1_destroy(m_manager);
+        if (m_seat != nullptr)
+            wl_seat_destroy(m_seat);
+        if (m_registry != nullptr)
+            wl_registry_destroy(m_registry);
         if (m_display != nullptr)
             wl_display_disconnect(m_display);
     }
@@ -56,7 +62,8 @@ public:
             },
             [](void*, wl_registry*, quint32) {
             }};
-        wl_registry_add_listener(wl_display_get_registry(m_display), &listener, this);
+        m_registry = wl_display_get_registry(m_display);
+        wl_registry_add_listener(m_registry, &listener, this);
         wl_display_roundtrip(m_display);
         if (m_seat == nullptr || m_manager == nullptr)
             return false;
@@ -93,6 +100,7 @@ public:
 
 private:
     wl_display* m_display = nullptr;
+    wl_registry* m_registry = nullptr;
     wl_seat* m_seat = nullptr;
     zwp_virtual_keyboard_manager_v1* m_manager = nullptr;
     zwp_virtual_keyboard_v1* m_keyboard = nullptr;
