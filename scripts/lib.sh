@@ -84,9 +84,16 @@ stop_virtual_display() {
     return 0
 }
 
+# Runs the test functions $2... of the test executable $1 from build/tests, in the environment
+# ctest gives it (see tests/CMakeLists.txt): for a second pass of a few cases on another desktop.
+run_test_functions() {
+    env QT_LOGGING_RULES='*.debug=true;qt.*.debug=false' NO_AT_BRIDGE=1 \
+        DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/velmora-tests-have-no-session-bus \
+        "$VELMORA_ROOT/build/tests/$1" "${@:2}"
+}
+
 # A headless sway for the Wayland tests and benchmarks: WAYLAND_DISPLAY is set to its socket and
-# VELMORA_SWAY_X_DISPLAY to its XWayland display (empty without XWayland)
-# and it stops when the script ends. sway refuses to run as root, so under root it runs as a
+# VELMORA_SWAY_X_DISPLAY to its XWayland display (empty without XWayland), and it stops when the script ends. sway refuses to run as root, so under root it runs as a
 # system user created for it (velmora-wayland) with a runtime folder of that user's own.
 start_headless_sway() {
     local user=velmora-wayland
@@ -190,8 +197,8 @@ BUS
 # names no service folder of the machine. PipeWire runs beside it, as on a GNOME desktop, so
 # that Mutter can record the stream that absolute moves go through. Mutter refuses to run as root, so under root it runs
 # as the same system user as sway. Arguments: the sizes of its virtual monitors, left to right
-# (without, one of VELMORA_SCREEN_SIZE (WxH), else 1280x720). Returns non-zero, saying why, when
-# Mutter does not start.
+# (without, one of VELMORA_SCREEN_SIZE (WxH), else 1280x720). With VELMORA_TEST_LAYOUT ("ru,us")
+# the keyboard has those layouts. Returns non-zero, saying why, when Mutter does not start.
 start_headless_mutter() {
     local user=velmora-wayland
     local -a run_as=()
@@ -212,15 +219,26 @@ start_headless_mutter() {
     fi
     write_compositor_bus_config "$VELMORA_MUTTER_RUNTIME/bus.conf" "$VELMORA_MUTTER_RUNTIME"
     chmod 644 "$VELMORA_MUTTER_RUNTIME/bus.conf"
+    # A copy Mutter's user can read wherever the sources are.
+    install -m 644 "$VELMORA_ROOT/tests/wayland/keyboard-layout-service.py" "$VELMORA_MUTTER_RUNTIME/layout.py"
     setsid "${run_as[@]}" env -i PATH="$PATH" HOME="$VELMORA_MUTTER_RUNTIME" XDG_RUNTIME_DIR="$VELMORA_MUTTER_RUNTIME" \
-        VELMORA_MUTTER_MONITORS="$monitors" dbus-run-session --config-file="$VELMORA_MUTTER_RUNTIME/bus.conf" -- \
+        VELMORA_MUTTER_MONITORS="$monitors" VELMORA_TEST_LAYOUT="${VELMORA_TEST_LAYOUT:-}" \
+        dbus-run-session --config-file="$VELMORA_MUTTER_RUNTIME/bus.conf" -- \
         sh -c 'echo "$DBUS_SESSION_BUS_ADDRESS" >"$XDG_RUNTIME_DIR/bus-address"
+               # Mutter without GNOME Shell takes its layout from the system locale service: a
+               # stand-in on this private bus, not the system bus of the machine.
+               ly=""
+               if [ -n "$VELMORA_TEST_LAYOUT" ]; then
+                   export DBUS_SYSTEM_BUS_ADDRESS="$DBUS_SESSION_BUS_ADDRESS"
+                   /usr/bin/python3 "$XDG_RUNTIME_DIR/layout.py" >"$XDG_RUNTIME_DIR/layout.log" 2>&1 & ly=$!
+                   for _ in $(seq 100); do grep -q owned "$XDG_RUNTIME_DIR/layout.log" 2>/dev/null && break; sleep 0.1; done
+               fi
                pw=""
                if command -v pipewire >/dev/null; then pipewire >"$XDG_RUNTIME_DIR/pipewire.log" 2>&1 & pw=$!; fi
                mutter --headless --wayland --no-x11 $VELMORA_MUTTER_MONITORS --wayland-display velmora-mutter &
                m=$!
-               trap "kill $m $pw 2>/dev/null" TERM
-               wait $m; kill $m $pw 2>/dev/null; wait' \
+               trap "kill $m $pw $ly 2>/dev/null" TERM
+               wait $m; kill $m $pw $ly 2>/dev/null; wait' \
         >"$VELMORA_MUTTER_RUNTIME/mutter.log" 2>&1 &
     VELMORA_MUTTER_PID=$!
     if ! wait_for_compositor mutter 15 "$VELMORA_MUTTER_RUNTIME/velmora-mutter" \
@@ -336,7 +354,8 @@ stop_headless_mutter() {
 # of its own. KWin runs from a copy of its binary: Debian's carries a file capability
 # (cap_sys_resource) that containers and some VMs refuse to execute ("Operation not permitted"),
 # and the copy has none. Under root everything runs as the system user of sway and Mutter. The
-# screen is 1280x720, or VELMORA_SCREEN_SIZE (WxH).
+# screen is 1280x720, or VELMORA_SCREEN_SIZE (WxH); with VELMORA_TEST_LAYOUT ("ru,us") the keyboard
+# has those layouts.
 # Returns non-zero, saying why, when KWin or the portal does not start.
 start_headless_kwin() {
     local user=velmora-wayland
@@ -370,9 +389,14 @@ start_headless_kwin() {
     if [ "${VELMORA_KWIN_SCREENSHOTS:-}" = 1 ]; then
         compose=(KWIN_COMPOSE=O2 LIBGL_ALWAYS_SOFTWARE=1 KWIN_SCREENSHOT_NO_PERMISSION_CHECKS=1)
     fi
+    # The keyboard's layouts as KDE's settings keep them, in the session's own home.
+    if [ -n "${VELMORA_TEST_LAYOUT:-}" ]; then
+        mkdir -p "$VELMORA_KWIN_RUNTIME/home/.config"
+        printf '[Layout]\nLayoutList=%s\nUse=true\n' "$VELMORA_TEST_LAYOUT" >"$VELMORA_KWIN_RUNTIME/home/.config/kxkbrc"
+    fi
     if [ "$(id -u)" -eq 0 ]; then
         id -u "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
-        chown "$user:" "$VELMORA_KWIN_RUNTIME/run" "$VELMORA_KWIN_RUNTIME/home"
+        chown -R "$user:" "$VELMORA_KWIN_RUNTIME/run" "$VELMORA_KWIN_RUNTIME/home"
         run_as=(setpriv --reuid="$user" --regid="$user" --init-groups)
     fi
     setsid "${run_as[@]}" env -i PATH="$PATH" HOME="$VELMORA_KWIN_RUNTIME/home" XDG_RUNTIME_DIR="$VELMORA_KWIN_RUNTIME/run" \

@@ -2,7 +2,7 @@
 #include "platform/input/InputBackendMutterSession.h"
 
 #include "platform/input/InputBackendStatus.h"
-#include "platform/input/KeymapKeys.h"
+#include "platform/input/SeatKeymap.h"
 
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
@@ -124,6 +124,7 @@ bool InputBackendMutter::available(const QDBusConnection& bus)
 
 InputBackendMutter::InputBackendMutter(const QDBusConnection& bus, DesktopSurroundings surroundings)
     : d(std::make_unique<Session>(bus, std::move(surroundings)))
+    , m_keymap(std::make_unique<SeatKeymap>())
 {
     QObject::connect(InputBackendStatus::instance(), &InputBackendStatus::askAgainRequested, d.get(),
                      [this] { restart(); });
@@ -164,5 +165,5 @@ void InputBackendMutter::restart()
 
 bool InputBackendMutter::typesCharacter(char32_t character)
 {
-    return KeymapKeys::defaultLayout().holdsCharacter(character);
+    return m_keymap->typesCharacter(character);
 }

@@ -9,6 +9,7 @@
 #include <memory>
 
 class QDBusMessage;
+class SeatKeymap;
 
 // Injects input through GNOME's own remote-desktop interface (org.gnome.Mutter.RemoteDesktop on
 // the session bus), which asks the user nothing. Absolute positions span all monitors together
@@ -50,7 +51,8 @@ public:
 
     void send(const QVector<InputRecord>& records) override;
     QSize primaryScreenSize() override;
-    // The desktop types a keysym only where a key of its current layout has it.
+    // The desktop types a keysym only where a key of its current layout has it: the seat's live
+    // keymap decides.
     bool typesCharacter(char32_t character) override;
 
     bool isReady() const;
@@ -63,4 +65,5 @@ public:
 private:
     class Session;
     std::unique_ptr<Session> d;
+    std::unique_ptr<SeatKeymap> m_keymap;
 };

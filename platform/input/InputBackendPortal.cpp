@@ -1,7 +1,7 @@
 #include "platform/input/InputBackendPortal.h"
 #include "platform/input/InputBackendPortalSession.h"
 
-#include "platform/input/KeymapKeys.h"
+#include "platform/input/SeatKeymap.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -35,6 +35,7 @@ InputBackendPortal::Probe InputBackendPortal::probe(const QDBusConnection& bus)
 InputBackendPortal::InputBackendPortal(const QDBusConnection& bus, std::unique_ptr<QSettings> settings,
                                        Surroundings surroundings)
     : d(std::make_unique<Session>(bus, std::move(settings), std::move(surroundings)))
+    , m_keymap(std::make_unique<SeatKeymap>())
 {
     QObject::connect(InputBackendStatus::instance(), &InputBackendStatus::askAgainRequested, d.get(),
                      [this] { restart(); });
@@ -76,5 +77,5 @@ bool InputBackendPortal::isReady() const
 
 bool InputBackendPortal::typesCharacter(char32_t character)
 {
-    return KeymapKeys::defaultLayout().holdsCharacter(character);
+    return m_keymap->typesCharacter(character);
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 class QSettings;
+class SeatKeymap;
 
 // Injects input through the desktop's RemoteDesktop portal (GNOME, KDE Plasma): the desktop
 // asks the user once, and where the portal can remember the answer its restore token is kept
@@ -54,7 +55,8 @@ public:
 
     void send(const QVector<InputRecord>& records) override;
     QSize primaryScreenSize() override;
-    // The desktop types a keysym only where a key of its current layout has it.
+    // The desktop types a keysym only where a key of its current layout has it: the seat's live
+    // keymap decides.
     bool typesCharacter(char32_t character) override;
     // Events go out one at a time, each once the portal answered the one before.
     void whenDelivered(std::function<void()> done) override;
@@ -68,4 +70,5 @@ public:
 private:
     class Session;
     std::unique_ptr<Session> d;
+    std::unique_ptr<SeatKeymap> m_keymap;
 };

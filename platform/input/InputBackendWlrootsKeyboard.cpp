@@ -1,6 +1,7 @@
 #include "platform/input/InputBackendWlrootsPrivate.h"
 
 #include "platform/input/Keysyms.h"
+#include "platform/input/SeatKeymap.h"
 
 #include <QDebug>
 #include <QThread>
@@ -81,17 +82,16 @@ void InputBackendWlroots::Private::keyboardKeymap(void* data, wl_keyboard*, quin
                                                   quint32 size)
 {
     auto* d = static_cast<Private*>(data);
-    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0 && size < (64u << 20)) {
-        void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (map != MAP_FAILED) {
-            const char* text = static_cast<const char*>(map);
-            std::string keymap(text, strnlen(text, size));
-            munmap(map, size);
-            if (d->opened)
-                d->followKeymap(keymap);
-            else
-                d->userKeymapText = std::move(keymap);
-        }
+    // Read with the same bounds as the other desktops' keymaps: a file shorter than told would
+    // fault when mapped.
+    std::string keymap;
+    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1)
+        keymap = SeatKeymap::readKeymapText(fd, size);
+    if (!keymap.empty()) {
+        if (d->opened)
+            d->followKeymap(keymap);
+        else
+            d->userKeymapText = std::move(keymap);
     }
     ::close(fd);
 }

@@ -65,6 +65,18 @@ bool KeymapKeys::holdsCharacter(char32_t codePoint) const
     return sym == 0 || m_layouts.isEmpty() || find(quint32(sym), 0).keycode != 0;
 }
 
+bool KeymapKeys::holdsCharacterInEveryLayout(char32_t codePoint) const
+{
+    const unsigned long sym = keysymForCodePoint(codePoint);
+    if (sym == 0)
+        return true;
+    for (const QHash<quint32, quint32>& keys : m_layouts) {
+        if (!keys.contains(quint32(sym)))
+            return false;
+    }
+    return true;
+}
+
 const KeymapKeys& KeymapKeys::defaultLayout()
 {
     static const KeymapKeys keys = fromNames(QByteArray());

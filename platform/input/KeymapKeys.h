@@ -30,6 +30,8 @@ public:
     // Characters that type no keysym (other control characters) count as held: there is
     // nothing to put anywhere else.
     bool holdsCharacter(char32_t codePoint) const;
+    // The same, in each of the layouts: typed whichever of them is the current one.
+    bool holdsCharacterInEveryLayout(char32_t codePoint) const;
     // The layout a desktop gives a keyboard it was told nothing about (XKB_DEFAULT_LAYOUT,
     // otherwise "us"), compiled once.
     static const KeymapKeys& defaultLayout();

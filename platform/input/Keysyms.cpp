@@ -3,6 +3,7 @@
 // Only the keysym values; nothing here talks to an X server.
 #include <X11/XF86keysym.h>
 #include <X11/keysym.h>
+#include <xkbcommon/xkbcommon.h>
 
 unsigned long keysymForVirtualKey(int vk)
 {
@@ -192,5 +193,7 @@ unsigned long keysymForCodePoint(char32_t codePoint)
         return 0;
     if (codePoint <= 0xFF)
         return codePoint; // Latin-1 keysyms equal their code points
-    return 0x01000000 + codePoint;
+    // The keysym layouts carry (Cyrillic_zhe for ж, not the Unicode keysym U0436): a desktop
+    // that looks a keysym up in its keymap finds only that one.
+    return xkb_utf32_to_keysym(codePoint);
 }

@@ -1,4 +1,5 @@
 #include "ProbeSession.h"
+#include "support/GtkTextField.h"
 
 #include "platform/clipboard/ClipboardMutter.h"
 #include "platform/clipboard/ClipboardWlroots.h"
@@ -308,11 +309,10 @@ private slots:
     void typesText()
     {
         m_s.m_events.clear();
-        // Mutter and the portals type a keysym only where a key of the layout (US here) has it;
-        // ö, 世, 界 and 😀 are pasted through the clipboard, in order, and the user's own
-        // clipboard is back afterwards.
-        // The user copied a picture with a text (as a browser copying an image does): both are
-        // there again afterwards, byte for byte.
+        // Mutter and the portals type a keysym only where a key of the current layout has it: on
+        // US ö, 世, 界 and 😀 are pasted through the clipboard, on Russian and US (the scripts'
+        // second pass) every letter too, in order. The user copied a picture with a text (as a
+        // browser copying an image does): both are there again afterwards, byte for byte.
         std::unique_ptr<Clipboard> user = openClipboard();
         const QByteArray picture = QByteArray("\x89PNG\r\n\x1a\n", 8) + QByteArray(4000, '\0') + "\xff end";
         const QMap<QString, QByteArray> copied{{QStringLiteral("text/plain;charset=utf-8"), "the user's own"},
@@ -343,6 +343,40 @@ private slots:
         m_s.send(ProbeSession::text(mixed));
         QTRY_COMPARE_WITH_TIMEOUT(m_s.typed(), mixed, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(readClipboard(*user), QStringLiteral("the user's own"), 5000);
+    }
+
+    // A real GTK text field on the keyboard layout of the scripts' second pass: every character
+    // arrives in order, those the current layout lacks pasted on Shift+Insert as GTK reads it.
+    void typesIntoGtk()
+    {
+        if (qEnvironmentVariableIsEmpty("VELMORA_TEST_LAYOUT"))
+            QSKIP("runs in the scripts' pass on another keyboard layout");
+        if (!GtkTextField::available())
+            QSKIP("needs GTK's Python binding");
+        // Open fault: on GNOME (its own interface and its portal, both pasting through Mutter's
+        // session clipboard) GTK's read of a pasted run is often cancelled ("error reading
+        // selection buffer: Operation was cancelled"), and the run is lost or comes twice; the
+        // test client of typesText reads it in time.
+        if (QLatin1String(DESKTOP) == QLatin1String("GNOME"))
+            QSKIP("GTK loses pastes through Mutter's session clipboard (open fault)");
+        // The field takes the keyboard from the probe, which goes.
+        m_s.m_probe.kill();
+        m_s.m_probe.waitForFinished();
+        GtkTextField field(QStringLiteral("wayland"));
+        QTRY_VERIFY_WITH_TIMEOUT(field.isReady(), 20000);
+        // Keys reach the field once it has the focus: a first character (on every layout's keys)
+        // shows when; one sent before may still come, hence any number of them ahead of the text.
+        for (int attempt = 0; attempt < 40; ++attempt) {
+            m_s.send(R"({"command":"keyinput","params":{"text":"."}})");
+            if (QTest::qWaitFor([&field] { return !field.text().isEmpty(); }, 250))
+                break;
+        }
+        QVERIFY(!field.text().isEmpty());
+        const QString text = QString::fromUtf8("Hello, wörld 世界 😀\n") + GtkTextField::mixedText();
+        m_s.send(ProbeSession::text(text));
+        const QRegularExpression typed(QStringLiteral("^\\.+") + QRegularExpression::escape(text) +
+                                       QLatin1Char('$'));
+        QTRY_VERIFY2_WITH_TIMEOUT(typed.match(field.text()).hasMatch(), qPrintable(field.text()), 30000);
     }
 
     // GNOME's dialog cancelled, then left unanswered past our patience: each time a clear
