@@ -93,8 +93,9 @@ run_test_functions() {
 }
 
 # A headless sway for the Wayland tests and benchmarks: WAYLAND_DISPLAY is set to its socket and
-# VELMORA_SWAY_X_DISPLAY to its XWayland display (empty without XWayland), and it stops when the script ends. sway refuses to run as root, so under root it runs as a
-# system user created for it (velmora-wayland) with a runtime folder of that user's own.
+# VELMORA_SWAY_X_DISPLAY to its XWayland display (empty without XWayland), and it stops when the
+# script ends. sway refuses to run as root, so under root it runs as a system user created for it
+# (velmora-wayland) with a runtime folder of that user's own.
 start_headless_sway() {
     local user=velmora-wayland
     local -a run_as=()
