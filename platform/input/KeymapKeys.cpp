@@ -3,12 +3,15 @@
 
 #include <xkbcommon/xkbcommon.h>
 
+#include <algorithm>
+
 KeymapKeys::KeymapKeys(xkb_keymap* keymap)
 {
     if (keymap == nullptr)
         return;
     const xkb_keycode_t min = xkb_keymap_min_keycode(keymap);
-    const xkb_keycode_t max = xkb_keymap_max_keycode(keymap);
+    // Keys past 255 (US has EuroSign on one) never reach X clients, XWayland's included.
+    const xkb_keycode_t max = std::min<xkb_keycode_t>(xkb_keymap_max_keycode(keymap), 255);
     const xkb_layout_index_t layouts = xkb_keymap_num_layouts(keymap);
     m_layouts.resize(int(layouts));
     for (xkb_layout_index_t layout = 0; layout < layouts; ++layout) {
