@@ -35,8 +35,10 @@ public:
     // A pasted run must be read by an application within this long, or the text goes on
     // without it (the focused window may not take pastes).
     static constexpr int PasteTimeoutMs = 1000;
-    // After the read, the application gets this long to insert the text before the next keys.
-    static constexpr int PasteSettleMs = 30;
+    // After the read, the application gets this long to insert the text before the next keys
+    // or the next clipboard content: on GNOME the text still goes through Mutter to GTK, which
+    // on a busy machine took more than 30 ms and then inserted it after the keys that followed.
+    static constexpr int PasteSettleMs = 100;
     // Where the desktop cannot tell when a paste is read, the paste is given this long.
     static constexpr int PasteBlindMs = 250;
     // Clipboard contents beyond this are not saved, and then nothing is pasted over them.

@@ -30,8 +30,8 @@ public:
     // Reads run one at a time (Mutter refuses reads in parallel); others wait their turn.
     void readText(qint64 maxBytes, ReadDone done) override;
     QString name() const override { return QStringLiteral("GNOME Mutter remote desktop"); }
-    // Offered as secret; `taken` runs when Mutter asks for the text on a program's behalf (not
-    // for its own copy of each new text).
+    // Offered as secret; `taken` runs once all of the text went to a program that asked for it
+    // (not to Mutter's own copy of each new text).
     bool offerTransient(const QString& text, std::function<void()> taken) override;
     bool tellsWhenTaken() const override { return true; }
     // Every type the clipboard's owner offers, within bounds (what does not fit is skipped and

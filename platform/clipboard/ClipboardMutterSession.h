@@ -41,8 +41,8 @@ public:
     using Types = QVector<QPair<QString, QByteArray>>;
     using SaveDone = std::function<void(const ClipboardContent&)>;
 
-    // Puts `types` on the clipboard; `taken` (for a transient text, offered as secret) runs at
-    // each program's read.
+    // Puts `types` on the clipboard; `taken` (for a transient text, offered as secret) runs when
+    // a program's read of it has all been written.
     bool offer(const Types& types, PutDone done = PutDone(), std::function<void()> taken = nullptr);
 
     void readText(qint64 maxBytes, ReadDone done);

@@ -72,14 +72,13 @@ void ClipboardMutter::Session::send(const QString& type, uint serial)
     // before it answers it; a program pastes only after that answer (our paste key follows
     // the offer on the bus), so only a read after it is the text being taken.
     const bool answered = !m_textPending && m_answeredOffer == m_offerId;
-    if (!hint && m_taken && answered) {
-        const std::function<void()> taken = m_taken; // it may set a new text
-        taken();
-    }
+    // Taken once all of it is written, not when asked for: a new offer while the program
+    // still reads makes GTK drop the read, and the paste is lost.
+    const std::function<void()> taken = !hint && answered ? m_taken : nullptr;
     const quint64 generation = m_generation;
     call(
         m_session, kSessionInterface, QStringLiteral("SelectionWrite"), {serial},
-        [this, bytes, serial, generation](const QDBusMessage& reply) {
+        [this, bytes, serial, generation, taken](const QDBusMessage& reply) {
             const int fd = takeFd(reply);
             if (fd < 0) {
                 notify(QStringLiteral("SelectionWriteDone"), {serial, false});
@@ -88,10 +87,13 @@ void ClipboardMutter::Session::send(const QString& type, uint serial)
             ++m_sendings;
             new ClipboardPipeWriter(
                 fd, bytes,
-                [this, serial, generation](bool complete) {
+                [this, serial, generation, taken](bool complete) {
                     --m_sendings;
-                    if (generation == m_generation)
-                        notify(QStringLiteral("SelectionWriteDone"), {serial, complete});
+                    if (generation != m_generation)
+                        return;
+                    notify(QStringLiteral("SelectionWriteDone"), {serial, complete});
+                    if (complete && taken)
+                        taken(); // it may set a new text
                 },
                 this);
         },

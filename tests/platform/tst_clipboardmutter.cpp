@@ -79,6 +79,7 @@ public:
     }
     void close() { emitSignal(QStringLiteral("Closed"), {}); }
     QString path() const { return m_path; }
+    bool hasTransfer() const { return m_transferRead >= 0; }
     // The pipe of the last transfer, read to its end.
     void collect()
     {
@@ -89,6 +90,16 @@ public:
             received.append(buffer, int(n));
         ::close(m_transferRead);
         m_transferRead = -1;
+    }
+    // Takes what the last transfer's pipe holds now, without waiting for more (the writer is in
+    // this process).
+    void drain()
+    {
+        fcntl(m_transferRead, F_SETFL, O_NONBLOCK);
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(m_transferRead, buffer, sizeof buffer)) > 0)
+            received.append(buffer, int(n));
     }
     ~FakeSession() override
     {
@@ -431,6 +442,26 @@ private slots:
         QCOMPARE(session().reads, 1);
         QVERIFY(m_clipboard->setText(QStringLiteral("again")));
         QTRY_VERIFY(session().sessionOwns);
+    }
+
+    // A pasted text counts as taken once all of it went out, not when asked for: a program still
+    // reading when the next text replaces it loses the paste (GTK drops its read).
+    void takenOnlyOnceAllIsWritten()
+    {
+        const QString text(100000, QChar(0x4e16)); // far beyond what a pipe holds
+        bool taken = false;
+        QVERIFY(m_clipboard->offerTransient(text, [&taken] { taken = true; }));
+        QTRY_VERIFY(session().ownTypes.contains(QLatin1String(ClipboardSecretHintType)));
+        session().received.clear();
+        session().transfer(QStringLiteral("text/plain;charset=utf-8"), 7);
+        QTRY_VERIFY(session().hasTransfer());
+        QTRY_VERIFY((session().drain(), !session().received.isEmpty()));
+        QVERIFY(!taken);
+        const QByteArray bytes = text.toUtf8();
+        QTRY_VERIFY((session().drain(), session().received.size() == bytes.size()));
+        QTRY_VERIFY(taken);
+        QCOMPARE(session().received, bytes);
+        QTRY_COMPARE(session().writesDone, QList<uint>{7});
     }
 
     // A picture and a text are saved with their types, pasted over, and put back byte for byte:

@@ -353,12 +353,6 @@ private slots:
             QSKIP("runs in the scripts' pass on another keyboard layout");
         if (!GtkTextField::available())
             QSKIP("needs GTK's Python binding");
-        // Open fault: on GNOME (its own interface and its portal, both pasting through Mutter's
-        // session clipboard) GTK's read of a pasted run is often cancelled ("error reading
-        // selection buffer: Operation was cancelled"), and the run is lost or comes twice; the
-        // test client of typesText reads it in time.
-        if (QLatin1String(DESKTOP) == QLatin1String("GNOME"))
-            QSKIP("GTK loses pastes through Mutter's session clipboard (open fault)");
         // The field takes the keyboard from the probe, which goes.
         m_s.m_probe.kill();
         m_s.m_probe.waitForFinished();
