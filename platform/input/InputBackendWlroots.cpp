@@ -16,7 +16,7 @@ namespace {
 
 // The typing keymap goes back to the user's layout once typing has been idle this long.
 constexpr int kRestoreLayoutDelayMs = 1000;
-// Batches kept while the compositor does not read; beyond this, moves are dropped first.
+// Batches kept while the compositor does not read; beyond this, the oldest moves are dropped.
 constexpr size_t kMaxBacklog = 4096;
 
 // A batch that only moves the pointer may give way when the backlog is full.
@@ -110,8 +110,8 @@ void InputBackendWlroots::Private::enqueue(const QVector<InputRecord>& batch)
 {
     if (backlog.size() >= kMaxBacklog) {
         ++dropped;
-        if (onlyMoves(batch))
-            return;
+        // The oldest move gives way, never the newest: that one says where the pointer is
+        // to end up, and a phone that stops moving after a stall must not leave it elsewhere.
         const auto move = std::find_if(backlog.begin(), backlog.end(), onlyMoves);
         if (move == backlog.end())
             return; // full of keys and clicks: the newest goes
