@@ -19,17 +19,6 @@ constexpr int kRestoreLayoutDelayMs = 1000;
 // Batches kept while the compositor does not read; beyond this, the oldest moves are dropped.
 constexpr size_t kMaxBacklog = 4096;
 
-// A batch that only moves the pointer may give way when the backlog is full.
-bool onlyMoves(const QVector<InputRecord>& batch)
-{
-    for (const InputRecord& r : batch) {
-        if (r.type != InputRecord::Mouse ||
-            (r.flags & ~(InputRecord::MouseMove | InputRecord::Absolute)) != 0)
-            return false;
-    }
-    return true;
-}
-
 const wl_registry_listener kRegistryListener = {Registry::global, Registry::globalRemove};
 
 } // namespace
@@ -108,11 +97,18 @@ void InputBackendWlroots::Private::flush()
 
 void InputBackendWlroots::Private::enqueue(const QVector<InputRecord>& batch)
 {
+    // Moves in a row become one, so that the pointer goes straight to where the phone left it
+    // once the compositor reads again; keys and clicks keep their place between them.
+    if (!backlog.empty() && mergeMoves(backlog.back(), batch)) {
+        if (backlog.back().isEmpty())
+            backlog.pop_back();
+        return;
+    }
     if (backlog.size() >= kMaxBacklog) {
         ++dropped;
         // The oldest move gives way, never the newest: that one says where the pointer is
         // to end up, and a phone that stops moving after a stall must not leave it elsewhere.
-        const auto move = std::find_if(backlog.begin(), backlog.end(), onlyMoves);
+        const auto move = std::find_if(backlog.begin(), backlog.end(), onlyPointerMoves);
         if (move == backlog.end())
             return; // full of keys and clicks: the newest goes
         backlog.erase(move);

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 #include <linux/input-event-codes.h>
 
@@ -66,6 +67,55 @@ char32_t TypedUnitJoiner::take(char16_t unit)
     const bool skip = unit == u'\n' && m_lastWasCarriageReturn;
     m_lastWasCarriageReturn = unit == u'\r';
     return skip ? 0 : codePoint;
+}
+
+bool onlyPointerMoves(const QVector<InputRecord>& records)
+{
+    return std::all_of(records.begin(), records.end(), [](const InputRecord& r) {
+        return r.type == InputRecord::Mouse &&
+               (r.flags & ~(InputRecord::MouseMove | InputRecord::Absolute)) == 0;
+    });
+}
+
+namespace {
+
+std::int32_t saturated(std::int64_t v)
+{
+    return std::int32_t(std::clamp<std::int64_t>(v, std::numeric_limits<std::int32_t>::min(),
+                                                 std::numeric_limits<std::int32_t>::max()));
+}
+
+} // namespace
+
+bool mergeMoves(QVector<InputRecord>& waiting, const QVector<InputRecord>& batch)
+{
+    if (!onlyPointerMoves(waiting) || !onlyPointerMoves(batch))
+        return false;
+    const InputRecord* absolute = nullptr;
+    std::int64_t dx = 0, dy = 0;
+    const auto take = [&](const InputRecord& r) {
+        if (!(r.flags & InputRecord::MouseMove))
+            return; // moves nothing
+        if (r.flags & InputRecord::Absolute) {
+            absolute = &r; // what came before no longer matters
+            dx = dy = 0;
+        } else {
+            // Saturates: a hostile phone's sum is cut where the backends cut one move anyway.
+            dx = saturated(dx + r.dx);
+            dy = saturated(dy + r.dy);
+        }
+    };
+    for (const InputRecord& r : waiting)
+        take(r);
+    for (const InputRecord& r : batch)
+        take(r);
+    QVector<InputRecord> merged;
+    if (absolute != nullptr)
+        merged.push_back(*absolute);
+    if (dx != 0 || dy != 0)
+        merged.push_back(InputRecord::mouse(InputRecord::MouseMove, std::int32_t(dx), std::int32_t(dy)));
+    waiting = std::move(merged);
+    return true;
 }
 
 DesktopSurroundings DesktopSurroundings::real()

@@ -65,6 +65,14 @@ private:
     TypedUnitJoiner m_joiner;
 };
 
+// While a desktop does not read, the moves that wait need only take the pointer where the last
+// of them leads: replaying each would show the phone's old path seconds late. Takes `batch` into
+// `waiting`, which then holds at most the last absolute move and the relative distance after
+// it. False, and nothing changed, when either holds more than pointer moves.
+bool mergeMoves(QVector<InputRecord>& waiting, const QVector<InputRecord>& batch);
+// True when the records only move the pointer (no button, wheel or key).
+bool onlyPointerMoves(const QVector<InputRecord>& records);
+
 // What a backend reads of the desktop: a clock for timing rules and the screens' logical
 // geometry, the primary screen first. Tests give their own.
 struct DesktopSurroundings

@@ -4,9 +4,12 @@
 
 #include <QTest>
 
+#include <limits>
+
 #include <X11/keysym.h>
 
 Q_DECLARE_METATYPE(InputBackendKind)
+Q_DECLARE_METATYPE(QVector<InputRecord>)
 
 // Which backend a session gets, from its facts alone; and how typed units are joined.
 class tst_InputBackendChoice : public QObject
@@ -110,6 +113,62 @@ private slots:
                 got << uint(cp);
         }
         QCOMPARE(got, codePoints);
+    }
+
+    // Moves that wait for a compositor to read again shrink to where they lead; anything
+    // else keeps its place.
+    void waitingMovesMerge_data()
+    {
+        using R = InputRecord;
+        constexpr auto Move = R::MouseMove;
+        constexpr auto To = R::MouseMove | R::Absolute;
+        constexpr int Max = std::numeric_limits<std::int32_t>::max();
+        QTest::addColumn<QVector<InputRecord>>("waiting");
+        QTest::addColumn<QVector<InputRecord>>("batch");
+        QTest::addColumn<bool>("merged");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("relative moves add up") << QVector<R>{R::mouse(Move, 3, 1), R::mouse(Move, 1, 1)}
+                                               << QVector<R>{R::mouse(Move, -2, 1)} << true << "move 2 3";
+        QTest::newRow("an absolute move forgets what came before")
+            << QVector<R>{R::mouse(Move, 10, 10), R::mouse(To, 9, 9)} << QVector<R>{R::mouse(To, 500, 600)}
+            << true << "to 500 600";
+        QTest::newRow("relative after absolute stays apart")
+            << QVector<R>{R::mouse(To, 100, 200)} << QVector<R>{R::mouse(Move, 5, 0), R::mouse(Move, 1, -1)}
+            << true << "to 100 200 | move 6 -1";
+        QTest::newRow("a jiggle leaves nothing")
+            << QVector<R>{R::mouse(Move, 1, 0)}
+            << QVector<R>{R::mouse(Move, -1, 0), R::mouse(R::Absolute, 7, 7)} << true << "";
+        QTest::newRow("a hostile sum saturates")
+            << QVector<R>{R::mouse(Move, Max, -Max)} << QVector<R>{R::mouse(Move, Max, -Max - 1)} << true
+            << QStringLiteral("move %1 %2").arg(Max).arg(-Max - 1);
+        QTest::newRow("a click is not a move")
+            << QVector<R>{R::mouse(Move, 1, 1)} << QVector<R>{R::mouse(Move | R::LeftDown, 1, 1)} << false
+            << "move 1 1";
+        QTest::newRow("nor is a key waiting")
+            << QVector<R>{R::mouse(Move, 1, 1), R::key(0x41, 0, 0)} << QVector<R>{R::mouse(Move, 1, 1)}
+            << false << "move 1 1 | key";
+        QTest::newRow("nor a wheel") << QVector<R>{R::mouse(Move, 1, 1)}
+                                     << QVector<R>{R::mouse(R::Wheel, 0, 0, R::WheelDelta)} << false
+                                     << "move 1 1";
+    }
+    void waitingMovesMerge()
+    {
+        QFETCH(QVector<InputRecord>, waiting);
+        QFETCH(QVector<InputRecord>, batch);
+        QFETCH(bool, merged);
+        QFETCH(QString, after);
+        QCOMPARE(mergeMoves(waiting, batch), merged);
+        QStringList got;
+        for (const InputRecord& r : waiting) {
+            if (r.type == InputRecord::Keyboard)
+                got << QStringLiteral("key");
+            else
+                got << QStringLiteral("%1 %2 %3")
+                           .arg((r.flags & InputRecord::Absolute) ? "to" : "move")
+                           .arg(r.dx)
+                           .arg(r.dy);
+        }
+        QCOMPARE(got.join(QLatin1String(" | ")), after);
     }
 
     // Keys for combinations are found in every layout of the keymap, the current one first.
