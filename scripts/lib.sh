@@ -57,7 +57,8 @@ start_virtual_display() {
     local fdfile
     fdfile=$(mktemp)
     # Own sessions: a Ctrl+C meant for Velmora must not take its display away first.
-    setsid Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$fdfile" >/dev/null 2>&1 &
+    # -noreset: a server that starts over when its last client leaves drops whoever came meanwhile.
+    setsid Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp -noreset 3>"$fdfile" >/dev/null 2>&1 &
     VELMORA_XVFB_PID=$!
     for _ in $(seq 100); do
         [ -s "$fdfile" ] && break
@@ -146,8 +147,36 @@ SWAY
     echo "Started a headless sway at $WAYLAND_DISPLAY (XWayland at ${VELMORA_SWAY_X_DISPLAY:-none})"
 }
 
+# True while a process of group $1 is alive (a zombie is not).
+group_alive() {
+    ps -eo pgid=,stat= | awk -v group="$1" '$1 == group && $2 !~ /^Z/ { found = 1 } END { exit !found }'
+}
+
+# Ends the process group $1, and returns once none of it is alive (KILL after $2 seconds).
+end_process_group() {
+    local group=$1 seconds=${2:-10}
+    kill -TERM -- "-$group" 2>/dev/null || return 0
+    for _ in $(seq $((seconds * 10))); do
+        group_alive "$group" || return 0
+        sleep 0.1
+    done
+    echo "process group $group did not end in $seconds s; killing it" >&2
+    kill -KILL -- "-$group" 2>/dev/null || true
+    for _ in $(seq 50); do
+        group_alive "$group" || return 0
+        sleep 0.1
+    done
+}
+
 stop_headless_sway() {
-    [ -n "${VELMORA_SWAY_PID:-}" ] && kill "$VELMORA_SWAY_PID" 2>/dev/null && wait "$VELMORA_SWAY_PID" 2>/dev/null
+    # The whole group, and wait for it: sway's XWayland is not its child and outlives it by
+    # seconds on a busy machine, still listening on its display's abstract socket after sway
+    # removed the display's lock. An X server started then takes that display half-listening,
+    # and its clients reach the dying XWayland instead.
+    if [ -n "${VELMORA_SWAY_PID:-}" ]; then
+        end_process_group "$VELMORA_SWAY_PID" 10
+        wait "$VELMORA_SWAY_PID" 2>/dev/null || true
+    fi
     [ -n "${VELMORA_SWAY_RUNTIME:-}" ] && rm -rf "$VELMORA_SWAY_RUNTIME"
     VELMORA_SWAY_PID=""
     VELMORA_SWAY_RUNTIME=""
