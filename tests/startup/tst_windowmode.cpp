@@ -101,9 +101,11 @@ void TestWindowMode::initTestCase()
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
             QSKIP(qPrintable(QStringLiteral("needs %1 (scripts/packages.txt)").arg(QLatin1String(tool))));
     }
-    // The server picks a free display and names it on its output.
+    // The server picks a free display and names it on its output. Without -noreset it starts
+    // over whenever its last client leaves, and drops a client that came meanwhile: the
+    // window manager, now and then, right after its start.
     m_xserver.start(QStringLiteral("Xvfb"),
-                    {"-displayfd", "1", "-screen", "0", "1600x1000x24", "-nolisten", "tcp"});
+                    {"-displayfd", "1", "-screen", "0", "1600x1000x24", "-nolisten", "tcp", "-noreset"});
     QVERIFY(m_xserver.waitForReadyRead(10000));
     m_display = QLatin1Char(':') + QString::fromLatin1(m_xserver.readLine()).trimmed();
 
