@@ -195,14 +195,19 @@ bool TextTyper::pasteRun(int end)
     job.next = end;
     // Waiting before the key: an application may read the paste before the key call returns.
     if (board->tellsWhenTaken())
-        waitUntil(Wait::Taken, PasteTimeoutMs);
+        waitUntil(Wait::Taken, PasteKeyTimeoutMs);
     else
         waitUntil(Wait::Settle, PasteBlindMs);
     m_keyDelivered = false;
     m_input->sendKeyCombination({kVirtualShift, kVirtualInsert});
     m_input->backend()->whenDelivered([this, alive, number] {
-        if (!alive.expired() && number == m_pasteNumber)
-            m_keyDelivered = true;
+        if (alive.expired() || number != m_pasteNumber)
+            return;
+        m_keyDelivered = true;
+        // The application's time to read starts when the key reaches it: a busy portal took
+        // over a second to relay it, and the run was given up before it could be read.
+        if (m_wait == Wait::Taken && m_wakeTimer.isActive())
+            m_wakeTimer.start(PasteTimeoutMs);
     });
     return false;
 }

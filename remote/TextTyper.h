@@ -35,6 +35,9 @@ public:
     // A pasted run must be read by an application within this long, or the text goes on
     // without it (the focused window may not take pastes).
     static constexpr int PasteTimeoutMs = 1000;
+    // Where the desktop relays keys later (a portal), the paste key may take this long to get
+    // there; the read is then awaited for PasteTimeoutMs from its arrival.
+    static constexpr int PasteKeyTimeoutMs = 5000;
     // After the read, the application gets this long to insert the text before the next keys
     // or the next clipboard content: on GNOME the text still goes through Mutter to GTK, which
     // on a busy machine took more than 30 ms and then inserted it after the keys that followed.

@@ -177,6 +177,36 @@ private slots:
         QCOMPARE(desk.shown, QStringLiteral("ab"));
     }
 
+    // A key the desktop relays late still gets its paste read: the window's time starts when
+    // the key gets there, and the text waits no longer than that.
+    void aKeyRelayedLateStillGetsItsRead()
+    {
+        Desktop desk;
+        desk.readsPastes = false;
+        desk.backend->setDeferDelivery(true);
+        LogCapture log;
+        desk.typer->start(QStringLiteral("a\u4e16b"), {});
+        QTest::qWait(TextTyper::PasteTimeoutMs * 3 / 2);
+        QVERIFY(!desk.typer->continueTyping(TextTyper::PartMs));
+        QCOMPARE(desk.events, QStringList{QStringLiteral("paste")});
+        desk.backend->deliver();
+        desk.clipboard.taken();
+        QVERIFY(desk.finish());
+        QCOMPARE(desk.shown, QStringLiteral("ab"));
+        QCOMPARE(log.messages(QtWarningMsg).size(), 0);
+
+        // Delivered but never read: the text goes on a read's time after the key arrived.
+        desk.events.clear();
+        desk.typer->start(QStringLiteral("c\u4e16d"), {});
+        desk.backend->deliver();
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(desk.finish(TextTyper::PasteKeyTimeoutMs * 2));
+        QVERIFY2(clock.elapsed() < TextTyper::PasteKeyTimeoutMs,
+                 qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(log.messages(QtWarningMsg).size(), 1);
+    }
+
     // Cancel or a new phone (end) stops between runs; a paste already asked for is read
     // before the user's clipboard comes back, so it never pastes the user's own content.
     void endStopsBetweenRuns()
