@@ -2,6 +2,7 @@
 #include "pairing/ConnectionQrCode.h"
 #include "pairing/ServerPortProvider.h"
 #include "platform/network/FirewallProbeFake.h"
+#include "support/TerminalQr.h"
 #include "ui/AboutView.h"
 
 #include <QClipboard>
@@ -15,15 +16,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <QZXing.h>
-
 namespace {
 
 QString decode(const QPixmap& pixmap)
 {
-    QZXing decoder;
-    decoder.setDecoder(QZXing::DecoderFormat_QR_CODE);
-    return decoder.decodeImage(pixmap.toImage());
+    return decodeQr(pixmap.toImage());
 }
 
 struct PortWindow final : QWidget, ServerPortProvider

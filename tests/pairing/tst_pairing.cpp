@@ -77,6 +77,8 @@ private slots:
         QTest::newRow("smallest symbol") << QStringLiteral("hi");
         QTest::newRow("web client link")
             << QStringLiteral("http://192.168.178.100:6888/#token=0123456789abcdef0123456789abcdef");
+        QTest::newRow("a link ZXing reads at some sizes only")
+            << QStringLiteral("http://10.77.0.1:6888/#token=f31d2155b524dba184224106e3098210");
         QTest::newRow("large symbol") << QString(600, QLatin1Char('q'));
     }
     void terminalCodeScans()

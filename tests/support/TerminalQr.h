@@ -40,9 +40,20 @@ inline QImage terminalQrImage(const QStringList& lines, int first, int scale = 6
     return image;
 }
 
+// What a phone reads off the code, or empty. ZXing's detector misses some valid codes at one
+// size and reads them at another, as a camera held closer or further would: a link whose code
+// zbar read at every size failed here at 4 pixels a module and more, and was read at 2 and 3.
 inline QString decodeQr(const QImage& image)
 {
     QZXing decoder;
     decoder.setDecoder(QZXing::DecoderFormat_QR_CODE);
-    return decoder.decodeImage(image);
+    for (int divisor : {1, 2, 3}) {
+        const QImage seen = divisor == 1 ? image
+                                         : image.scaled(image.size() / divisor, Qt::IgnoreAspectRatio,
+                                                        Qt::SmoothTransformation);
+        const QString text = decoder.decodeImage(seen);
+        if (!text.isEmpty())
+            return text;
+    }
+    return QString();
 }

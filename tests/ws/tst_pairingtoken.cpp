@@ -1,12 +1,11 @@
 #include "app/DemoApp.h"
 #include "pairing/PairingToken.h"
 #include "platform/files/PrivateFiles.h"
+#include "support/TerminalQr.h"
 #include "ui/AboutView.h"
 
 #include <QtTest>
 #include <QtWidgets>
-
-#include <QZXing.h>
 
 #include <sys/stat.h>
 
@@ -93,10 +92,7 @@ private slots:
         AboutView view;
         view.resize(1100, 700);
         auto shownUrl = [&view] {
-            QZXing decoder;
-            decoder.setDecoder(QZXing::DecoderFormat_QR_CODE);
-            return decoder.decodeImage(
-                view.findChild<QLabel*>(QStringLiteral("lbWebQRCode"))->grab().toImage());
+            return decodeQr(view.findChild<QLabel*>(QStringLiteral("lbWebQRCode"))->grab().toImage());
         };
         auto* box = view.findChild<QComboBox*>(QStringLiteral("cbConnAddress"));
         box->addItem(QStringLiteral("10.0.0.5 (Wi-Fi)"), QStringLiteral("10.0.0.5"));
